@@ -1,0 +1,67 @@
+// The member decoder: stored copy, the shared sliding-dictionary loop and the
+// table of methods.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+#include "extract/payload.h"
+
+const uint32_t STORED_CHUNK = 2048;
+
+typedef uint16_t (*DecodeRoutine)();
+typedef void (*StartRoutine)();
+
+struct MethodRow {
+  char name[6];         // five ASCII bytes and a terminator
+  int32_t dict_bits;    // 0 for the stored and directory rows
+  DecodeRoutine decode_char;
+  DecodeRoutine decode_pos;
+  StartRoutine start;
+};
+
+const int32_t METHOD_COUNT = 12;
+const int32_t METHOD_LH0 = 0;
+const int32_t METHOD_LZS = 8;
+const int32_t METHOD_LZ4 = 10;
+const int32_t METHOD_LHD = 11;
+extern const MethodRow MethodTable[METHOD_COUNT];
+
+// Index of the method whose name equals the five bytes, or -1.
+int32_t FindMethod(const char* method);
+
+// Outcome of DecodeMember, beside the CRC it returns.
+enum DecodeStatus : int32_t {
+  DECODE_DONE = 0,
+  DECODE_ABORTED = 1,    // g_continue was cleared
+  DECODE_NO_MEMORY = 2,  // the dictionary could not be obtained; nothing decoded
+};
+
+extern FILE* g_out_stream;
+extern uint8_t* g_dict;
+extern uint16_t g_dict_bits;
+extern uint32_t g_dict_pos;
+extern uint32_t g_out_count;
+extern uint32_t g_unpacked_size;
+
+struct DecodeJob {
+  uint32_t dict_size;
+  DecodeRoutine decode_char;
+  DecodeRoutine decode_pos;
+  StartRoutine start;
+  FILE* in;
+  FILE* out;
+  uint32_t unpacked_size;
+  uint32_t packed_size;
+  int32_t dict_bits;
+  int32_t method_index;
+
+  DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
+            int32_t bits, int32_t index);
+  // DECODE_DONE, DECODE_ABORTED or DECODE_NO_MEMORY.
+  int32_t Run();
+};
+
+// Decodes one member from state->archive into out and returns the CRC-16 of
+// the bytes produced; *status (may be null) receives a DecodeStatus.
+uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
+                      uint32_t packed_size, const char* output_path,
+                      int32_t method_index, int32_t* status);

@@ -1,0 +1,19 @@
+// Canonical Huffman lookup tables shared by the Huffman-coded methods.
+#pragma once
+#include <stdint.h>
+
+const int32_t CHAR_LEN_SIZE = 510;
+const int32_t CHAR_TABLE_SIZE = 4096;
+const int32_t POS_LEN_SIZE = 128;
+const int32_t POS_TABLE_SIZE = 256;
+const int32_t TREE_SIZE = 1019;
+
+extern uint8_t g_char_len[CHAR_LEN_SIZE];
+extern uint16_t g_char_table[CHAR_TABLE_SIZE];
+extern uint8_t g_pos_len[POS_LEN_SIZE];
+extern uint16_t g_pos_table[POS_TABLE_SIZE];
+extern uint16_t g_left[TREE_SIZE];
+extern uint16_t g_right[TREE_SIZE];
+
+// n symbols with the given code lengths; table_bits is 8 or 12.
+void BuildDecodeTable(int16_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);

@@ -1,0 +1,84 @@
+// The payload behind the stub: where it lies, the configuration block that
+// opens it, and the one state record shared by the front end and the worker.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+
+// File offset of the payload inside a package: the stub's exact size.
+const uint32_t PAYLOAD_OFFSET = 23040;
+// Every path buffer: 259 bytes plus the terminator.
+const uint32_t PATH_BUFFER_SIZE = 260;
+const uint32_t PATH_MAX_BYTES = PATH_BUFFER_SIZE - 1;
+
+#define DEFAULT_TITLE "Vemo SFX"
+
+// Bits of the three shortcut option bytes.
+const uint8_t OPTION_ENABLED = 1;  // the checkbox may be changed
+const uint8_t OPTION_CREATE = 2;   // the shortcut is wanted
+
+// Opaque handles of the operating system (window, instance). The core never
+// looks inside them; the Win32 side of platform/ casts them back.
+typedef void* PlatHandle;
+
+// How a run ended, when it ended as failed. The front end turns the kind into
+// its message; failure_name names the member concerned.
+enum FailureKind : uint32_t {
+  FAILURE_NONE = 0,
+  FAILURE_DAMAGED = 1,         // the archive is damaged or cut short
+  FAILURE_CRC = 2,             // a member's data does not match its CRC
+  FAILURE_BAD_NAME = 3,        // a member name leaves the destination
+  FAILURE_METHOD = 4,          // a member's method is not known
+  FAILURE_CREATE = 5,          // the output file cannot be created (or the path is too long)
+  FAILURE_UNKNOWN_HEADER = 6,  // the reader has already shown "Unknown header"
+  FAILURE_MEMORY = 7,          // no memory for the member's dictionary
+  FAILURE_WRITE = 8,           // the output file could not be written completely
+};
+
+// The final outcome of a run, as reported to the user interface.
+enum RunOutcome : uint32_t {
+  OUTCOME_DONE = 0,
+  OUTCOME_ABORTED = 1,
+  OUTCOME_FAILED = 2,
+};
+
+struct SfxState {
+  PlatHandle instance;
+  char module_path[PATH_BUFFER_SIZE];
+  PlatHandle main_window;
+  PlatHandle label_window;
+  PlatHandle abort_box;
+  FILE* archive;
+  const uint8_t* header_cursor;
+  char output_path[PATH_BUFFER_SIZE];
+  char* destination;
+  char* title;
+  char* shortcut_target;
+  char* open_after;
+  uint8_t start_menu_option;
+  uint8_t desktop_option;
+  uint8_t send_to_option;
+  uint8_t has_config;
+  // Written by the worker before it reports OUTCOME_FAILED, read by the front
+  // end only after that report.
+  uint32_t failure;
+  char failure_name[PATH_BUFFER_SIZE];
+};
+
+// Construction: sets instance, clears every other field.
+void InitSfxState(SfxState* state, PlatHandle instance);
+// Tear-down: closes the archive stream (when open) and frees the texts.
+void FreeSfxState(SfxState* state);
+
+// Opens the program's own file, seeks to PAYLOAD_OFFSET and reads the block.
+bool OpenPayload(SfxState* state);
+// Reads the configuration block at the archive stream's position.
+bool ReadConfig(SfxState* state);
+// The settings of a payload without a configuration block (present byte 0):
+// default title, destination = the current directory, has_config = 0.
+bool UseDefaultConfig(SfxState* state);
+
+// True for a byte that starts a double-byte character (0x80-0x9F, 0xE0-0xFC).
+bool IsLeadByte(uint8_t byte);
+// Appends "\" to a non-empty path in a PATH_BUFFER_SIZE buffer unless it
+// already ends in a real "\". False (path unchanged) when there is no room.
+bool AppendSeparator(char* path);

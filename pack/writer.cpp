@@ -1,0 +1,1 @@
+// The LZH archive writer (not implemented yet).

@@ -1,0 +1,22 @@
+// Host-only settings of the POSIX platform layer, made by the host tool.
+#pragma once
+#include <stdint.h>
+#include "extract/payload.h"
+
+// The file the host tool works on stands in for "the program's own path".
+void HostSetOwnPath(const char* path);
+// Receivers of what the worker reports; any may be null.
+struct HostCallbacks {
+  void (*label)(const char* name);          // member about to be extracted
+  void (*progress)(uint32_t position);      // new percentage
+  void (*outcome)(SfxState* state, uint32_t outcome);
+  void (*error)(const char* text, const char* caption);
+};
+void HostSetCallbacks(const HostCallbacks* callbacks);
+// Converts a Shift_JIS byte string to UTF-8 into out (capacity bytes, always
+// terminated). Bytes that do not convert are copied as "\xNN" when escape is
+// true, else unchanged. Returns false when out was too small.
+bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape);
+// Converts UTF-8 to Shift_JIS (code page 932); false when a character has no
+// Shift_JIS form or out is too small.
+bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity);

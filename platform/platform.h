@@ -1,0 +1,42 @@
+// The seam between the platform-neutral core and the operating system. The
+// core calls only these for anything beyond the C runtime's streams. Paths
+// are the core's byte strings (Shift_JIS on Windows); the POSIX side converts
+// them to the local encoding.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+#include "extract/payload.h"
+
+// Full path of the running program (on the host: the file the tool was
+// given), into a PATH_BUFFER_SIZE buffer. False when it does not fit.
+bool PlatGetOwnPath(char* buffer);
+// Current directory into a PATH_BUFFER_SIZE buffer, without a trailing
+// separator except at a root. False when it does not fit.
+bool PlatGetCurrentDir(char* buffer);
+// Drive of the Windows directory ("C:") into a buffer of at least 3 bytes.
+bool PlatGetWindowsDrive(char* buffer);
+// The local time zone's standard offset in seconds west of UTC.
+int32_t PlatTimezoneOffset();
+
+// Files and directories; path separators are "/" or "\".
+FILE* PlatOpenFile(const char* path, const char* mode);
+void PlatRemoveFile(const char* path);
+enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
+int32_t PlatPathKind(const char* path);
+bool PlatMakeDirectory(const char* path);
+void PlatSetFileTime(const char* path, uint32_t unix_time);
+// Tells the shell that an absolute path ("\" separators) was created.
+void PlatNotifyCreated(const char* path);
+// Available physical memory in bytes (0 when unknown), capped at 4 GiB - 1.
+uint32_t PlatAvailableMemory();
+
+// Reports to the user interface. The label and progress calls wait until the
+// user interface has taken them; the outcome is posted and does not wait.
+void PlatSetLabel(SfxState* state, const char* name);
+void PlatSetProgress(PlatHandle bar, uint32_t position);
+void PlatReportOutcome(SfxState* state, uint32_t outcome);
+// A modal error message with an error icon, owned by the main window.
+void PlatShowError(SfxState* state, const char* text, const char* caption);
+
+// Starts body(arg) on a new thread; false when it cannot be started.
+bool PlatStartThread(void (*body)(void*), void* arg);

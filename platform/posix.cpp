@@ -1,0 +1,215 @@
+// The platform layer for the host build (Linux). Core paths are Shift_JIS
+// byte strings; they are converted to UTF-8 before they reach the file system.
+#include <errno.h>
+#include <iconv.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "platform/host_hooks.h"
+#include "platform/platform.h"
+
+namespace {
+
+char own_path[PATH_BUFFER_SIZE];
+HostCallbacks callbacks;
+
+// Converts between encodings with iconv. Input bytes that do not convert are
+// handed to on_bad, which writes their replacement. Returns false when out is
+// too small or a byte was refused (on_bad returned false).
+bool Convert(const char* from, const char* to, const char* in, char* out, uint32_t capacity,
+             bool (*on_bad)(uint8_t byte, char** dst, size_t* room)) {
+  if (capacity == 0) return false;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == (iconv_t)-1) return false;
+  char* src = const_cast<char*>(in);
+  size_t left = strlen(in);
+  char* dst = out;
+  size_t room = capacity - 1;
+  bool ok = true;
+  while (left > 0) {
+    if (iconv(cd, &src, &left, &dst, &room) != (size_t)-1) break;
+    if (errno == E2BIG) {
+      ok = false;
+      break;
+    }
+    // EILSEQ or EINVAL: one byte that does not convert.
+    if (!on_bad((uint8_t)*src, &dst, &room)) {
+      ok = false;
+      break;
+    }
+    ++src;
+    --left;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  *dst = 0;
+  return ok;
+}
+
+bool KeepRaw(uint8_t byte, char** dst, size_t* room) {
+  if (*room < 1) return false;
+  *(*dst)++ = (char)byte;
+  --*room;
+  return true;
+}
+
+bool Escape(uint8_t byte, char** dst, size_t* room) {
+  if (*room < 4) return false;
+  static const char hex[] = "0123456789abcdef";
+  char* d = *dst;
+  d[0] = '\\';
+  d[1] = 'x';
+  d[2] = hex[byte >> 4];
+  d[3] = hex[byte & 15];
+  *dst += 4;
+  *room -= 4;
+  return true;
+}
+
+bool Refuse(uint8_t, char**, size_t*) { return false; }
+
+// Local (UTF-8) form of a core path: Shift_JIS converted, "\" made "/".
+bool LocalPath(const char* path, char* out, uint32_t capacity) {
+  if (!Convert("CP932", "UTF-8", path, out, capacity, KeepRaw)) return false;
+  return true;
+}
+
+const uint32_t LOCAL_PATH_SIZE = 4 * PATH_BUFFER_SIZE;
+
+struct ThreadStart {
+  void (*body)(void*);
+  void* arg;
+};
+
+void* ThreadMain(void* p) {
+  ThreadStart start = *static_cast<ThreadStart*>(p);
+  free(p);
+  start.body(start.arg);
+  return nullptr;
+}
+
+}  // namespace
+
+void HostSetOwnPath(const char* path) {
+  strncpy(own_path, path, PATH_MAX_BYTES);
+  own_path[PATH_MAX_BYTES] = 0;
+}
+
+void HostSetCallbacks(const HostCallbacks* c) {
+  if (c)
+    callbacks = *c;
+  else
+    memset(&callbacks, 0, sizeof callbacks);
+}
+
+bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape) {
+  return Convert("CP932", "UTF-8", sjis, out, capacity, escape ? Escape : KeepRaw);
+}
+
+bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity) {
+  return Convert("UTF-8", "CP932", utf8, out, capacity, Refuse);
+}
+
+bool PlatGetOwnPath(char* buffer) {
+  memcpy(buffer, own_path, PATH_BUFFER_SIZE);
+  return buffer[0] != 0;
+}
+
+bool PlatGetCurrentDir(char* buffer) {
+  if (!getcwd(buffer, PATH_BUFFER_SIZE)) {
+    buffer[0] = 0;
+    return false;
+  }
+  return true;
+}
+
+bool PlatGetWindowsDrive(char* buffer) {
+  memcpy(buffer, "C:", 3);
+  return true;
+}
+
+int32_t PlatTimezoneOffset() {
+  tzset();
+  return (int32_t)timezone;
+}
+
+FILE* PlatOpenFile(const char* path, const char* mode) {
+  char local[LOCAL_PATH_SIZE];
+  if (!LocalPath(path, local, sizeof local)) return nullptr;
+  return fopen(local, mode);
+}
+
+void PlatRemoveFile(const char* path) {
+  char local[LOCAL_PATH_SIZE];
+  if (LocalPath(path, local, sizeof local)) unlink(local);
+}
+
+int32_t PlatPathKind(const char* path) {
+  char local[LOCAL_PATH_SIZE];
+  struct stat info;
+  if (!LocalPath(path, local, sizeof local) || stat(local, &info) != 0) return PATH_MISSING;
+  return S_ISDIR(info.st_mode) ? PATH_DIRECTORY : PATH_FILE;
+}
+
+bool PlatMakeDirectory(const char* path) {
+  char local[LOCAL_PATH_SIZE];
+  return LocalPath(path, local, sizeof local) && mkdir(local, 0777) == 0;
+}
+
+void PlatSetFileTime(const char* path, uint32_t unix_time) {
+  char local[LOCAL_PATH_SIZE];
+  if (!LocalPath(path, local, sizeof local)) return;
+  struct utimbuf times;
+  times.actime = (time_t)unix_time;
+  times.modtime = (time_t)unix_time;
+  utime(local, &times);
+}
+
+void PlatNotifyCreated(const char*) {}
+
+uint32_t PlatAvailableMemory() {
+  long pages = sysconf(_SC_AVPHYS_PAGES);
+  long size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || size <= 0) return 0;
+  unsigned long long bytes = (unsigned long long)pages * (unsigned long long)size;
+  return bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : (uint32_t)bytes;
+}
+
+void PlatSetLabel(SfxState*, const char* name) {
+  if (callbacks.label) callbacks.label(name);
+}
+
+void PlatSetProgress(PlatHandle, uint32_t position) {
+  if (callbacks.progress) callbacks.progress(position);
+}
+
+void PlatReportOutcome(SfxState* state, uint32_t outcome) {
+  if (callbacks.outcome) callbacks.outcome(state, outcome);
+}
+
+void PlatShowError(SfxState*, const char* text, const char* caption) {
+  if (callbacks.error)
+    callbacks.error(text, caption);
+  else
+    fprintf(stderr, "%s: %s\n", caption, text);
+}
+
+bool PlatStartThread(void (*body)(void*), void* arg) {
+  ThreadStart* start = static_cast<ThreadStart*>(malloc(sizeof(ThreadStart)));
+  if (!start) return false;
+  start->body = body;
+  start->arg = arg;
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, ThreadMain, start) != 0) {
+    free(start);
+    return false;
+  }
+  pthread_detach(thread);
+  return true;
+}

@@ -1,0 +1,50 @@
+# Sourced by test scripts: a throw-away wine64 prefix under Xvfb.
+# wine_up starts one (or reuses the one a caller already started, whose
+# variables are exported); wine_down ends what wine_up started itself.
+# After wine_up: $WINE, $WINESERVER, $WINE_ROOT, $WINEPREFIX, $DISPLAY; the
+# prefix's C:\ is $WINEPREFIX/drive_c.
+
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+_wine_owner=0
+
+wine_up() {
+  if [ -n "${VEMO_WINE_READY:-}" ] && [ -d "${WINEPREFIX:-/nonexistent}" ]; then
+    return 0
+  fi
+  WINE_ROOT=$(mktemp -d /tmp/vemowine.XXXXXX)
+  export WINE_ROOT
+  export HOME=$WINE_ROOT/home WINEPREFIX=$WINE_ROOT/pfx WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 TZ=JST-9
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  mkdir -p "$HOME" "$WINEPREFIX"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
+  echo $! > "$WINE_ROOT/xvfb.pid"
+  local i=0
+  while [ ! -s "$WINE_ROOT/display" ]; do
+    sleep 0.05; i=$((i + 1))
+    [ $i -lt 400 ] || { echo "wine_up: Xvfb did not start" >&2; return 1; }
+  done
+  export DISPLAY=:$(cat "$WINE_ROOT/display")
+  "$WINESERVER" -p
+  timeout 120 "$WINE" wineboot -i >/dev/null 2>&1
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n' \
+    | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/setup.reg"
+  timeout 60 "$WINE" regedit /S "$WINE_ROOT/setup.reg" >/dev/null 2>&1
+  export VEMO_WINE_READY=1
+  _wine_owner=1
+}
+
+wine_down() {
+  [ "$_wine_owner" = 1 ] || return 0
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  [ -f "$WINE_ROOT/xvfb.pid" ] && kill "$(cat "$WINE_ROOT/xvfb.pid")" 2>/dev/null || true
+  rm -rf "$WINE_ROOT"
+  unset VEMO_WINE_READY
+  _wine_owner=0
+}
+
+# Runs a Windows program with a time limit; its exit status is returned.
+wine_run() {
+  local limit=$1; shift
+  timeout "$limit" "$WINE" "$@"
+}
