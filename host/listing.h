@@ -1,0 +1,155 @@
+// The listing of a payload: its configuration block and one line per member.
+// Shared by `vemosfx list` and its Windows twin, so that both print the same
+// bytes; only the conversion of Shift_JIS texts to UTF-8 differs and is passed
+// in by the caller.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "extract/header.h"
+#include "extract/payload.h"
+
+// Converts a Shift_JIS text to UTF-8 into out (capacity bytes, terminated),
+// bytes that do not convert written as "\xNN".
+typedef void (*ListConvert)(const char* sjis, char* out, uint32_t capacity);
+
+const uint32_t LIST_TEXT_SIZE = 4 * 256 + 1;
+
+// What a walk of the archive found.
+enum ListResult : int32_t {
+  LIST_COMPLETE = 0,   // the archive ended normally
+  LIST_DAMAGED = 1,    // a header was cut short or refused
+  LIST_UNKNOWN = 2,    // a header layout that is not known
+  LIST_TRUNCATED = 3,  // a member's data runs past the end of the file
+};
+
+// ISO 8601 in UTC: "2020-05-17T12:34:56Z"; out holds LIST_TIME_SIZE bytes.
+const uint32_t LIST_TIME_SIZE = 64;
+inline void ListFormatTime(uint32_t t, char* out) {
+  // Civil date from the day number (days since 1970-01-01).
+  uint32_t days = t / 86400, rest = t % 86400;
+  int64_t z = (int64_t)days + 719468;
+  int64_t era = z / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  snprintf(out, LIST_TIME_SIZE, "%04d-%02d-%02dT%02u:%02u:%02uZ", (int)year, (int)month, (int)day,
+           (unsigned)(rest / 3600), (unsigned)(rest / 60 % 60), (unsigned)(rest % 60));
+}
+
+// Decimal digits of a 64-bit count (the C runtimes disagree on its format).
+inline void ListFormatCount(uint64_t value, char* out) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) *out++ = digits[--n];
+  *out = 0;
+}
+
+// Printable ASCII as it is, anything else as "\xNN".
+inline void ListEscapeAscii(const char* bytes, uint32_t count, char* out) {
+  static const char hex[] = "0123456789abcdef";
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t b = (uint8_t)bytes[i];
+    if (b > 0x20 && b < 0x7F && b != '\\') {
+      *out++ = (char)b;
+    } else {
+      *out++ = '\\';
+      *out++ = 'x';
+      *out++ = hex[b >> 4];
+      *out++ = hex[b & 15];
+    }
+  }
+  *out = 0;
+}
+
+inline void ListConfig(FILE* out, const SfxState* state, ListConvert convert) {
+  char text[LIST_TEXT_SIZE];
+  if (!state->has_config) {
+    fputs("config: none\n", out);
+    return;
+  }
+  fputs("config: present\n", out);
+  convert(state->title ? state->title : "", text, sizeof text);
+  fprintf(out, "  title:           %s\n", text);
+  convert(state->destination ? state->destination : "", text, sizeof text);
+  fprintf(out, "  destination:     %s\n", text);
+  convert(state->shortcut_target ? state->shortcut_target : "", text, sizeof text);
+  fprintf(out, "  shortcut target: %s\n", text);
+  fprintf(out, "  start menu:      0x%02x\n", (unsigned)state->start_menu_option);
+  fprintf(out, "  desktop:         0x%02x\n", (unsigned)state->desktop_option);
+  fprintf(out, "  send to:         0x%02x\n", (unsigned)state->send_to_option);
+  convert(state->open_after ? state->open_after : "", text, sizeof text);
+  fprintf(out, "  open after:      %s\n", text);
+}
+
+inline void ListColumnsRow(FILE* out) {
+  fprintf(out, "%-6s %10s %10s %5s %4s %4s %-20s %s\n", "method", "packed", "unpacked", "level",
+          "crc", "os", "time", "name");
+}
+
+inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert convert) {
+  char method[4 * 5 + 1], crc[5], os[5], when[LIST_TIME_SIZE], name[LIST_TEXT_SIZE];
+  ListEscapeAscii(header->method, 5, method);
+  if (header->has_crc)
+    snprintf(crc, sizeof crc, "%04x", (unsigned)header->crc);
+  else
+    strcpy(crc, "-");
+  if (header->os_id == 0)
+    strcpy(os, "-");
+  else
+    ListEscapeAscii((const char*)&header->os_id, 1, os);
+  ListFormatTime(header->mtime, when);
+  convert(header->name, name, sizeof name);
+  fprintf(out, "%-6s %10u %10u %5u %4s %4s %-20s %s\n", method, (unsigned)header->packed_size,
+          (unsigned)header->unpacked_size, (unsigned)header->level, crc, os, when, name);
+}
+
+// Walks the archive from the stream's position to its end, one row per
+// member, and a closing count. file_size bounds every member's data.
+// *members receives the number of members listed.
+inline int32_t ListMembers(FILE* out, SfxState* state, uint64_t file_size, ListConvert convert,
+                           uint32_t* members) {
+  MemberHeader header;
+  uint64_t packed = 0, unpacked = 0;
+  *members = 0;
+  ListColumnsRow(out);
+  for (;;) {
+    int32_t result = ReadMemberHeader(state, &header);
+    if (result == HEADER_END) break;
+    if (result == HEADER_DAMAGED) return LIST_DAMAGED;
+    if (result == HEADER_UNKNOWN) return LIST_UNKNOWN;
+    long at = ftell(state->archive);
+    if (at < 0 || (uint64_t)at + header.packed_size > file_size) return LIST_TRUNCATED;
+    ListMemberRow(out, &header, convert);
+    ++*members;
+    packed += header.packed_size;
+    unpacked += header.unpacked_size;
+    if (fseek(state->archive, (long)((uint64_t)at + header.packed_size), SEEK_SET) != 0)
+      return LIST_TRUNCATED;
+  }
+  char packed_text[24], unpacked_text[24];
+  ListFormatCount(packed, packed_text);
+  ListFormatCount(unpacked, unpacked_text);
+  fprintf(out, "%u members, %s bytes packed, %s bytes unpacked\n", (unsigned)*members,
+          packed_text, unpacked_text);
+  return LIST_COMPLETE;
+}
+
+// The one-line description of a failed walk.
+inline const char* ListProblem(int32_t result) {
+  switch (result) {
+    case LIST_DAMAGED: return "damaged member header";
+    case LIST_UNKNOWN: return "unknown header layout";
+    case LIST_TRUNCATED: return "member data cut short";
+    default: return "";
+  }
+}
