@@ -20,4 +20,9 @@ void ExtractionWorker(void* state);
 uint32_t SumUnpackedSizes(SfxState* state, bool* damaged);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
 bool MakeParentDirs(const char* path);
+// True when a member path (one leading "/" already dropped) stays inside the
+// current directory: not empty, no drive prefix, no leading separator, no
+// ".." component; "\" counts as a separator unless it ends a double-byte
+// character.
+bool IsConfinedPath(const char* path);
 void NotifyShellCreated(SfxState* state, const char* name);

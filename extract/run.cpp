@@ -1,0 +1,342 @@
+// The extraction run: the worker thread's body. It sums the members' sizes
+// for the progress bar, then turns each member into a file or a directory
+// under the current directory (the destination), and reports one outcome.
+//
+// A run ends in one of three ways: done (every member extracted intact),
+// aborted (the user cleared g_continue) or failed (a member could not be
+// produced intact, or the archive is damaged). Only a done run lets the front
+// end make shortcuts and open a file, so every failure ends the run.
+#include "extract/run.h"
+
+#include <limits.h>
+#include <string.h>
+
+#include "decode/bitio.h"
+#include "decode/member.h"
+#include "extract/progress.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The fixed fields that the pre-scan reads end at header offset 21.
+const int64_t PRESCAN_FIXED_BYTES = 21;
+
+// Real double-byte characters as the Windows code page sees them: a lead
+// byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
+// 0x7F. Anything else is a single byte, so a "\" or "/" behind an invalid
+// pair counts as a separator. This is stricter than IsLeadByte, which also
+// takes 0x80; the name check must never see fewer separators than the file
+// system does.
+bool IsDoubleByteChar(const uint8_t* p) {
+  uint8_t lead = p[0];
+  uint8_t trail = p[1];
+  bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+  return is_lead && trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
+}
+
+bool IsSeparator(uint8_t c) { return c == '/' || c == '\\'; }
+
+// A component made only of dots and spaces with at least two dots: "..", and
+// the forms that Windows trims to it ("...", ".. ").
+bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
+  uint32_t dots = 0;
+  for (const uint8_t* p = start; p < end; ++p) {
+    if (*p == '.')
+      ++dots;
+    else if (*p != ' ')
+      return false;
+  }
+  return dots >= 2;
+}
+
+bool SeekTo(FILE* stream, int64_t position) {
+  if (position < 0 || position > (int64_t)LONG_MAX) return false;
+  return fseek(stream, (long)position, SEEK_SET) == 0;
+}
+
+// Size of the stream in bytes, or -1; the position is left unchanged.
+int64_t StreamEnd(FILE* stream) {
+  long here = ftell(stream);
+  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
+  long end = ftell(stream);
+  if (fseek(stream, here, SEEK_SET) != 0) return -1;
+  return end;
+}
+
+// Reads a little-endian 32-bit number; *short_read is set at end of stream.
+uint32_t ReadLe32(FILE* stream, bool* short_read) {
+  uint32_t value = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    int c = fgetc(stream);
+    if (c == EOF) {
+      *short_read = true;
+      c = 0;
+    }
+    value |= (uint32_t)c << (8 * i);
+  }
+  return value;
+}
+
+// Makes the directory dir (a path with "/" separators, changed only
+// temporarily) and any missing parents. Each level is tried directly first;
+// only when that fails are the levels above it made, then it is tried again.
+bool MakeDirectoryChain(char* dir) {
+  size_t length = strlen(dir);
+  while (length > 1 && dir[length - 1] == '/') dir[--length] = 0;
+  int32_t kind = PlatPathKind(dir);
+  if (kind != PATH_MISSING) return kind == PATH_DIRECTORY;
+  if (PlatMakeDirectory(dir)) return true;
+  char* slash = strrchr(dir, '/');
+  if (!slash || slash == dir) return false;
+  *slash = 0;
+  bool parent_made = MakeDirectoryChain(dir);
+  *slash = '/';
+  return parent_made && PlatMakeDirectory(dir);
+}
+
+// Copies at most PATH_MAX_BYTES bytes of text into a PATH_BUFFER_SIZE buffer.
+void CopyPath(char* to, const char* text) {
+  size_t length = strnlen(text, PATH_MAX_BYTES);
+  memcpy(to, text, length);
+  to[length] = 0;
+}
+
+void SetFailure(SfxState* state, uint32_t kind, const char* name) {
+  state->failure = kind;
+  memset(state->failure_name, 0, sizeof state->failure_name);
+  if (name) CopyPath(state->failure_name, name);
+}
+
+int32_t Fail(SfxState* state, const MemberHeader* header, uint32_t kind) {
+  SetFailure(state, kind, header->name);
+  return MEMBER_FAILED;
+}
+
+// Removes the member's unfinished file and forgets it.
+void DiscardOutput(SfxState* state, const char* path) {
+  PlatRemoveFile(path);
+  state->output_path[0] = 0;
+}
+
+// A "-lhd-" member: the directory itself and any missing parents.
+int32_t ExtractDirectory(SfxState* state, MemberHeader* header, const char* path) {
+  char dir[PATH_BUFFER_SIZE];
+  strcpy(dir, path);
+  if (dir[0] && !MakeDirectoryChain(dir)) return Fail(state, header, FAILURE_CREATE);
+  return g_continue ? MEMBER_NEXT : MEMBER_ABORTED;
+}
+
+// The member's path without one leading "/", as it is opened relative to the
+// current directory; false when the name does not fit.
+bool OutputPath(const MemberHeader* header, char* path) {
+  const char* name = header->name;
+  size_t length = strnlen(name, PATH_BUFFER_SIZE);
+  if (length == PATH_BUFFER_SIZE) return false;
+  if (name[0] == '/') {
+    ++name;
+    --length;
+  }
+  memcpy(path, name, length + 1);
+  return true;
+}
+
+}  // namespace
+
+bool IsConfinedPath(const char* path) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(path);
+  if (p[0] == 0 || IsSeparator(p[0])) return false;
+  // A drive prefix: whatever the first character is, a ":" right behind it.
+  size_t first = (p[1] != 0 && IsDoubleByteChar(p)) ? 2 : 1;
+  if (p[1] == ':' || p[first] == ':') return false;
+  const uint8_t* component = p;
+  while (true) {
+    if (*p == 0 || IsSeparator(*p)) {
+      if (IsParentComponent(component, p)) return false;
+      if (*p == 0) return true;
+      component = ++p;
+    } else if (p[1] != 0 && IsDoubleByteChar(p)) {
+      p += 2;
+    } else {
+      ++p;
+    }
+  }
+}
+
+uint32_t SumUnpackedSizes(SfxState* state, bool* damaged) {
+  FILE* archive = state->archive;
+  *damaged = false;
+  long start = ftell(archive);
+  int64_t end = StreamEnd(archive);
+  if (start < 0 || end < 0) {
+    *damaged = true;
+    return 0;
+  }
+  uint32_t sum = 0;
+  int64_t header_start = start;
+  int h = fgetc(archive);
+  while (h != EOF && h != 0) {
+    bool short_read = false;
+    // Bytes 1 to 6: checksum or size high byte, and the method name.
+    fseek(archive, 6, SEEK_CUR);
+    uint32_t packed = ReadLe32(archive, &short_read);
+    sum += ReadLe32(archive, &short_read);
+    // Time and attribute.
+    fseek(archive, 5, SEEK_CUR);
+    int level = fgetc(archive);
+    if (level == EOF) short_read = true;
+    // Level 2 counts its whole header in h; levels 0 and 1 add two bytes
+    // (a level-1 packed size also counts the extended headers).
+    int64_t next = header_start + h + (int64_t)packed + (level == 2 ? 0 : 2);
+    if (short_read || next <= header_start + PRESCAN_FIXED_BYTES || next > end ||
+        !SeekTo(archive, next)) {
+      *damaged = true;
+      break;
+    }
+    header_start = next;
+    h = fgetc(archive);
+  }
+  fseek(archive, start, SEEK_SET);
+  return sum;
+}
+
+bool MakeParentDirs(const char* path) {
+  char dir[PATH_BUFFER_SIZE];
+  size_t length = strnlen(path, PATH_BUFFER_SIZE);
+  if (length == PATH_BUFFER_SIZE) return false;
+  memcpy(dir, path, length + 1);
+  char* slash = strrchr(dir, '/');
+  if (!slash || slash == dir) return false;
+  *slash = 0;
+  return MakeDirectoryChain(dir);
+}
+
+void NotifyShellCreated(SfxState* state, const char* name) {
+  char path[PATH_BUFFER_SIZE];
+  const char* destination = state->destination ? state->destination : "";
+  size_t destination_length = strlen(destination);
+  if (destination_length > PATH_MAX_BYTES) return;
+  memcpy(path, destination, destination_length + 1);
+  if (!AppendSeparator(path)) return;
+  size_t length = strlen(path);
+  size_t name_length = strlen(name);
+  if (length + name_length > PATH_MAX_BYTES) return;
+  memcpy(path + length, name, name_length + 1);
+  for (char* p = path; *p; ++p)
+    if (*p == '/') *p = '\\';
+  PlatNotifyCreated(path);
+}
+
+int32_t ExtractMember(SfxState* state, MemberHeader* header) {
+  // output_path names only a file that is being written, so that an abort
+  // reported later never makes the front end remove a finished file.
+  state->output_path[0] = 0;
+  char path[PATH_BUFFER_SIZE];
+  if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
+  int32_t method = FindMethod(header->method);
+  bool directory = method == METHOD_LHD;
+  // A directory member may be named "/" (the destination itself); a file
+  // needs a name of its own.
+  if (!(directory && path[0] == 0) && !IsConfinedPath(path))
+    return Fail(state, header, FAILURE_BAD_NAME);
+  if (method < 0) return Fail(state, header, FAILURE_METHOD);
+  // A row whose method has no routines cannot decode anything.
+  if (!directory && method != METHOD_LH0 && method != METHOD_LZ4 &&
+      !MethodTable[method].decode_char)
+    return Fail(state, header, FAILURE_METHOD);
+  if (directory) return ExtractDirectory(state, header, path);
+
+  PlatRemoveFile(path);
+  FILE* out = PlatOpenFile(path, "wb");
+  if (!out) {
+    MakeParentDirs(path);
+    out = PlatOpenFile(path, "wb");
+    if (!out) return Fail(state, header, FAILURE_CREATE);
+  }
+  CopyPath(state->output_path, path);
+  int32_t status = DECODE_DONE;
+  uint16_t crc = DecodeMember(state, out, header->unpacked_size, header->packed_size, path,
+                              method, &status);
+  // A decoder that runs past the declared size has read damaged data.
+  long written = ftell(out);
+  bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&
+                   status == DECODE_DONE;
+  bool write_failed = ferror(out) != 0;
+  if (fclose(out) != 0) write_failed = true;
+  if (!g_continue || status == DECODE_ABORTED) {
+    PlatRemoveFile(path);
+    return MEMBER_ABORTED;
+  }
+  uint32_t failure = FAILURE_NONE;
+  if (status == DECODE_NO_MEMORY)
+    failure = FAILURE_MEMORY;
+  else if (write_failed)
+    failure = FAILURE_WRITE;
+  else if (oversized || (header->has_crc && crc != header->crc))
+    failure = FAILURE_CRC;
+  if (failure != FAILURE_NONE) {
+    DiscardOutput(state, path);
+    return Fail(state, header, failure);
+  }
+  PlatSetFileTime(path, header->mtime);
+  state->output_path[0] = 0;
+  return MEMBER_NEXT;
+}
+
+void ExtractionWorker(void* arg) {
+  SfxState* state = static_cast<SfxState*>(arg);
+  SetFailure(state, FAILURE_NONE, nullptr);
+  BuildCrcTable();
+  g_done_bytes = 0;
+  g_last_percent = 0;
+  bool damaged = false;
+  g_total_bytes = SumUnpackedSizes(state, &damaged);
+  int64_t end = StreamEnd(state->archive);
+  if (end < 0) damaged = true;
+
+  MemberHeader header;
+  bool failed = damaged;
+  if (damaged) SetFailure(state, FAILURE_DAMAGED, nullptr);
+  while (!failed) {
+    int32_t read = ReadMemberHeader(state, &header);
+    if (read == HEADER_END) break;
+    if (read != HEADER_READ) {
+      SetFailure(state, read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED,
+                 nullptr);
+      failed = true;
+      break;
+    }
+    long here = ftell(state->archive);
+    int64_t next = (int64_t)here + (int64_t)header.packed_size;
+    // The stored copy reads the unpacked size, whatever the packed size says.
+    int32_t method = FindMethod(header.method);
+    int64_t read_end = next;
+    if (method == METHOD_LH0 || method == METHOD_LZ4)
+      read_end = (int64_t)here + (int64_t)header.unpacked_size;
+    // Member data that runs past the end of the archive: cut short.
+    if (here < 0 || next > end || read_end > end) {
+      SetFailure(state, FAILURE_DAMAGED, nullptr);
+      failed = true;
+      break;
+    }
+    PlatSetLabel(state, header.name);
+    int32_t result = ExtractMember(state, &header);
+    if (result == MEMBER_ABORTED) break;
+    if (result == MEMBER_FAILED) {
+      failed = true;
+      break;
+    }
+    NotifyShellCreated(state, header.name[0] == '/' ? header.name + 1 : header.name);
+    // The next header lies behind the member's data, however far the
+    // decoder has read ahead.
+    if (!SeekTo(state->archive, next)) {
+      SetFailure(state, FAILURE_DAMAGED, nullptr);
+      failed = true;
+      break;
+    }
+    g_done_bytes += header.unpacked_size;
+  }
+
+  uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failed ? OUTCOME_FAILED : OUTCOME_DONE;
+  if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
+  PlatReportOutcome(state, outcome);
+}
