@@ -76,7 +76,8 @@ int CmdList(int argc, char** argv) {
   HostSetCallbacks(nullptr);
   if (result != LIST_COMPLETE) {
     char problem[96];
-    snprintf(problem, sizeof problem, "%s after %u members", ListProblem(result), (unsigned)members);
+    snprintf(problem, sizeof problem, "%s after %u member%s", ListProblem(result), (unsigned)members,
+             members == 1 ? "" : "s");
     return Fail(path, problem);
   }
   return 0;
