@@ -1,0 +1,463 @@
+// The extraction run against real files in a temporary folder: fixtures made
+// by jlha (tests/fixtures/run/make-fixtures.sh), some patched in place, and
+// small level-0 archives built here for the names and sizes jlha cannot make.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "decode/member.h"
+#include "extract/header.h"
+#include "extract/payload.h"
+#include "extract/progress.h"
+#include "extract/run.h"
+#include "platform/host_hooks.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+typedef std::string Bytes;
+
+Bytes ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(data.data(), (std::streamsize)data.size());
+}
+
+Bytes Fixture(const char* name) {
+  Bytes data = ReadAll(fs::path(VEMO_SOURCE_DIR) / "tests/fixtures/run" / name);
+  EXPECT_FALSE(data.empty()) << name;
+  return data;
+}
+
+// Offset of the n-th (0-based) occurrence of text in data.
+size_t Find(const Bytes& data, const Bytes& text, int n = 0) {
+  size_t at = data.find(text);
+  while (n-- > 0 && at != Bytes::npos) at = data.find(text, at + 1);
+  EXPECT_NE(at, Bytes::npos) << text;
+  return at;
+}
+
+uint16_t Crc16(const Bytes& data) {
+  uint16_t crc = 0;
+  for (unsigned char c : data) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (uint16_t)((crc >> 1) ^ 0xA001) : (uint16_t)(crc >> 1);
+  }
+  return crc;
+}
+
+void Le32(Bytes* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back((char)(v >> (8 * i)));
+}
+
+// One level-0 member: header (with a CRC, no OS id) and its data.
+// 2020-01-02 03:04:06 as an MS-DOS date and time.
+const uint32_t DOS_TIME = (40u << 25) | (1u << 21) | (2u << 16) | (3u << 11) | (4u << 5) | 3u;
+const int64_t DOS_TIME_UTC = 1577934246;
+
+Bytes Member(const Bytes& name, const Bytes& data, const char* method = "-lh0-",
+             uint32_t packed = UINT32_MAX, uint32_t unpacked = UINT32_MAX) {
+  Bytes h;
+  h += method;
+  Le32(&h, packed == UINT32_MAX ? (uint32_t)data.size() : packed);
+  Le32(&h, unpacked == UINT32_MAX ? (uint32_t)data.size() : unpacked);
+  Le32(&h, DOS_TIME);
+  h.push_back(0x20);  // attribute
+  h.push_back(0);     // level 0
+  h.push_back((char)name.size());
+  h += name;
+  uint16_t crc = Crc16(data);
+  h.push_back((char)(crc & 0xFF));
+  h.push_back((char)(crc >> 8));
+  unsigned sum = 0;
+  for (unsigned char c : h) sum += c;
+  Bytes member;
+  member.push_back((char)h.size());  // h: the header is h + 2 bytes long
+  member.push_back((char)sum);
+  return member + h + data;
+}
+
+Bytes Archive(const std::vector<Bytes>& members) {
+  Bytes all;
+  for (const Bytes& m : members) all += m;
+  return all + Bytes(1, '\0');
+}
+
+// Everything below the folder, as relative paths ("a/", "a/b.txt").
+std::set<std::string> Tree(const fs::path& root) {
+  std::set<std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).string();
+    entries.insert(e.is_directory() ? rel + "/" : rel);
+  }
+  return entries;
+}
+
+int64_t MTime(const fs::path& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return -1;
+  return (int64_t)info.st_mtime;
+}
+
+// What the worker reported through the platform layer.
+struct Reports {
+  std::vector<std::string> labels;
+  std::vector<uint32_t> outcomes;
+  std::vector<std::string> errors;
+  uint32_t total_seen = 0;
+  std::function<void(uint32_t)> on_progress;
+};
+Reports* g_reports;
+
+void OnLabel(const char* name) { g_reports->labels.push_back(name); }
+void OnProgress(uint32_t position) {
+  g_reports->total_seen = g_total_bytes;
+  if (g_reports->on_progress) g_reports->on_progress(position);
+}
+void OnOutcome(SfxState*, uint32_t outcome) { g_reports->outcomes.push_back(outcome); }
+void OnError(const char* text, const char*) { g_reports->errors.push_back(text); }
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    char pattern[] = "/tmp/runtest.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    dest_ = root_ / "dest";
+    fs::create_directory(dest_);
+    old_cwd_ = fs::current_path();
+    fs::current_path(dest_);
+    g_reports = &reports_;
+    HostCallbacks callbacks = {OnLabel, OnProgress, OnOutcome, OnError};
+    HostSetCallbacks(&callbacks);
+    g_continue = 1;
+    g_total_bytes = g_done_bytes = g_last_percent = 0;
+  }
+
+  void TearDown() override {
+    HostSetCallbacks(nullptr);
+    g_reports = nullptr;
+    g_continue = 1;
+    fs::current_path(old_cwd_);
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+  }
+
+  // Runs the whole extraction of the archive bytes into dest_ and returns
+  // the one outcome it reported.
+  uint32_t Run(const Bytes& archive) {
+    reports_.outcomes.clear();
+    reports_.labels.clear();
+    reports_.errors.clear();
+    fs::path file = root_ / "input.lzh";
+    WriteAll(file, archive);
+    InitSfxState(&state_, nullptr);
+    state_.archive = fopen(file.c_str(), "rb");
+    EXPECT_NE(state_.archive, nullptr);
+    EXPECT_TRUE(UseDefaultConfig(&state_));
+    ExtractionWorker(&state_);
+    EXPECT_EQ(reports_.outcomes.size(), 1u) << "exactly one outcome";
+    uint32_t outcome = reports_.outcomes.empty() ? 99 : reports_.outcomes.back();
+    failure_ = state_.failure;
+    failure_name_ = state_.failure_name;
+    output_path_ = state_.output_path;
+    FreeSfxState(&state_);
+    return outcome;
+  }
+
+  // Empties the destination (the current directory, so it stays).
+  void Clear() {
+    for (const auto& e : fs::directory_iterator(dest_)) fs::remove_all(e.path());
+  }
+
+  fs::path root_, dest_, old_cwd_;
+  SfxState state_;
+  Reports reports_;
+  uint32_t failure_ = 0;
+  std::string failure_name_, output_path_;
+};
+
+TEST_F(RunTest, NestedFileMakesItsMissingDirectories) {
+  ASSERT_EQ(Run(Fixture("nested.lzh")), OUTCOME_DONE);
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"a/", "a/b/", "a/b/c.txt"}));
+  EXPECT_EQ(ReadAll(dest_ / "a/b/c.txt"), "hello nested\n");
+  EXPECT_EQ(MTime(dest_ / "a/b/c.txt"), 1588748890);  // 2020-05-06 07:08:10 UTC
+  EXPECT_EQ(reports_.labels, (std::vector<std::string>{"a/b/c.txt"}));
+  EXPECT_EQ(failure_, FAILURE_NONE);
+}
+
+TEST_F(RunTest, DirectoryMembersMakeDirectoriesOnly) {
+  ASSERT_EQ(Run(Fixture("dir.lzh")), OUTCOME_DONE);
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"e/", "e/f/"}));
+  // A directory member without the final "/" is still a directory.
+  ASSERT_EQ(Run(Archive({Member("g/h", "", "-lhd-")})), OUTCOME_DONE);
+  EXPECT_TRUE(fs::is_directory(dest_ / "g/h"));
+}
+
+TEST_F(RunTest, LeadingSlashIsDroppedOnce) {
+  ASSERT_EQ(Run(Archive({Member("/x.txt", "slash")})), OUTCOME_DONE);
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"x.txt"}));
+  EXPECT_EQ(ReadAll(dest_ / "x.txt"), "slash");
+  EXPECT_EQ(MTime(dest_ / "x.txt"), DOS_TIME_UTC);
+}
+
+TEST_F(RunTest, ExistingFileIsReplaced) {
+  WriteAll(dest_ / "x.txt", "an older and longer content");
+  ASSERT_EQ(Run(Archive({Member("x.txt", "new")})), OUTCOME_DONE);
+  EXPECT_EQ(ReadAll(dest_ / "x.txt"), "new");
+}
+
+TEST_F(RunTest, UnknownMethodFailsAndWritesNothingForIt) {
+  Bytes archive = Fixture("three.lzh");
+  archive.replace(Find(archive, "-lh5-", 1), 5, "-lh8-");
+  ASSERT_EQ(Run(archive), OUTCOME_FAILED);
+  EXPECT_EQ(failure_, FAILURE_METHOD);
+  EXPECT_EQ(failure_name_, "two.txt");
+  // The run ends at the member it cannot produce.
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"one.txt"}));
+}
+
+TEST_F(RunTest, AbortDuringTheSecondOfThree) {
+  WriteAll(dest_ / "three.txt", "not to be touched");
+  int64_t old_time = MTime(dest_ / "three.txt");
+  reports_.on_progress = [this](uint32_t) {
+    if (reports_.labels.size() == 2) g_continue = 0;
+  };
+  ASSERT_EQ(Run(Fixture("three.lzh")), OUTCOME_ABORTED);
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"one.txt", "three.txt"}));
+  EXPECT_EQ(ReadAll(dest_ / "one.txt").size(), 1000u);
+  EXPECT_EQ(MTime(dest_ / "one.txt"), 1588748890);
+  EXPECT_EQ(ReadAll(dest_ / "three.txt"), "not to be touched");
+  EXPECT_EQ(MTime(dest_ / "three.txt"), old_time);
+  EXPECT_EQ(reports_.labels.size(), 2u);
+  // The front end removes this file too after an abort; it is already gone.
+  EXPECT_EQ(output_path_, "two.txt");
+}
+
+TEST_F(RunTest, AbortAfterTheLastMemberWasDecodedRemovesIt) {
+  reports_.on_progress = [](uint32_t position) {
+    if (position >= 100) g_continue = 0;
+  };
+  ASSERT_EQ(Run(Fixture("three.lzh")), OUTCOME_ABORTED);
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"one.txt", "two.txt"}));
+  EXPECT_EQ(reports_.labels.size(), 3u);
+}
+
+TEST_F(RunTest, ProgressCountsFinishedMembers) {
+  // Level-1 headers with directory extended headers: both the pre-scan and
+  // the worker's seek must land on the second header.
+  std::vector<uint32_t> done_during_second;
+  reports_.on_progress = [&](uint32_t) {
+    if (reports_.labels.size() == 2) done_during_second.push_back(g_done_bytes);
+  };
+  ASSERT_EQ(Run(Fixture("sizes.lzh")), OUTCOME_DONE);
+  EXPECT_EQ(reports_.total_seen, 4000u);
+  EXPECT_EQ(g_done_bytes, 4000u);
+  ASSERT_FALSE(done_during_second.empty());
+  for (uint32_t done : done_during_second) EXPECT_EQ(done, 1000u);
+  EXPECT_EQ(reports_.labels, (std::vector<std::string>{"d/first.txt", "d/second.txt"}));
+  EXPECT_EQ(ReadAll(dest_ / "d/first.txt").size(), 1000u);
+  EXPECT_EQ(ReadAll(dest_ / "d/second.txt").size(), 3000u);
+}
+
+TEST_F(RunTest, PrescanSumsAndReturnsToItsStart) {
+  Bytes archive = Fixture("mixed.lzh");
+  WriteAll(root_ / "m.lzh", archive);
+  SfxState state;
+  InitSfxState(&state, nullptr);
+  state.archive = fopen((root_ / "m.lzh").c_str(), "rb");
+  ASSERT_NE(state.archive, nullptr);
+  bool damaged = true;
+  EXPECT_EQ(SumUnpackedSizes(&state, &damaged), 20000u + 13893u + 5000u + 40000u + 40000u);
+  EXPECT_FALSE(damaged);
+  EXPECT_EQ(ftell(state.archive), 0);
+  FreeSfxState(&state);
+}
+
+TEST_F(RunTest, DirectoryInTheWayCannotBeReplaced) {
+  // A file that cannot be removed nor opened for writing (the read-only
+  // file of Windows; as root on Linux only a directory refuses both).
+  fs::create_directory(dest_ / "x.txt");
+  ASSERT_EQ(Run(Archive({Member("x.txt", "data"), Member("y.txt", "more")})), OUTCOME_FAILED);
+  EXPECT_EQ(failure_, FAILURE_CREATE);
+  EXPECT_EQ(failure_name_, "x.txt");
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"x.txt/"}));
+}
+
+TEST_F(RunTest, FileInPlaceOfADirectoryFails) {
+  WriteAll(dest_ / "a", "a file, not a folder");
+  ASSERT_EQ(Run(Fixture("nested.lzh")), OUTCOME_FAILED);
+  EXPECT_EQ(failure_, FAILURE_CREATE);
+  ASSERT_EQ(Run(Fixture("dir.lzh")), OUTCOME_DONE);
+  WriteAll(dest_ / "e/f/g", "file");
+  ASSERT_EQ(Run(Archive({Member("e/f/g/", "", "-lhd-")})), OUTCOME_FAILED);
+  EXPECT_EQ(failure_, FAILURE_CREATE);
+}
+
+struct NameCase {
+  const char* name;  // as stored in the header (Shift_JIS bytes)
+  const char* made;  // the file made, in UTF-8; null: refused
+};
+
+TEST_F(RunTest, NamesStayInsideTheDestination) {
+  const NameCase cases[] = {
+      {"../x", nullptr},
+      {"a/../../x", nullptr},
+      {"a/..", nullptr},
+      {"..", nullptr},
+      {"a\\..\\x", nullptr},        // "\" is a separator too
+      {"//x", nullptr},             // a second leading "/"
+      {"\\\\x", nullptr},
+      {"C:x", nullptr},             // drive prefixes
+      {"c:/x", nullptr},
+      {"\x82\xa0:x", nullptr},      // a double-byte first character and ":"
+      {"a/.../x", nullptr},         // Windows trims dots and spaces
+      {"a/.. /x", nullptr},
+      {"\x80\\..\\x", nullptr},     // 0x80 is no lead byte to Windows: "\" separates
+      {"\x81/../x", nullptr},       // an invalid pair: "/" still separates
+      {"\x95\\..", "表.."},          // 0x5C as a second byte: one character
+      {"\x83\\/\x95\\.txt", "ソ/表.txt"},
+      {"\\x.txt", "x.txt"},         // one leading separator, dropped
+      {"a/./b", "a/b"},
+      {"x..y", "x..y"},
+      {".hidden", ".hidden"},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Clear();
+    uint32_t outcome = Run(Archive({Member(c.name, "content"), Member("after.txt", "later")}));
+    if (c.made) {
+      EXPECT_EQ(outcome, OUTCOME_DONE);
+      EXPECT_EQ(ReadAll(dest_ / c.made), "content");
+      EXPECT_EQ(ReadAll(dest_ / "after.txt"), "later");
+    } else {
+      EXPECT_EQ(outcome, OUTCOME_FAILED);
+      EXPECT_EQ(failure_, FAILURE_BAD_NAME);
+      EXPECT_TRUE(Tree(dest_).empty());
+      EXPECT_EQ(Tree(root_), (std::set<std::string>{"dest/", "input.lzh"}));
+    }
+  }
+}
+
+TEST_F(RunTest, CrcMismatchRemovesTheFile) {
+  struct Case {
+    const char* fixture;
+    size_t offset_from_end;  // a data byte of the last member
+    const char* name;
+  } cases[] = {{"nested.lzh", 3, "a/b/c.txt"}, {"three.lzh", 40, "three.txt"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    Clear();
+    Bytes archive = Fixture(c.fixture);
+    archive[archive.size() - 1 - c.offset_from_end] ^= 0x10;
+    ASSERT_EQ(Run(archive), OUTCOME_FAILED);
+    EXPECT_EQ(failure_, FAILURE_CRC);
+    EXPECT_EQ(failure_name_, c.name);
+    EXPECT_FALSE(fs::exists(dest_ / c.name));
+    EXPECT_EQ(output_path_, "");
+  }
+}
+
+TEST_F(RunTest, DamagedArchivesFailBeforeWritingAnything) {
+  Bytes three = Fixture("three.lzh");
+  size_t second = Find(three, "-lh5-", 1) - 2;
+  std::vector<std::pair<const char*, Bytes>> cases = {
+      {"cut inside the first header", three.substr(0, 15)},
+      {"cut inside the second header", three.substr(0, second + 10)},
+      {"cut inside the second member's data", three.substr(0, second + 41 + 100)},
+      {"cut inside the last member's data", three.substr(0, three.size() - 20)},
+      {"a header too short to advance", Bytes("\x05") + Bytes(40, '\0')},
+      {"stored data beyond the end", Archive({Member("x", "abc", "-lh0-", 3, 5000)})},
+      {"packed size near 4 GiB", Archive({Member("x", "abc", "-lh5-", 0xFFFFFFF0u, 3)})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    Clear();
+    ASSERT_EQ(Run(c.second), OUTCOME_FAILED);
+    EXPECT_EQ(failure_, FAILURE_DAMAGED);
+    EXPECT_EQ(failure_name_, "");
+    EXPECT_TRUE(Tree(dest_).empty());
+  }
+}
+
+TEST_F(RunTest, ArchivesWithoutMembersAreDone) {
+  for (const Bytes& archive : {Bytes(1, '\0'), Bytes()}) {
+    ASSERT_EQ(Run(archive), OUTCOME_DONE);
+    EXPECT_TRUE(reports_.labels.empty());
+    EXPECT_EQ(g_total_bytes, 0u);
+  }
+  // Without the closing 0 byte the archive ends with the stream.
+  Bytes three = Fixture("three.lzh");
+  ASSERT_EQ(Run(three.substr(0, three.size() - 1)), OUTCOME_DONE);
+  EXPECT_EQ(Tree(dest_).size(), 3u);
+}
+
+TEST_F(RunTest, UnknownHeaderIsReportedOnceByTheReader) {
+  // h - n = 21 matches no header layout.
+  Bytes member = Member("x.txt", "abc");
+  member[0] = (char)(member[0] - 1);
+  member.erase(member.size() - 3 - 1, 1);
+  ASSERT_EQ(Run(member + Bytes(1, '\0')), OUTCOME_FAILED);
+  EXPECT_EQ(failure_, FAILURE_UNKNOWN_HEADER);
+  EXPECT_EQ(reports_.errors, (std::vector<std::string>{"Unknown header"}));
+}
+
+TEST_F(RunTest, ShortWriteIsAFailure) {
+  // A file size limit makes the writes fail as a full disk would.
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct sigaction ignore, old_action;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old_action);
+  Bytes archive = Archive({Member("big.bin", Bytes(300000, 'x'))});
+  WriteAll(root_ / "input.lzh", archive);  // written before the limit
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  InitSfxState(&state_, nullptr);
+  state_.archive = fopen((root_ / "input.lzh").c_str(), "rb");
+  ASSERT_TRUE(UseDefaultConfig(&state_));
+  ExtractionWorker(&state_);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  sigaction(SIGXFSZ, &old_action, nullptr);
+  ASSERT_EQ(reports_.outcomes, (std::vector<uint32_t>{OUTCOME_FAILED}));
+  EXPECT_EQ(state_.failure, FAILURE_WRITE);
+  EXPECT_STREQ(state_.failure_name, "big.bin");
+  EXPECT_FALSE(fs::exists(dest_ / "big.bin"));
+  FreeSfxState(&state_);
+}
+
+TEST_F(RunTest, MakeParentDirs) {
+  WriteAll(dest_ / "file", "x");
+  EXPECT_TRUE(MakeParentDirs("p/q/r/s.txt"));
+  EXPECT_TRUE(fs::is_directory(dest_ / "p/q/r"));
+  EXPECT_TRUE(MakeParentDirs("p/q/r/s.txt"));  // already there
+  EXPECT_TRUE(MakeParentDirs("t//u"));
+  EXPECT_TRUE(fs::is_directory(dest_ / "t"));
+  EXPECT_FALSE(MakeParentDirs("plain"));
+  EXPECT_FALSE(MakeParentDirs("/rooted"));
+  EXPECT_FALSE(MakeParentDirs("file/x"));
+  EXPECT_FALSE(MakeParentDirs("file/y/x"));
+}
+
+}  // namespace
