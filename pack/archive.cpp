@@ -1,0 +1,259 @@
+// Level-2 member headers and the member data behind them.
+//
+// Header layout: total length (16 bits; below 256, since readers take it
+// from the first byte), method, packed size, unpacked size, modification
+// time (seconds since 1970 UTC), the archive attribute 0x20, level 2, CRC-16 of the
+// data, OS id 'M', then the extended headers, each as type, data and the
+// 16-bit size of the next one (0 ends the chain): the header CRC (computed
+// over the whole header with its own field zero), the file name, and for
+// members in a folder the folder path with 0xFF after each folder, and an
+// attribute other than the plain archive bit.
+#include "pack/archive.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "decode/bitio.h"
+#include "decode/member.h"
+#include "extract/payload.h"
+#include "platform/host_hooks.h"
+
+namespace {
+
+const uint32_t BASIC_HEADER_SIZE = 26;
+const uint32_t EXT_OVERHEAD = 3;  // type byte and the next size
+const uint32_t CRC_EXT_SIZE = EXT_OVERHEAD + 2;
+const uint32_t ATTRIBUTE_EXT_SIZE = EXT_OVERHEAD + 2;
+const uint8_t OS_ID_MSDOS = 'M';
+const uint8_t FOLDER_SEPARATOR = 0xFF;
+
+void Put16(std::vector<uint8_t>* v, uint32_t x) {
+  v->push_back((uint8_t)x);
+  v->push_back((uint8_t)(x >> 8));
+}
+
+void Put32(std::vector<uint8_t>* v, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v->push_back((uint8_t)(x >> (8 * i)));
+}
+
+bool IsLead(uint8_t b) { return IsLeadByte(b); }
+
+// Characters that Windows refuses in a file name, or that the reader would
+// take as a separator.
+bool ForbiddenAscii(unsigned char c) {
+  return c < 0x20 || c == 0x7F || strchr("\\:*?\"<>|", c) != nullptr;
+}
+
+// Converts one path component; refuses components that would not come back
+// as the same single name.
+bool ConvertComponent(const std::string& part, const std::string& whole, std::string* out,
+                      std::string* error) {
+  if (part.empty() || part == "." || part == "..") {
+    *error = "'" + whole + "': not a usable member name (empty, \".\" or \"..\" part)";
+    return false;
+  }
+  for (unsigned char c : part) {
+    if (ForbiddenAscii(c)) {
+      *error = "'" + whole + "': the name holds a character that Windows does not allow in file names";
+      return false;
+    }
+  }
+  std::vector<char> buf(part.size() * 2 + 8);
+  if (!HostUtf8ToSjis(part.c_str(), buf.data(), (uint32_t)buf.size())) {
+    *error = "'" + whole + "': the name has a character without a Shift_JIS (code page 932) form";
+    return false;
+  }
+  std::string sjis(buf.data());
+  for (size_t i = 0; i < sjis.size(); ++i) {
+    uint8_t b = (uint8_t)sjis[i];
+    if (IsLead(b) && i + 1 < sjis.size()) {
+      ++i;
+      continue;
+    }
+    if (b == '\\' || b == '/' || b == FOLDER_SEPARATOR) {
+      *error = "'" + whole + "': a character of the name becomes a path separator in Shift_JIS";
+      return false;
+    }
+  }
+  *out = sjis;
+  return true;
+}
+
+}  // namespace
+
+uint16_t Crc16(const uint8_t* data, size_t size) {
+  if (g_crc_table[1] == 0) BuildCrcTable();
+  uint16_t saved = g_crc;
+  g_crc = 0;
+  while (size > 0) {
+    uint32_t n = size > 0x40000000 ? 0x40000000u : (uint32_t)size;
+    UpdateCrc(data, n);
+    data += n;
+    size -= n;
+  }
+  uint16_t crc = g_crc;
+  g_crc = saved;
+  return crc;
+}
+
+bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
+                    std::string* error) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    size_t slash = utf8.find('/', start);
+    parts.push_back(utf8.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  std::vector<std::string> converted(parts.size());
+  for (size_t i = 0; i < parts.size(); ++i)
+    if (!ConvertComponent(parts[i], utf8, &converted[i], error)) return false;
+  StoredName n;
+  size_t folders = directory ? converted.size() : converted.size() - 1;
+  for (size_t i = 0; i < folders; ++i) {
+    n.directory += converted[i];
+    n.directory += (char)FOLDER_SEPARATOR;
+    n.path += converted[i];
+    n.path += '/';
+  }
+  if (!directory) {
+    n.file = converted.back();
+    n.path += n.file;
+  }
+  if (n.path.size() > PATH_MAX_BYTES) {
+    *error = "'" + utf8 + "': the path is " + std::to_string(n.path.size()) +
+             " bytes in Shift_JIS; at most " + std::to_string(PATH_MAX_BYTES) + " fit";
+    return false;
+  }
+  uint32_t header = BASIC_HEADER_SIZE + CRC_EXT_SIZE;
+  if (!directory) header += EXT_OVERHEAD + (uint32_t)n.file.size();
+  if (!n.directory.empty()) header += EXT_OVERHEAD + (uint32_t)n.directory.size();
+  if (attribute != DOS_ARCHIVE) header += ATTRIBUTE_EXT_SIZE;
+  if (header > LEVEL2_HEADER_MAX) {
+    *error = "'" + utf8 + "': the name is too long for a member header (" + std::to_string(header) +
+             " bytes; at most " + std::to_string(LEVEL2_HEADER_MAX) + ")";
+    return false;
+  }
+  *out = n;
+  return true;
+}
+
+std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
+                                       uint32_t mtime, uint8_t attribute, uint16_t data_crc,
+                                       const StoredName& name) {
+  bool has_file = !name.file.empty() || name.path.empty() || name.path.back() != '/';
+  std::vector<uint8_t> h;
+  Put16(&h, 0);  // total length, set below
+  h.insert(h.end(), method, method + 5);
+  Put32(&h, packed_size);
+  Put32(&h, unpacked_size);
+  Put32(&h, mtime);
+  h.push_back(DOS_ARCHIVE);
+  h.push_back(2);
+  Put16(&h, data_crc);
+  h.push_back(OS_ID_MSDOS);
+  Put16(&h, CRC_EXT_SIZE);
+  h.push_back(EXT_HEADER_CRC);
+  size_t crc_at = h.size();
+  Put16(&h, 0);
+  if (has_file) {
+    Put16(&h, EXT_OVERHEAD + (uint32_t)name.file.size());
+    h.push_back(EXT_FILE_NAME);
+    h.insert(h.end(), name.file.begin(), name.file.end());
+  }
+  if (!name.directory.empty()) {
+    Put16(&h, EXT_OVERHEAD + (uint32_t)name.directory.size());
+    h.push_back(EXT_DIRECTORY);
+    h.insert(h.end(), name.directory.begin(), name.directory.end());
+  }
+  if (attribute != DOS_ARCHIVE) {
+    Put16(&h, ATTRIBUTE_EXT_SIZE);
+    h.push_back(EXT_ATTRIBUTE);
+    Put16(&h, attribute);
+  }
+  Put16(&h, 0);
+  h[0] = (uint8_t)h.size();
+  h[1] = (uint8_t)(h.size() >> 8);
+  uint16_t crc = Crc16(h.data(), h.size());
+  h[crc_at] = (uint8_t)crc;
+  h[crc_at + 1] = (uint8_t)(crc >> 8);
+  return h;
+}
+
+bool ParseMethod(const std::string& text, PackMethod* method) {
+  if (text == "lh0") {
+    method->dict_bits = 0;
+  } else if (text == "lh5" || text == "lh6" || text == "lh7") {
+    int index = text[2] - '0';
+    method->dict_bits = MethodTable[index].dict_bits;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
+                      std::vector<uint8_t>* packed) {
+  if (method.dict_bits > 0 && size > 0 &&
+      CompressBlockHuffman(data, size, method.dict_bits, method.effort, packed)) {
+    int index = method.dict_bits == 13 ? 5 : method.dict_bits == 15 ? 6 : 7;
+    memcpy(method_name, MethodTable[index].name, 5);
+    return;
+  }
+  memcpy(method_name, MethodTable[METHOD_LH0].name, 5);
+  packed->assign(data, data + size);
+}
+
+bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
+                  const PackMethod& method, std::string* error) {
+  uint64_t total = offset;
+  std::vector<uint8_t> data, packed;
+  for (const MemberSource& m : members) {
+    StoredName name;
+    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error)) return false;
+    char method_name[5];
+    uint16_t crc = 0;
+    packed.clear();
+    if (m.size > SIZE_LIMIT) {
+      *error = "'" + m.name + "': a member of 4 GiB or more does not fit the 32-bit size fields";
+      return false;
+    }
+    if (m.directory) {
+      memcpy(method_name, MethodTable[METHOD_LHD].name, 5);
+    } else {
+      FILE* in = fopen(m.disk_path.c_str(), "rb");
+      if (!in) {
+        *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+        return false;
+      }
+      data.resize(m.size);
+      size_t got = m.size ? fread(data.data(), 1, m.size, in) : 0;
+      bool grew = fgetc(in) != EOF;
+      fclose(in);
+      if (got != m.size || grew) {
+        *error = "'" + m.disk_path + "': the file changed size while it was being packed";
+        return false;
+      }
+      crc = Crc16(data.data(), data.size());
+      EncodeMemberData(data.data(), data.size(), method, method_name, &packed);
+    }
+    std::vector<uint8_t> header = BuildLevel2Header(method_name, (uint32_t)packed.size(), (uint32_t)m.size,
+                                                    m.mtime, m.attribute, crc, name);
+    total += header.size() + packed.size();
+    if (total + 1 > SIZE_LIMIT) {
+      *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
+      return false;
+    }
+    if (fwrite(header.data(), 1, header.size(), out) != header.size() ||
+        (!packed.empty() && fwrite(packed.data(), 1, packed.size(), out) != packed.size())) {
+      *error = std::string("cannot write the output: ") + strerror(errno);
+      return false;
+    }
+  }
+  if (fputc(0, out) == EOF) {
+    *error = std::string("cannot write the output: ") + strerror(errno);
+    return false;
+  }
+  return true;
+}

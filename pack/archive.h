@@ -1,0 +1,82 @@
+// The LZH archive writer: level-2 member headers, member data (stored or
+// block-Huffman compressed) and the closing 0 byte.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "pack/compress.h"
+
+// Extended header types the writer uses.
+const uint8_t EXT_HEADER_CRC = 0x00;
+const uint8_t EXT_FILE_NAME = 0x01;
+const uint8_t EXT_DIRECTORY = 0x02;
+const uint8_t EXT_ATTRIBUTE = 0x40;
+// The reader takes a level-2 header's length from its first byte alone.
+const uint32_t LEVEL2_HEADER_MAX = 255;
+// MS-DOS attributes.
+const uint8_t DOS_READ_ONLY = 0x01;
+const uint8_t DOS_DIRECTORY = 0x10;
+const uint8_t DOS_ARCHIVE = 0x20;
+// The 32-bit size fields of a header and the archive as a whole.
+const uint64_t SIZE_LIMIT = 0xFFFFFFFFull;
+
+// One member to write. Files are read from disk_path; directories have no
+// data.
+struct MemberSource {
+  std::string name;       // UTF-8, "/" separators, no leading or trailing "/"
+  bool directory = false;
+  std::string disk_path;
+  uint32_t mtime = 0;     // seconds since 1970 UTC
+  uint8_t attribute = DOS_ARCHIVE;
+  uint64_t size = 0;
+};
+
+// A member name as stored: Shift_JIS, split into the directory part (each
+// folder followed by 0xFF) and the file name (empty for a directory).
+struct StoredName {
+  std::string directory;
+  std::string file;
+  // The path the reader rebuilds ("/" separators; "/" at the end of a
+  // directory).
+  std::string path;
+};
+
+// Converts and checks a member name. False with a message naming it when a
+// part has no Shift_JIS form, holds a character Windows cannot have in a
+// file name, or the path (or its header) would not fit.
+bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
+                    std::string* error);
+
+// The complete level-2 header of a member, header CRC filled in. The basic
+// header's attribute byte is always DOS_ARCHIVE, as level-2 readers expect
+// (some refuse any other value); another attribute (a directory, a
+// read-only file) travels in an attribute extended header, which takes
+// precedence for every reader.
+std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
+                                       uint32_t mtime, uint8_t attribute, uint16_t data_crc,
+                                       const StoredName& name);
+
+// CRC-16 of a byte range, through the core's table.
+uint16_t Crc16(const uint8_t* data, size_t size);
+
+// "lh0", "lh5", "lh6" or "lh7".
+struct PackMethod {
+  int dict_bits = 13;  // 0: store every member
+  CompressEffort effort = EFFORT_NORMAL;
+};
+// Parses a method name; false for an unknown one.
+bool ParseMethod(const std::string& text, PackMethod* method);
+
+// Encodes one member's data: method name (5 bytes) and packed bytes. Stores
+// when the method is lh0 or compression would not make it smaller.
+void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
+                      std::vector<uint8_t>* packed);
+
+// Writes every member and the closing 0 byte to out, which already holds
+// `offset` bytes (stub and configuration block). False with a message when
+// a member cannot be read or the archive would pass 4 GiB.
+bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
+                  const PackMethod& method, std::string* error);

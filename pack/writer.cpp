@@ -1,1 +1,0 @@
-// The LZH archive writer (not implemented yet).
