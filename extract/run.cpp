@@ -94,9 +94,16 @@ bool MakeDirectoryChain(char* dir) {
   return parent_made && PlatMakeDirectory(dir);
 }
 
+// Length of text, but at most limit (also where no terminator comes).
+size_t BoundedLength(const char* text, size_t limit) {
+  size_t length = 0;
+  while (length < limit && text[length]) ++length;
+  return length;
+}
+
 // Copies at most PATH_MAX_BYTES bytes of text into a PATH_BUFFER_SIZE buffer.
 void CopyPath(char* to, const char* text) {
-  size_t length = strnlen(text, PATH_MAX_BYTES);
+  size_t length = BoundedLength(text, PATH_MAX_BYTES);
   memcpy(to, text, length);
   to[length] = 0;
 }
@@ -130,7 +137,7 @@ int32_t ExtractDirectory(SfxState* state, MemberHeader* header, const char* path
 // current directory; false when the name does not fit.
 bool OutputPath(const MemberHeader* header, char* path) {
   const char* name = header->name;
-  size_t length = strnlen(name, PATH_BUFFER_SIZE);
+  size_t length = BoundedLength(name, PATH_BUFFER_SIZE);
   if (length == PATH_BUFFER_SIZE) return false;
   if (name[0] == '/') {
     ++name;
@@ -201,7 +208,7 @@ uint32_t SumUnpackedSizes(SfxState* state, bool* damaged) {
 
 bool MakeParentDirs(const char* path) {
   char dir[PATH_BUFFER_SIZE];
-  size_t length = strnlen(path, PATH_BUFFER_SIZE);
+  size_t length = BoundedLength(path, PATH_BUFFER_SIZE);
   if (length == PATH_BUFFER_SIZE) return false;
   memcpy(dir, path, length + 1);
   char* slash = strrchr(dir, '/');
