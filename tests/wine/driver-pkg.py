@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Makes a test package: the stub padded to the payload offset, a configuration
+block and an LZH archive of stored (-lh0-) level-2 members, or an archive made
+by another archiver. Texts are given in UTF-8 and written as Shift_JIS.
+
+  driver-pkg.py OUT STUB [options]
+    --config TITLE BASE SUBPATH TARGET START DESKTOP SENDTO OPEN
+    --member NAME SOURCE MTIME     (repeatable; NAME uses "/" separators)
+    --lzh FILE                     append FILE's archive instead of members
+    --bad-crc N                    store a wrong CRC for member N (0-based)
+    --truncate N                   cut the package N bytes before its end
+"""
+import argparse
+import struct
+import sys
+
+PAYLOAD_OFFSET = 23040
+
+
+def crc16(data, crc=0):
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+def counted(text):
+    raw = sjis(text)
+    assert len(raw) < 256
+    return bytes([len(raw)]) + raw
+
+
+def member(name, data, mtime, bad_crc):
+    raw_name = sjis(name)
+    crc = crc16(data) ^ (0x5555 if bad_crc else 0)
+    ext = bytes([1]) + raw_name + b"\0\0"
+    size = 26 + len(ext)
+    assert size < 256
+    head = struct.pack("<H5sIIIBBHB", size, b"-lh0-", len(data), len(data), mtime, 0x20, 2,
+                       crc, ord("M"))
+    return head + struct.pack("<H", len(ext)) + ext + data
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out")
+    parser.add_argument("stub")
+    parser.add_argument("--config", nargs=8)
+    parser.add_argument("--member", nargs=3, action="append", default=[])
+    parser.add_argument("--lzh")
+    parser.add_argument("--bad-crc", type=int, default=-1)
+    parser.add_argument("--truncate", type=int, default=0)
+    args = parser.parse_args()
+
+    stub = open(args.stub, "rb").read()[:PAYLOAD_OFFSET]
+    stub += bytes(PAYLOAD_OFFSET - len(stub))
+    if args.config:
+        title, base, sub, target, start, desktop, send_to, open_after = args.config
+        config = (b"\1" + counted(title) + bytes([int(base)]) + counted(sub) + counted(target) +
+                  bytes([int(start), int(desktop), int(send_to)]) + counted(open_after))
+    else:
+        config = b"\0"
+    if args.lzh:
+        archive = open(args.lzh, "rb").read()
+    else:
+        archive = b""
+        for i, (name, source, mtime) in enumerate(args.member):
+            archive += member(name, open(source, "rb").read(), int(mtime), i == args.bad_crc)
+        archive += b"\0"
+    package = stub + config + archive
+    if args.truncate:
+        package = package[:-args.truncate]
+    open(args.out, "wb").write(package)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,171 @@
+// Entry point, start-up, the popup window and the message loop.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include "extract/payload.h"
+#include "extract/progress.h"
+#include "extract/run.h"
+#include "platform/platform.h"
+#include "platform/win32_messages.h"
+#include "ui/ui.h"
+
+namespace {
+
+const char CLASS_NAME[] = "VEMOSFXCLASS";
+
+// The state record of the popup, from its creation parameters.
+SfxState* g_window_state;
+// Set once the worker has started, cleared when it has reported its outcome:
+// while set, the worker may still be using the archive stream.
+bool g_worker_running;
+
+// The failure messages, by FailureKind; each but the first is followed by
+// the member's name.
+const char* const FAILURE_TEXTS[] = {
+    nullptr,
+    "書庫が壊れています",
+    "ファイルが壊れています: ",
+    "不正なパスです: ",
+    "展開できない形式です: ",
+    "ファイルを作成できません: ",
+    nullptr,  // FAILURE_UNKNOWN_HEADER: the reader has shown its own message
+    "メモリが足りません: ",
+    "ファイルを書き込めません: ",
+};
+
+void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
+  if (kind >= sizeof FAILURE_TEXTS / sizeof FAILURE_TEXTS[0] || !FAILURE_TEXTS[kind]) return;
+  char text[64 + PATH_BUFFER_SIZE];
+  lstrcpyA(text, FAILURE_TEXTS[kind]);
+  if (kind != FAILURE_DAMAGED) {
+    state->failure_name[PATH_MAX_BYTES] = 0;
+    lstrcatA(text, state->failure_name);
+  }
+  MessageBoxA(window, text, state->title, MB_OK | MB_ICONERROR);
+}
+
+void RemovePartialFile(SfxState* state) {
+  if (state->output_path[0]) PlatRemoveFile(state->output_path);
+}
+
+// The start sequence: the destination dialog when configured, then the worker.
+void StartRun(HWND window, SfxState* state) {
+  if (state->has_config &&
+      DialogBoxParamA((HINSTANCE)state->instance, MAKEINTRESOURCEA(IDD_DESTINATION), window,
+                      DestDlgProc, (LPARAM)state) != 0) {
+    DestroyWindow(window);
+    return;
+  }
+  g_worker_running = _beginthread(ExtractionWorker, 0, state) != (uintptr_t)-1;
+  SetWindowTextA(window, state->title);
+  ShowWindow(window, SW_SHOW);
+}
+
+}  // namespace
+
+LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  SfxState* state = g_window_state;
+  switch (message) {
+    case WM_CREATE:
+      g_window_state = (SfxState*)((CREATESTRUCTA*)lparam)->lpCreateParams;
+      return 0;
+    case WM_USER:
+      StartRun(window, state);
+      return 0;
+    case WM_SFX_SETLABEL:
+      SetWindowTextA((HWND)state->label_window, (const char*)lparam);
+      return 0;
+    case WM_SFX_DONE:
+      g_worker_running = false;
+      RunAfterExtraction(state);
+      DestroyWindow(window);
+      return 0;
+    case WM_SFX_FAILED:
+      g_worker_running = false;
+      ShowFailure(window, state, wparam);
+      RemovePartialFile(state);
+      DestroyWindow(window);
+      return 0;
+    case WM_SFX_ABORTED:
+      g_worker_running = false;
+      RemovePartialFile(state);
+      DestroyWindow(window);
+      return 0;
+    case WM_CLOSE:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+bool SfxStartUp(SfxState* state) {
+  HINSTANCE instance = (HINSTANCE)state->instance;
+  if (!OpenPayload(state)) return false;
+
+  WNDCLASSEXA window_class;
+  ZeroMemory(&window_class, sizeof window_class);
+  window_class.cbSize = sizeof window_class;
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = SfxWndProc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PACKAGE));
+  window_class.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+  window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = CLASS_NAME;
+  if (!RegisterClassExA(&window_class)) return false;
+
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  HWND popup = CreateWindowExA(0, CLASS_NAME, DEFAULT_TITLE, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                               cursor.x - 110, cursor.y + 32, 220, 100, nullptr, nullptr,
+                               instance, state);
+  if (!popup) return false;
+  state->main_window = popup;
+
+  state->label_window = CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_LEFT, 7,
+                                        3, 200, 20, popup, nullptr, instance, nullptr);
+  if (!state->label_window) return false;
+
+  state->abort_box = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_ABORT_BOX), popup,
+                                        AbortDlgProc, (LPARAM)state);
+  if (!state->abort_box) return false;
+
+  // The progress bar's class comes from the common controls library.
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  g_progress_bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
+                                   7, 23, 200, 20, popup, nullptr, instance, nullptr);
+  if (!g_progress_bar) return false;
+
+  ShowWindow(popup, SW_HIDE);
+  UpdateWindow(popup);
+  SendMessageA(popup, WM_USER, 0, 0);
+  return true;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  SfxState state;
+  InitSfxState(&state, instance);
+  if (SfxStartUp(&state)) {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  // The popup was closed while the worker runs: it may hold the archive
+  // stream (and the runtime's lock on it), and it uses the state record on
+  // this stack. End the process at once, leaving both alone.
+  if (g_worker_running) TerminateProcess(GetCurrentProcess(), 0);
+  FreeSfxState(&state);
+  return 0;
+}
+
+// The process entry: no runtime start-up code runs before it.
+extern "C" void __stdcall SfxEntry() {
+  ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT));
+}
