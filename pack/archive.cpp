@@ -81,7 +81,7 @@ bool ConvertComponent(const std::string& part, const std::string& whole, std::st
 
 }  // namespace
 
-uint16_t Crc16(const uint8_t* data, size_t size) {
+uint16_t DataCrc16(const uint8_t* data, size_t size) {
   if (g_crc_table[1] == 0) BuildCrcTable();
   uint16_t saved = g_crc;
   g_crc = 0;
@@ -175,7 +175,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
   Put16(&h, 0);
   h[0] = (uint8_t)h.size();
   h[1] = (uint8_t)(h.size() >> 8);
-  uint16_t crc = Crc16(h.data(), h.size());
+  uint16_t crc = DataCrc16(h.data(), h.size());
   h[crc_at] = (uint8_t)crc;
   h[crc_at + 1] = (uint8_t)(crc >> 8);
   return h;
@@ -235,7 +235,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
         *error = "'" + m.disk_path + "': the file changed size while it was being packed";
         return false;
       }
-      crc = Crc16(data.data(), data.size());
+      crc = DataCrc16(data.data(), data.size());
       EncodeMemberData(data.data(), data.size(), method, method_name, &packed);
     }
     std::vector<uint8_t> header = BuildLevel2Header(method_name, (uint32_t)packed.size(), (uint32_t)m.size,

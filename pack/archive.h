@@ -60,7 +60,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
                                        const StoredName& name);
 
 // CRC-16 of a byte range, through the core's table.
-uint16_t Crc16(const uint8_t* data, size_t size);
+uint16_t DataCrc16(const uint8_t* data, size_t size);
 
 // "lh0", "lh5", "lh6" or "lh7".
 struct PackMethod {
