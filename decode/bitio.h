@@ -9,6 +9,8 @@ extern uint16_t g_crc;
 // The next 16 bits of compressed input, earliest bit in bit 15. Method
 // routines peek at it directly and then consume what they used with FillBits.
 extern uint16_t g_bit_buf;
+// Kept for the byte-wise reader's interface; the bit input itself works
+// through the wider window below and leaves both at 0.
 extern uint8_t g_sub_byte;
 extern uint8_t g_sub_bits;
 
@@ -18,11 +20,42 @@ extern uint32_t g_in_buf_size;
 extern uint32_t g_in_buf_pos;
 extern uint32_t g_packed_left;
 
+// The bit window: the coming input bits, earliest bit topmost. Its top 16
+// bits are always g_bit_buf; g_bit_avail (at least 16) counts the bits of the
+// window that are loaded, the rest are 0. Bytes enter the window ahead of
+// use, so g_packed_left and g_in_buf_pos run ahead of the bits consumed by up
+// to a window's worth of bytes. A member is read either as bits or as whole
+// bytes (ReadPackedByte), never both.
+typedef uintptr_t BitWindow;
+const uint32_t BIT_WINDOW_BITS = sizeof(BitWindow) * 8;
+extern BitWindow g_bit_window;
+extern uint32_t g_bit_avail;
+
 void BuildCrcTable();
 void UpdateCrc(const uint8_t* data, uint32_t len);
 void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out);
 
-void FillBits(uint8_t n);
-uint16_t GetBits(uint8_t n);
+// Loads whole bytes into the window until fewer than 8 bits of it are free.
+void RefillBitWindow();
+// Consumes n bits (any n; more than 16 reads and drops the surplus) when the
+// window does not hold enough of them.
+void FillBitsSlow(uint32_t n);
+
+inline void FillBits(uint8_t n) {
+  if (n + 16u <= g_bit_avail) {
+    g_bit_avail -= n;
+    g_bit_window <<= n;  // n < BIT_WINDOW_BITS here
+    g_bit_buf = (uint16_t)(g_bit_window >> (BIT_WINDOW_BITS - 16));
+    return;
+  }
+  FillBitsSlow(n);
+}
+
+inline uint16_t GetBits(uint8_t n) {
+  uint16_t value = (uint16_t)(g_bit_buf >> (16 - n));
+  FillBits(n);
+  return value;
+}
+
 void InitBits();
 uint8_t ReadPackedByte();

@@ -13,3 +13,7 @@ extern volatile int32_t g_continue;
 
 // n: bytes of the current member produced so far.
 void UpdateProgress(uint32_t n);
+// UpdateProgress(n), returning the first count above n at which the position
+// can change: for every count from n up to it UpdateProgress sends nothing,
+// so a loop whose count only grows may skip those calls.
+uint32_t UpdateProgressQuiet(uint32_t n);

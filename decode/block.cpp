@@ -1,0 +1,246 @@
+// -lh4- to -lh7-: blocks of codes, each block sending its own Huffman codes
+// for the 510 character/length symbols (through a 19-symbol code-length code)
+// and for the position classes.
+#include <string.h>
+
+#include "decode/bitio.h"
+#include "decode/block_loop.h"
+#include "decode/member.h"
+#include "decode/methods.h"
+#include "decode/match.h"
+#include "decode/table.h"
+#include "extract/progress.h"
+
+uint16_t g_block_left;
+int32_t g_pos_symbols;
+int32_t g_pos_count_bits;
+
+const int32_t CHAR_SYMBOLS = 510;
+const int32_t LENGTH_SYMBOLS = 19;
+
+void StartBlockMethod() {
+  if (g_dict_bits <= 14) {
+    g_pos_symbols = 14;
+    g_pos_count_bits = 4;
+  } else {
+    g_pos_count_bits = 5;
+    g_pos_symbols = g_dict_bits == 16 ? 17 : 16;
+  }
+  InitBits();
+  g_block_left = 0;
+}
+
+// Walks the tree below a table entry j >= n, taking one bit of the 16-bit
+// window bits per level from the bit selected by mask downwards. Valid codes end on a symbol
+// within the bits of the window; on damaged tables (an entry that is no
+// node, a path longer than the window) the walk ends on symbol 0.
+static inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
+  do {
+    if (mask == 0 || j >= (uint32_t)TREE_SIZE) return 0;
+    j = (bits & mask) ? g_right[j] : g_left[j];
+    mask >>= 1;
+  } while (j >= n);
+  return j;
+}
+
+void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
+  if (n > POS_LEN_SIZE) n = (int16_t)POS_LEN_SIZE;
+  int32_t count = GetBits((uint8_t)count_bits);
+  if (count == 0) {
+    uint16_t v = GetBits((uint8_t)count_bits);
+    if (n > 0) memset(g_pos_len, 0, (size_t)n);
+    for (int32_t e = 0; e < POS_TABLE_SIZE; ++e) g_pos_table[e] = v;
+    return;
+  }
+  // count is below 32 and a zero run adds at most 3, so i stays inside
+  // g_pos_len (128 entries).
+  int32_t i = 0;
+  while (i < count) {
+    uint32_t c = g_bit_buf >> 13;
+    if (c == 7) {
+      for (uint32_t mask = 1u << 12; g_bit_buf & mask; mask >>= 1) ++c;
+    }
+    FillBits((uint8_t)(c < 7 ? 3 : c - 3));
+    g_pos_len[i++] = (uint8_t)c;
+    if (i == special) {
+      for (int32_t z = GetBits(2); z > 0; --z) g_pos_len[i++] = 0;
+    }
+  }
+  while (i < n) g_pos_len[i++] = 0;
+  BuildDecodeTable(n, g_pos_len, 8, g_pos_table);
+}
+
+void ReadCharLengths() {
+  int32_t count = GetBits(9);
+  if (count == 0) {
+    uint16_t v = GetBits(9);
+    memset(g_char_len, 0, sizeof g_char_len);
+    for (int32_t e = 0; e < CHAR_TABLE_SIZE; ++e) g_char_table[e] = v;
+    return;
+  }
+  // A damaged count or zero run may ask for more than 510 lengths: they are
+  // read from the stream, but only the first 510 are kept.
+  int32_t i = 0;
+  while (i < count) {
+    uint32_t c = g_pos_table[g_bit_buf >> 8];
+    if (c >= (uint32_t)LENGTH_SYMBOLS) c = WalkTree(c, LENGTH_SYMBOLS, g_bit_buf, 1u << 7);
+    FillBits(g_pos_len[c]);
+    if (c > 2) {
+      if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - 2);
+      ++i;
+      continue;
+    }
+    int32_t zeros = c == 0 ? 1 : c == 1 ? GetBits(4) + 3 : GetBits(9) + 20;
+    for (; zeros > 0; --zeros, ++i)
+      if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
+  }
+  while (i < CHAR_SYMBOLS) g_char_len[i++] = 0;
+  BuildDecodeTable(CHAR_SYMBOLS, g_char_len, 12, g_char_table);
+}
+
+void ReadBlockHeader() {
+  g_block_left = GetBits(16);
+  ReadPosLengths(LENGTH_SYMBOLS, 5, 3);
+  ReadCharLengths();
+  ReadPosLengths((int16_t)g_pos_symbols, g_pos_count_bits, -1);
+}
+
+uint16_t DecodeCharBlock() {
+  if (g_block_left == 0) ReadBlockHeader();
+  --g_block_left;
+  uint32_t j = g_char_table[g_bit_buf >> 4];
+  if (j < (uint32_t)CHAR_SYMBOLS) {
+    FillBits(g_char_len[j]);
+    return (uint16_t)j;
+  }
+  FillBits(12);
+  j = WalkTree(j, CHAR_SYMBOLS, g_bit_buf, 0x8000);
+  FillBits((uint8_t)(g_char_len[j] - 12));
+  return (uint16_t)j;
+}
+
+uint16_t DecodePosBlock() {
+  const uint32_t n = (uint32_t)g_pos_symbols;
+  uint32_t j = g_pos_table[g_bit_buf >> 8];
+  if (j < n) {
+    FillBits(g_pos_len[j]);
+  } else {
+    FillBits(8);
+    j = WalkTree(j, n, g_bit_buf, 0x8000);
+    FillBits((uint8_t)(g_pos_len[j] - 8));
+  }
+  if (j == 0) return 0;
+  return (uint16_t)((1u << (j - 1)) + GetBits((uint8_t)(j - 1)));
+}
+
+#if VEMO_BLOCK_LOOP
+uint8_t g_use_block_loop = 1;
+
+// The same decode as the general loop over DecodeCharBlock and DecodePosBlock,
+// step for step: the window is kept in locals and stored back (with
+// g_bit_buf) around every call that reads or consumes bits itself. Before a
+// character code at least 32 loaded bits remain after the 16 that g_bit_buf
+// must always show, before a position code 32 as well, so codes and extra
+// bits of up to 16 bits each need no check; anything longer (damaged
+// lengths) goes through FillBits.
+int32_t RunBlockLoop(uint32_t size) {
+  uint8_t* const dict = g_dict;
+  const uint32_t mask = size - 1;
+  const uint32_t total = g_unpacked_size;
+  const uint32_t pos_symbols = (uint32_t)g_pos_symbols;
+  uint32_t pos = 0;
+  uint32_t count = 0;
+  uint32_t quiet_end = 0;
+  uint32_t left = g_block_left;
+  uint64_t w = g_bit_window;
+  uint32_t avail = g_bit_avail;
+  int32_t result = DECODE_DONE;
+
+#define SAVE_BITS() (g_bit_window = w, g_bit_avail = avail, g_bit_buf = (uint16_t)(w >> 48))
+#define LOAD_BITS() (w = g_bit_window, avail = g_bit_avail)
+#define ENSURE_BITS()    \
+  if (avail < 48) {      \
+    SAVE_BITS();         \
+    RefillBitWindow();   \
+    LOAD_BITS();         \
+  }
+#define CONSUME(bits)                 \
+  do {                                \
+    uint32_t n_ = (bits);             \
+    if (n_ <= 16) {                   \
+      w <<= n_;                       \
+      avail -= n_;                    \
+    } else {                          \
+      SAVE_BITS();                    \
+      FillBits((uint8_t)n_);          \
+      LOAD_BITS();                    \
+    }                                 \
+  } while (0)
+
+  for (;;) {
+    if (left == 0) {
+      SAVE_BITS();
+      ReadBlockHeader();
+      LOAD_BITS();
+      left = g_block_left;
+    }
+    left = (left - 1) & 0xFFFF;
+    ENSURE_BITS();
+    uint32_t j = g_char_table[w >> 52];
+    if (j < (uint32_t)CHAR_SYMBOLS) {
+      CONSUME(g_char_len[j]);
+    } else {
+      CONSUME(12);
+      j = WalkTree(j, CHAR_SYMBOLS, (uint32_t)(w >> 48), 0x8000);
+      CONSUME((uint8_t)(g_char_len[j] - 12));
+    }
+    if (j < 256) {
+      dict[pos++] = (uint8_t)j;
+      if (pos == size) {
+        WriteWithCrc(dict, size, g_out_stream);
+        pos = 0;
+      }
+      ++count;
+    } else {
+      uint32_t len = j - 253;
+      ENSURE_BITS();
+      uint32_t p = g_pos_table[w >> 56];
+      if (p < pos_symbols) {
+        CONSUME(g_pos_len[p]);
+      } else {
+        CONSUME(8);
+        p = WalkTree(p, pos_symbols, (uint32_t)(w >> 48), 0x8000);
+        CONSUME((uint8_t)(g_pos_len[p] - 8));
+      }
+      uint32_t d = 0;
+      if (p != 0) {
+        const uint32_t extra = p - 1;  // at most 15
+        d = (1u << extra) + (extra ? (uint32_t)(w >> (64 - extra)) : 0);
+        CONSUME(extra);
+      }
+      uint32_t from = (pos - d - 1) & mask;
+      const uint32_t before = count;
+      count += len;
+      CopyMatch(dict, &pos, from, len, size);
+      if (count < before) break;
+    }
+    if (count >= quiet_end) quiet_end = UpdateProgressQuiet(count);
+    if (!g_continue) {
+      result = DECODE_ABORTED;
+      break;
+    }
+    if (count >= total) break;
+  }
+#undef CONSUME
+#undef ENSURE_BITS
+#undef LOAD_BITS
+#undef SAVE_BITS
+  g_bit_window = w;
+  g_bit_avail = avail;
+  g_bit_buf = (uint16_t)(w >> 48);
+  g_block_left = (uint16_t)left;
+  g_dict_pos = pos;
+  g_out_count = count;
+  return result;
+}
+#endif

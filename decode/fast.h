@@ -1,0 +1,13 @@
+// VEMO_FAST_DECODE selects the speed-only paths of the decoder (a sliced CRC,
+// bulk bit loads, a dedicated loop for the block-Huffman methods). They give
+// exactly the results of the compact paths and are on where size does not
+// matter: everywhere but the Windows stub and its test twin.
+#pragma once
+
+#ifndef VEMO_FAST_DECODE
+#if defined(_WIN32)
+#define VEMO_FAST_DECODE 0
+#else
+#define VEMO_FAST_DECODE 1
+#endif
+#endif

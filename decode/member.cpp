@@ -1,0 +1,197 @@
+// The member decoder: the table of methods, the stored copy and the sliding
+// dictionary loop that every compressed method runs through.
+#include "decode/member.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/bitio.h"
+#include "decode/block_loop.h"
+#include "decode/fast.h"
+#include "decode/match.h"
+#include "decode/methods.h"
+#include "extract/progress.h"
+#include "platform/platform.h"
+
+const MethodRow MethodTable[METHOD_COUNT] = {
+    {"-lh0-", 0, nullptr, nullptr, nullptr},
+    {"-lh1-", 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
+    {"-lh2-", 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
+    {"-lh3-", 13, DecodeCharLh3, DecodePosStatic, StartLh3},
+    {"-lh4-", 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lh5-", 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lh6-", 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lh7-", 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lzs-", 11, DecodeCharLzs, DecodePosLzs, StartLzs},
+    {"-lz5-", 12, DecodeCharLz5, DecodePosLz5, StartLz5},
+    {"-lz4-", 0, nullptr, nullptr, nullptr},
+    {"-lhd-", 0, nullptr, nullptr, nullptr},
+};
+
+FILE* g_out_stream;
+uint8_t* g_dict;
+uint16_t g_dict_bits;
+uint32_t g_dict_pos;
+uint32_t g_out_count;
+uint32_t g_unpacked_size;
+
+const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
+
+int32_t FindMethod(const char* method) {
+  for (int32_t i = 0; i < METHOD_COUNT; ++i)
+    if (memcmp(method, MethodTable[i].name, 5) == 0) return i;
+  return -1;
+}
+
+DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
+                     int32_t bits, int32_t index)
+    : dict_size(0),
+      decode_char(nullptr),
+      decode_pos(nullptr),
+      start(nullptr),
+      in(in_stream),
+      out(out_stream),
+      unpacked_size(unpacked),
+      packed_size(packed),
+      dict_bits(bits),
+      method_index(index) {}
+
+// The loop shared by every dictionary method, through the method's routines.
+static int32_t RunDictionaryLoop(const DecodeJob* job, uint32_t size, uint32_t bias) {
+  uint8_t* dict = g_dict;
+  const uint32_t mask = size - 1;
+  const DecodeRoutine decode_char = job->decode_char;
+  const DecodeRoutine decode_pos = job->decode_pos;
+  uint32_t quiet_end = 0;
+  do {
+    uint32_t c = decode_char();
+    if (c < 256) {
+      dict[g_dict_pos++] = (uint8_t)c;
+      if (g_dict_pos == size) {
+        WriteWithCrc(dict, size, g_out_stream);
+        g_dict_pos = 0;
+      }
+      ++g_out_count;
+    } else {
+      const uint32_t len = c - bias;
+      const uint32_t from = (g_dict_pos - decode_pos() - 1) & mask;
+      const uint32_t before = g_out_count;
+      g_out_count += len;
+      CopyMatch(dict, &g_dict_pos, from, len, size);
+      // A count that wraps past 4 GiB would never reach the size again.
+      if (g_out_count < before) break;
+    }
+    if (g_out_count >= quiet_end) quiet_end = UpdateProgressQuiet(g_out_count);
+    if (!g_continue) return DECODE_ABORTED;
+  } while (g_out_count < g_unpacked_size);
+  return DECODE_DONE;
+}
+
+int32_t DecodeJob::Run() {
+  g_in_stream = in;
+  g_out_stream = out;
+  g_dict_bits = (uint16_t)dict_bits;
+  g_unpacked_size = unpacked_size;
+  g_packed_left = packed_size;
+  const MethodRow& row = MethodTable[method_index];
+  decode_char = row.decode_char;
+  decode_pos = row.decode_pos;
+  start = row.start;
+  g_crc = 0;
+  if (!decode_char || !decode_pos || !start) return DECODE_DONE;
+
+  dict_size = 1u << dict_bits;
+  g_dict = (uint8_t*)malloc(dict_size);
+  if (!g_dict) return DECODE_NO_MEMORY;
+  memset(g_dict, 0x20, dict_size);
+
+  uint32_t buf_size = packed_size;
+  uint32_t available = PlatAvailableMemory();
+  if (available != 0 && available < buf_size) buf_size = available;
+  g_in_buf_size = buf_size;
+  g_in_buf = buf_size ? (uint8_t*)malloc(buf_size) : nullptr;
+  if (!g_in_buf) {
+    g_in_buf_size = FALLBACK_IN_BUF_SIZE;
+    g_in_buf = (uint8_t*)malloc(FALLBACK_IN_BUF_SIZE);
+    if (!g_in_buf) {
+      free(g_dict);
+      g_dict = nullptr;
+      return DECODE_NO_MEMORY;
+    }
+  }
+  g_in_buf_pos = 0;
+  fread(g_in_buf, 1, g_in_buf_size, g_in_stream);
+
+  start();
+
+  const uint32_t bias = method_index == METHOD_LZS ? 254 : 253;
+  g_out_count = 0;
+  g_dict_pos = 0;
+  int32_t result = DECODE_DONE;
+  if (g_unpacked_size > 0) {
+#if VEMO_BLOCK_LOOP
+    if (g_use_block_loop && decode_char == DecodeCharBlock && decode_pos == DecodePosBlock)
+      result = RunBlockLoop(dict_size);
+    else
+#endif
+      result = RunDictionaryLoop(this, dict_size, bias);
+  }
+  // An abort leaves what waits in the dictionary unwritten.
+  if (result == DECODE_DONE && g_dict_pos != 0) WriteWithCrc(g_dict, g_dict_pos, g_out_stream);
+  free(g_dict);
+  free(g_in_buf);
+  g_dict = nullptr;
+  g_in_buf = nullptr;
+  return result;
+}
+
+// Stored members: the archive's bytes straight to the output, a chunk at a time.
+static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
+  uint8_t* buffer = (uint8_t*)malloc(STORED_CHUNK);
+  g_crc = 0;
+  if (!buffer) return DECODE_NO_MEMORY;
+  // A short read leaves the rest of the chunk as it was; start it defined.
+  memset(buffer, 0, STORED_CHUNK);
+  uint32_t remaining = unpacked_size;
+  uint32_t done = 0;
+  int32_t result = DECODE_DONE;
+  while (remaining > 0) {
+    uint32_t chunk = remaining < STORED_CHUNK ? remaining : STORED_CHUNK;
+    fread(buffer, 1, chunk, state->archive);
+    fwrite(buffer, 1, chunk, out);
+    UpdateCrc(buffer, chunk);
+    remaining -= chunk;
+    done += chunk;
+    UpdateProgress(done);
+    if (!g_continue) {
+      result = DECODE_ABORTED;
+      break;
+    }
+  }
+  free(buffer);
+  return result;
+}
+
+uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
+                      uint32_t packed_size, const char* output_path,
+                      int32_t method_index, int32_t* status) {
+  memset(state->output_path, 0, sizeof state->output_path);
+  for (uint32_t i = 0; i < PATH_MAX_BYTES && output_path[i]; ++i)
+    state->output_path[i] = output_path[i];
+
+  int32_t result;
+  if (method_index == METHOD_LH0 || method_index == METHOD_LZ4) {
+    result = CopyStored(state, out, unpacked_size);
+  } else if (method_index < 0 || method_index >= METHOD_COUNT) {
+    // No such method: nothing to decode.
+    g_crc = 0;
+    result = DECODE_DONE;
+  } else {
+    int32_t bits = MethodTable[method_index].dict_bits;
+    if (bits == 0) bits = 13;
+    DecodeJob job(state->archive, out, unpacked_size, packed_size, bits, method_index);
+    result = job.Run();
+  }
+  if (status) *status = result;
+  return g_crc;
+}

@@ -1,0 +1,307 @@
+// -lh4- to -lh7-: jLHA's archives, hand-made blocks, and damaged data.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "decode/block_loop.h"
+#include "decode/methods.h"
+#include "decode/table.h"
+#include "decode_support.h"
+
+using namespace decode_test;
+
+namespace {
+
+// The code tables a member starts from: damaged data (and a block whose
+// lengths are all 0) can reach what earlier members left in them.
+struct Tables {
+  uint8_t char_len[CHAR_LEN_SIZE], pos_len[POS_LEN_SIZE];
+  uint16_t char_table[CHAR_TABLE_SIZE], pos_table[POS_TABLE_SIZE], left[TREE_SIZE], right[TREE_SIZE];
+  void Save() {
+    memcpy(char_len, g_char_len, sizeof char_len);
+    memcpy(pos_len, g_pos_len, sizeof pos_len);
+    memcpy(char_table, g_char_table, sizeof char_table);
+    memcpy(pos_table, g_pos_table, sizeof pos_table);
+    memcpy(left, g_left, sizeof left);
+    memcpy(right, g_right, sizeof right);
+  }
+  void Restore() const {
+    memcpy(g_char_len, char_len, sizeof char_len);
+    memcpy(g_pos_len, pos_len, sizeof pos_len);
+    memcpy(g_char_table, char_table, sizeof char_table);
+    memcpy(g_pos_table, pos_table, sizeof pos_table);
+    memcpy(g_left, left, sizeof left);
+    memcpy(g_right, right, sizeof right);
+  }
+};
+
+// Both dictionary loops, when this build has two, from the same tables.
+template <typename F>
+void ForEachLoop(F body) {
+#if VEMO_BLOCK_LOOP
+  static Tables start;
+  start.Save();
+  for (int loop = 0; loop < 2; ++loop) {
+    start.Restore();
+    g_use_block_loop = (uint8_t)loop;
+    body(loop);
+  }
+  g_use_block_loop = 1;
+#else
+  body(0);
+#endif
+}
+
+// Points the bit input at bytes in memory, as DecodeJob::Run does.
+struct BitSource {
+  Bytes data;
+  explicit BitSource(Bytes bytes) : data(bytes) {
+    data.resize(data.size() + 8);  // room the bulk loads may look at
+    g_in_buf = data.data();
+    g_in_buf_size = (uint32_t)data.size();
+    g_in_buf_pos = 0;
+    g_packed_left = (uint32_t)bytes.size();
+    InitBits();
+  }
+};
+
+TEST(BlockFixtures, JlhaArchivesDecodeToTheirInputs) {
+  const char* inputs[] = {"text.txt", "data.bin"};
+  for (const char* input : inputs) {
+    Bytes original = ReadFileBytes(FixturePath(input));
+    ASSERT_GT(original.size(), 80000u) << input;
+    for (int m = 4; m <= 7; ++m) {
+      std::string base(input);
+      std::string name = base.substr(0, base.find('.')) + "-lh" + std::to_string(m) + ".lzh";
+      Member member;
+      ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(FixturePath(name.c_str())), &member)) << name;
+      ASSERT_EQ(FindMethod(member.method.c_str()), m) << name;
+      ForEachLoop([&](int loop) {
+        ResetProgress(member.unpacked, 0);
+        // What lies behind the member must not reach the output.
+        Decoded d = DecodeBytes(member.packed, m, member.unpacked, Bytes(300, 0x5A));
+        EXPECT_EQ(d.status, DECODE_DONE);
+        ASSERT_TRUE(d.out == original) << name << " loop " << loop;
+        EXPECT_EQ(d.crc, member.crc) << name;
+        EXPECT_EQ(ProgressLog().back(), 100u);
+      });
+    }
+  }
+}
+
+TEST(BlockMethod, SevenByteMember) {
+  const Bytes seven = {0x00, 0x05, 0x00, 0x00, 0x04, 0x10, 0x00};
+  ForEachLoop([&](int) {
+    ResetProgress(0, 0);
+    EXPECT_EQ(DecodeBytes(seven, 5, 5).out, Bytes(5, 0x41));
+    // Past its end the zero bits form a block of 65536 codes of symbol 0.
+    Decoded d = DecodeBytes(seven, 5, 7, Bytes{0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(d.out, (Bytes{0x41, 0x41, 0x41, 0x41, 0x41, 0x00, 0x00}));
+    EXPECT_EQ(d.crc, Crc16(d.out));
+  });
+}
+
+// A stored count of 0 is a block of 65536 codes; the next header follows.
+TEST(BlockMethod, CountZeroIsA65536CodeBlock) {
+  BitWriter w;
+  for (uint32_t ch : {'A', 'B'}) {
+    w.Put(0, 16);
+    w.Put(0, 5);
+    w.Put(0, 5);  // code-length code: single value 0
+    w.Put(0, 9);
+    w.Put(ch, 9);  // character code: single value
+    w.Put(0, 4);
+    w.Put(0, 4);  // position code: single value 0
+  }
+  ForEachLoop([&](int) {
+    ResetProgress(0, 0);
+    Decoded d = DecodeBytes(w.bytes, 5, 65536 + 10);
+    Bytes expected(65536, 'A');
+    expected.insert(expected.end(), 10, 'B');
+    EXPECT_TRUE(d.out == expected);
+  });
+}
+
+// A position code sent as a single class reads only that class's extra bits.
+TEST(BlockMethod, SingleValuePositionCode) {
+  for (uint32_t cls : {0u, 1u, 3u}) {
+    BitWriter w;
+    w.Put(4, 16);
+    w.Put(0, 5);
+    w.Put(11, 5);  // every character length 9
+    w.Put(510, 9);
+    w.Put(0, 4);
+    w.Put(cls, 4);
+    w.Put('a', 9);
+    w.Put('b', 9);
+    w.Put('c', 9);
+    w.Put(256 + 2, 9);  // a match of 5 bytes
+    if (cls == 3) w.Put(1, 2);  // distance value 4 + 1: from 6 back
+    ForEachLoop([&](int) {
+      ResetProgress(0, 0);
+      Decoded d = DecodeBytes(w.bytes, 5, 8);
+      const char* expected = cls == 0 ? "abcccccc" : cls == 1 ? "abcbcbcb" : "abc   ab";
+      EXPECT_EQ(std::string(d.out.begin(), d.out.end()), expected) << cls;
+    });
+  }
+}
+
+TEST(BlockMethod, MatchLengthsOfSymbols256And509) {
+  BitWriter w;
+  PutFlatBlock(&w, {{false, 'q', 0}, {true, 3, 0}, {true, 256, 0}}, 3, 16);
+  ForEachLoop([&](int) {
+    ResetProgress(0, 0);
+    EXPECT_EQ(DecodeBytes(w.bytes, 7, 260).out, Bytes(260, 'q'));
+  });
+}
+
+TEST(BlockMethod, MemberEndsInsideItsBlock) {
+  std::vector<Item> items;
+  for (uint32_t i = 0; i < 100; ++i) items.push_back({false, i, 0});
+  BitWriter w;
+  PutFlatBlock(&w, items, 100, 13);
+  ResetProgress(0, 0);
+  Decoded d = DecodeBytes(w.bytes, 5, 40);
+  EXPECT_EQ(d.out, ExpandItems(std::vector<Item>(items.begin(), items.begin() + 40), 13));
+}
+
+struct PosLengthCase {
+  const char* bits;  // the stream, as 0 and 1
+  int16_t n;
+  int32_t count_bits;
+  int32_t special;
+  std::vector<uint8_t> lengths;  // expected g_pos_len[0..n-1]
+  uint32_t consumed;             // bits taken
+};
+
+Bytes BitsToBytes(const char* bits, uint32_t* count) {
+  BitWriter w;
+  for (const char* p = bits; *p; ++p)
+    if (*p == '0' || *p == '1') w.Put(*p == '1', 1);
+  *count = w.bits;
+  return w.bytes;
+}
+
+TEST(BlockMethod, ReadPosLengthsCases) {
+  const PosLengthCase cases[] = {
+      // Count 5; after the third length two zero lengths, which end the count.
+      {"00101 001 010 011 10", 19, 5, 3, {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       5 + 9 + 2},
+      // Lengths 7, 8 and 9: 1110, 11110, 111110.
+      {"0011 1110 11110 111110", 14, 4, -1, {7, 8, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       4 + 15},
+      // Count 15 for 14 classes: the fifteenth length is read and ignored.
+      {"1111 001 001 010 011 100 100 100 100 101 101 101 101 110 110 110", 14, 4, -1,
+       {1, 1, 2, 3, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6}, 4 + 45},
+      // Count 0: a single value, no lengths.
+      {"00000 01001", 19, 5, 3, std::vector<uint8_t>(19, 0), 10},
+  };
+  for (const PosLengthCase& c : cases) {
+    uint32_t nbits;
+    Bytes bytes = BitsToBytes(c.bits, &nbits);
+    // A marker after the case's bits shows how many were consumed.
+    BitWriter w;
+    for (uint32_t i = 0; i < nbits; ++i) w.Put((bytes[i / 8] >> (7 - i % 8)) & 1, 1);
+    w.Put(0xBEEF, 16);
+    BitSource src(w.bytes);
+    memset(g_pos_len, 0x77, sizeof g_pos_len);
+    ReadPosLengths(c.n, c.count_bits, c.special);
+    for (int16_t i = 0; i < c.n; ++i) EXPECT_EQ(g_pos_len[i], c.lengths[i]) << c.bits << " @" << i;
+    ASSERT_EQ(nbits, c.consumed);
+    EXPECT_EQ(GetBits(16), 0xBEEF) << c.bits;
+  }
+  // The single value fills the whole table.
+  uint32_t nbits;
+  BitSource src(BitsToBytes("00000 01001", &nbits));
+  ReadPosLengths(19, 5, 3);
+  for (int32_t e = 0; e < POS_TABLE_SIZE; ++e) ASSERT_EQ(g_pos_table[e], 9);
+}
+
+// Damaged members: random bytes and jLHA streams with bytes changed must end
+// at their unpacked size (a match may run up to 255 bytes past it) without a
+// fault, and both loops must agree on every byte (run under ASan too).
+TEST(BlockMethod, DamagedDataEndsAndBothLoopsAgree) {
+  std::mt19937 rng(77);
+  Member text;
+  ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(FixturePath("text-lh7.lzh")), &text));
+  for (int round = 0; round < 120; ++round) {
+    int32_t method = 4 + round % 4;
+    Bytes packed;
+    uint32_t unpacked;
+    if (round % 3 == 0) {
+      packed.resize(rng() % 3000);
+      for (uint8_t& b : packed) b = (uint8_t)rng();
+      unpacked = rng() % 200000;
+    } else {
+      packed = text.packed;
+      int flips = 1 + rng() % 8;
+      for (int i = 0; i < flips; ++i) packed[rng() % packed.size()] ^= (uint8_t)(1 + rng() % 255);
+      if (round % 3 == 2) packed.resize(rng() % packed.size());
+      unpacked = text.unpacked;
+    }
+    Bytes first;
+    ForEachLoop([&](int loop) {
+      ResetProgress(0, 0);
+      Decoded d = DecodeBytes(packed, method, unpacked);
+      ASSERT_EQ(d.status, DECODE_DONE);
+      ASSERT_GE(d.out.size(), unpacked);
+      ASSERT_LE(d.out.size(), unpacked + 255u);
+      ASSERT_EQ(d.crc, Crc16(d.out));
+      if (loop == 0)
+        first = d.out;
+      else
+        if (!(d.out == first)) {
+          size_t at = 0;
+          while (at < d.out.size() && at < first.size() && d.out[at] == first[at]) ++at;
+          FAIL() << "round " << round << " method " << method << " sizes " << first.size() << " "
+                 << d.out.size() << " first difference at " << at;
+        }
+    });
+  }
+}
+
+// Lengths no valid block has: a character count of 511, zero runs past entry
+// 509, code lengths of 17 to 20 and single values outside their alphabets.
+TEST(BlockMethod, OutOfRangeHeadersStayInBounds) {
+  struct HeaderCase {
+    const char* name;
+    void (*write)(BitWriter*);
+  } cases[] = {
+      {"count 511 and a long zero run",
+       [](BitWriter* w) {
+         w->Put(0, 5);
+         w->Put(2, 5);  // code-length code: single value 2 (a zero run of 20 + 9 bits)
+         w->Put(511, 9);
+         for (int i = 0; i < 40; ++i) w->Put(511, 9);
+       }},
+      {"code lengths up to 20",
+       [](BitWriter* w) {
+         w->Put(19, 5);
+         for (int i = 0; i < 19; ++i) w->Put(0x1FFF0 >> (i % 4), 17);
+       }},
+      {"single values outside the alphabets",
+       [](BitWriter* w) {
+         w->Put(0, 5);
+         w->Put(31, 5);
+         w->Put(0, 9);
+         w->Put(511, 9);
+         w->Put(0, 5);
+         w->Put(31, 5);
+       }},
+  };
+  for (const HeaderCase& c : cases) {
+    for (int32_t method : {5, 7}) {
+      BitWriter w;
+      w.Put(1000, 16);
+      c.write(&w);
+      for (int i = 0; i < 400; ++i) w.Put(0x5A5A, 16);
+      ForEachLoop([&](int) {
+        ResetProgress(0, 0);
+        Decoded d = DecodeBytes(w.bytes, method, 3000);
+        EXPECT_GE(d.out.size(), 3000u) << c.name;
+      });
+    }
+  }
+}
+
+}  // namespace

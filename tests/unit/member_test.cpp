@@ -1,0 +1,277 @@
+// The method table, the stored copy and the dictionary loop of DecodeMember.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "decode/block_loop.h"
+#include "decode/member.h"
+#include "decode_support.h"
+
+using namespace decode_test;
+
+namespace {
+
+TEST(MethodTable, NamesBitsAndLookup) {
+  struct Row {
+    const char* name;
+    int32_t bits;
+  } rows[] = {{"-lh0-", 0},  {"-lh1-", 12}, {"-lh2-", 13}, {"-lh3-", 13},
+              {"-lh4-", 12}, {"-lh5-", 13}, {"-lh6-", 15}, {"-lh7-", 16},
+              {"-lzs-", 11}, {"-lz5-", 12}, {"-lz4-", 0},  {"-lhd-", 0}};
+  for (int32_t i = 0; i < METHOD_COUNT; ++i) {
+    EXPECT_STREQ(MethodTable[i].name, rows[i].name);
+    EXPECT_EQ(MethodTable[i].dict_bits, rows[i].bits) << rows[i].name;
+    EXPECT_EQ(FindMethod(rows[i].name), i);
+    bool stored = i == METHOD_LH0 || i == METHOD_LZ4 || i == METHOD_LHD;
+    EXPECT_EQ(MethodTable[i].decode_char == nullptr, stored) << rows[i].name;
+  }
+  // Exactly five bytes are compared; what follows does not matter.
+  EXPECT_EQ(FindMethod("-lh5-xyz"), 5);
+  EXPECT_EQ(FindMethod("-lh8-"), -1);
+  EXPECT_EQ(FindMethod("-LH5-"), -1);
+  EXPECT_EQ(FindMethod("-lh5\0"), -1);
+}
+
+TEST(DecodeMember, RecordsTheOutputPathFirst) {
+  Bytes packed = {0x00, 0x05, 0x00, 0x00, 0x04, 0x10, 0x00};
+  BuildCrcTable();
+  static SfxState state;
+  memset(&state, 0, sizeof state);
+  memset(state.output_path, 'x', sizeof state.output_path);
+  FILE* in = fmemopen(packed.data(), packed.size(), "rb");
+  FILE* out = fopen("/dev/null", "wb");
+  state.archive = in;
+  std::string long_path(400, 'p');
+  int32_t status = -1;
+  ResetProgress(0, 0);
+  DecodeMember(&state, out, 5, 7, long_path.c_str(), 5, &status);
+  EXPECT_EQ(status, DECODE_DONE);
+  EXPECT_EQ(strlen(state.output_path), PATH_MAX_BYTES);
+  DecodeMember(&state, out, 0, 0, "a/b.txt", 0, nullptr);
+  EXPECT_STREQ(state.output_path, "a/b.txt");
+  for (size_t i = 8; i < sizeof state.output_path; ++i) ASSERT_EQ(state.output_path[i], 0);
+  fclose(in);
+  fclose(out);
+}
+
+TEST(StoredCopy, ChunksProgressAndCrc) {
+  Bytes data(5000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = (uint8_t)(i * 7 + (i >> 8));
+  for (int32_t method : {METHOD_LH0, METHOD_LZ4}) {
+    ResetProgress(5000, 0);
+    // The packed size is not used: the copy takes the unpacked size.
+    Decoded d = DecodeBytes(data, method, 5000, Bytes(100, 0xEE));
+    EXPECT_EQ(d.status, DECODE_DONE);
+    EXPECT_EQ(d.out, data);
+    EXPECT_EQ(d.crc, Crc16(data));
+    EXPECT_EQ(d.in_pos, 5000);
+    EXPECT_EQ(d.writes, (std::vector<size_t>{2048, 2048, 904}));
+    // 2048, 4096 and 5000 of 5000 bytes.
+    EXPECT_EQ(ProgressLog(), (std::vector<uint32_t>{40, 81, 100}));
+  }
+}
+
+TEST(StoredCopy, AbortStopsAfterTheChunk) {
+  Bytes data(5000, 'a');
+  ResetProgress(5000, 0);
+  static HostCallbacks callbacks;
+  memset(&callbacks, 0, sizeof callbacks);
+  callbacks.progress = [](uint32_t p) {
+    ProgressLog().push_back(p);
+    g_continue = 0;
+  };
+  HostSetCallbacks(&callbacks);
+  Decoded d = DecodeBytes(data, METHOD_LH0, 5000);
+  g_continue = 1;
+  EXPECT_EQ(d.status, DECODE_ABORTED);
+  EXPECT_EQ(d.writes, (std::vector<size_t>{2048}));
+  EXPECT_EQ(d.crc, Crc16(Bytes(2048, 'a')));
+}
+
+TEST(Crc, CheckValuesAndSlicedAgreesWithBytewise) {
+  BuildCrcTable();
+  EXPECT_EQ(g_crc_table[1], 0xC0C1);
+  EXPECT_EQ(g_crc_table[128], 0xA001);
+  EXPECT_EQ(g_crc_table[255], 0x4040);
+  g_crc = 0;
+  UpdateCrc((const uint8_t*)"123456789", 9);
+  EXPECT_EQ(g_crc, 0xBB3D);
+  std::mt19937 rng(5);
+  Bytes data(3000);
+  for (uint8_t& b : data) b = (uint8_t)rng();
+  // Every length and alignment around the eight-byte steps, in pieces.
+  for (uint32_t len = 0; len < 40; ++len) {
+    for (uint32_t offset = 0; offset < 9; ++offset) {
+      Bytes piece(data.begin() + offset, data.begin() + offset + len * 37);
+      g_crc = 0;
+      UpdateCrc(piece.data(), (uint32_t)(len * 20));
+      UpdateCrc(piece.data() + len * 20, (uint32_t)(len * 17));
+      ASSERT_EQ(g_crc, Crc16(piece)) << len << " " << offset;
+    }
+  }
+}
+
+struct LoopCase {
+  int32_t method;
+  int32_t dict_bits;
+};
+
+// Random literals and matches of every length at distances that cross the
+// end of the dictionary, overlap the bytes being written or reach the whole
+// dictionary back; both loops must give the byte-at-a-time result and write
+// the output a whole dictionary at a time.
+TEST(DictionaryLoop, RandomItemsMatchTheByteAtATimeModel) {
+  const LoopCase cases[] = {{4, 12}, {5, 13}, {6, 15}, {7, 16}};
+  for (const LoopCase& c : cases) {
+    std::mt19937 rng((uint32_t)c.dict_bits);
+    const uint32_t size = 1u << c.dict_bits;
+    std::vector<Item> items;
+    uint32_t total = 0;
+    while (total < size * 3 + 1234) {
+      uint32_t r = (uint32_t)(rng() % 100);
+      Item it;
+      if (r < 40) {
+        it = {false, (uint32_t)(rng() % 256), 0};
+      } else {
+        uint32_t dist;
+        if (r < 55)
+          dist = (uint32_t)(rng() % 20);  // overlapping copies
+        else if (r < 60)
+          dist = (uint32_t)(size - 1 - rng() % 4);  // a whole dictionary back
+        else
+          dist = rng() % size;
+        it = {true, (uint32_t)(3 + rng() % 254), dist};
+      }
+      items.push_back(it);
+      total += it.match ? it.value : 1;
+    }
+    BitWriter w;
+    PutFlatBlock(&w, items, (uint32_t)items.size(), c.dict_bits);
+    Bytes expected = ExpandItems(items, c.dict_bits);
+    for (int loop = 0; loop < 2; ++loop) {
+#if VEMO_BLOCK_LOOP
+      g_use_block_loop = (uint8_t)loop;
+#endif
+      ResetProgress(0, 0);
+      Decoded d = DecodeBytes(w.bytes, c.method, total);
+      ASSERT_EQ(d.status, DECODE_DONE);
+      ASSERT_EQ(d.out.size(), expected.size());
+      ASSERT_TRUE(d.out == expected) << "method " << c.method << " loop " << loop;
+      EXPECT_EQ(d.crc, Crc16(expected));
+      ASSERT_GE(d.writes.size(), 3u);
+      for (size_t i = 0; i + 1 < d.writes.size(); ++i) EXPECT_EQ(d.writes[i], size);
+      EXPECT_EQ(d.writes.back(), total % size == 0 ? size : total % size);
+    }
+  }
+#if VEMO_BLOCK_LOOP
+  g_use_block_loop = 1;
+#endif
+}
+
+TEST(DictionaryLoop, SizeOfOneDictionaryIsOneWholeWrite) {
+  Bytes input = ReadFileBytes(FixturePath("dict8192.txt"));
+  Member m;
+  ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(FixturePath("dict8192-lh5.lzh")), &m));
+  ASSERT_EQ(m.unpacked, 8192u);
+  ResetProgress(0, 0);
+  Decoded d = DecodeBytes(m.packed, 5, m.unpacked);
+  EXPECT_EQ(d.out, input);
+  EXPECT_EQ(d.writes, (std::vector<size_t>{8192}));
+  EXPECT_EQ(d.crc, m.crc);
+}
+
+TEST(DictionaryLoop, FirstMatchCopiesSpacesAndCode256IsThreeBytes) {
+  BitWriter w;
+  PutFlatBlock(&w, {{true, 3, 4}, {false, 'x', 0}}, 2, 13);
+  ResetProgress(0, 0);
+  Decoded d = DecodeBytes(w.bytes, 5, 4);
+  EXPECT_EQ(std::string(d.out.begin(), d.out.end()), "   x");
+}
+
+TEST(DictionaryLoop, EmptyMemberAndNoPackedBytes) {
+  ResetProgress(0, 0);
+  Decoded empty = DecodeBytes(Bytes{0x12, 0x34}, 5, 0);
+  EXPECT_EQ(empty.status, DECODE_DONE);
+  EXPECT_TRUE(empty.out.empty());
+  EXPECT_TRUE(empty.writes.empty());
+  EXPECT_EQ(empty.crc, 0);
+  // With no compressed byte the input is zero bits: a block of 65536 codes
+  // whose every code is the single value 0.
+  Decoded zeros = DecodeBytes(Bytes(), 5, 7, Bytes(50, 0xFF));
+  EXPECT_EQ(zeros.out, Bytes(7, 0));
+}
+
+TEST(DictionaryLoop, ProgressAfterEveryCodeAndAbort) {
+  // 20000 literals: positions 1 to 100 of a 20000-byte total would all be
+  // sent, one for every 200 codes; aborting at the first send stops the
+  // member before any dictionary is written.
+  std::vector<Item> items;
+  for (int i = 0; i < 20000; ++i) items.push_back({false, (uint32_t)(i & 0x7F), 0});
+  BitWriter w;
+  PutFlatBlock(&w, items, (uint32_t)items.size(), 15);
+  for (int loop = 0; loop < 2; ++loop) {
+#if VEMO_BLOCK_LOOP
+    g_use_block_loop = (uint8_t)loop;
+#endif
+    ResetProgress(20000, 0);
+    Decoded d = DecodeBytes(w.bytes, 6, 20000);
+    std::vector<uint32_t> all;
+    for (uint32_t p = 1; p <= 100; ++p) all.push_back(p);
+    EXPECT_EQ(ProgressLog(), all);
+
+    ResetProgress(20000, 0);
+    static HostCallbacks callbacks;
+    memset(&callbacks, 0, sizeof callbacks);
+    callbacks.progress = [](uint32_t p) {
+      ProgressLog().push_back(p);
+      if (p == 3) g_continue = 0;
+    };
+    HostSetCallbacks(&callbacks);
+    d = DecodeBytes(w.bytes, 6, 20000);
+    g_continue = 1;
+    EXPECT_EQ(d.status, DECODE_ABORTED);
+    EXPECT_TRUE(d.writes.empty());
+    EXPECT_EQ(ProgressLog(), (std::vector<uint32_t>{1, 2, 3}));
+    // The count stopped at the code that made the third percent.
+    EXPECT_EQ(g_out_count, 600u);
+  }
+#if VEMO_BLOCK_LOOP
+  g_use_block_loop = 1;
+#endif
+}
+
+// UpdateProgressQuiet(n) sends what UpdateProgress(n) sends and promises that
+// no count from there up to its result sends anything: a run over growing
+// counts through it must send exactly what UpdateProgress sends when it is
+// also called at counts inside every promised range.
+TEST(Progress, QuietRangesSendNothing) {
+  const uint32_t totals[] = {1, 7, 150, 999, 1000, 1001, 1099, 4096, 123457, 4000000000u};
+  for (uint32_t total : totals) {
+    for (uint32_t done : {0u, 1u, 400u, 4294967000u}) {
+      std::mt19937 rng(total + done);
+      std::vector<uint32_t> counts, ends;
+      ResetProgress(total, done);
+      for (uint32_t n = 0; counts.size() < 300 && n < 0xFFFFFF00u;) {
+        uint32_t end = UpdateProgressQuiet(n);
+        ASSERT_GT(end, n);
+        counts.push_back(n);
+        ends.push_back(end);
+        uint32_t next = end + rng() % 3;
+        if (next < end) break;
+        n = next;
+      }
+      std::vector<uint32_t> quiet = ProgressLog();
+      ResetProgress(total, done);
+      for (size_t i = 0; i < counts.size(); ++i) {
+        UpdateProgress(counts[i]);
+        uint32_t n = counts[i], end = ends[i];
+        for (uint32_t k : {n + 1, n + (end - n) / 2, end - 1})
+          if (k > n && k < end) UpdateProgress(k);
+      }
+      ASSERT_EQ(ProgressLog(), quiet) << total << " " << done;
+      EXPECT_FALSE(quiet.empty());
+    }
+  }
+}
+
+}  // namespace
