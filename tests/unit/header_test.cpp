@@ -235,6 +235,22 @@ TEST_F(HeaderTest, AttributeTakenOnlyForDosLikeSystems) {
   }
 }
 
+TEST_F(HeaderTest, AttributeHeadersOfOtherSizesKeepTheChain) {
+  // An attribute header moves the read position by its own size: one
+  // without data bytes takes nothing, one with three takes the first.
+  struct Case {
+    Bytes data;
+    uint8_t expected;
+  } cases[] = {{{}, 0x20}, {{0x01}, 0x01}, {{0x02, 0x00, 0x7E}, 0x02}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data.size());
+    Parsed p = Parse(Level2(Chain({{0x40, c.data}, {0x01, TextBytes("next.txt")}}), 'M'));
+    ASSERT_EQ(p.result, HEADER_READ);
+    EXPECT_EQ(p.header.attribute, c.expected);
+    EXPECT_STREQ(p.header.name, "next.txt");
+  }
+}
+
 TEST_F(HeaderTest, Level2StreamStandsOnData) {
   Bytes bytes = Level2(Chain({{0x01, TextBytes("x.bin")}}), 'U');
   const size_t h = bytes.size();
