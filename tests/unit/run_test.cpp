@@ -6,8 +6,10 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -458,6 +460,138 @@ TEST_F(RunTest, MakeParentDirs) {
   EXPECT_FALSE(MakeParentDirs("/rooted"));
   EXPECT_FALSE(MakeParentDirs("file/x"));
   EXPECT_FALSE(MakeParentDirs("file/y/x"));
+}
+
+}  // namespace
+
+// ---- vemosfx extract and vemosfx test, run as a user runs them ---------------
+
+namespace {
+
+struct ToolRun {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out, err;
+};
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tool_ = fs::path(VEMO_BINARY_DIR) / "vemosfx";
+    if (!fs::exists(tool_)) GTEST_SKIP() << "vemosfx is not built";
+    char pattern[] = "/tmp/runtool.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!root_.empty()) fs::remove_all(root_, ignored);
+  }
+
+  // Starts the tool with standard output and error going to files.
+  pid_t Start(const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen((root_ / "out").c_str(), "w", stdout);
+      freopen((root_ / "err").c_str(), "w", stderr);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(tool_.c_str()));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(tool_.c_str(), argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  ToolRun Wait(pid_t pid) {
+    ToolRun run;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = ReadAll(root_ / "out");
+    run.err = ReadAll(root_ / "err");
+    return run;
+  }
+  ToolRun Tool(const std::vector<std::string>& args) { return Wait(Start(args)); }
+
+  std::string Input(const char* name, const Bytes& data) {
+    WriteAll(root_ / name, data);
+    return (root_ / name).string();
+  }
+
+  fs::path tool_, root_;
+};
+
+TEST_F(ToolTest, UsageErrors) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"extract"}, {"extract", "-C"}, {"extract", "a.lzh", "b.lzh"}, {"extract", "-x", "a.lzh"}, {"test"}}) {
+    ToolRun run = Tool(args);
+    EXPECT_EQ(run.status, 2) << args.size();
+    EXPECT_NE(run.err.find("usage"), std::string::npos);
+  }
+}
+
+TEST_F(ToolTest, ExtractsArchivesAndPackagesQuietly) {
+  std::string out = (root_ / "out1").string();
+  ToolRun run = Tool({"extract", "-C", out, std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/run/mixed.lzh"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // standard error is no terminal here
+  EXPECT_EQ(ReadAll(fs::path(out) / "ソフト/表.txt").size(), 20000u);
+  // A package: the stub's bytes, then a payload without a configuration block.
+  Bytes package = "MZ" + Bytes(PAYLOAD_OFFSET - 2, '\0') + Bytes(1, '\0') + Fixture("nested.lzh");
+  out = (root_ / "out2").string();
+  run = Tool({"extract", "-C" + out, Input("p.exe", package)});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadAll(fs::path(out) / "a/b/c.txt"), "hello nested\n");
+}
+
+TEST_F(ToolTest, FailuresNameTheMemberInUtf8) {
+  std::string out = (root_ / "o").string();
+  ToolRun run = Tool({"extract", "-C", out, Input("bad.lzh", Archive({Member("\x93\xfa/../x", "data")}))});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("日/../x: refused"), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+  EXPECT_TRUE(fs::is_empty(out));
+
+  Bytes archive = Fixture("three.lzh");
+  run = Tool({"extract", "-C", out, Input("cut.lzh", archive.substr(0, archive.size() - 20))});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cut.lzh: the archive is damaged"), std::string::npos) << run.err;
+}
+
+TEST_F(ToolTest, TestChecksEveryMember) {
+  ToolRun run = Tool({"test", std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/run/mixed.lzh"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("ok      ソフト/表.txt\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("6 members, 6 intact, 0 failed"), std::string::npos) << run.out;
+
+  Bytes archive = Fixture("three.lzh");
+  archive.replace(Find(archive, "-lh5-", 1), 5, "-lh8-");
+  archive[archive.size() - 40] ^= 0x10;
+  run = Tool({"test", Input("t.lzh", archive)});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("ok      one.txt\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("FAILED  two.txt: unsupported compression method -lh8-"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("FAILED  three.txt: the data does not match its CRC"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("3 members, 1 intact, 2 failed"), std::string::npos) << run.out;
+  // Nothing was written.
+  EXPECT_EQ(Tree(root_), (std::set<std::string>{"t.lzh", "out", "err"}));
+}
+
+TEST_F(ToolTest, InterruptRemovesThePartlyWrittenFile) {
+  // 128 MiB of zeros (CRC 0), stored: long enough to be caught writing.
+  const uint32_t size = 128u << 20;
+  // The CRC of no bytes, 0, is also the CRC of the zeros.
+  Bytes header = Member("big.bin", "", "-lh0-", size, size);
+  fs::path input = root_ / "big.lzh";
+  WriteAll(input, header);
+  fs::resize_file(input, header.size() + size + 1);  // sparse data and the closing 0
+  fs::path out = root_ / "o";
+  pid_t pid = Start({"extract", "-C", out.string(), input.string()});
+  for (int i = 0; i < 5000 && !fs::exists(out / "big.bin"); ++i) usleep(1000);
+  kill(pid, SIGINT);
+  ToolRun run = Wait(pid);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_FALSE(fs::exists(out / "big.bin"));
 }
 
 }  // namespace
