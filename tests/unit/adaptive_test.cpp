@@ -306,34 +306,39 @@ TEST(Adaptive, TreesStayConsistentOnArbitraryInput) {
   }
 }
 
-// Archives written by jlha's library (see tests/fixtures/methods/make-fixtures.sh);
-// lhasa decodes these -lh1- archives to the same bytes. The "letters" member
-// is long enough for the character tree to rebuild itself.
+// Archives of real data (see tests/fixtures/methods/make-fixtures.sh): -lh1-
+// written by jlha's library, which lhasa decodes to the same bytes; -lh2-
+// written by lh2pack, which unar decodes to the same bytes. The "letters"
+// members are long enough for the character tree to rebuild itself.
 TEST(Adaptive, IndependentArchivesDecodeToTheirInputs) {
   struct Case {
     const char* archive;
     const char* input;
+    const char* method;
   } cases[] = {
-      {"text.lh1.lzh", "text.txt"}, {"runs.lh1.lzh", "runs.bin"}, {"letters.lh1.lzh", "letters.txt"}};
+      {"text.lh1.lzh", "text.txt", "-lh1-"},       {"runs.lh1.lzh", "runs.bin", "-lh1-"},
+      {"letters.lh1.lzh", "letters.txt", "-lh1-"}, {"text.lh2.lzh", "text.txt", "-lh2-"},
+      {"runs.lh2.lzh", "runs.bin", "-lh2-"},       {"letters.lh2.lzh", "letters.txt", "-lh2-"},
+  };
   for (const Case& c : cases) {
     Bytes original = ReadFile(FixturePath(c.input));
     ASSERT_FALSE(original.empty()) << c.input;
     std::vector<ArchiveMember> members = DecodeArchive(FixturePath(c.archive));
     ASSERT_EQ(members.size(), 1u) << c.archive;
-    EXPECT_EQ(memcmp(members[0].header.method, "-lh1-", 5), 0) << c.archive;
+    EXPECT_EQ(memcmp(members[0].header.method, c.method, 5), 0) << c.archive;
     EXPECT_EQ(members[0].decoded.out, original) << c.archive;
     EXPECT_EQ(members[0].decoded.crc, members[0].header.crc) << c.archive;
   }
 }
 
 // jlha's -lh2- writer does not produce what -lh2- decoders read (its member
-// fails its CRC in unar and lhasa too), but unar's reading of it is a second
-// opinion on every bit: literal, escape, position symbols joining several at
-// once. Ours must agree with it byte for byte, wrong CRC included.
-TEST(Adaptive, Lh2StreamReadsAsAnIndependentDecoderReadsIt) {
-  Bytes unar = ReadFile(FixturePath("runs.lh2.unar.bin"));
+// fails its CRC in unar too), but unar's reading of it is a second opinion on
+// every bit of a stream we did not make: literals, escapes, position symbols
+// joining several at once. Ours must agree with it byte for byte.
+TEST(Adaptive, JlhaLh2StreamReadsAsAnIndependentDecoderReadsIt) {
+  Bytes unar = ReadFile(FixturePath("runs.jlha-lh2.unar.bin"));
   ASSERT_EQ(unar.size(), 4368u);
-  std::vector<ArchiveMember> members = DecodeArchive(FixturePath("runs.lh2.lzh"));
+  std::vector<ArchiveMember> members = DecodeArchive(FixturePath("runs.jlha-lh2.lzh"));
   ASSERT_EQ(members.size(), 1u);
   EXPECT_EQ(memcmp(members[0].header.method, "-lh2-", 5), 0);
   EXPECT_EQ(members[0].decoded.out, unar);

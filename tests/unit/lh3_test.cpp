@@ -235,19 +235,22 @@ TEST(Lh3, DamagedHeadersEndTheMemberSafely) {
   }
 }
 
-// Arbitrary bytes as -lh3- data: whatever the headers say, decoding ends at
-// the member's size.
-TEST(Lh3, ArbitraryDataEndsAtTheMemberSize) {
-  for (uint32_t seed = 1; seed <= 40; ++seed) {
-    Bytes packed(1500 + seed * 37);
-    uint32_t s = seed;
-    for (uint8_t& b : packed) {
-      s = s * 1103515245u + 12345u;
-      b = (uint8_t)(s >> 24);
+// Arbitrary bytes as data of each method: whatever the headers and trees
+// make of them, decoding ends at the member's size (a last match may pass it).
+TEST(Methods, ArbitraryDataEndsAtTheMemberSize) {
+  const int32_t methods[] = {METHOD_LH1, 2, METHOD_LH3, METHOD_LZS, 9};
+  for (int32_t method : methods) {
+    for (uint32_t seed = 1; seed <= 25; ++seed) {
+      Bytes packed(1500 + seed * 37);
+      uint32_t s = seed * 2654435761u;
+      for (uint8_t& b : packed) {
+        s = s * 1103515245u + 12345u;
+        b = (uint8_t)(s >> 24);
+      }
+      Decoded d = DecodeBytes(method, packed, 20000);
+      ASSERT_GE(d.out.size(), 20000u) << method << " seed " << seed;
+      ASSERT_LT(d.out.size(), 20000u + 288) << method << " seed " << seed;
     }
-    Decoded d = DecodeBytes(METHOD_LH3, packed, 20000);
-    ASSERT_GE(d.out.size(), 20000u) << seed;
-    ASSERT_LT(d.out.size(), 20000u + 288) << seed;
   }
 }
 
