@@ -297,6 +297,15 @@ uint64_t EstimateBits(const Frequencies& f, int pos_symbols, int pos_count_bits)
   return plan.bits;
 }
 
+// Where the last character or position code of the output began.
+thread_local uint64_t g_last_lookup_bit;
+
+// Some decoders look 16 bits ahead for every code, also for the last one,
+// and fail when the data ends sooner; others insist that the data ends with
+// the byte holding the last code. Both hold when the last code starts at
+// least 16 bits before the end of its byte.
+const uint64_t LOOKAHEAD_BITS = 16;
+
 void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const BlockPlan& p, int pos_count_bits) {
   w->Put(count, 16);
   if (p.char_count == 0) {
@@ -337,10 +346,12 @@ void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const Bloc
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t t = tokens[i];
     uint32_t s = TokenSymbol(t);
+    g_last_lookup_bit = w->BitCount();
     w->Put(p.char_code[s], p.char_len[s]);
     if (s >= 256) {
       uint32_t d = TokenDistanceValue(t);
       int c = PositionClass(d);
+      g_last_lookup_bit = w->BitCount();
       w->Put(p.pos_code[c], p.pos_len[c]);
       if (c > 1) w->Put(d - (1u << (c - 1)), c - 1);
     }
@@ -350,9 +361,21 @@ void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const Bloc
 // Chooses block boundaries for a batch of tokens and writes the blocks.
 // Slices are joined to the block before them while that makes the two
 // smaller together than apart.
-void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_symbols, int pos_count_bits) {
+//
+// With split_last the last token gets a block of its own, which ends the
+// data with a block header and a code of whatever length it needs.
+void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_symbols, int pos_count_bits,
+                bool split_last) {
   static thread_local BlockPlan plan;
   static thread_local Frequencies block, slice, joined;
+  if (split_last && count > 1) {
+    WriteBatch(w, tokens, count - 1, pos_symbols, pos_count_bits, false);
+    block.Clear();
+    block.Add(tokens[count - 1]);
+    PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+    WriteBlock(w, tokens + count - 1, 1, plan, pos_count_bits);
+    return;
+  }
   uint32_t start = 0;
   block.Clear();
   uint64_t block_bits = 0;
@@ -532,11 +555,20 @@ bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits,
   tokens.reserve(BATCH_TOKENS);
   OptimalParser parser(data, size, MaxDistance(dict_bits), pos_symbols, effort);
   bool more = size > 0;
+  BitWriter before_last = w;
+  size_t size_before_last = 0;
   while (more) {
     tokens.clear();
     more = parser.Next(&tokens, BATCH_TOKENS);
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits);
+    before_last = w;
+    size_before_last = out->size();
+    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, false);
     if (out->size() >= size) return false;
+  }
+  if (size > 0 && (w.BitCount() + 7) / 8 * 8 < g_last_lookup_bit + LOOKAHEAD_BITS) {
+    out->resize(size_before_last);
+    w = before_last;
+    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, true);
   }
   w.Flush();
   return out->size() < size;
