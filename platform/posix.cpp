@@ -122,10 +122,19 @@ bool PlatGetOwnPath(char* buffer) {
 }
 
 bool PlatGetCurrentDir(char* buffer) {
-  if (!getcwd(buffer, PATH_BUFFER_SIZE)) {
+  char local[LOCAL_PATH_SIZE];
+  if (!getcwd(local, sizeof local)) {
     buffer[0] = 0;
     return false;
   }
+  // The core's texts are Shift_JIS; a folder name that has no Shift_JIS form
+  // is passed on as its raw bytes.
+  if (HostUtf8ToSjis(local, buffer, PATH_BUFFER_SIZE)) return true;
+  if (strlen(local) > PATH_MAX_BYTES) {
+    buffer[0] = 0;
+    return false;
+  }
+  memcpy(buffer, local, strlen(local) + 1);
   return true;
 }
 
