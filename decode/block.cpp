@@ -136,13 +136,43 @@ uint16_t DecodePosBlock() {
 #if VEMO_BLOCK_LOOP
 uint8_t g_use_block_loop = 1;
 
+// Per block, the lookup tables again with each symbol's code length beside
+// it (length << 16 | symbol), so a short code costs one load; entries that
+// lead into the tree keep their node number with LONG_CODE set, and symbols
+// with a (damaged) length above 16 are marked LONG_LENGTH.
+const uint32_t LONG_CODE = 0x80000000u;
+const uint32_t LONG_LENGTH = 0x40000000u;
+static uint32_t char_codes[CHAR_TABLE_SIZE];
+static uint32_t pos_codes[POS_TABLE_SIZE];
+
+static void PackCodes(uint32_t* packed, const uint16_t* table, uint32_t entries,
+                      const uint8_t* lengths, uint32_t n) {
+  for (uint32_t e = 0; e < entries; ++e) {
+    uint32_t j = table[e];
+    if (j >= n)
+      packed[e] = LONG_CODE | j;
+    else if (lengths[j] > 16)
+      packed[e] = LONG_CODE | LONG_LENGTH | j;
+    else
+      packed[e] = (uint32_t)lengths[j] << 16 | j;
+  }
+}
+
+static inline uint64_t LoadBigEndian64(const uint8_t* p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  return __builtin_bswap64(v);
+}
+
 // The same decode as the general loop over DecodeCharBlock and DecodePosBlock,
-// step for step: the window is kept in locals and stored back (with
-// g_bit_buf) around every call that reads or consumes bits itself. Before a
-// character code at least 32 loaded bits remain after the 16 that g_bit_buf
-// must always show, before a position code 32 as well, so codes and extra
-// bits of up to 16 bits each need no check; anything longer (damaged
-// lengths) goes through FillBits.
+// step for step, with the bit window, the input position and the dictionary
+// position in locals; the window goes back to the globals (with g_bit_buf)
+// around every call that reads bits itself. Loaded bits run ahead of the
+// 16 that g_bit_buf shows: before each code at least 48 are loaded, enough
+// for a character code, a position code and its extra bits (16 + 16 + 15
+// bits); longer consumptions (damaged lengths) go through FillBits. Bulk
+// loads OR the next eight input bytes below the loaded bits: bits past the
+// counted bytes are the true coming bits, so loading them again is harmless.
 int32_t RunBlockLoop(uint32_t size) {
   uint8_t* const dict = g_dict;
   const uint32_t mask = size - 1;
@@ -154,44 +184,84 @@ int32_t RunBlockLoop(uint32_t size) {
   uint32_t left = g_block_left;
   uint64_t w = g_bit_window;
   uint32_t avail = g_bit_avail;
+  const uint8_t* in = g_in_buf + g_in_buf_pos;
+  // Bytes that bulk loads may take: within the member and within the buffer
+  // (eight of them must be readable for a load).
+  uint32_t bulk = 0;
   int32_t result = DECODE_DONE;
 
-#define SAVE_BITS() (g_bit_window = w, g_bit_avail = avail, g_bit_buf = (uint16_t)(w >> 48))
-#define LOAD_BITS() (w = g_bit_window, avail = g_bit_avail)
-#define ENSURE_BITS()    \
-  if (avail < 48) {      \
-    SAVE_BITS();         \
-    RefillBitWindow();   \
-    LOAD_BITS();         \
+#define SAVE_BITS()                                 \
+  do {                                              \
+    g_bit_window = w;                               \
+    g_bit_avail = avail;                            \
+    g_bit_buf = (uint16_t)(w >> 48);                \
+    uint32_t taken_ = (uint32_t)(in - g_in_buf) - g_in_buf_pos; \
+    g_in_buf_pos += taken_;                         \
+    g_packed_left -= taken_;                        \
+  } while (0)
+#define LOAD_BITS()                                                     \
+  do {                                                                  \
+    w = g_bit_window;                                                   \
+    avail = g_bit_avail;                                                \
+    in = g_in_buf + g_in_buf_pos;                                       \
+    uint32_t room_ = g_in_buf_size - g_in_buf_pos;                      \
+    bulk = g_packed_left < room_ ? g_packed_left : room_;               \
+  } while (0)
+#define ENSURE_BITS()                                  \
+  if (avail < 48) {                                    \
+    if (bulk >= 8) {                                   \
+      w |= LoadBigEndian64(in) >> avail;               \
+      uint32_t bytes_ = (63 - avail) >> 3;             \
+      in += bytes_;                                    \
+      bulk -= bytes_;                                  \
+      avail += bytes_ * 8;                             \
+    } else {                                           \
+      SAVE_BITS();                                     \
+      RefillBitWindow();                               \
+      LOAD_BITS();                                     \
+    }                                                  \
   }
-#define CONSUME(bits)                 \
-  do {                                \
-    uint32_t n_ = (bits);             \
-    if (n_ <= 16) {                   \
-      w <<= n_;                       \
-      avail -= n_;                    \
-    } else {                          \
-      SAVE_BITS();                    \
-      FillBits((uint8_t)n_);          \
-      LOAD_BITS();                    \
-    }                                 \
+#define CONSUME(bits)        \
+  do {                       \
+    uint32_t n_ = (bits);    \
+    if (n_ <= 16) {          \
+      w <<= n_;              \
+      avail -= n_;           \
+    } else {                 \
+      SAVE_BITS();           \
+      FillBits((uint8_t)n_); \
+      LOAD_BITS();           \
+    }                        \
   } while (0)
 
+  LOAD_BITS();
+  if (left != 0) {
+    PackCodes(char_codes, g_char_table, CHAR_TABLE_SIZE, g_char_len, CHAR_SYMBOLS);
+    PackCodes(pos_codes, g_pos_table, POS_TABLE_SIZE, g_pos_len, pos_symbols);
+  }
   for (;;) {
     if (left == 0) {
       SAVE_BITS();
       ReadBlockHeader();
       LOAD_BITS();
       left = g_block_left;
+      PackCodes(char_codes, g_char_table, CHAR_TABLE_SIZE, g_char_len, CHAR_SYMBOLS);
+      PackCodes(pos_codes, g_pos_table, POS_TABLE_SIZE, g_pos_len, pos_symbols);
     }
     left = (left - 1) & 0xFFFF;
     ENSURE_BITS();
-    uint32_t j = g_char_table[w >> 52];
-    if (j < (uint32_t)CHAR_SYMBOLS) {
+    uint32_t code = char_codes[w >> 52];
+    uint32_t j;
+    if (!(code & LONG_CODE)) {
+      j = code & 0xFFFF;
+      w <<= code >> 16;  // at most 16
+      avail -= code >> 16;
+    } else if (code & LONG_LENGTH) {
+      j = code & 0xFFFF;
       CONSUME(g_char_len[j]);
     } else {
       CONSUME(12);
-      j = WalkTree(j, CHAR_SYMBOLS, (uint32_t)(w >> 48), 0x8000);
+      j = WalkTree(code & 0xFFFF, CHAR_SYMBOLS, (uint32_t)(w >> 48), 0x8000);
       CONSUME((uint8_t)(g_char_len[j] - 12));
     }
     if (j < 256) {
@@ -204,21 +274,32 @@ int32_t RunBlockLoop(uint32_t size) {
     } else {
       uint32_t len = j - 253;
       ENSURE_BITS();
-      uint32_t p = g_pos_table[w >> 56];
-      if (p < pos_symbols) {
-        CONSUME(g_pos_len[p]);
+      uint32_t pcode = pos_codes[w >> 56];
+      uint32_t p;
+      if (!(pcode & LONG_CODE)) {
+        p = pcode & 0xFFFF;
+        w <<= pcode >> 16;  // at most 16
+        avail -= pcode >> 16;
       } else {
-        CONSUME(8);
-        p = WalkTree(p, pos_symbols, (uint32_t)(w >> 48), 0x8000);
-        CONSUME((uint8_t)(g_pos_len[p] - 8));
+        if (pcode & LONG_LENGTH) {
+          p = pcode & 0xFFFF;
+          CONSUME(g_pos_len[p]);
+        } else {
+          CONSUME(8);
+          p = WalkTree(pcode & 0xFFFF, pos_symbols, (uint32_t)(w >> 48), 0x8000);
+          CONSUME((uint8_t)(g_pos_len[p] - 8));
+        }
+        // A damaged length may have taken more than 16 bits.
+        ENSURE_BITS();
       }
       uint32_t d = 0;
       if (p != 0) {
         const uint32_t extra = p - 1;  // at most 15
         d = (1u << extra) + (extra ? (uint32_t)(w >> (64 - extra)) : 0);
-        CONSUME(extra);
+        w <<= extra;
+        avail -= extra;
       }
-      uint32_t from = (pos - d - 1) & mask;
+      const uint32_t from = (pos - d - 1) & mask;
       const uint32_t before = count;
       count += len;
       CopyMatch(dict, &pos, from, len, size);
@@ -231,13 +312,11 @@ int32_t RunBlockLoop(uint32_t size) {
     }
     if (count >= total) break;
   }
+  SAVE_BITS();
 #undef CONSUME
 #undef ENSURE_BITS
 #undef LOAD_BITS
 #undef SAVE_BITS
-  g_bit_window = w;
-  g_bit_avail = avail;
-  g_bit_buf = (uint16_t)(w >> 48);
   g_block_left = (uint16_t)left;
   g_dict_pos = pos;
   g_out_count = count;

@@ -36,6 +36,9 @@ uint32_t g_out_count;
 uint32_t g_unpacked_size;
 
 const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
+#if VEMO_FAST_DECODE
+const uint32_t HOST_IN_BUF_SIZE = 128 * 1024;
+#endif
 
 int32_t FindMethod(const char* method) {
   for (int32_t i = 0; i < METHOD_COUNT; ++i)
@@ -108,6 +111,11 @@ int32_t DecodeJob::Run() {
   uint32_t buf_size = packed_size;
   uint32_t available = PlatAvailableMemory();
   if (available != 0 && available < buf_size) buf_size = available;
+#if VEMO_FAST_DECODE
+  // On the host a modest buffer, refilled as it runs out, stays in the cache
+  // and spares faulting in a buffer as large as the member.
+  if (buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
+#endif
   g_in_buf_size = buf_size;
   g_in_buf = buf_size ? (uint8_t*)malloc(buf_size) : nullptr;
   if (!g_in_buf) {
