@@ -234,8 +234,8 @@ void NotifyShellCreated(SfxState* state, const char* name) {
 }
 
 int32_t ExtractMember(SfxState* state, MemberHeader* header) {
-  // output_path names only a file that is being written, so that an abort
-  // reported later never makes the front end remove a finished file.
+  // A failure of this member must not make the front end remove the file of
+  // the member before it.
   state->output_path[0] = 0;
   char path[PATH_BUFFER_SIZE];
   if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
@@ -285,7 +285,8 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
     return Fail(state, header, failure);
   }
   PlatSetFileTime(path, header->mtime);
-  state->output_path[0] = 0;
+  // output_path still names this file: an abort that arrives before the
+  // worker ends removes the last member's file as well.
   return MEMBER_NEXT;
 }
 
