@@ -82,6 +82,7 @@ TEST(StoredCopy, AbortStopsAfterTheChunk) {
   };
   HostSetCallbacks(&callbacks);
   Decoded d = DecodeBytes(data, METHOD_LH0, 5000);
+  HostSetCallbacks(nullptr);
   g_continue = 1;
   EXPECT_EQ(d.status, DECODE_ABORTED);
   EXPECT_EQ(d.writes, (std::vector<size_t>{2048}));
@@ -228,6 +229,7 @@ TEST(DictionaryLoop, ProgressAfterEveryCodeAndAbort) {
     };
     HostSetCallbacks(&callbacks);
     d = DecodeBytes(w.bytes, 6, 20000);
+    HostSetCallbacks(nullptr);
     g_continue = 1;
     EXPECT_EQ(d.status, DECODE_ABORTED);
     EXPECT_TRUE(d.writes.empty());
