@@ -1,0 +1,429 @@
+// Drives a package under Wine: starts it, finds its windows, reads their
+// texts and states, types, clicks and waits. Every check prints "ok: ..." or
+// "FAIL: ..."; the exit code is the number of failed checks.
+//
+//   driver plain PKG DIR X Y LABEL        no dialog; popup at the cursor X,Y;
+//                                         the label shows LABEL mid-run
+//   driver dialog PKG DIR TITLE DEST OPTS ACTION [TEXT]
+//                                         the destination dialog: caption,
+//                                         folder box, checkboxes (OPTS: three
+//                                         option bytes, e.g. 3,2,1), texts;
+//                                         ACTION ok | ok-fail | cancel | browse
+//                                         | toggle (untick the ticked enabled
+//                                         boxes, tick the unticked ones)
+//   driver abort PKG DIR LABEL            click the abort button while LABEL runs
+//   driver close PKG DIR LABEL            close the popup while LABEL runs
+//   driver failure PKG DIR TITLE TEXT     the failure message box
+//   driver link LNK TARGET WORKDIR        read a shell link back
+//   driver settle NAME                    wait until no process NAME runs
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+namespace {
+
+int g_failures;
+PROCESS_INFORMATION g_process;
+const DWORD WAIT_LIMIT_MS = 30000;
+
+void Check(bool good, const wchar_t* what, const wchar_t* detail = L"") {
+  char line[2048];
+  wchar_t text[1024];
+  _snwprintf(text, 1024, L"%ls: %ls%ls%ls", good ? L"ok" : L"FAIL", what, *detail ? L": " : L"", detail);
+  text[1023] = 0;
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, line, sizeof line, nullptr, nullptr);
+  printf("%s\n", line);
+  fflush(stdout);
+  if (!good) ++g_failures;
+}
+
+void CheckText(const wchar_t* what, const wchar_t* got, const wchar_t* want) {
+  wchar_t detail[1024];
+  _snwprintf(detail, 1024, L"\"%ls\" (wanted \"%ls\")", got, want);
+  detail[1023] = 0;
+  Check(wcscmp(got, want) == 0, what, detail);
+}
+
+void CheckNumber(const wchar_t* what, long got, long want) {
+  wchar_t detail[64];
+  _snwprintf(detail, 64, L"%ld (wanted %ld)", got, want);
+  Check(got == want, what, detail);
+}
+
+[[noreturn]] void GiveUp(const wchar_t* what) {
+  Check(false, what);
+  if (g_process.hProcess) TerminateProcess(g_process.hProcess, 99);
+  exit(100 + g_failures);
+}
+
+void Start(const wchar_t* package, const wchar_t* folder) {
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  wchar_t command[600];
+  _snwprintf(command, 600, L"\"%ls\"", package);
+  if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
+                      &g_process)) {
+    GiveUp(L"start the package");
+  }
+}
+
+// Waits for the package to end; checks that it ended with exit code 0.
+void WaitExit() {
+  if (WaitForSingleObject(g_process.hProcess, WAIT_LIMIT_MS) != WAIT_OBJECT_0) {
+    GiveUp(L"the package ends");
+  }
+  DWORD code = 1;
+  GetExitCodeProcess(g_process.hProcess, &code);
+  CheckNumber(L"exit code", (long)code, 0);
+}
+
+struct Search {
+  DWORD pid;
+  const wchar_t* window_class;
+  const wchar_t* title;  // null: any
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
+  Search* search = (Search*)param;
+  DWORD pid = 0;
+  wchar_t name[64], title[256];
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != search->pid || !IsWindowVisible(window)) return TRUE;
+  GetClassNameW(window, name, 64);
+  GetWindowTextW(window, title, 256);
+  if (wcscmp(name, search->window_class) != 0) return TRUE;
+  if (search->title && wcscmp(title, search->title) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindVisible(const wchar_t* window_class, const wchar_t* title = nullptr) {
+  Search search = {g_process.dwProcessId, window_class, title, nullptr};
+  EnumWindows(MatchWindow, (LPARAM)&search);
+  return search.found;
+}
+
+// Polls for a visible top-level window of the package; gives up when the
+// package ends first or after the wait limit.
+HWND WaitVisible(const wchar_t* window_class, const wchar_t* title = nullptr) {
+  for (DWORD waited = 0; waited < WAIT_LIMIT_MS; waited += 10) {
+    HWND window = FindVisible(window_class, title);
+    if (window) return window;
+    if (WaitForSingleObject(g_process.hProcess, 10) == WAIT_OBJECT_0) break;
+  }
+  wchar_t what[128];
+  _snwprintf(what, 128, L"a %ls window appears", window_class);
+  GiveUp(what);
+}
+
+void ReadText(HWND window, wchar_t* text, int size) {
+  text[0] = 0;
+  SendMessageW(window, WM_GETTEXT, size, (LPARAM)text);
+}
+
+// Suspends or resumes every thread of the package but the one that owns its
+// windows: the worker stands still while its state is read.
+void SetWorkerRunning(HWND window, bool running) {
+  DWORD ui_thread = GetWindowThreadProcessId(window, nullptr);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != g_process.dwProcessId || entry.th32ThreadID == ui_thread) continue;
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+    if (!thread) continue;
+    if (running) {
+      ResumeThread(thread);
+    } else {
+      SuspendThread(thread);
+    }
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  // Let the window thread finish what a stopped sender had handed it.
+  DWORD_PTR result;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result);
+}
+
+HWND Label(HWND popup) { return FindWindowExW(popup, nullptr, L"Static", nullptr); }
+HWND AbortBox(HWND popup) { return FindWindowExW(popup, nullptr, L"#32770", nullptr); }
+HWND ProgressBar(HWND popup) { return FindWindowExW(popup, nullptr, PROGRESS_CLASSW, nullptr); }
+
+// Waits until the label shows the text, then stops the worker there. A
+// destination dialog on the way is confirmed as it stands.
+HWND StopAtLabel(const wchar_t* label) {
+  HWND popup = nullptr;
+  for (DWORD waited = 0; !popup; waited += 10) {
+    HWND dialog = FindVisible(L"#32770");
+    if (dialog) SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    popup = FindVisible(L"VEMOSFXCLASS");
+    if (!popup && (waited > WAIT_LIMIT_MS || WaitForSingleObject(g_process.hProcess, 10) == WAIT_OBJECT_0)) {
+      GiveUp(L"the popup appears");
+    }
+  }
+  wchar_t text[300];
+  for (DWORD waited = 0;; waited += 5) {
+    ReadText(Label(popup), text, 300);
+    if (wcscmp(text, label) == 0) break;
+    if (waited > WAIT_LIMIT_MS || WaitForSingleObject(g_process.hProcess, 5) == WAIT_OBJECT_0) {
+      GiveUp(L"the label shows the large member");
+    }
+  }
+  SetWorkerRunning(popup, false);
+  ReadText(Label(popup), text, 300);
+  CheckText(L"label while the member runs", text, label);
+  LRESULT position = SendMessageW(ProgressBar(popup), PBM_GETPOS, 0, 0);
+  Check(position < 100, L"progress bar not yet full");
+  return popup;
+}
+
+void Plain(wchar_t** args) {
+  Start(args[0], args[1]);
+  HWND popup = StopAtLabel(args[4]);
+  Check(FindVisible(L"#32770") == nullptr, L"no destination dialog");
+  wchar_t text[300];
+  GetWindowTextW(popup, text, 300);
+  CheckText(L"popup title", text, L"Vemo SFX");
+  RECT rect;
+  GetWindowRect(popup, &rect);
+  int x = _wtoi(args[2]), y = _wtoi(args[3]);
+  CheckNumber(L"popup left", rect.left, x - 110);
+  CheckNumber(L"popup top", rect.top, y + 32);
+  CheckNumber(L"popup width", rect.right - rect.left, 220);
+  CheckNumber(L"popup height", rect.bottom - rect.top, 100);
+  LONG style = GetWindowLongW(popup, GWL_STYLE);
+  Check((style & (WS_POPUP | WS_CAPTION | WS_SYSMENU)) == (WS_POPUP | WS_CAPTION | WS_SYSMENU),
+        L"popup style");
+  HWND button = GetDlgItem(AbortBox(popup), IDCANCEL);
+  ReadText(button, text, 300);
+  CheckText(L"abort button", text, L"中止");
+  Check(IsWindowVisible(button) && IsWindowEnabled(button), L"abort button visible and enabled");
+  SetWorkerRunning(popup, true);
+  WaitExit();
+}
+
+struct Control {
+  int id;
+  const wchar_t* text;
+};
+
+const Control DIALOG_TEXTS[] = {
+    {IDOK, L"OK"},
+    {IDCANCEL, L"ｷｬﾝｾﾙ"},
+    {1001, L"参照(&R)"},
+    {1002, L"ｽﾀｰﾄﾒﾆｭｰに登録する"},
+    {1003, L"ﾃﾞｽｸﾄｯﾌﾟにｼｮｰﾄｶｯﾄを作成する"},
+    {1004, L"「送る」に登録する"},
+};
+
+// Reads the message box of the package that is owned by owner and closes it.
+void CheckMessageBox(HWND owner, const wchar_t* caption, const wchar_t* text, int icon_id) {
+  HWND box = nullptr;
+  for (DWORD waited = 0; !box && waited < WAIT_LIMIT_MS; waited += 10) {
+    Sleep(10);
+    HWND found = FindVisible(L"#32770");
+    if (found && found != owner && GetWindow(found, GW_OWNER) == owner) box = found;
+  }
+  if (!box) GiveUp(L"the message box appears, owned by the expected window");
+  wchar_t got[300];
+  GetWindowTextW(box, got, 300);
+  CheckText(L"message box caption", got, caption);
+  GetDlgItemTextW(box, 0xFFFF, got, 300);
+  CheckText(L"message box text", got, text);
+  HICON shown = (HICON)SendDlgItemMessageW(box, 0x440, STM_GETICON, 0, 0);
+  // System icons are shared between processes, so the handles compare.
+  CheckNumber(L"message box icon", (long)(INT_PTR)shown,
+              (long)(INT_PTR)LoadIconW(nullptr, MAKEINTRESOURCEW(icon_id)));
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+void Dialog(wchar_t** args, int count) {
+  Start(args[0], args[1]);
+  const wchar_t* title = args[2];
+  HWND dialog = WaitVisible(L"#32770", title);
+  Check(FindVisible(L"VEMOSFXCLASS") == nullptr, L"popup hidden while the dialog runs");
+  wchar_t text[400];
+  GetWindowTextW(dialog, text, 400);
+  CheckText(L"dialog caption", text, title);
+  GetDlgItemTextW(dialog, 1000, text, 400);
+  CheckText(L"folder box", text, args[3]);
+  for (const Control& control : DIALOG_TEXTS) {
+    GetDlgItemTextW(dialog, control.id, text, 400);
+    CheckText(L"dialog text", text, control.text);
+  }
+  HWND label = FindWindowExW(dialog, nullptr, L"Static", nullptr);
+  ReadText(label, text, 400);
+  CheckText(L"folder label", text, L"解凍先ﾌｫﾙﾀﾞ(&D)");
+  int options[3] = {0, 0, 0};
+  swscanf(args[4], L"%d,%d,%d", &options[0], &options[1], &options[2]);
+  for (int i = 0; i < 3; ++i) {
+    HWND box = GetDlgItem(dialog, 1002 + i);
+    wchar_t what[64];
+    _snwprintf(what, 64, L"checkbox %d ticked", 1002 + i);
+    CheckNumber(what, (long)SendMessageW(box, BM_GETCHECK, 0, 0), (options[i] & 2) ? 1 : 0);
+    _snwprintf(what, 64, L"checkbox %d enabled", 1002 + i);
+    CheckNumber(what, IsWindowEnabled(box) ? 1 : 0, (options[i] & 1) ? 1 : 0);
+  }
+
+  const wchar_t* action = args[5];
+  if (count > 6) SetDlgItemTextW(dialog, 1000, args[6]);
+  if (wcscmp(action, L"toggle") == 0) {
+    for (int i = 0; i < 3; ++i) {
+      HWND box = GetDlgItem(dialog, 1002 + i);
+      if (IsWindowEnabled(box)) SendMessageW(box, BM_CLICK, 0, 0);
+    }
+    action = L"ok";
+  }
+  if (wcscmp(action, L"browse") == 0) {
+    PostMessageW(GetDlgItem(dialog, 1001), BM_CLICK, 0, 0);
+    HWND browser = nullptr;
+    for (DWORD waited = 0; !browser && waited < WAIT_LIMIT_MS; waited += 10) {
+      Sleep(10);
+      HWND found = FindVisible(L"#32770");
+      if (found && found != dialog) browser = found;
+    }
+    if (!browser) GiveUp(L"the folder browser appears");
+    Check(GetWindow(browser, GW_OWNER) == dialog, L"folder browser owned by the dialog");
+    Check(!IsWindowEnabled(dialog), L"dialog disabled behind the folder browser");
+    GetDlgItemTextW(browser, 14146, text, 400);
+    CheckText(L"folder browser title line", text, L"解凍先フォルダの指定");
+    PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+    for (DWORD waited = 0; !IsWindowEnabled(dialog) && waited < WAIT_LIMIT_MS; waited += 10) Sleep(10);
+    GetDlgItemTextW(dialog, 1000, text, 400);
+    CheckText(L"folder box after a cancelled browser", text, args[3]);
+    action = L"cancel";
+  }
+  if (wcscmp(action, L"cancel") == 0) {
+    PostMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+  } else {
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    if (wcscmp(action, L"ok-fail") == 0) {
+      CheckMessageBox(dialog, L"エラー", L"フォルダを作成できません", (int)(INT_PTR)IDI_WARNING);
+    }
+  }
+  WaitExit();
+}
+
+void AbortOrClose(wchar_t** args, bool abort) {
+  Start(args[0], args[1]);
+  HWND popup = StopAtLabel(args[2]);
+  if (abort) {
+    HWND button = GetDlgItem(AbortBox(popup), IDCANCEL);
+    SendMessageW(button, BM_CLICK, 0, 0);
+    // The click changes nothing on the screen.
+    Check(IsWindowVisible(button) && IsWindowEnabled(button), L"abort button stays");
+  } else {
+    PostMessageW(popup, WM_CLOSE, 0, 0);
+    for (DWORD waited = 0; IsWindow(popup) && waited < WAIT_LIMIT_MS; waited += 10) Sleep(10);
+  }
+  SetWorkerRunning(popup, true);
+  WaitExit();
+}
+
+void Failure(wchar_t** args) {
+  Start(args[0], args[1]);
+  HWND popup = WaitVisible(L"VEMOSFXCLASS");
+  CheckMessageBox(popup, args[2], args[3], (int)(INT_PTR)IDI_ERROR);
+  WaitExit();
+}
+
+void Link(char** args) {
+  CoInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  IPersistFile* file = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              (void**)&link)) ||
+      FAILED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+    GiveUp(L"make a shell link object");
+  }
+  wchar_t path[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, args[0], -1, path, MAX_PATH);
+  Check(SUCCEEDED(file->Load(path, STGM_READ)), L"link file loads", path);
+  char text[MAX_PATH];
+  wchar_t got[MAX_PATH], want[MAX_PATH];
+  int icon = -1;
+  struct {
+    const wchar_t* what;
+    const char* want;
+  } rows[] = {{L"link target", args[1]}, {L"link working folder", args[2]}, {L"link icon", args[1]}};
+  for (int i = 0; i < 3; ++i) {
+    text[0] = 0;
+    if (i == 0) link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (i == 1) link->GetWorkingDirectory(text, MAX_PATH);
+    if (i == 2) link->GetIconLocation(text, MAX_PATH, &icon);
+    MultiByteToWideChar(CP_ACP, 0, text, -1, got, MAX_PATH);
+    MultiByteToWideChar(CP_ACP, 0, rows[i].want, -1, want, MAX_PATH);
+    CheckText(rows[i].what, got, want);
+  }
+  CheckNumber(L"link icon index", icon, 0);
+  file->Release();
+  link->Release();
+  CoUninitialize();
+}
+
+void Settle(const wchar_t* name) {
+  for (DWORD waited = 0; waited < WAIT_LIMIT_MS; waited += 20) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+      if (_wcsicmp(entry.szExeFile, name) == 0) running = true;
+    }
+    CloseHandle(snapshot);
+    if (!running) return;
+    Sleep(20);
+  }
+  GiveUp(L"the launched program ends");
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  int narrow_count = 0;
+  char** narrow = nullptr;
+  {
+    // The narrow arguments in the ANSI code page, for the link check.
+    narrow = (char**)calloc(count + 1, sizeof(char*));
+    for (int i = 0; i < count; ++i) {
+      int n = WideCharToMultiByte(CP_ACP, 0, args[i], -1, nullptr, 0, nullptr, nullptr);
+      narrow[i] = (char*)malloc(n);
+      WideCharToMultiByte(CP_ACP, 0, args[i], -1, narrow[i], n, nullptr, nullptr);
+    }
+    narrow_count = count;
+  }
+  if (count < 2) {
+    fprintf(stderr, "usage: driver COMMAND ARGS...\n");
+    return 100;
+  }
+  const wchar_t* command = args[1];
+  int rest = count - 2;
+  wchar_t** a = args + 2;
+  if (!wcscmp(command, L"plain") && rest == 5) {
+    Plain(a);
+  } else if (!wcscmp(command, L"dialog") && (rest == 6 || rest == 7)) {
+    Dialog(a, rest);
+  } else if (!wcscmp(command, L"abort") && rest == 3) {
+    AbortOrClose(a, true);
+  } else if (!wcscmp(command, L"close") && rest == 3) {
+    AbortOrClose(a, false);
+  } else if (!wcscmp(command, L"failure") && rest == 4) {
+    Failure(a);
+  } else if (!wcscmp(command, L"link") && rest == 3 && narrow_count == count) {
+    Link(narrow + 2);
+  } else if (!wcscmp(command, L"settle") && rest == 1) {
+    Settle(a[0]);
+  } else {
+    fprintf(stderr, "driver: unknown command or wrong argument count\n");
+    return 100;
+  }
+  return g_failures > 99 ? 99 : g_failures;
+}
