@@ -4,10 +4,14 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+
+#include <string>
 
 #include "extract/header.h"
 #include "extract/payload.h"
 #include "host/commands.h"
+#include "host/input.h"
 #include "host/listing.h"
 #include "platform/host_hooks.h"
 
@@ -33,17 +37,6 @@ int CmdList(int argc, char** argv) {
     return 2;
   }
   const char* path = argv[1];
-  FILE* file = fopen(path, "rb");
-  if (!file) return Fail(path, strerror(errno));
-  char magic[2] = {0, 0};
-  size_t got = fread(magic, 1, 2, file);
-  long size = -1;
-  if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
-  if (size < 0 || fseek(file, 0, SEEK_SET) != 0) {
-    fclose(file);
-    return Fail(path, "cannot read the file");
-  }
-
   HostCallbacks callbacks;
   memset(&callbacks, 0, sizeof callbacks);
   callbacks.error = QuietError;
@@ -51,34 +44,28 @@ int CmdList(int argc, char** argv) {
 
   SfxState state;
   InitSfxState(&state, nullptr);
-  if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
-    fclose(file);
-    // The core names files in Shift_JIS.
-    char sjis[PATH_BUFFER_SIZE];
-    if (!HostUtf8ToSjis(path, sjis, sizeof sjis)) return Fail(path, "the path has no Shift_JIS form or is too long");
-    HostSetOwnPath(sjis);
-    if (!OpenPayload(&state)) {
-      FreeSfxState(&state);
-      return Fail(path, "no readable configuration block behind the stub");
-    }
-  } else {
-    state.archive = file;
-    if (!UseDefaultConfig(&state)) {
-      FreeSfxState(&state);
-      return Fail(path, "the current directory does not fit in a path");
-    }
+  bool plain = true;
+  std::string problem = OpenInput(path, &state, &plain);
+  if (problem.empty() && plain && !UseDefaultConfig(&state))
+    problem = "the current directory does not fit in a path";
+  struct stat info;
+  if (problem.empty() && stat(path, &info) != 0) problem = strerror(errno);
+  if (!problem.empty()) {
+    FreeSfxState(&state);
+    return Fail(path, problem.c_str());
   }
+  uint64_t size = (uint64_t)info.st_size;
 
   ListConfig(stdout, &state, ToUtf8);
   uint32_t members = 0;
-  int32_t result = ListMembers(stdout, &state, (uint64_t)size, ToUtf8, &members);
+  int32_t result = ListMembers(stdout, &state, size, ToUtf8, &members);
   FreeSfxState(&state);
   HostSetCallbacks(nullptr);
   if (result != LIST_COMPLETE) {
-    char problem[96];
-    snprintf(problem, sizeof problem, "%s after %u member%s", ListProblem(result), (unsigned)members,
+    char message[96];
+    snprintf(message, sizeof message, "%s after %u member%s", ListProblem(result), (unsigned)members,
              members == 1 ? "" : "s");
-    return Fail(path, problem);
+    return Fail(path, message);
   }
   return 0;
 }
