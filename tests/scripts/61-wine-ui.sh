@@ -175,11 +175,11 @@ echo "== abort and close"
 mkdir -p "$c/ab"
 pkg abort.exe --config "$title" 0 "" a.txt 3 3 3 readme.vemotest "${members[@]}"
 reset_outputs
-# Disabled: under Wine the package goes on to the end after the driver has
-# clicked the abort button (BM_CLICK) or sent the abort box its WM_COMMAND
-# IDCANCEL, with the worker stopped at the large member: every member is
-# made, the shortcuts too, the file is opened. Not yet known whether the
-# stub or the driver is at fault; until then the scenario would only fail.
+# Disabled: the abort click crashes the package. The handler's write to the
+# abort flag (g_continue) is a page fault, because the stub's initialised
+# globals end up in its read-only .text section (objdump -h vemosfx.exe shows
+# no .data section, in the i686 product as well). Set VEMO_UI_ABORT=1 to run
+# the scenario once that is fixed, and then enable it for good.
 if [ "${VEMO_UI_ABORT:-0}" = 1 ]; then
   drive abort "$(win abort.exe)" "$(win ab)" "$big_name"
   expect "abort: the earlier member stays" cmp -s "$scratch/a.txt" "$c/ab/a.txt"
@@ -188,7 +188,7 @@ if [ "${VEMO_UI_ABORT:-0}" = 1 ]; then
   expect "abort: no shortcut" links_absent a
   expect "abort: nothing opened" nothing_opened
 else
-  echo "SKIP: abort button scenario disabled: the package does not stop after the abort click under Wine (set VEMO_UI_ABORT=1 to run it)"
+  echo "SKIP: abort button scenario disabled: the stub faults writing its abort flag, which lies in read-only .text (VEMO_UI_ABORT=1 runs it)"
 fi
 mkdir -p "$c/cl"
 reset_outputs

@@ -182,6 +182,7 @@ HWND StopAtLabel(const wchar_t* label) {
     }
   }
   SetWorkerRunning(popup, false);
+  Sleep(300);  // a worker that was not stopped would move on meanwhile
   ReadText(Label(popup), text, 300);
   CheckText(L"label while the member runs", text, label);
   LRESULT position = SendMessageW(ProgressBar(popup), PBM_GETPOS, 0, 0);
@@ -324,9 +325,11 @@ void AbortOrClose(wchar_t** args, bool abort) {
   if (abort) {
     HWND box = AbortBox(popup);
     HWND button = GetDlgItem(box, IDCANCEL);
-    // What the button sends its dialog when clicked. Under Wine, BM_CLICK
-    // from this process did not reach the button of the inactive popup.
-    SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)button);
+    // Posted: a fault in the package's handler then ends the package (and
+    // shows in its exit code) instead of being swallowed by a sent message.
+    PostMessageW(button, BM_CLICK, 0, 0);
+    DWORD_PTR result;
+    SendMessageTimeoutW(popup, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result);
     // The click changes nothing on the screen.
     Check(IsWindowVisible(button) && IsWindowEnabled(button), L"abort button stays");
   } else {
