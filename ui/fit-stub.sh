@@ -10,5 +10,22 @@ if [ "$size" -gt "$limit" ]; then
   rm -f "$stub"
   exit 1
 fi
+# Code, constants and initialised data share the first section (one section
+# less to align); the abort flag and other initialised globals live there and
+# are written at run time, so that section must be writable.
+python3 - "$stub" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+pe = struct.unpack_from('<I', data, 0x3C)[0]
+count = struct.unpack_from('<H', data, pe + 6)[0]
+table = pe + 24 + struct.unpack_from('<H', data, pe + 20)[0]
+for i in range(count):
+    header = table + 40 * i
+    if data[header:header + 8].rstrip(b'\0') == b'.text':
+        flags = struct.unpack_from('<I', data, header + 36)[0]
+        struct.pack_into('<I', data, header + 36, flags | 0x80000000)
+open(path, 'wb').write(data)
+PY
 truncate -s "$limit" "$stub"
 echo "fit-stub: $stub linked at $size bytes, padded to $limit"

@@ -28,6 +28,11 @@ check "abort box dialog 101 in Japanese with its font" grep -q '^res 5 101 1041 
 check "destination dialog 103 in Japanese with its font" grep -q '^res 5 103 1041 .* font' <<<"$info"
 check "no resource in another language" test -z "$(grep '^res ' <<<"$info" | awk '$4 != 1041')"
 
+# The abort flag and the other initialised globals share the first section
+# with the code; a read-only section would fault at the first write.
+check "initialised data is writable" bash -c "i686-w64-mingw32-objdump -h '$stub' | grep -A1 ' .text ' | tail -1 | grep -qv READONLY"
+check "twin's initialised data is writable" bash -c "x86_64-w64-mingw32-objdump -h '$twin' | grep -A1 ' .text ' | tail -1 | grep -qv READONLY"
+
 dlls=$(i686-w64-mingw32-objdump -p "$stub" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
 echo "      imports: $(echo $dlls)"
 allowed="kernel32.dll user32.dll gdi32.dll shell32.dll ole32.dll comctl32.dll msvcrt.dll"
