@@ -43,12 +43,6 @@ int Fail(const std::string& what, const std::string& problem) {
   return EXIT_FAILED;
 }
 
-// The reader's "Unknown header" message: the command reports the failure in
-// its own one line instead.
-void QuietError(const char*, const char*) {}
-
-// Opens FILE into state: a package (starts with "MZ", payload behind the
-// stub) or a plain LZH archive from offset 0. Empty result on success.
 std::string Problem(uint32_t failure) {
   switch (failure) {
     case FAILURE_DAMAGED: return "the archive is damaged or cut short";
@@ -156,9 +150,7 @@ int CmdExtract(int argc, char** argv) {
   if (!path || (dir && !*dir)) return ExtractUsage();
 
   HostCallbacks callbacks;
-  memset(&callbacks, 0, sizeof callbacks);
-  callbacks.error = QuietError;
-  HostSetCallbacks(&callbacks);
+  InstallQuietCallbacks(&callbacks);
 
   // The input is opened before changing into DIR, so a relative FILE works.
   SfxState state;
@@ -234,9 +226,7 @@ int CmdTest(int argc, char** argv) {
   }
   const char* path = argv[1];
   HostCallbacks callbacks;
-  memset(&callbacks, 0, sizeof callbacks);
-  callbacks.error = QuietError;
-  HostSetCallbacks(&callbacks);
+  InstallQuietCallbacks(&callbacks);
 
   SfxState state;
   InitSfxState(&state, nullptr);

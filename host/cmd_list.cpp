@@ -19,10 +19,6 @@ namespace {
 
 void ToUtf8(const char* sjis, char* out, uint32_t capacity) { HostSjisToUtf8(sjis, out, capacity, true); }
 
-// The reader's "Unknown header" message would go to standard error on its
-// own; the listing reports the problem in its one line instead.
-void QuietError(const char*, const char*) {}
-
 int Fail(const char* path, const char* problem) {
   fflush(stdout);
   fprintf(stderr, "vemosfx: %s: %s\n", path, problem);
@@ -38,9 +34,7 @@ int CmdList(int argc, char** argv) {
   }
   const char* path = argv[1];
   HostCallbacks callbacks;
-  memset(&callbacks, 0, sizeof callbacks);
-  callbacks.error = QuietError;
-  HostSetCallbacks(&callbacks);
+  InstallQuietCallbacks(&callbacks);
 
   SfxState state;
   InitSfxState(&state, nullptr);

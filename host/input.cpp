@@ -4,7 +4,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "platform/host_hooks.h"
 
 std::string OpenInput(const char* path, SfxState* state, bool* plain) {
   FILE* file = fopen(path, "rb");
@@ -27,4 +26,16 @@ std::string OpenInput(const char* path, SfxState* state, bool* plain) {
   HostSetOwnPath(sjis);
   if (!OpenPayload(state)) return "no readable configuration block behind the stub";
   return "";
+}
+
+namespace {
+
+void QuietError(const char*, const char*) {}
+
+}  // namespace
+
+void InstallQuietCallbacks(HostCallbacks* callbacks) {
+  memset(callbacks, 0, sizeof *callbacks);
+  callbacks->error = QuietError;
+  HostSetCallbacks(callbacks);
 }
