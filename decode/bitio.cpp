@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "decode/fast.h"
+#include "decode/member.h"
 
 uint16_t g_crc_table[256];
 uint16_t g_crc;
@@ -16,6 +17,7 @@ uint8_t* g_in_buf;
 uint32_t g_in_buf_size;
 uint32_t g_in_buf_pos;
 uint32_t g_packed_left;
+uint32_t g_overrun;
 BitWindow g_bit_window;
 uint32_t g_bit_avail;
 
@@ -64,7 +66,10 @@ void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {
 }
 
 uint8_t ReadPackedByte() {
-  if (g_packed_left == 0) return 0;
+  if (g_packed_left == 0) {
+    if (++g_overrun > OVERRUN_LIMIT) g_unpacked_size = 0;
+    return 0;
+  }
   --g_packed_left;
   if (g_in_buf_pos == g_in_buf_size) {
     fread(g_in_buf, 1, g_in_buf_size, g_in_stream);

@@ -19,6 +19,13 @@ extern uint8_t* g_in_buf;
 extern uint32_t g_in_buf_size;
 extern uint32_t g_in_buf_pos;
 extern uint32_t g_packed_left;
+// Zero bytes handed out past the member's compressed bytes. The bit window
+// loads up to a word ahead of what a valid stream consumes; a decoder that
+// asks for more than OVERRUN_LIMIT bytes past the end reads a damaged
+// stream: ReadPackedByte then cuts g_unpacked_size to 0, which ends the
+// dictionary loop at once.
+extern uint32_t g_overrun;
+const uint32_t OVERRUN_LIMIT = 16;
 
 // The bit window: the coming input bits, earliest bit topmost. Its top 16
 // bits are always g_bit_buf; g_bit_avail (at least 16) counts the bits of the

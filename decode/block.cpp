@@ -176,7 +176,6 @@ static inline uint64_t LoadBigEndian64(const uint8_t* p) {
 int32_t RunBlockLoop(uint32_t size) {
   uint8_t* const dict = g_dict;
   const uint32_t mask = size - 1;
-  const uint32_t total = g_unpacked_size;
   const uint32_t pos_symbols = (uint32_t)g_pos_symbols;
   uint32_t pos = 0;
   uint32_t count = 0;
@@ -310,7 +309,8 @@ int32_t RunBlockLoop(uint32_t size) {
       result = DECODE_ABORTED;
       break;
     }
-    if (count >= total) break;
+    // g_unpacked_size drops to 0 when the input runs out.
+    if (count >= g_unpacked_size) break;
   }
   SAVE_BITS();
 #undef CONSUME

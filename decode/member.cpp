@@ -96,6 +96,7 @@ int32_t DecodeJob::Run() {
   g_dict_bits = (uint16_t)dict_bits;
   g_unpacked_size = unpacked_size;
   g_packed_left = packed_size;
+  g_overrun = 0;
   const MethodRow& row = MethodTable[method_index];
   decode_char = row.decode_char;
   decode_pos = row.decode_pos;
@@ -144,7 +145,8 @@ int32_t DecodeJob::Run() {
 #endif
       result = RunDictionaryLoop(this, dict_size, bias);
   }
-  // An abort leaves what waits in the dictionary unwritten.
+  if (g_overrun > OVERRUN_LIMIT) result = DECODE_DAMAGED;
+  // An abort or damage leaves what waits in the dictionary unwritten.
   if (result == DECODE_DONE && g_dict_pos != 0) WriteWithCrc(g_dict, g_dict_pos, g_out_stream);
   free(g_dict);
   free(g_in_buf);

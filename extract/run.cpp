@@ -276,6 +276,8 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   uint32_t failure = FAILURE_NONE;
   if (status == DECODE_NO_MEMORY)
     failure = FAILURE_MEMORY;
+  else if (status == DECODE_DAMAGED)
+    failure = FAILURE_DAMAGED;
   else if (write_failed)
     failure = FAILURE_WRITE;
   else if (oversized || (header->has_crc && crc != header->crc))
