@@ -29,11 +29,11 @@ uint16_t DecodeCharLzs() {
 
 uint16_t DecodePosLzs() { return (uint16_t)((g_dict_pos - (uint32_t)g_match_pos - 18) & 0x7FF); }
 
-// The preset dictionary: after the 18 spaces of the fill, thirteen copies of
-// each byte value, the values ascending, the values descending, 128 zeros and
-// 110 spaces.
+// The preset dictionary: 18 zeros, thirteen copies of each byte value, the
+// values ascending, the values descending, 128 zeros and 110 spaces.
 void StartLz5() {
   g_flag_count = 0;
+  memset(g_dict, 0, 18);
   uint8_t* d = g_dict + 18;
   for (int32_t v = 0; v < 256; ++v, d += 13) memset(d, v, 13);
   for (int32_t v = 0; v < 256; ++v) {
