@@ -10,8 +10,6 @@
 uint16_t g_crc_table[256];
 uint16_t g_crc;
 uint16_t g_bit_buf;
-uint8_t g_sub_byte;
-uint8_t g_sub_bits;
 FILE* g_in_stream;
 uint8_t* g_in_buf;
 uint32_t g_in_buf_size;
@@ -67,7 +65,8 @@ void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {
 
 uint8_t ReadPackedByte() {
   if (g_packed_left == 0) {
-    if (++g_overrun > OVERRUN_LIMIT) g_unpacked_size = 0;
+    if (InputOverrun()) g_unpacked_size = 0;
+    ++g_overrun;
     return 0;
   }
   --g_packed_left;
@@ -117,8 +116,6 @@ void FillBitsSlow(uint32_t n) {
 
 void InitBits() {
   g_bit_buf = 0;
-  g_sub_byte = 0;
-  g_sub_bits = 0;
   // Sixteen zero bits stand for the empty g_bit_buf; shifting them out loads
   // the first two bytes.
   g_bit_window = 0;
