@@ -233,6 +233,12 @@ TEST(Lh3, DamagedHeadersEndTheMemberSafely) {
     EXPECT_GE(d.out.size(), 5000u) << c.what;
     EXPECT_LT(d.out.size(), 5000u + 288) << c.what;
   }
+  // Over-full lengths make no table: every code of the block is literal 0.
+  BitWriter w;
+  w.Put(0, 16);
+  cases[0].header(&w);
+  for (int i = 0; i < 64; ++i) w.Put(0xFFFF, 16);
+  EXPECT_EQ(DecodeBytes(METHOD_LH3, w.bytes(), 5000).out, Bytes(5000, 0));
 }
 
 // Arbitrary bytes as data of each method: whatever the headers and trees
