@@ -169,7 +169,9 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
 
 int32_t ReadMemberHeader(SfxState* state, MemberHeader* header) {
   memset(header, 0, sizeof *header);
-  uint8_t buffer[HEADER_BUFFER_SIZE];
+  // Static: a frame this large would need stack probes, which the stub's
+  // build leaves out. Headers are read by one thread at a time.
+  static uint8_t buffer[HEADER_BUFFER_SIZE];
   int32_t result = ReadHeader(state, header, buffer);
   // The cursor points into this call's buffer; it must not outlive it.
   state->header_cursor = nullptr;

@@ -37,7 +37,10 @@ uint32_t UpdateProgressQuiet(uint32_t n) {
     change = (p + 1) * (g_total_bytes / 100);
     limit = 0x100000000ull;
   } else {
-    change = ((p + 1) * g_total_bytes + 99) / 100;
+    // The same as ((p + 1) * total + 99) / 100, with 32-bit divisions only:
+    // a 64-bit one would bring a large library routine into the stub.
+    const uint32_t p32 = (uint32_t)p;
+    change = (uint64_t)(p32 / 100) * g_total_bytes + ((p32 % 100 + 1) * g_total_bytes + 99) / 100;
     limit = 0xFFFFFFFFull / 100 + 1;
   }
   if (change > limit) change = limit;
