@@ -7,7 +7,13 @@ uint32_t g_total_bytes;
 uint32_t g_done_bytes;
 uint32_t g_last_percent;
 PlatHandle g_progress_bar;
+#if defined(_WIN32)
+// Zero-filled like every variable the stub writes, so that its code section
+// can stay read-only; the front end sets it before starting the run.
+volatile int32_t g_continue;
+#else
 volatile int32_t g_continue = 1;
+#endif
 
 // Small totals keep precision by multiplying first (in 32 bits, as the count
 // has always been computed); large ones divide by a truncated hundredth, which
