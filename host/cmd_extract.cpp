@@ -44,20 +44,6 @@ const char EXTRACT_USAGE[] =
     "      --names=MODE      how member names are read: cp932, utf-8 or auto\n"
     "  -h, --help            this help\n";
 
-std::string Problem(uint32_t failure) {
-  switch (failure) {
-    case FAILURE_DAMAGED: return "the archive is damaged or cut short";
-    case FAILURE_CRC: return "the data does not match its CRC (damaged)";
-    case FAILURE_BAD_NAME: return "refused: the name leads outside the destination folder";
-    case FAILURE_METHOD: return "unsupported compression method";
-    case FAILURE_CREATE: return "cannot create the file";
-    case FAILURE_UNKNOWN_HEADER: return "unknown header";
-    case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
-    case FAILURE_WRITE: return "cannot write the file";
-    default: return "failed";
-  }
-}
-
 // ---- progress line and signals -----------------------------------------------
 
 volatile sig_atomic_t g_signal = 0;
@@ -155,27 +141,23 @@ struct Options {
 struct Directory {
   std::string path;  // core path (Shift_JIS), relative to the destination
   uint32_t mtime;
+  int32_t mode;  // -1: none stored
 };
 
 bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
 
-// One member to standard output: decoded and checked, nothing on disk.
+// One member to standard output: decoded and judged as when extracted,
+// nothing on disk.
 uint32_t ToStdout(SfxState* state, const MemberHeader* header) {
-  int32_t method = FindMethod(header->method);
-  if (method < 0) return FAILURE_METHOD;
+  int32_t method;
+  uint32_t failure = CheckMember(header, header->name[0] == '/' ? header->name + 1 : header->name, &method);
+  if (failure != FAILURE_NONE) return failure;
   uint64_t count = 0;
   fflush(stdout);
   FILE* out = HostCountingStream(STDOUT_FILENO, &count);
   if (!out) return FAILURE_MEMORY;
-  int32_t status = DECODE_DONE;
-  uint16_t crc = DecodeMember(state, out, header->unpacked_size, header->packed_size, "", method, &status);
-  bool write_failed = ferror(out) != 0;
-  if (fclose(out) != 0) write_failed = true;
-  if (status == DECODE_ABORTED || !g_continue) return FAILURE_NONE;
-  if (status == DECODE_NO_MEMORY) return FAILURE_MEMORY;
-  if (write_failed) return FAILURE_WRITE;
-  if (count != header->unpacked_size || (header->has_crc && crc != header->crc)) return FAILURE_CRC;
-  return FAILURE_NONE;
+  failure = DecodeChecked(state, header, method, out, "");
+  return failure == CHECK_ABORTED ? FAILURE_NONE : failure;
 }
 
 int Run(CommandInput* input, const char* path, Options* options) {
@@ -196,17 +178,12 @@ int Run(CommandInput* input, const char* path, Options* options) {
     if (read == HEADER_END) break;
     if (read != HEADER_READ) {
       ClearLine();
-      status = Fail(path, Problem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
+      status = Fail(path, MemberProblem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
       break;
     }
-    long here = ftell(archive);
-    int64_t next = (int64_t)here + (int64_t)header.packed_size;
-    // The stored copy reads the unpacked size, whatever the packed size says.
-    int32_t method = FindMethod(header.method);
-    int64_t read_end = next;
-    if (method == METHOD_LH0 || method == METHOD_LZ4) read_end = (int64_t)here + (int64_t)header.unpacked_size;
+    int64_t next;
     std::string member = MemberPath(header.name);
-    if (here < 0 || next > end || read_end > end) {
+    if (!MemberDataFits(state, &header, end, &next)) {
       ClearLine();
       status = Fail(member, "the data is cut short (the archive is damaged)");
       break;
@@ -214,7 +191,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
-    bool directory = method == METHOD_LHD;
+    bool directory = FindMethod(header.method) == METHOD_LHD;
     if (selected && !(options->to_stdout && directory)) {
       if (g_show) {
         g_label = Utf8(header.name);
@@ -241,11 +218,13 @@ int Run(CommandInput* input, const char* path, Options* options) {
         if (result == MEMBER_FAILED) failure = state->failure;
         // A finished member is no longer the file an interrupt removes.
         if (result == MEMBER_NEXT) state->output_path[0] = 0;
-        if (result == MEMBER_NEXT && directory) directories.push_back({local, header.mtime});
+        int32_t mode = header.has_unix_mode ? header.unix_mode : -1;
+        if (result == MEMBER_NEXT && directory) directories.push_back({local, header.mtime, mode});
+        if (result == MEMBER_NEXT && !directory && mode >= 0) HostSetMode(local, (uint32_t)mode);
       }
       if (!g_continue) break;
       if (failure != FAILURE_NONE) {
-        std::string problem = Problem(failure);
+        std::string problem = MemberProblem(failure, &header);
         if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
           problem += std::string(": ") + strerror(error);
         ClearLine();
@@ -256,13 +235,17 @@ int Run(CommandInput* input, const char* path, Options* options) {
     // has read ahead.
     if (!Seek(archive, next)) {
       ClearLine();
-      status = Fail(path, Problem(FAILURE_DAMAGED));
+      status = Fail(path, MemberProblem(FAILURE_DAMAGED));
       break;
     }
     g_done_bytes += header.unpacked_size;
   }
-  // A directory's time is set once nothing more is written into it.
-  for (const Directory& d : directories) PlatSetFileTime(d.path.c_str(), d.mtime);
+  // A directory's time and mode are set once nothing more is written into
+  // it (a read-only mode would stop its own contents).
+  for (const Directory& d : directories) {
+    if (d.mode >= 0) HostSetMode(d.path.c_str(), (uint32_t)d.mode);
+    PlatSetFileTime(d.path.c_str(), d.mtime);
+  }
   ClearLine();
   if (!g_continue) return status;
   for (const Pattern& pattern : options->patterns)

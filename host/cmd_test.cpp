@@ -50,7 +50,6 @@ int CmdTest(int argc, char** argv) {
   CommandInput input;
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
-  FILE* archive = state->archive;
   int64_t end = (int64_t)input.size;
 
   BuildCrcTable();
@@ -66,44 +65,33 @@ int CmdTest(int argc, char** argv) {
     }
     ++members;
     std::string name = Utf8(header.name);
-    long pos = ftell(archive);
-    int32_t method = FindMethod(header.method);
-    int64_t next = (int64_t)pos + header.packed_size;
-    int64_t read_end = next;
-    if (method == METHOD_LH0 || method == METHOD_LZ4) read_end = (int64_t)pos + header.unpacked_size;
-    if (pos < 0 || next > end || read_end > end) {
+    int64_t next;
+    if (!MemberDataFits(state, &header, end, &next)) {
       Fail(name, "the data is cut short");
       archive_problem = "the archive is cut short";
       break;
     }
+    // The same judge as extraction, with a sink in place of the file.
     const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
-    std::string result;
-    if (!(method == METHOD_LHD && !*stripped) && !IsConfinedPath(stripped)) {
-      result = "refused: the name leads outside the destination folder";
-    } else if (method < 0) {
-      result = "unsupported compression method " + std::string(header.method, 5);
-    } else if (method != METHOD_LHD) {
+    int32_t method;
+    uint32_t failure = CheckMember(&header, stripped, &method);
+    if (failure == FAILURE_NONE && method != METHOD_LHD) {
       uint64_t count = 0;
       FILE* sink = HostCountingStream(-1, &count);
       if (!sink) {
         CloseCommandInput(&input);
         return Fail(path, "cannot make the output sink");
       }
-      int32_t status = DECODE_DONE;
-      uint16_t crc = DecodeMember(state, sink, header.unpacked_size, header.packed_size, "", method, &status);
-      fclose(sink);
-      if (status == DECODE_NO_MEMORY)
-        result = "not enough memory for the member's dictionary";
-      else if (count != header.unpacked_size || (header.has_crc && crc != header.crc))
-        result = "the data does not match its CRC (damaged)";
+      failure = DecodeChecked(state, &header, method, sink, "");
     }
+    std::string result = failure == FAILURE_NONE ? "" : MemberProblem(failure, &header);
     if (result.empty()) {
       ++intact;
       if (verbose) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
     } else {
       Fail(name, result);
     }
-    if (fseek(archive, (long)next, SEEK_SET) != 0) {
+    if (fseek(state->archive, (long)next, SEEK_SET) != 0) {
       archive_problem = "the archive is cut short";
       break;
     }

@@ -126,3 +126,19 @@ std::string Utf8(const char* text) {
   HostSjisToUtf8(text, out, sizeof out, true);
   return out;
 }
+
+std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
+  if (failure == FAILURE_METHOD && header)
+    return "unsupported compression method " + std::string(header->method, 5);
+  switch (failure) {
+    case FAILURE_DAMAGED: return "the archive is damaged or cut short";
+    case FAILURE_CRC: return "the data does not match its CRC (damaged)";
+    case FAILURE_BAD_NAME: return "refused: the name leads outside the destination folder";
+    case FAILURE_METHOD: return "unsupported compression method";
+    case FAILURE_CREATE: return "cannot create the file";
+    case FAILURE_UNKNOWN_HEADER: return "unknown header";
+    case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
+    case FAILURE_WRITE: return "cannot write the file";
+    default: return "failed";
+  }
+}

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "extract/header.h"
 #include "extract/payload.h"
 #include "platform/host_hooks.h"
 
@@ -58,6 +59,10 @@ enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };
   {nullptr, 0, nullptr, 0}
 // Applies --names=VALUE; false when the value is not one of cp932, utf-8, auto.
 bool SetNames(const char* value);
+
+// A member's failure (FailureKind) in words; with the header, an unknown
+// method is named.
+std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
 
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
 std::string Utf8(const char* text);

@@ -26,3 +26,6 @@ bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity);
 // HostSjisToUtf8.
 enum HostNames : int32_t { HOST_NAMES_AUTO = 0, HOST_NAMES_CP932 = 1, HOST_NAMES_UTF8 = 2 };
 void HostSetNames(int32_t names);
+// Sets the permission bits of a core path (no set-user-ID, set-group-ID or
+// sticky bit, and none that the umask clears); false when that fails.
+bool HostSetMode(const char* path, uint32_t mode);

@@ -240,6 +240,14 @@ void PlatSetFileTime(const char* path, uint32_t unix_time) {
   utime(local, &times);
 }
 
+bool HostSetMode(const char* path, uint32_t mode) {
+  char local[LOCAL_PATH_SIZE];
+  if (!LocalPath(path, local, sizeof local)) return false;
+  mode_t mask = umask(0);
+  umask(mask);
+  return chmod(local, (mode_t)(mode & 0777 & ~mask)) == 0;
+}
+
 void PlatNotifyCreated(const char*) {}
 
 uint32_t PlatAvailableMemory() {

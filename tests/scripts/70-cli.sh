@@ -78,6 +78,8 @@ rows=(
   "0|eq:top.txt=mine|echo -n mine >top.txt; vemosfx extract -k \$A/a.lzh"
   "0|err:top.txt: kept the existing file|echo -n mine >top.txt; vemosfx extract --keep-old-files \$A/a.lzh"
   "0|eq:top.txt=top|echo -n mine >top.txt; vemosfx extract \$A/a.lzh"
+  "0|eq:modes=755 600|umask 022; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt docs/two.md | paste -sd' ' >modes"
+  "0|eq:modes=750|umask 027; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt >modes"
   "0|eq:time=1000000000|vemosfx extract \$A/a.lzh; stat -c %Y docs >time"
   "0|out:ü.txt|vemosfx list \$A/u.lzh"
   "0|eq:ü.txt=u|vemosfx extract --names=auto \$A/u.lzh"
