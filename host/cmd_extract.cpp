@@ -224,7 +224,9 @@ int Run(CommandInput* input, const char* path, Options* options) {
       }
       if (!g_continue) break;
       if (failure != FAILURE_NONE) {
-        std::string problem = MemberProblem(failure, &header);
+        std::string problem = options->to_stdout && failure == FAILURE_WRITE
+                                  ? "cannot write to standard output"
+                                  : MemberProblem(failure, &header);
         if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
           problem += std::string(": ") + strerror(error);
         ClearLine();

@@ -74,6 +74,7 @@ rows=(
   "1|err:vemosfx: nope: not found in the archive|vemosfx extract \$A/a.lzh nope top.txt"
   "1|eq:top.txt=top|vemosfx extract \$A/a.lzh nope top.txt"
   "0|eq:out=onetop|vemosfx extract -O \$A/a.lzh docs/one.txt top.txt >out"
+  "1|err:top.txt: cannot write to standard output: No space left on device|vemosfx extract -O \$A/a.lzh top.txt >/dev/full"
   "0|no:docs|vemosfx extract -O \$A/a.lzh >/dev/null"
   "0|eq:top.txt=mine|echo -n mine >top.txt; vemosfx extract -k \$A/a.lzh"
   "0|err:top.txt: kept the existing file|echo -n mine >top.txt; vemosfx extract --keep-old-files \$A/a.lzh"
