@@ -45,6 +45,7 @@ ln -s a.lzh "$A/-dash.lzh"
 rows=(
   "0|out:usage: vemosfx COMMAND|vemosfx --help"
   "0|out:vemosfx $version|vemosfx --help"
+  "0|out:--to-stdout|. \$A/../p/share/bash-completion/completions/vemosfx; COMP_WORDS=(vemosfx extract --to); COMP_CWORD=2; _vemosfx; echo \${COMPREPLY[*]}"
   "0|out:usage: vemosfx extract|vemosfx extract --help"
   "0|out:usage: vemosfx list|vemosfx list -h"
   "0|out:usage: vemosfx test|vemosfx test --help"
