@@ -301,7 +301,8 @@ int CmdExtract(int argc, char** argv) {
       return Fail(options.dir, strerror(code));
     }
   }
-  g_show = isatty(STDERR_FILENO) != 0;
+  // No progress line between the data of -O.
+  g_show = isatty(STDERR_FILENO) != 0 && !options.to_stdout;
   input.callbacks.progress = OnProgress;
   HostSetCallbacks(&input.callbacks);
   CatchSignals();

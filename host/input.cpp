@@ -11,7 +11,7 @@ namespace {
 
 // The archive at the stream's position is empty (a lone 0 byte, or nothing
 // behind a configuration block) or starts with something shaped like a
-// member header: a size byte, "-" around the method and a level of 0 to 2.
+// member header: a size, "-" around the method and a level of 0 to 2.
 // The position is left unchanged.
 bool LooksLikeArchive(FILE* file, bool plain) {
   long here = ftell(file);
@@ -21,7 +21,10 @@ bool LooksLikeArchive(FILE* file, bool plain) {
   if (at_end && got == 1 && fgetc(file) != EOF) at_end = false;
   if (fseek(file, here, SEEK_SET) != 0) return false;
   if (at_end) return !(plain && got == 0);
-  return got == sizeof head && head[0] >= 20 && head[2] == '-' && head[6] == '-' && head[20] <= 2;
+  // Levels 0 and 1 count their header in the first byte (at least 20);
+  // level 2 holds the low byte of a 16-bit size there, never 0.
+  bool sized = head[0] != 0 && (head[20] == 2 || head[0] >= 20);
+  return got == sizeof head && sized && head[2] == '-' && head[6] == '-' && head[20] <= 2;
 }
 
 void QuietError(const char*, const char*) {}
