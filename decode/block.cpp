@@ -145,6 +145,24 @@ const uint32_t LONG_LENGTH = 0x40000000u;
 static uint32_t char_codes[CHAR_TABLE_SIZE];
 static uint32_t pos_codes[POS_TABLE_SIZE];
 
+// Position entries go one step further: a short code carries its length
+// (bits 0-7), the count of extra bits after it (8-15) and the distance those
+// bits add to (16-31), so a whole distance costs one load and one shift.
+// Other entries hold POS_LONG in bits 0-7 and the table's entry in 16-31.
+const uint32_t POS_LONG = 0xFF;
+
+static void PackPosCodes(uint32_t n) {
+  for (uint32_t e = 0; e < POS_TABLE_SIZE; ++e) {
+    const uint32_t j = g_pos_table[e];
+    if (j >= n || g_pos_len[j] > 16)
+      pos_codes[e] = j << 16 | POS_LONG;
+    else if (j == 0)
+      pos_codes[e] = g_pos_len[0];
+    else
+      pos_codes[e] = (1u << (j - 1)) << 16 | (j - 1) << 8 | g_pos_len[j];
+  }
+}
+
 static void PackCodes(uint32_t* packed, const uint16_t* table, uint32_t entries,
                       const uint8_t* lengths, uint32_t n) {
   for (uint32_t e = 0; e < entries; ++e) {
@@ -204,7 +222,7 @@ struct BlockDecoder {
   }
   void PackTables() {
     PackCodes(char_codes, g_char_table, CHAR_TABLE_SIZE, g_char_len, CHAR_SYMBOLS);
-    PackCodes(pos_codes, g_pos_table, POS_TABLE_SIZE, g_pos_len, pos_symbols);
+    PackPosCodes(pos_symbols);
   }
   void Ensure() {
     if (__builtin_expect(avail < 48, 0)) {
@@ -257,26 +275,30 @@ struct BlockDecoder {
     }
     return j;
   }
+  // The 48 bits loaded before the character code leave at least 32 after
+  // it, enough for a position code and its extra bits (16 + 15).
   uint32_t Pos(uint32_t, uint32_t) {
-    Ensure();
     const uint32_t pcode = pos_codes[w >> 56];
-    uint32_t p;
-    if (__builtin_expect(!(pcode & LONG_CODE), 1)) {
-      p = pcode & 0xFFFF;
-      w <<= pcode >> 16;  // at most 16
-      avail -= pcode >> 16;
-    } else {
-      p = pcode & 0xFFFF;
-      if (pcode & LONG_LENGTH) {
-        Consume(g_pos_len[p]);
-      } else {
-        Consume(8);
-        p = WalkTree(p, pos_symbols, (uint32_t)(w >> 48), 0x8000);
-        Consume((uint8_t)(g_pos_len[p] - 8));
-      }
-      // A damaged length may have taken more than 16 bits.
-      Ensure();
+    if (__builtin_expect((pcode & 0xFF) != POS_LONG, 1)) {
+      const uint32_t len = pcode & 0xFF;
+      const uint32_t extra = (pcode >> 8) & 0xFF;
+      const uint64_t rest = w << len;
+      // Two shifts, so that no extra bits (extra 0) shift by 64.
+      const uint32_t d = (pcode >> 16) + (uint32_t)((rest >> 1) >> (63 - extra));
+      w = rest << extra;
+      avail -= len + extra;
+      return d;
     }
+    uint32_t p = pcode >> 16;
+    if (p < pos_symbols) {
+      Consume(g_pos_len[p]);
+    } else {
+      Consume(8);
+      p = WalkTree(p, pos_symbols, (uint32_t)(w >> 48), 0x8000);
+      Consume((uint8_t)(g_pos_len[p] - 8));
+    }
+    // A damaged length may have taken more than 16 bits.
+    Ensure();
     if (p == 0) return 0;
     const uint32_t extra = p - 1;  // at most 15
     const uint32_t d = (1u << extra) + (extra ? (uint32_t)(w >> (64 - extra)) : 0);
