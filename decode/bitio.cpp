@@ -21,8 +21,8 @@ uint32_t g_bit_avail;
 
 #if VEMO_FAST_DECODE
 // crc_slices[k][b]: the table entry of byte b followed by k + 1 zero bytes,
-// so eight bytes are folded in with eight independent lookups.
-static uint16_t crc_slices[7][256];
+// so sixteen bytes are folded in with sixteen independent lookups.
+static uint16_t crc_slices[15][256];
 #endif
 
 void BuildCrcTable() {
@@ -34,7 +34,7 @@ void BuildCrcTable() {
 #if VEMO_FAST_DECODE
   for (uint32_t i = 0; i < 256; ++i) {
     uint16_t r = g_crc_table[i];
-    for (int k = 0; k < 7; ++k) {
+    for (int k = 0; k < 15; ++k) {
       r = (uint16_t)(g_crc_table[r & 0xFF] ^ (r >> 8));
       crc_slices[k][i] = r;
     }
@@ -45,13 +45,16 @@ void BuildCrcTable() {
 void UpdateCrc(const uint8_t* data, uint32_t len) {
   uint32_t crc = g_crc;
 #if VEMO_FAST_DECODE
-  while (len >= 8) {
+  while (len >= 16) {
     uint32_t x = crc ^ (data[0] | (uint32_t)data[1] << 8);
-    crc = crc_slices[6][x & 0xFF] ^ crc_slices[5][x >> 8] ^ crc_slices[4][data[2]] ^
-          crc_slices[3][data[3]] ^ crc_slices[2][data[4]] ^ crc_slices[1][data[5]] ^
-          crc_slices[0][data[6]] ^ g_crc_table[data[7]];
-    data += 8;
-    len -= 8;
+    crc = crc_slices[14][x & 0xFF] ^ crc_slices[13][x >> 8] ^ crc_slices[12][data[2]] ^
+          crc_slices[11][data[3]] ^ crc_slices[10][data[4]] ^ crc_slices[9][data[5]] ^
+          crc_slices[8][data[6]] ^ crc_slices[7][data[7]] ^ crc_slices[6][data[8]] ^
+          crc_slices[5][data[9]] ^ crc_slices[4][data[10]] ^ crc_slices[3][data[11]] ^
+          crc_slices[2][data[12]] ^ crc_slices[1][data[13]] ^ crc_slices[0][data[14]] ^
+          g_crc_table[data[15]];
+    data += 16;
+    len -= 16;
   }
 #endif
   for (uint32_t i = 0; i < len; ++i) crc = g_crc_table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);

@@ -4,11 +4,11 @@
 // in registers (block.cpp).
 //
 // The window: [0, size) holds the dictionary as it stood before the bytes
-// being made now (at first the fill, or -lz5-'s preset), [size, 2 * size) the
-// next dictionary's worth of output, then WINDOW_SLACK bytes that a match
-// crossing 2 * size runs into. When the output reaches 2 * size the second
-// half goes to the file and moves down to become the history; what ran into
-// the slack moves with it. A match dist bytes back is then always at
+// being made now (at first the fill, or -lz5-'s preset), then an area of
+// WindowArea(size) bytes of output, then WINDOW_SLACK bytes that a match
+// crossing the area's end runs into. When the output reaches the area's end
+// the area goes to the file and its last size bytes move down to become the
+// history; what ran into the slack moves with them. A match dist bytes back is then always at
 // pos - dist (dist is at most size), never wrapped, so copies can run a word
 // at a time and overshoot into bytes not yet made. Flat offsets agree with
 // ring positions modulo size: the position routines of -lzs- and -lz5- see
@@ -30,6 +30,16 @@ typedef uint64_t LoopCount;
 #else
 typedef uint32_t LoopCount;
 #endif
+
+// Bytes written at a time: a dictionary in the stub; on the host at least
+// 256 KiB, so that writes are large and the history moves down seldom.
+inline uint32_t WindowArea(uint32_t size) {
+#if VEMO_FAST_DECODE
+  return size < (1u << 18) ? 1u << 18 : size;
+#else
+  return size;
+#endif
+}
 
 // Longest match of any method (an -lh1- escape reaches 315) and a word of
 // overshoot, rounded up.
@@ -80,6 +90,7 @@ VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
 template <class Decoder>
 VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t size, uint32_t bias) {
   const uint32_t mask = size - 1;
+  const uint32_t area = WindowArea(size);
   uint32_t pos = size;
   LoopCount flushed = 0;  // bytes written before window[size]
   uint32_t quiet_end = 1;
@@ -93,15 +104,15 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 #if VEMO_FAST_DECODE
     if (pos >= limit) {
 #endif
-      if (pos >= 2 * size) {
-        WriteWithCrc(window + size, size, g_out_stream);
-        pos -= size;
+      if (pos >= size + area) {
+        WriteWithCrc(window + size, area, g_out_stream);
+        pos -= area;
 #if VEMO_FAST_DECODE
-        memmove(window, window + size, pos);
+        memmove(window, window + area, pos);
 #else
-        for (uint32_t i = 0; i < pos; ++i) window[i] = window[i + size];
+        for (uint32_t i = 0; i < pos; ++i) window[i] = window[i + area];
 #endif
-        flushed += size;
+        flushed += area;
       }
       const LoopCount count = flushed + pos - size;
       if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
@@ -114,7 +125,7 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 #if VEMO_FAST_DECODE
       LoopCount next = quiet_end < g_unpacked_size ? quiet_end : g_unpacked_size;
       const LoopCount ahead = next - flushed;
-      limit = ahead < size ? (uint32_t)ahead + size : 2 * size;
+      limit = ahead < area ? (uint32_t)ahead + size : size + area;
     }
 #endif
     const uint32_t c = d.Char();

@@ -75,7 +75,7 @@ int32_t DecodeJob::Run() {
   if (!decode_char || !decode_pos || !start) return DECODE_DONE;
 
   dict_size = 1u << dict_bits;
-  g_dict = (uint8_t*)malloc(2 * dict_size + WINDOW_SLACK);
+  g_dict = (uint8_t*)malloc(dict_size + WindowArea(dict_size) + WINDOW_SLACK);
   if (!g_dict) return DECODE_NO_MEMORY;
   memset(g_dict, 0x20, dict_size);
 
