@@ -5,7 +5,14 @@
 #include <stdio.h>
 #include "extract/payload.h"
 
+#include "decode/fast.h"
+
+// Stored members are copied this many bytes at a time.
+#if VEMO_FAST_DECODE
+const uint32_t STORED_CHUNK = 256 * 1024;
+#else
 const uint32_t STORED_CHUNK = 2048;
+#endif
 
 typedef uint16_t (*DecodeRoutine)();
 typedef void (*StartRoutine)();

@@ -56,25 +56,27 @@ TEST(DecodeMember, RecordsTheOutputPathFirst) {
 }
 
 TEST(StoredCopy, ChunksProgressAndCrc) {
-  Bytes data(5000);
+  const uint32_t n = 2 * STORED_CHUNK + 904;
+  Bytes data(n);
   for (size_t i = 0; i < data.size(); ++i) data[i] = (uint8_t)(i * 7 + (i >> 8));
   for (int32_t method : {METHOD_LH0, METHOD_LZ4}) {
-    ResetProgress(5000, 0);
+    ResetProgress(n, 0);
     // The packed size is not used: the copy takes the unpacked size.
-    Decoded d = DecodeBytes(data, method, 5000, Bytes(100, 0xEE));
+    Decoded d = DecodeBytes(data, method, n, Bytes(100, 0xEE));
     EXPECT_EQ(d.status, DECODE_DONE);
     EXPECT_EQ(d.out, data);
     EXPECT_EQ(d.crc, Crc16(data));
-    EXPECT_EQ(d.in_pos, 5000);
-    EXPECT_EQ(d.writes, (std::vector<size_t>{2048, 2048, 904}));
-    // 2048, 4096 and 5000 of 5000 bytes.
-    EXPECT_EQ(ProgressLog(), (std::vector<uint32_t>{40, 81, 100}));
+    EXPECT_EQ(d.in_pos, (long)n);
+    EXPECT_EQ(d.writes, (std::vector<size_t>{STORED_CHUNK, STORED_CHUNK, 904}));
+    // After each chunk.
+    EXPECT_EQ(ProgressLog(), (std::vector<uint32_t>{(uint32_t)(STORED_CHUNK * 100ull / n),
+                                                    (uint32_t)(2 * STORED_CHUNK * 100ull / n), 100}));
   }
 }
 
 TEST(StoredCopy, AbortStopsAfterTheChunk) {
-  Bytes data(5000, 'a');
-  ResetProgress(5000, 0);
+  Bytes data(2 * STORED_CHUNK + 904, 'a');
+  ResetProgress((uint32_t)data.size(), 0);
   static HostCallbacks callbacks;
   memset(&callbacks, 0, sizeof callbacks);
   callbacks.progress = [](uint32_t p) {
@@ -82,12 +84,12 @@ TEST(StoredCopy, AbortStopsAfterTheChunk) {
     g_continue = 0;
   };
   HostSetCallbacks(&callbacks);
-  Decoded d = DecodeBytes(data, METHOD_LH0, 5000);
+  Decoded d = DecodeBytes(data, METHOD_LH0, (uint32_t)data.size());
   HostSetCallbacks(nullptr);
   g_continue = 1;
   EXPECT_EQ(d.status, DECODE_ABORTED);
-  EXPECT_EQ(d.writes, (std::vector<size_t>{2048}));
-  EXPECT_EQ(d.crc, Crc16(Bytes(2048, 'a')));
+  EXPECT_EQ(d.writes, (std::vector<size_t>{STORED_CHUNK}));
+  EXPECT_EQ(d.crc, Crc16(Bytes(STORED_CHUNK, 'a')));
 }
 
 TEST(Crc, CheckValuesAndSlicedAgreesWithBytewise) {
