@@ -31,9 +31,9 @@ void StartBlockMethod() {
 }
 
 // Walks the tree below a table entry j >= n, taking one bit of the 16-bit
-// window bits per level from the bit selected by mask downwards. Valid codes end on a symbol
-// within the bits of the window; on damaged tables (an entry that is no
-// node, a path longer than the window) the walk ends on symbol 0.
+// window per level from the bit selected by mask downwards. Valid codes end
+// on a symbol within the bits of the window; on damaged tables (an entry
+// that is no node, a path longer than the window) the walk ends on symbol 0.
 static inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
   do {
     if (mask == 0 || j >= (uint32_t)TREE_SIZE) return 0;
@@ -43,6 +43,13 @@ static inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t 
   return j;
 }
 
+// A table of code lengths sent with a fixed-size count (count_bits bits; a
+// count of 0 means one value for every code, sent next, whose code takes no
+// bits). Each length is 3 bits; 7 is an escape that continues in unary: every
+// further 1 bit adds one, a 0 bit ends it (so 7 is "1110", 8 "11110", ...).
+// For the code-length code (special = 3), the third length is followed by 2
+// bits: that many of the next lengths are 0 (symbols 3 to 5 stand for the
+// shortest lengths, seldom used, so their zero lengths are sent cheaply).
 void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
   if (n > POS_LEN_SIZE) n = (int16_t)POS_LEN_SIZE;
   int32_t count = GetBits((uint8_t)count_bits);
@@ -70,6 +77,10 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
   BuildDecodeTable(n, g_pos_len, 8, g_pos_table);
 }
 
+// The 510 character/length code lengths, each sent in the code-length code:
+// symbol 0 is one zero length, 1 is 3 to 18 zeros (4 more bits), 2 is 20 to
+// 531 zeros (9 more bits), and symbol k above 2 is length k - 2. A count of
+// 0 again means a single value whose code takes no bits.
 void ReadCharLengths() {
   int32_t count = GetBits(9);
   if (count == 0) {

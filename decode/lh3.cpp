@@ -56,6 +56,12 @@ static bool Overfull(const uint8_t* lengths, int32_t n) {
   return space > 0x10000u;
 }
 
+// One-value trees: a code with a single symbol would need a zero-bit code,
+// which lengths alone cannot say. The header says it by starting the lengths
+// with three 1-bit codes (impossible in a real code, which has at most two);
+// the symbol itself follows (9 bits for characters, 10 for positions) and
+// every code of the block is that symbol, taking no bits.
+//
 // The block header: code count, character lengths, position code. Damaged
 // headers (over-full lengths, a single value outside the alphabet) turn the
 // block into one whose codes are all symbol 0: decoding goes on to the

@@ -1,5 +1,6 @@
-// The member decoder: the table of methods, the stored copy and the sliding
-// dictionary loop that every compressed method runs through.
+// The member decoder: the table of methods, the stored copy, and the set-up
+// of the sliding-dictionary loop (loop.h) that every compressed method runs
+// through.
 #include "decode/member.h"
 
 #include <stdlib.h>
@@ -79,6 +80,12 @@ int32_t DecodeJob::Run() {
   if (!g_dict) return DECODE_NO_MEMORY;
   memset(g_dict, 0x20, dict_size);
 
+  // The input buffer: as large as the member's compressed bytes where the
+  // memory allows (the stub then reads a member in one go), else smaller and
+  // refilled whole when it runs out. Readers never ask for more than
+  // g_packed_left bytes from it; past the member's end they are handed zeros
+  // without reading (see ReadPackedByte), so the bytes of the next member are
+  // never consumed, even though a full refill may read them into the buffer.
   uint32_t buf_size = packed_size;
   uint32_t available = PlatAvailableMemory();
   if (available != 0 && available < buf_size) buf_size = available;
