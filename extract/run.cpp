@@ -18,9 +18,6 @@
 
 namespace {
 
-// The fixed fields that the pre-scan reads end at header offset 21.
-const int64_t PRESCAN_FIXED_BYTES = 21;
-
 // Real double-byte characters as the Windows code page sees them: a lead
 // byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
 // 0x7F. Anything else is a single byte, so a "\" or "/" behind an invalid
@@ -61,20 +58,6 @@ int64_t StreamEnd(FILE* stream) {
   long end = ftell(stream);
   if (fseek(stream, here, SEEK_SET) != 0) return -1;
   return end;
-}
-
-// Reads a little-endian 32-bit number; *short_read is set at end of stream.
-uint32_t ReadLe32(FILE* stream, bool* short_read) {
-  uint32_t value = 0;
-  for (int32_t i = 0; i < 4; ++i) {
-    int c = fgetc(stream);
-    if (c == EOF) {
-      *short_read = true;
-      c = 0;
-    }
-    value |= (uint32_t)c << (8 * i);
-  }
-  return value;
 }
 
 // Makes the directory dir (a path with "/" separators, changed only
@@ -169,39 +152,27 @@ bool IsConfinedPath(const char* path) {
   }
 }
 
-uint32_t SumUnpackedSizes(SfxState* state, bool* damaged) {
+uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
   FILE* archive = state->archive;
-  *damaged = false;
   long start = ftell(archive);
   int64_t end = StreamEnd(archive);
-  if (start < 0 || end < 0) {
-    *damaged = true;
-    return 0;
-  }
   uint32_t sum = 0;
-  int64_t header_start = start;
-  int h = fgetc(archive);
-  while (h != EOF && h != 0) {
-    bool short_read = false;
-    // Bytes 1 to 6: checksum or size high byte, and the method name.
-    fseek(archive, 6, SEEK_CUR);
-    uint32_t packed = ReadLe32(archive, &short_read);
-    sum += ReadLe32(archive, &short_read);
-    // Time and attribute.
-    fseek(archive, 5, SEEK_CUR);
-    int level = fgetc(archive);
-    if (level == EOF) short_read = true;
-    // Level 2 counts its whole header in h; levels 0 and 1 add two bytes
-    // (a level-1 packed size also counts the extended headers).
-    int64_t next = header_start + h + (int64_t)packed + (level == 2 ? 0 : 2);
-    if (short_read || next <= header_start + PRESCAN_FIXED_BYTES || next > end ||
-        !SeekTo(archive, next)) {
-      *damaged = true;
-      break;
+  int32_t read = HEADER_DAMAGED;
+  // The headers are read as the run reads them, so the scan and the run
+  // always agree on where each member lies.
+  // A stream whose end is unknown (-1) fails at the first member.
+  MemberHeader header;
+  if (start >= 0) {
+    while ((read = ReadMemberHeader(state, &header)) == HEADER_READ) {
+      sum += header.unpacked_size;
+      long here = ftell(archive);
+      int64_t next = (int64_t)here + (int64_t)header.packed_size;
+      if (here < 0 || next > end || !SeekTo(archive, next)) break;
     }
-    header_start = next;
-    h = fgetc(archive);
   }
+  *failure = read == HEADER_END       ? FAILURE_NONE
+             : read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER
+                                      : FAILURE_DAMAGED;
   fseek(archive, start, SEEK_SET);
   return sum;
 }
@@ -296,14 +267,16 @@ void ExtractionWorker(void* arg) {
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  bool damaged = false;
-  g_total_bytes = SumUnpackedSizes(state, &damaged);
+  // A damaged or unknown header anywhere fails the run before anything is
+  // written; the reader has shown "Unknown header" once, here.
+  uint32_t scan_failure;
+  g_total_bytes = SumUnpackedSizes(state, &scan_failure);
+  // The scan has failed already when the end cannot be found.
   int64_t end = StreamEnd(state->archive);
-  if (end < 0) damaged = true;
 
   MemberHeader header;
-  bool failed = damaged;
-  if (damaged) SetFailure(state, FAILURE_DAMAGED, nullptr);
+  bool failed = scan_failure != FAILURE_NONE;
+  if (failed) SetFailure(state, scan_failure, nullptr);
   while (!failed) {
     int32_t read = ReadMemberHeader(state, &header);
     if (read == HEADER_END) break;

@@ -15,9 +15,9 @@ enum MemberResult : int32_t {
 // through the platform layer as its last act.
 void ExtractionWorker(void* state);
 // Sum of the unpacked sizes from the stream's position to the archive's end;
-// the stream is left where it was. *damaged is set when the scan could not
-// reach a proper end.
-uint32_t SumUnpackedSizes(SfxState* state, bool* damaged);
+// the stream is left where it was. *failure is FAILURE_NONE when the scan
+// reached a proper end, else FAILURE_DAMAGED or FAILURE_UNKNOWN_HEADER.
+uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the

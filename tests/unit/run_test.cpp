@@ -288,9 +288,9 @@ TEST_F(RunTest, PrescanSumsAndReturnsToItsStart) {
   InitSfxState(&state, nullptr);
   state.archive = fopen((root_ / "m.lzh").c_str(), "rb");
   ASSERT_NE(state.archive, nullptr);
-  bool damaged = true;
-  EXPECT_EQ(SumUnpackedSizes(&state, &damaged), 20000u + 13893u + 5000u + 40000u + 40000u);
-  EXPECT_FALSE(damaged);
+  uint32_t failure = FAILURE_DAMAGED;
+  EXPECT_EQ(SumUnpackedSizes(&state, &failure), 20000u + 13893u + 5000u + 40000u + 40000u);
+  EXPECT_EQ(failure, FAILURE_NONE);
   EXPECT_EQ(ftell(state.archive), 0);
   FreeSfxState(&state);
 }
