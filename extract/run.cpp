@@ -16,6 +16,10 @@
 #include "extract/progress.h"
 #include "platform/platform.h"
 
+#if !defined(_WIN32)
+uint8_t g_allow_unix_names = 0;
+#endif
+
 namespace {
 
 // Real double-byte characters as the Windows code page sees them: a lead
@@ -44,6 +48,22 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
       return false;
   }
   return dots >= 2;
+}
+
+// Names that Windows maps to devices in any folder, as keys of 8 bytes: a
+// component's part before its first dot, at most 8 bytes, each ANDed with
+// 0xDF. That makes letters upper case, spaces zero (so trailing spaces end
+// the key), "$" 0x04 and "1" to "9" 0x11 to 0x19; a last digit is then
+// made 0x11, so "com7.txt" gives the key of "COM1".
+const char DEVICE_KEYS[][8] = {"CON", "PRN", "AUX", "NUL", "COM\x11", "LPT\x11", "CONIN\x04", "CONOUT\x04"};
+
+bool IsDeviceComponent(const uint8_t* p, const uint8_t* end) {
+  char key[9] = {};
+  for (uint32_t n = 0; p < end && *p != '.' && n < 8; ++n) key[n] = (char)(*p++ & 0xDF);
+  if (key[3] > 0x11 && key[3] <= 0x19 && key[4] == 0) key[3] = 0x11;
+  for (const char* d : DEVICE_KEYS)
+    if (memcmp(key, d, 8) == 0) return true;
+  return false;
 }
 
 bool SeekTo(FILE* stream, int64_t position) {
@@ -135,21 +155,31 @@ bool OutputPath(const MemberHeader* header, char* path) {
 bool IsConfinedPath(const char* path) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(path);
   if (p[0] == 0 || IsSeparator(p[0])) return false;
-  // A drive prefix: whatever the first character is, a ":" right behind it.
-  size_t first = (p[1] != 0 && IsDoubleByteChar(p)) ? 2 : 1;
-  if (p[1] == ':' || p[first] == ':') return false;
   const uint8_t* component = p;
   while (true) {
     if (*p == 0 || IsSeparator(*p)) {
-      if (IsParentComponent(component, p)) return false;
+      if (IsParentComponent(component, p) ||
+          (!g_allow_unix_names && IsDeviceComponent(component, p)))
+        return false;
       if (*p == 0) return true;
       component = ++p;
+    } else if (*p == ':' && !g_allow_unix_names) {
+      // A drive prefix, or on NTFS a stream of another file.
+      return false;
     } else if (p[1] != 0 && IsDoubleByteChar(p)) {
       p += 2;
     } else {
       ++p;
     }
   }
+}
+
+const char* LinkTarget(const char* name) {
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
+    if (*p == '|') return reinterpret_cast<const char*>(p + 1);
+    if (p[1] != 0 && IsDoubleByteChar(p)) ++p;
+  }
+  return nullptr;
 }
 
 uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
@@ -211,17 +241,28 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   char path[PATH_BUFFER_SIZE];
   if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
   int32_t method = FindMethod(header->method);
-  bool directory = method == METHOD_LHD;
+  // A Unix symbolic link: nothing is made for it, and the run goes on.
+  if (method == METHOD_LHD && LinkTarget(path)) {
+    PlatSkippedLink(path);
+    return MEMBER_NEXT;
+  }
+  // An empty member whose name ends in "/" is a directory, whatever its
+  // method (some archivers store empty folders as such -lh0- members).
+  size_t length = strlen(path);
+  bool directory = method == METHOD_LHD ||
+                   (header->unpacked_size == 0 && length != 0 && path[length - 1] == '/');
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
   if (!(directory && path[0] == 0) && !IsConfinedPath(path))
     return Fail(state, header, FAILURE_BAD_NAME);
+  // Nothing is written through a link that already sits on the path.
+  if (PlatLinkOnPath(path)) return Fail(state, header, FAILURE_LINK);
+  if (directory) return ExtractDirectory(state, header, path);
   if (method < 0) return Fail(state, header, FAILURE_METHOD);
   // A row whose method has no routines cannot decode anything.
-  if (!directory && method != METHOD_LH0 && method != METHOD_LZ4 &&
+  if (method != METHOD_LH0 && method != METHOD_LZ4 &&
       !MethodTable[method].decode_char)
     return Fail(state, header, FAILURE_METHOD);
-  if (directory) return ExtractDirectory(state, header, path);
 
   PlatRemoveFile(path);
   FILE* out = PlatOpenFile(path, "wb");

@@ -21,8 +21,20 @@ uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the
-// current directory: not empty, no drive prefix, no leading separator, no
-// ".." component; "\" counts as a separator unless it ends a double-byte
-// character.
+// current directory and names an ordinary file there: not empty, no leading
+// separator, no ".." component, no ":" (a drive prefix or an NTFS stream) and
+// no component that Windows maps to a device (CON, NUL, COM1, "aux.txt"...);
+// "\" counts as a separator unless it ends a double-byte character.
 bool IsConfinedPath(const char* path);
+// Archives made for Unix may hold ":" and device-like names: the host tool
+// can let them through (the stub never does).
+#if defined(_WIN32)
+const uint8_t g_allow_unix_names = 0;
+#else
+extern uint8_t g_allow_unix_names;
+#endif
+// The target of a Unix symbolic link, stored as a "-lhd-" member named
+// "link|target": the text behind the first real "|" (not the second byte of
+// a double-byte character), or null when the name holds none.
+const char* LinkTarget(const char* name);
 void NotifyShellCreated(SfxState* state, const char* name);

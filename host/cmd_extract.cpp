@@ -47,12 +47,15 @@ std::string Problem(uint32_t failure) {
   switch (failure) {
     case FAILURE_DAMAGED: return "the archive is damaged or cut short";
     case FAILURE_CRC: return "the data does not match its CRC (damaged)";
-    case FAILURE_BAD_NAME: return "refused: the name leads outside the destination folder";
+    case FAILURE_BAD_NAME:
+      return "refused: the name leads outside the destination folder, or holds \":\" or a device "
+             "name (--allow-unix-names lets those two through)";
     case FAILURE_METHOD: return "unsupported compression method";
     case FAILURE_CREATE: return "cannot create the file (or the path is too long)";
     case FAILURE_UNKNOWN_HEADER: return "unknown header";
     case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
     case FAILURE_WRITE: return "the file could not be written completely (disk full?)";
+    case FAILURE_LINK: return "refused: a folder on its path is a symbolic link";
     default: return "failed";
   }
 }
@@ -109,6 +112,14 @@ void OnOutcome(SfxState*, uint32_t outcome) {
   g_finished_cv.notify_all();
 }
 
+void OnSkippedLink(const char* name) {
+  const char* target = LinkTarget(name);
+  std::string link(name, target - 1 - name);
+  if (g_show) fputs("\r\033[K", stderr);
+  fprintf(stderr, "vemosfx: %s: symbolic link to %s skipped\n", Utf8(link.c_str()).c_str(),
+          Utf8(target).c_str());
+}
+
 // Ctrl-C is the abort button: the run stops at its next poll and removes the
 // file it was writing. A second Ctrl-C ends the process at once.
 void OnInterrupt(int) {
@@ -117,7 +128,7 @@ void OnInterrupt(int) {
 }
 
 int ExtractUsage() {
-  fputs("usage: vemosfx extract [-C DIR] FILE\n", stderr);
+  fputs("usage: vemosfx extract [-C DIR] [--allow-unix-names] FILE\n", stderr);
   return EXIT_USAGE;
 }
 
@@ -139,6 +150,8 @@ int CmdExtract(int argc, char** argv) {
       dir = argv[i];
     } else if (!strncmp(argv[i], "-C", 2) && !dir) {
       dir = argv[i] + 2;
+    } else if (!strcmp(argv[i], "--allow-unix-names")) {
+      g_allow_unix_names = 1;
     } else if (argv[i][0] == '-' && argv[i][1] != 0) {
       return ExtractUsage();
     } else if (!path) {
@@ -180,6 +193,7 @@ int CmdExtract(int argc, char** argv) {
   callbacks.label = OnLabel;
   callbacks.progress = OnProgress;
   callbacks.outcome = OnOutcome;
+  callbacks.skipped_link = OnSkippedLink;
   HostSetCallbacks(&callbacks);
 
   struct sigaction action;
