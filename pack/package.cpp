@@ -14,6 +14,7 @@
 #include <set>
 
 #include "extract/payload.h"
+#include "pack/pe_checksum.h"
 #include "platform/host_hooks.h"
 
 namespace {
@@ -242,6 +243,7 @@ bool WriteOutput(const PackJob& job, std::string* error) {
     *error = std::string("cannot write the output: ") + strerror(errno);
     ok = false;
   }
+  if (ok && !job.plain) ok = WritePeChecksum(fd, error);
   if (ok) {
     mode_t mask = umask(0);
     umask(mask);

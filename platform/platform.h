@@ -20,7 +20,7 @@ int32_t PlatTimezoneOffset();
 
 // Files and directories; path separators are "/" or "\".
 // Mode "wb" is used only on a path whose file was just removed: the host then
-// creates a new file and never follows a link that appeared in its place.
+// opens it without following a link that appeared in its place.
 FILE* PlatOpenFile(const char* path, const char* mode);
 void PlatRemoveFile(const char* path);
 enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
