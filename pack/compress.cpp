@@ -201,25 +201,51 @@ int LastUsed(const uint8_t* len, int n) {
   return n;
 }
 
+// Sends the code-length tree's lengths: the count, then each length, with
+// the number of zero lengths after the third one in 2 bits.
+template <typename Sink>
+void ForEachTreeField(const BlockPlan& p, Sink put) {
+  put((uint32_t)p.tree_count, 5);
+  for (int k = 0; k < p.tree_count; ++k) {
+    int len = p.tree_len[k];
+    if (len < 7) {
+      put((uint32_t)len, 3);
+    } else {
+      put(7, 3);
+      put(((1u << (len - 7)) - 1) << 1, len - 6);
+    }
+    if (k == 2) {
+      int z = 0;
+      while (z < 3 && k + 1 + z < p.tree_count && p.tree_len[k + 1 + z] == 0) ++z;
+      put((uint32_t)z, 2);
+      k += z;
+    }
+  }
+}
+
 // Plans a block for the frequencies; with want_codes the canonical codes are
 // made too (a size estimate does without them).
-void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, BlockPlan* p) {
+//
+// A tree of a single code-length value has a short form (count 0 and the
+// value). The member's final block never uses it, nor any tree of fewer than
+// three lengths: one common reader then refuses the member, depending on
+// where the data ends. There the tree is sent as lengths, at least three.
+void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, bool final,
+               BlockPlan* p) {
   uint64_t bits = 16;
   int used = MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, p->char_len);
   p->item_count = 0;
+  uint32_t tree_freq[LENGTH_CODE_SYMBOLS] = {0};
   if (used <= 1) {
     int value = 0;
     for (int s = 0; s < CHAR_SYMBOLS; ++s)
       if (f.chars[s]) value = s;
     p->char_count = 0;
     p->char_single = value;
-    p->tree_count = 0;
-    p->tree_single = 0;
     memset(p->char_len, 0, sizeof p->char_len);
-    bits += 5 + 5 + 9 + 9;
+    bits += 9 + 9;
   } else {
     p->char_count = LastUsed(p->char_len, CHAR_SYMBOLS);
-    uint32_t tree_freq[LENGTH_CODE_SYMBOLS] = {0};
     int i = 0;
     while (i < p->char_count) {
       if (p->char_len[i]) {
@@ -242,26 +268,26 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
       i += run;
     }
     for (int k = 0; k < p->item_count; ++k) tree_freq[p->items[k].symbol]++;
-    int tree_used = MakeCodeLengths(tree_freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree_len);
-    if (tree_used == 1) {
-      for (int s = 0; s < LENGTH_CODE_SYMBOLS; ++s)
-        if (tree_freq[s]) p->tree_single = s;
-      p->tree_count = 0;
+  }
+  int tree_used = MakeCodeLengths(tree_freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree_len);
+  int tree_value = 0;
+  for (int s = 0; s < LENGTH_CODE_SYMBOLS; ++s)
+    if (tree_freq[s]) tree_value = s;
+  if (tree_used <= 1 && !final) {
+    p->tree_single = tree_value;
+    p->tree_count = 0;
+    memset(p->tree_len, 0, sizeof p->tree_len);
+    bits += 5 + 5;
+  } else {
+    if (tree_used <= 1) {  // the used value and a partner, one bit each
       memset(p->tree_len, 0, sizeof p->tree_len);
-      bits += 5 + 5;
-    } else {
-      p->tree_count = LastUsed(p->tree_len, LENGTH_CODE_SYMBOLS);
-      bits += 5;
-      for (int k = 0; k < p->tree_count; ++k) {
-        bits += (uint64_t)LengthFieldBits(p->tree_len[k]);
-        if (k == 2) {
-          int z = 0;
-          while (z < 3 && k + 1 + z < p->tree_count && p->tree_len[k + 1 + z] == 0) ++z;
-          bits += 2;
-          k += z;
-        }
-      }
+      p->tree_len[tree_value] = 1;
+      p->tree_len[tree_value == 0 ? 1 : 0] = 1;
     }
+    p->tree_count = std::max(LastUsed(p->tree_len, LENGTH_CODE_SYMBOLS), 3);
+    ForEachTreeField(*p, [&](uint32_t, int n) { bits += (uint64_t)n; });
+  }
+  if (p->char_count > 0) {
     bits += 9;
     for (int k = 0; k < p->item_count; ++k)
       bits += (uint64_t)p->tree_len[p->items[k].symbol] + p->items[k].extra_count;
@@ -293,7 +319,7 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
 
 uint64_t EstimateBits(const Frequencies& f, int pos_symbols, int pos_count_bits) {
   static thread_local BlockPlan plan;
-  PlanBlock(f, pos_symbols, pos_count_bits, false, &plan);
+  PlanBlock(f, pos_symbols, pos_count_bits, false, false, &plan);
   return plan.bits;
 }
 
@@ -308,27 +334,16 @@ const uint64_t LOOKAHEAD_BITS = 16;
 
 void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const BlockPlan& p, int pos_count_bits) {
   w->Put(count, 16);
+  if (p.tree_count == 0) {
+    w->Put(0, 5);
+    w->Put((uint32_t)p.tree_single, 5);
+  } else {
+    ForEachTreeField(p, [w](uint32_t value, int n) { w->Put(value, n); });
+  }
   if (p.char_count == 0) {
-    w->Put(0, 5);
-    w->Put(0, 5);
     w->Put(0, 9);
     w->Put((uint32_t)p.char_single, 9);
   } else {
-    if (p.tree_count == 0) {
-      w->Put(0, 5);
-      w->Put((uint32_t)p.tree_single, 5);
-    } else {
-      w->Put((uint32_t)p.tree_count, 5);
-      for (int k = 0; k < p.tree_count; ++k) {
-        PutLengthField(w, p.tree_len[k]);
-        if (k == 2) {
-          int z = 0;
-          while (z < 3 && k + 1 + z < p.tree_count && p.tree_len[k + 1 + z] == 0) ++z;
-          w->Put((uint32_t)z, 2);
-          k += z;
-        }
-      }
-    }
     w->Put((uint32_t)p.char_count, 9);
     for (int k = 0; k < p.item_count; ++k) {
       const LengthItem& it = p.items[k];
@@ -363,16 +378,17 @@ void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const Bloc
 // smaller together than apart.
 //
 // With split_last the last token gets a block of its own, which ends the
-// data with a block header and a code of whatever length it needs.
+// data with a block header and a code of whatever length it needs. With
+// final the batch's last block is the member's last.
 void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_symbols, int pos_count_bits,
-                bool split_last) {
+                bool split_last, bool final) {
   static thread_local BlockPlan plan;
   static thread_local Frequencies block, slice, joined;
   if (split_last && count > 1) {
-    WriteBatch(w, tokens, count - 1, pos_symbols, pos_count_bits, false);
+    WriteBatch(w, tokens, count - 1, pos_symbols, pos_count_bits, false, false);
     block.Clear();
     block.Add(tokens[count - 1]);
-    PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+    PlanBlock(block, pos_symbols, pos_count_bits, true, final, &plan);
     WriteBlock(w, tokens + count - 1, 1, plan, pos_count_bits);
     return;
   }
@@ -400,7 +416,7 @@ void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_sy
       block = joined;
       block_bits = joined_bits;
     } else {
-      PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+      PlanBlock(block, pos_symbols, pos_count_bits, true, false, &plan);
       WriteBlock(w, tokens + start, block.tokens, plan, pos_count_bits);
       start += block.tokens;
       block = slice;
@@ -408,7 +424,7 @@ void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_sy
     }
   }
   if (block.tokens) {
-    PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+    PlanBlock(block, pos_symbols, pos_count_bits, true, final, &plan);
     WriteBlock(w, tokens + start, block.tokens, plan, pos_count_bits);
   }
 }
@@ -562,13 +578,13 @@ bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits,
     more = parser.Next(&tokens, BATCH_TOKENS);
     before_last = w;
     size_before_last = out->size();
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, false);
+    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, false, !more);
     if (out->size() >= size) return false;
   }
   if (size > 0 && (w.BitCount() + 7) / 8 * 8 < g_last_lookup_bit + LOOKAHEAD_BITS) {
     out->resize(size_before_last);
     w = before_last;
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, true);
+    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, true, true);
   }
   w.Flush();
   return out->size() < size;
