@@ -12,6 +12,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "decode/bitio.h"
 #include "decode/member.h"
@@ -181,6 +182,13 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
   return h;
 }
 
+namespace {
+// The table index of a compressing method.
+int MethodIndex(const PackMethod& method) {
+  return method.dict_bits == 13 ? 5 : method.dict_bits == 15 ? 6 : 7;
+}
+}  // namespace
+
 bool ParseMethod(const std::string& text, PackMethod* method) {
   if (text == "lh0") {
     method->dict_bits = 0;
@@ -197,62 +205,150 @@ void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method
                       std::vector<uint8_t>* packed) {
   if (method.dict_bits > 0 && size > 0 &&
       CompressBlockHuffman(data, size, method.dict_bits, method.effort, packed)) {
-    int index = method.dict_bits == 13 ? 5 : method.dict_bits == 15 ? 6 : 7;
-    memcpy(method_name, MethodTable[index].name, 5);
+    memcpy(method_name, MethodTable[MethodIndex(method)].name, 5);
     return;
   }
   memcpy(method_name, MethodTable[METHOD_LH0].name, 5);
   packed->assign(data, data + size);
 }
 
+namespace {
+
+// A file read in pieces, its CRC-16 kept as it goes.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(FILE* in) : in_(in) {}
+  bool Read(uint8_t* buf, size_t n) override {
+    if (n && fread(buf, 1, n, in_) != n) return false;
+    uint16_t saved = g_crc;
+    g_crc = crc_;
+    for (size_t done = 0; done < n;) {
+      uint32_t piece = n - done > 0x40000000 ? 0x40000000u : (uint32_t)(n - done);
+      UpdateCrc(buf + done, piece);
+      done += piece;
+    }
+    crc_ = g_crc;
+    g_crc = saved;
+    return true;
+  }
+  uint16_t crc() const { return crc_; }
+
+ private:
+  FILE* in_;
+  uint16_t crc_ = 0;
+};
+
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(FILE* out) : out_(out) {}
+  bool Write(const uint8_t* data, size_t n) override { return fwrite(data, 1, n, out_) == n; }
+
+ private:
+  FILE* out_;
+};
+
+std::string WriteError() { return std::string("cannot write the output: ") + strerror(errno); }
+
+// Writes one file member at the output's position: a header, the data
+// compressed as it is read, and the header again with the sizes and CRC now
+// known. When compression does not pay, the file is read again and stored.
+bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, const PackMethod& method,
+                     uint64_t* written, std::string* error) {
+  FILE* in = fopen(m.disk_path.c_str(), "rb");
+  if (!in) {
+    *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+    return false;
+  }
+  off_t header_at = ftello(out);
+  const char* method_name = MethodTable[method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0].name;
+  std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name);
+  bool ok = fwrite(header.data(), 1, header.size(), out) == header.size();
+  if (!ok) *error = WriteError();
+  uint64_t packed = 0;
+  CompressResult result = COMPRESS_NOT_SMALLER;
+  FileSource source(in);
+  if (ok && method.dict_bits > 0 && m.size > 0) {
+    FileSink sink(out);
+    result = CompressStream(&source, m.size, method.dict_bits, method.effort, &sink, &packed);
+  }
+  const char* changed = "': the file changed size while it was being packed";
+  if (ok && result == COMPRESS_FAILED) {
+    *error = ferror(out) ? WriteError() : "'" + m.disk_path + changed;
+    ok = false;
+  }
+  FileSource stored(in);
+  if (ok && result == COMPRESS_NOT_SMALLER) {
+    method_name = MethodTable[METHOD_LH0].name;
+    ok = fseeko(in, 0, SEEK_SET) == 0 && fseeko(out, header_at + (off_t)header.size(), SEEK_SET) == 0;
+    uint8_t buf[1 << 16];
+    for (uint64_t left = m.size; ok && left > 0;) {
+      size_t n = left < sizeof buf ? (size_t)left : sizeof buf;
+      if (!stored.Read(buf, n)) {
+        *error = "'" + m.disk_path + changed;
+        ok = false;
+      } else if (fwrite(buf, 1, n, out) != n) {
+        *error = WriteError();
+        ok = false;
+      }
+      left -= n;
+    }
+    packed = m.size;
+    // What compression wrote past the stored data goes.
+    if (ok && (fflush(out) != 0 || ftruncate(fileno(out), ftello(out)) != 0)) {
+      *error = WriteError();
+      ok = false;
+    }
+  }
+  if (ok && fgetc(in) != EOF) {
+    *error = "'" + m.disk_path + changed;
+    ok = false;
+  }
+  fclose(in);
+  if (!ok) return false;
+  uint16_t crc = result == COMPRESS_OK ? source.crc() : stored.crc();
+  header = BuildLevel2Header(method_name, (uint32_t)packed, (uint32_t)m.size, m.mtime, m.attribute, crc, name);
+  off_t end = ftello(out);
+  if (fseeko(out, header_at, SEEK_SET) != 0 || fwrite(header.data(), 1, header.size(), out) != header.size() ||
+      fseeko(out, end, SEEK_SET) != 0) {
+    *error = WriteError();
+    return false;
+  }
+  *written = header.size() + packed;
+  return true;
+}
+
+}  // namespace
+
 bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
                   const PackMethod& method, std::string* error) {
   uint64_t total = offset;
-  std::vector<uint8_t> data, packed;
   for (const MemberSource& m : members) {
     StoredName name;
     if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error)) return false;
-    char method_name[5];
-    uint16_t crc = 0;
-    packed.clear();
     if (m.size > SIZE_LIMIT) {
       *error = "'" + m.name + "': a member of 4 GiB or more does not fit the 32-bit size fields";
       return false;
     }
+    uint64_t written = 0;
     if (m.directory) {
-      memcpy(method_name, MethodTable[METHOD_LHD].name, 5);
-    } else {
-      FILE* in = fopen(m.disk_path.c_str(), "rb");
-      if (!in) {
-        *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+      std::vector<uint8_t> header =
+          BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name);
+      if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
+        *error = WriteError();
         return false;
       }
-      data.resize(m.size);
-      size_t got = m.size ? fread(data.data(), 1, m.size, in) : 0;
-      bool grew = fgetc(in) != EOF;
-      fclose(in);
-      if (got != m.size || grew) {
-        *error = "'" + m.disk_path + "': the file changed size while it was being packed";
-        return false;
-      }
-      crc = DataCrc16(data.data(), data.size());
-      EncodeMemberData(data.data(), data.size(), method, method_name, &packed);
+      written = header.size();
+    } else if (!WriteFileMember(out, m, name, method, &written, error)) {
+      return false;
     }
-    std::vector<uint8_t> header = BuildLevel2Header(method_name, (uint32_t)packed.size(), (uint32_t)m.size,
-                                                    m.mtime, m.attribute, crc, name);
-    total += header.size() + packed.size();
+    total += written;
     if (total + 1 > SIZE_LIMIT) {
       *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
       return false;
     }
-    if (fwrite(header.data(), 1, header.size(), out) != header.size() ||
-        (!packed.empty() && fwrite(packed.data(), 1, packed.size(), out) != packed.size())) {
-      *error = std::string("cannot write the output: ") + strerror(errno);
-      return false;
-    }
   }
   if (fputc(0, out) == EOF) {
-    *error = std::string("cannot write the output: ") + strerror(errno);
+    *error = WriteError();
     return false;
   }
   return true;
