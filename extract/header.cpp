@@ -14,6 +14,7 @@ const uint32_t CUMULATIVE_DAYS[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243,
 const uint8_t EXT_FILE_NAME = 0x01;
 const uint8_t EXT_DIRECTORY = 0x02;
 const uint8_t EXT_ATTRIBUTE = 0x40;
+const uint8_t EXT_UNIX_MODE = 0x50;
 
 uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 
@@ -135,6 +136,12 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
         if (length >= 1 && (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0))
           header->attribute = data[0];
       }
+#if !defined(_WIN32)
+      if (type == EXT_UNIX_MODE && length >= 2) {
+        header->unix_mode = (uint16_t)(data[0] | data[1] << 8);
+        header->has_unix_mode = 1;
+      }
+#endif
       pos += 1 + length;
       size = Le16(buffer + pos);
       pos += 2;
@@ -169,7 +176,9 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
 
 int32_t ReadMemberHeader(SfxState* state, MemberHeader* header) {
   memset(header, 0, sizeof *header);
-  uint8_t buffer[HEADER_BUFFER_SIZE];
+  // Static: a frame this large would need stack probes, which the stub's
+  // build leaves out. Headers are read by one thread at a time.
+  static uint8_t buffer[HEADER_BUFFER_SIZE];
   int32_t result = ReadHeader(state, header, buffer);
   // The cursor points into this call's buffer; it must not outlive it.
   state->header_cursor = nullptr;

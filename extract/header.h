@@ -18,6 +18,11 @@ struct MemberHeader {
   uint8_t has_crc;
   uint8_t os_id;
   uint32_t mtime;
+#if !defined(_WIN32)
+  // Unix permission bits from extended header 0x50; only the host uses them.
+  uint16_t unix_mode;
+  uint8_t has_unix_mode;
+#endif
 };
 
 // Results of ReadMemberHeader. Only HEADER_READ is positive, so the result can

@@ -7,7 +7,13 @@ uint32_t g_total_bytes;
 uint32_t g_done_bytes;
 uint32_t g_last_percent;
 PlatHandle g_progress_bar;
+#if defined(_WIN32)
+// Zero-filled like every variable the stub writes, so that its code section
+// can stay read-only; the front end sets it before starting the run.
+volatile int32_t g_continue;
+#else
 volatile int32_t g_continue = 1;
+#endif
 
 // Small totals keep precision by multiplying first (in 32 bits, as the count
 // has always been computed); large ones divide by a truncated hundredth, which
@@ -37,7 +43,10 @@ uint32_t UpdateProgressQuiet(uint32_t n) {
     change = (p + 1) * (g_total_bytes / 100);
     limit = 0x100000000ull;
   } else {
-    change = ((p + 1) * g_total_bytes + 99) / 100;
+    // The same as ((p + 1) * total + 99) / 100, with 32-bit divisions only:
+    // a 64-bit one would bring a large library routine into the stub.
+    const uint32_t p32 = (uint32_t)p;
+    change = (uint64_t)(p32 / 100) * g_total_bytes + ((p32 % 100 + 1) * g_total_bytes + 99) / 100;
     limit = 0xFFFFFFFFull / 100 + 1;
   }
   if (change > limit) change = limit;

@@ -233,33 +233,22 @@ void NotifyShellCreated(SfxState* state, const char* name) {
   PlatNotifyCreated(path);
 }
 
-int32_t ExtractMember(SfxState* state, MemberHeader* header) {
-  // A failure of this member must not make the front end remove the file of
-  // the member before it.
-  state->output_path[0] = 0;
-  char path[PATH_BUFFER_SIZE];
-  if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
-  int32_t method = FindMethod(header->method);
-  bool directory = method == METHOD_LHD;
+uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
+  int32_t index = FindMethod(header->method);
+  *method = index;
+  bool directory = index == METHOD_LHD;
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
-  if (!(directory && path[0] == 0) && !IsConfinedPath(path))
-    return Fail(state, header, FAILURE_BAD_NAME);
-  if (method < 0) return Fail(state, header, FAILURE_METHOD);
+  if (!(directory && path[0] == 0) && !IsConfinedPath(path)) return FAILURE_BAD_NAME;
+  if (index < 0) return FAILURE_METHOD;
   // A row whose method has no routines cannot decode anything.
-  if (!directory && method != METHOD_LH0 && method != METHOD_LZ4 &&
-      !MethodTable[method].decode_char)
-    return Fail(state, header, FAILURE_METHOD);
-  if (directory) return ExtractDirectory(state, header, path);
+  if (!directory && index != METHOD_LH0 && index != METHOD_LZ4 && !MethodTable[index].decode_char)
+    return FAILURE_METHOD;
+  return FAILURE_NONE;
+}
 
-  PlatRemoveFile(path);
-  FILE* out = PlatOpenFile(path, "wb");
-  if (!out) {
-    MakeParentDirs(path);
-    out = PlatOpenFile(path, "wb");
-    if (!out) return Fail(state, header, FAILURE_CREATE);
-  }
-  CopyPath(state->output_path, path);
+uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out,
+                       const char* path) {
   int32_t status = DECODE_DONE;
   uint16_t crc = DecodeMember(state, out, header->unpacked_size, header->packed_size, path,
                               method, &status);
@@ -269,17 +258,48 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
                    status == DECODE_DONE;
   bool write_failed = ferror(out) != 0;
   if (fclose(out) != 0) write_failed = true;
-  if (!g_continue || status == DECODE_ABORTED) {
+  if (!g_continue || status == DECODE_ABORTED) return CHECK_ABORTED;
+  if (status == DECODE_NO_MEMORY) return FAILURE_MEMORY;
+  if (write_failed) return FAILURE_WRITE;
+  if (oversized || (header->has_crc && crc != header->crc)) return FAILURE_CRC;
+  return FAILURE_NONE;
+}
+
+bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next) {
+  long here = ftell(state->archive);
+  *next = (int64_t)here + (int64_t)header->packed_size;
+  // The stored copy reads the unpacked size, whatever the packed size says.
+  int32_t method = FindMethod(header->method);
+  int64_t read_end = *next;
+  if (method == METHOD_LH0 || method == METHOD_LZ4)
+    read_end = (int64_t)here + (int64_t)header->unpacked_size;
+  return here >= 0 && *next <= end && read_end <= end;
+}
+
+int32_t ExtractMember(SfxState* state, MemberHeader* header) {
+  // A failure of this member must not make the front end remove the file of
+  // the member before it.
+  state->output_path[0] = 0;
+  char path[PATH_BUFFER_SIZE];
+  if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
+  int32_t method;
+  uint32_t failure = CheckMember(header, path, &method);
+  if (failure != FAILURE_NONE) return Fail(state, header, failure);
+  if (method == METHOD_LHD) return ExtractDirectory(state, header, path);
+
+  PlatRemoveFile(path);
+  FILE* out = PlatOpenFile(path, "wb");
+  if (!out) {
+    MakeParentDirs(path);
+    out = PlatOpenFile(path, "wb");
+    if (!out) return Fail(state, header, FAILURE_CREATE);
+  }
+  CopyPath(state->output_path, path);
+  failure = DecodeChecked(state, header, method, out, path);
+  if (failure == CHECK_ABORTED) {
     PlatRemoveFile(path);
     return MEMBER_ABORTED;
   }
-  uint32_t failure = FAILURE_NONE;
-  if (status == DECODE_NO_MEMORY)
-    failure = FAILURE_MEMORY;
-  else if (write_failed)
-    failure = FAILURE_WRITE;
-  else if (oversized || (header->has_crc && crc != header->crc))
-    failure = FAILURE_CRC;
   if (failure != FAILURE_NONE) {
     DiscardOutput(state, path);
     return Fail(state, header, failure);
@@ -313,15 +333,9 @@ void ExtractionWorker(void* arg) {
       failed = true;
       break;
     }
-    long here = ftell(state->archive);
-    int64_t next = (int64_t)here + (int64_t)header.packed_size;
-    // The stored copy reads the unpacked size, whatever the packed size says.
-    int32_t method = FindMethod(header.method);
-    int64_t read_end = next;
-    if (method == METHOD_LH0 || method == METHOD_LZ4)
-      read_end = (int64_t)here + (int64_t)header.unpacked_size;
+    int64_t next;
     // Member data that runs past the end of the archive: cut short.
-    if (here < 0 || next > end || read_end > end) {
+    if (!MemberDataFits(state, &header, end, &next)) {
       SetFailure(state, FAILURE_DAMAGED, nullptr);
       failed = true;
       break;

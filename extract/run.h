@@ -19,6 +19,23 @@ void ExtractionWorker(void* state);
 // reach a proper end.
 uint32_t SumUnpackedSizes(SfxState* state, bool* damaged);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
+
+// The one judge of a member, shared by the run and the host tool's test and
+// -O. CheckMember looks at what the header says before anything is written:
+// FAILURE_NONE or the kind (a name leaving the destination, an unknown method
+// or one without routines); *method receives the method's index. path is the
+// member's path as OutputPath gives it.
+uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method);
+// Decodes the member's data from the stream's position into out, closes out
+// and judges the result: FAILURE_NONE when the bytes are intact, else the
+// kind, or CHECK_ABORTED when the run was aborted meanwhile. path names the
+// output for the progress label ("" for none).
+const uint32_t CHECK_ABORTED = 0xFF;
+uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out,
+                       const char* path);
+// True when the member's data (at the stream's position) ends within end;
+// *next receives where the next header starts.
+bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the
 // current directory: not empty, no drive prefix, no leading separator, no

@@ -1,18 +1,19 @@
-// vemosfx extract [-C DIR] FILE: the real extraction run (ExtractionWorker on
-// a worker thread, as on Windows) into DIR, with a progress line on a
-// terminal. vemosfx test FILE: decodes every member and checks its CRC
-// without writing anything.
+// vemosfx extract [-C DIR] [-kOv] FILE [MEMBER...]: extracts the members (all,
+// or those matching the MEMBER patterns) into DIR with the core's member
+// routine, with a progress line on a terminal. Unlike the stub, which has
+// nobody to ask and stops at the first failure, the tool reports a failed
+// member and goes on with the next; the exit status tells at the end.
 #include <errno.h>
+#include <fnmatch.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <string>
+#include <vector>
 
 #include "decode/bitio.h"
 #include "decode/member.h"
@@ -23,48 +24,29 @@
 #include "host/commands.h"
 #include "host/input.h"
 #include "platform/host_hooks.h"
+#include "platform/host_system.h"
 #include "platform/platform.h"
 
 namespace {
 
-const int EXIT_FAILED = 1;
-const int EXIT_USAGE = 2;
-const int EXIT_INTERRUPTED = 130;
+const char EXTRACT_USAGE[] =
+    "usage: vemosfx extract [-C DIR] [-kOv] [--names=MODE] FILE [MEMBER...]\n"
+    "\n"
+    "Extracts the members of a package or an LZH archive, all of them or those\n"
+    "matching the MEMBER patterns (shell patterns; a directory brings what is\n"
+    "below it). Existing files are replaced. A member that fails is reported and\n"
+    "the others are still extracted; the exit status is then 1.\n"
+    "\n"
+    "  -C, --directory=DIR   extract into DIR (made if missing)\n"
+    "  -k, --keep-old-files  leave existing files untouched\n"
+    "  -O, --to-stdout       write the members' data to standard output\n"
+    "  -v, --verbose         name each member\n"
+    "      --names=MODE      how member names are read: cp932, utf-8 or auto\n"
+    "  -h, --help            this help\n";
 
-std::string Utf8(const char* sjis) {
-  char out[4 * PATH_BUFFER_SIZE];
-  HostSjisToUtf8(sjis, out, sizeof out, true);
-  return out;
-}
+// ---- progress line and signals -----------------------------------------------
 
-int Fail(const std::string& what, const std::string& problem) {
-  fflush(stdout);
-  fprintf(stderr, "vemosfx: %s: %s\n", what.c_str(), problem.c_str());
-  return EXIT_FAILED;
-}
-
-std::string Problem(uint32_t failure) {
-  switch (failure) {
-    case FAILURE_DAMAGED: return "the archive is damaged or cut short";
-    case FAILURE_CRC: return "the data does not match its CRC (damaged)";
-    case FAILURE_BAD_NAME: return "refused: the name leads outside the destination folder";
-    case FAILURE_METHOD: return "unsupported compression method";
-    case FAILURE_CREATE: return "cannot create the file (or the path is too long)";
-    case FAILURE_UNKNOWN_HEADER: return "unknown header";
-    case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
-    case FAILURE_WRITE: return "the file could not be written completely (disk full?)";
-    default: return "failed";
-  }
-}
-
-// ---- extract: the worker's reports ------------------------------------------
-
-std::mutex g_mutex;
-std::condition_variable g_finished_cv;
-bool g_finished = false;
-uint32_t g_outcome = OUTCOME_DONE;
-volatile sig_atomic_t g_interrupted = 0;
-
+volatile sig_atomic_t g_signal = 0;
 bool g_show = false;  // progress line on a terminal
 std::string g_label;
 uint32_t g_percent = 0;
@@ -90,10 +72,8 @@ void Draw() {
   fflush(stderr);
 }
 
-void OnLabel(const char* name) {
-  if (!g_show) return;
-  g_label = Utf8(name);
-  Draw();
+void ClearLine() {
+  if (g_show) fputs("\r\033[K", stderr);
 }
 
 void OnProgress(uint32_t position) {
@@ -102,212 +82,239 @@ void OnProgress(uint32_t position) {
   Draw();
 }
 
-void OnOutcome(SfxState*, uint32_t outcome) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_outcome = outcome;
-  g_finished = true;
-  g_finished_cv.notify_all();
-}
-
-// Ctrl-C is the abort button: the run stops at its next poll and removes the
-// file it was writing. A second Ctrl-C ends the process at once.
-void OnInterrupt(int) {
-  g_interrupted = 1;
+// Ctrl-C, SIGTERM and SIGHUP are the abort button: the run stops at its next
+// poll and removes the file it was writing. A second one ends the process at
+// once.
+void OnSignal(int number) {
+  g_signal = number;
   g_continue = 0;
 }
 
-int ExtractUsage() {
-  fputs("usage: vemosfx extract [-C DIR] FILE\n", stderr);
-  return EXIT_USAGE;
+void CatchSignals() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
 }
 
-// ---- test: a sink that counts what the decoder writes ------------------------
+// ---- member patterns ------------------------------------------------------------
 
-ssize_t CountWrite(void* cookie, const char*, size_t size) {
-  *static_cast<uint64_t*>(cookie) += size;
-  return (ssize_t)size;
+struct Pattern {
+  std::string text;
+  bool matched = false;
+};
+
+// A member matches a pattern when its path, or a directory above it, does.
+bool Matches(const std::string& pattern, const std::string& path) {
+  if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
+  for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+    if (fnmatch(pattern.c_str(), path.substr(0, slash).c_str(), 0) == 0) return true;
+  return false;
+}
+
+// The path a user types for a member: UTF-8, no leading or trailing "/".
+std::string MemberPath(const char* name) {
+  std::string path = Utf8(name);
+  while (!path.empty() && path[0] == '/') path.erase(0, 1);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string PatternPath(std::string pattern) {
+  while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
+  while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+  return pattern;
+}
+
+// ---- the run ------------------------------------------------------------------
+
+struct Options {
+  const char* dir = nullptr;
+  bool keep_old = false;
+  bool to_stdout = false;
+  bool verbose = false;
+  std::vector<Pattern> patterns;
+};
+
+struct Directory {
+  std::string path;  // core path (Shift_JIS), relative to the destination
+  uint32_t mtime;
+  int32_t mode;  // -1: none stored
+};
+
+bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
+
+// One member to standard output: decoded and judged as when extracted,
+// nothing on disk.
+uint32_t ToStdout(SfxState* state, const MemberHeader* header) {
+  int32_t method;
+  uint32_t failure = CheckMember(header, header->name[0] == '/' ? header->name + 1 : header->name, &method);
+  if (failure != FAILURE_NONE) return failure;
+  uint64_t count = 0;
+  fflush(stdout);
+  FILE* out = HostCountingStream(STDOUT_FILENO, &count);
+  if (!out) return FAILURE_MEMORY;
+  failure = DecodeChecked(state, header, method, out, "");
+  return failure == CHECK_ABORTED ? FAILURE_NONE : failure;
+}
+
+int Run(CommandInput* input, const char* path, Options* options) {
+  SfxState* state = &input->state;
+  FILE* archive = state->archive;
+  FILE* names = options->to_stdout ? stderr : stdout;
+  BuildCrcTable();
+  g_done_bytes = 0;
+  g_last_percent = 0;
+  bool damaged = false;
+  g_total_bytes = SumUnpackedSizes(state, &damaged);
+  int64_t end = (int64_t)input->size;
+  int status = EXIT_OK;
+  std::vector<Directory> directories;
+  MemberHeader header;
+  while (g_continue) {
+    int32_t read = ReadMemberHeader(state, &header);
+    if (read == HEADER_END) break;
+    if (read != HEADER_READ) {
+      ClearLine();
+      status = Fail(path, MemberProblem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
+      break;
+    }
+    int64_t next;
+    std::string member = MemberPath(header.name);
+    if (!MemberDataFits(state, &header, end, &next)) {
+      ClearLine();
+      status = Fail(member, "the data is cut short (the archive is damaged)");
+      break;
+    }
+    bool selected = options->patterns.empty();
+    for (Pattern& pattern : options->patterns)
+      if (Matches(pattern.text, member)) selected = pattern.matched = true;
+    bool directory = FindMethod(header.method) == METHOD_LHD;
+    if (selected && !(options->to_stdout && directory)) {
+      if (g_show) {
+        g_label = Utf8(header.name);
+        Draw();
+      }
+      if (options->verbose) {
+        ClearLine();
+        fprintf(names, "%s%s\n", member.c_str(), directory && !member.empty() ? "/" : "");
+        fflush(names);
+      }
+      const char* local = header.name[0] == '/' ? header.name + 1 : header.name;
+      uint32_t failure = FAILURE_NONE;
+      int error = 0;
+      if (options->to_stdout) {
+        failure = ToStdout(state, &header);
+        error = errno;
+      } else if (options->keep_old && !directory && PlatPathKind(local) != PATH_MISSING) {
+        ClearLine();
+        fprintf(stderr, "vemosfx: %s: kept the existing file\n", member.c_str());
+      } else {
+        errno = 0;
+        int32_t result = ExtractMember(state, &header);
+        error = errno;
+        if (result == MEMBER_FAILED) failure = state->failure;
+        // A finished member is no longer the file an interrupt removes.
+        if (result == MEMBER_NEXT) state->output_path[0] = 0;
+        int32_t mode = header.has_unix_mode ? header.unix_mode : -1;
+        if (result == MEMBER_NEXT && directory) directories.push_back({local, header.mtime, mode});
+        if (result == MEMBER_NEXT && !directory && mode >= 0) HostSetMode(local, (uint32_t)mode);
+      }
+      if (!g_continue) break;
+      if (failure != FAILURE_NONE) {
+        std::string problem = options->to_stdout && failure == FAILURE_WRITE
+                                  ? "cannot write to standard output"
+                                  : MemberProblem(failure, &header);
+        if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
+          problem += std::string(": ") + strerror(error);
+        ClearLine();
+        status = Fail(member, problem);
+      }
+    }
+    // The next header lies behind the member's data, however far the decoder
+    // has read ahead.
+    if (!Seek(archive, next)) {
+      ClearLine();
+      status = Fail(path, MemberProblem(FAILURE_DAMAGED));
+      break;
+    }
+    g_done_bytes += header.unpacked_size;
+  }
+  // A directory's time and mode are set once nothing more is written into
+  // it (a read-only mode would stop its own contents).
+  for (const Directory& d : directories) {
+    if (d.mode >= 0) HostSetMode(d.path.c_str(), (uint32_t)d.mode);
+    PlatSetFileTime(d.path.c_str(), d.mtime);
+  }
+  ClearLine();
+  if (!g_continue) return status;
+  for (const Pattern& pattern : options->patterns)
+    if (!pattern.matched) status = Fail(pattern.text, "not found in the archive");
+  return status;
 }
 
 }  // namespace
 
 int CmdExtract(int argc, char** argv) {
-  const char* dir = nullptr;
-  const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (!strcmp(argv[i], "-C")) {
-      if (++i >= argc || dir) return ExtractUsage();
-      dir = argv[i];
-    } else if (!strncmp(argv[i], "-C", 2) && !dir) {
-      dir = argv[i] + 2;
-    } else if (argv[i][0] == '-' && argv[i][1] != 0) {
-      return ExtractUsage();
-    } else if (!path) {
-      path = argv[i];
-    } else {
-      return ExtractUsage();
+  static const option LONG_OPTIONS[] = {{"directory", required_argument, nullptr, 'C'},
+                                        {"keep-old-files", no_argument, nullptr, 'k'},
+                                        {"to-stdout", no_argument, nullptr, 'O'},
+                                        {"verbose", no_argument, nullptr, 'v'},
+                                        COMMON_LONG_OPTIONS};
+  Options options;
+  argv[0] = const_cast<char*>("vemosfx extract");
+  optind = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "C:kOvh", LONG_OPTIONS, nullptr)) != -1) {
+    switch (c) {
+      case 'C':
+        if (!*optarg) return UsageError("extract", "-C needs a directory");
+        options.dir = optarg;
+        break;
+      case 'k': options.keep_old = true; break;
+      case 'O': options.to_stdout = true; break;
+      case 'v': options.verbose = true; break;
+      case OPTION_NAMES:
+        if (!SetNames(optarg))
+          return UsageError("extract", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
+        break;
+      case OPTION_HELP: fputs(EXTRACT_USAGE, stdout); return EXIT_OK;
+      default: return UsageError("extract", "");
     }
   }
-  if (!path || (dir && !*dir)) return ExtractUsage();
-
-  HostCallbacks callbacks;
-  InstallQuietCallbacks(&callbacks);
+  if (optind >= argc) return UsageError("extract", "no FILE given");
+  const char* path = argv[optind];
+  for (int i = optind + 1; i < argc; ++i) options.patterns.push_back({PatternPath(argv[i])});
 
   // The input is opened before changing into DIR, so a relative FILE works.
-  SfxState state;
-  InitSfxState(&state, nullptr);
-  bool plain = true;
-  std::string problem = OpenInput(path, &state, &plain);
-  if (!problem.empty()) {
-    FreeSfxState(&state);
-    return Fail(path, problem);
-  }
+  CommandInput input;
+  if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   // Members are created relative to the current directory.
-  if (dir) {
+  if (options.dir && !options.to_stdout) {
     std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    if (chdir(dir) != 0) {
+    std::filesystem::create_directories(options.dir, error);
+    if (chdir(options.dir) != 0) {
       int code = errno;
-      FreeSfxState(&state);
-      return Fail(dir, strerror(code));
+      CloseCommandInput(&input);
+      return Fail(options.dir, strerror(code));
     }
   }
-  if (plain && !UseDefaultConfig(&state)) {
-    FreeSfxState(&state);
-    return Fail(path, "the current directory does not fit in a path");
-  }
+  // No progress line between the data of -O.
+  g_show = isatty(STDERR_FILENO) != 0 && !options.to_stdout;
+  input.callbacks.progress = OnProgress;
+  HostSetCallbacks(&input.callbacks);
+  CatchSignals();
 
-  g_show = isatty(STDERR_FILENO) != 0;
-  callbacks.label = OnLabel;
-  callbacks.progress = OnProgress;
-  callbacks.outcome = OnOutcome;
-  HostSetCallbacks(&callbacks);
+  int status = Run(&input, path, &options);
 
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = OnInterrupt;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-
-  if (!PlatStartThread(ExtractionWorker, &state)) {
-    FreeSfxState(&state);
-    return Fail(path, "cannot start the extraction thread");
-  }
-  uint32_t outcome;
-  {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    g_finished_cv.wait(lock, [] { return g_finished; });
-    outcome = g_outcome;
-  }
-  signal(SIGINT, SIG_DFL);
-  if (g_show) fputs("\r\033[K", stderr);
-
-  int status = 0;
-  if (outcome == OUTCOME_ABORTED) {
+  if (g_signal != 0 || !g_continue) {
     // As after the abort button: the file being written goes.
-    if (state.output_path[0]) PlatRemoveFile(state.output_path);
-    fprintf(stderr, "vemosfx: %s\n", g_interrupted ? "interrupted" : "aborted");
-    status = EXIT_INTERRUPTED;
-  } else if (outcome == OUTCOME_FAILED) {
-    if (state.failure_name[0])
-      status = Fail(Utf8(state.failure_name), Problem(state.failure));
-    else
-      status = Fail(path, Problem(state.failure));
+    if (input.state.output_path[0]) PlatRemoveFile(input.state.output_path);
+    fprintf(stderr, "vemosfx: %s\n", g_signal == SIGINT ? "interrupted" : g_signal ? strsignal(g_signal) : "aborted");
+    status = 128 + (g_signal ? (int)g_signal : SIGINT);
   }
-  FreeSfxState(&state);
-  HostSetCallbacks(nullptr);
+  CloseCommandInput(&input);
   return status;
-}
-
-int CmdTest(int argc, char** argv) {
-  if (argc != 2) {
-    fputs("usage: vemosfx test FILE\n", stderr);
-    return EXIT_USAGE;
-  }
-  const char* path = argv[1];
-  HostCallbacks callbacks;
-  InstallQuietCallbacks(&callbacks);
-
-  SfxState state;
-  InitSfxState(&state, nullptr);
-  bool plain = true;
-  std::string problem = OpenInput(path, &state, &plain);
-  if (!problem.empty() || (plain && !UseDefaultConfig(&state))) {
-    FreeSfxState(&state);
-    return Fail(path, problem.empty() ? "the current directory does not fit in a path" : problem);
-  }
-  FILE* archive = state.archive;
-  long here = ftell(archive);
-  long end = -1;
-  if (here >= 0 && fseek(archive, 0, SEEK_END) == 0) end = ftell(archive);
-  if (end < 0 || fseek(archive, here, SEEK_SET) != 0) {
-    FreeSfxState(&state);
-    return Fail(path, "cannot read the file");
-  }
-
-  BuildCrcTable();
-  uint32_t members = 0, intact = 0;
-  bool archive_problem = false;
-  MemberHeader header;
-  while (true) {
-    int32_t read = ReadMemberHeader(&state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
-      printf("FAILED  %s\n", read == HEADER_UNKNOWN ? "unknown header" : "the archive is damaged or cut short");
-      archive_problem = true;
-      break;
-    }
-    ++members;
-    std::string name = Utf8(header.name);
-    long pos = ftell(archive);
-    int32_t method = FindMethod(header.method);
-    int64_t next = (int64_t)pos + header.packed_size;
-    int64_t read_end = next;
-    if (method == METHOD_LH0 || method == METHOD_LZ4) read_end = (int64_t)pos + header.unpacked_size;
-    if (pos < 0 || next > end || read_end > end) {
-      printf("FAILED  %s: the data is cut short\n", name.c_str());
-      archive_problem = true;
-      break;
-    }
-    const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
-    std::string result;
-    if (!(method == METHOD_LHD && !*stripped) && !IsConfinedPath(stripped)) {
-      result = Problem(FAILURE_BAD_NAME);
-    } else if (method < 0) {
-      result = "unsupported compression method " + std::string(header.method, 5);
-    } else if (method != METHOD_LHD) {
-      uint64_t count = 0;
-      cookie_io_functions_t io;
-      memset(&io, 0, sizeof io);
-      io.write = CountWrite;
-      FILE* sink = fopencookie(&count, "wb", io);
-      if (!sink) {
-        FreeSfxState(&state);
-        return Fail(path, "cannot make the output sink");
-      }
-      int32_t status = DECODE_DONE;
-      uint16_t crc = DecodeMember(&state, sink, header.unpacked_size, header.packed_size, "", method, &status);
-      fclose(sink);
-      if (status == DECODE_NO_MEMORY)
-        result = Problem(FAILURE_MEMORY);
-      else if (count != header.unpacked_size || (header.has_crc && crc != header.crc))
-        result = Problem(FAILURE_CRC);
-    }
-    if (result.empty()) {
-      ++intact;
-      printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD ? "" : header.has_crc ? "" : " (no CRC stored)");
-    } else {
-      printf("FAILED  %s: %s\n", name.c_str(), result.c_str());
-    }
-    if (fseek(archive, (long)next, SEEK_SET) != 0) {
-      archive_problem = true;
-      break;
-    }
-  }
-  FreeSfxState(&state);
-  HostSetCallbacks(nullptr);
-  bool all = intact == members && !archive_problem;
-  printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
-         archive_problem ? ", archive damaged" : "");
-  return all ? 0 : EXIT_FAILED;
 }

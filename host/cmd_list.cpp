@@ -1,65 +1,156 @@
-// vemosfx list FILE: the configuration block and the members of a package
-// (a file starting with "MZ", payload at PAYLOAD_OFFSET) or of a plain LZH
-// archive.
-#include <errno.h>
+// vemosfx list [--json] FILE: the configuration block and the members of a
+// package (a file starting with "MZ", payload at PAYLOAD_OFFSET) or of a
+// plain LZH archive.
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <string>
 
+#include "decode/member.h"
 #include "extract/header.h"
 #include "extract/payload.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "host/listing.h"
-#include "platform/host_hooks.h"
 
 namespace {
 
-void ToUtf8(const char* sjis, char* out, uint32_t capacity) { HostSjisToUtf8(sjis, out, capacity, true); }
+const char LIST_USAGE[] =
+    "usage: vemosfx list [--json] [--names=MODE] FILE\n"
+    "\n"
+    "Shows the settings of a package (title, destination as stored, shortcuts,\n"
+    "the file opened afterwards) and one line per member: method, packed and\n"
+    "unpacked size, header level, CRC, OS id, time (UTC) and path.\n"
+    "\n"
+    "      --json          one JSON document instead of the text listing\n"
+    "      --names=MODE    how member names are read: cp932, utf-8, or auto\n"
+    "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
+    "  -h, --help          this help\n";
 
-int Fail(const char* path, const char* problem) {
-  fflush(stdout);
-  fprintf(stderr, "vemosfx: %s: %s\n", path, problem);
-  return 1;
+void ToUtf8(const char* sjis, char* out, uint32_t capacity) {
+  std::string text = Utf8(sjis);
+  snprintf(out, capacity, "%s", text.c_str());
+}
+
+// A JSON string of UTF-8 text.
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += (char)c;
+    } else if (c < 0x20) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += (char)c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonText(const char* sjis) { return Json(Utf8(sjis ? sjis : "")); }
+
+void JsonConfig(const SfxState* state, const ListStored* stored) {
+  if (!state->has_config) {
+    fputs("  \"config\": null,\n", stdout);
+    return;
+  }
+  char choice[LIST_CHOICE_SIZE];
+  printf("  \"config\": {\n    \"title\": %s,\n", JsonText(state->title).c_str());
+  printf("    \"destination\": %s,\n", JsonText(stored->destination).c_str());
+  printf("    \"base\": \"%s\",\n", stored->base ? "program-files" : "current");
+  printf("    \"sub_path\": %s,\n", JsonText(stored->sub_path).c_str());
+  printf("    \"shortcut_target\": %s,\n", JsonText(state->shortcut_target).c_str());
+  ListChoice(state->start_menu_option, choice);
+  printf("    \"start_menu\": \"%s\",\n", choice);
+  ListChoice(state->desktop_option, choice);
+  printf("    \"desktop\": \"%s\",\n", choice);
+  ListChoice(state->send_to_option, choice);
+  printf("    \"send_to\": \"%s\",\n", choice);
+  printf("    \"open_after\": %s\n  },\n", JsonText(state->open_after).c_str());
+}
+
+void JsonMember(const MemberHeader* header, void* context) {
+  uint32_t* count = static_cast<uint32_t*>(context);
+  std::string path = Utf8(header->name[0] == '/' ? header->name + 1 : header->name);
+  std::string type = "file", target;
+  bool directory_method = !memcmp(header->method, "-lhd-", 5);
+  if (directory_method && path.find('|') != std::string::npos) {
+    type = "symlink";
+    target = path.substr(path.find('|') + 1);
+    path.resize(path.find('|'));
+  } else if (directory_method || (!path.empty() && path.back() == '/' && header->unpacked_size == 0)) {
+    type = "dir";
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  char method[4 * 5 + 1], when[LIST_TIME_SIZE], crc[8] = "null", os[16] = "null";
+  ListEscapeAscii(header->method, 5, method);
+  ListFormatTime(header->mtime, when);
+  if (header->has_crc) snprintf(crc, sizeof crc, "\"%04x\"", (unsigned)header->crc);
+  if (header->os_id > 0x20 && header->os_id < 0x7F && header->os_id != '"' && header->os_id != '\\')
+    snprintf(os, sizeof os, "\"%c\"", header->os_id);
+  else if (header->os_id != 0)
+    snprintf(os, sizeof os, "%u", (unsigned)header->os_id);
+  printf("%s\n    {\"path\": %s, \"type\": \"%s\", ", *count ? "," : "", Json(path).c_str(), type.c_str());
+  if (type == "symlink") printf("\"target\": %s, ", Json(target).c_str());
+  printf("\"method\": %s, \"packed_size\": %u, \"unpacked_size\": %u, \"time\": \"%s\", "
+         "\"crc\": %s, \"level\": %u, \"os\": %s}",
+         Json(method).c_str(), (unsigned)header->packed_size, (unsigned)header->unpacked_size, when, crc,
+         (unsigned)header->level, os);
+  ++*count;
 }
 
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-  if (argc != 2) {
-    fputs("usage: vemosfx list FILE\n", stderr);
-    return 2;
+  static const option LONG_OPTIONS[] = {{"json", no_argument, nullptr, 'j'}, COMMON_LONG_OPTIONS};
+  bool json = false;
+  argv[0] = const_cast<char*>("vemosfx list");
+  optind = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "h", LONG_OPTIONS, nullptr)) != -1) {
+    switch (c) {
+      case 'j': json = true; break;
+      case OPTION_NAMES:
+        if (!SetNames(optarg)) return UsageError("list", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
+        break;
+      case OPTION_HELP: fputs(LIST_USAGE, stdout); return EXIT_OK;
+      default: return UsageError("list", "");
+    }
   }
-  const char* path = argv[1];
-  HostCallbacks callbacks;
-  InstallQuietCallbacks(&callbacks);
+  if (optind != argc - 1) return UsageError("list", optind == argc ? "no FILE given" : "one FILE only");
+  const char* path = argv[optind];
 
-  SfxState state;
-  InitSfxState(&state, nullptr);
-  bool plain = true;
-  std::string problem = OpenInput(path, &state, &plain);
-  if (problem.empty() && plain && !UseDefaultConfig(&state))
-    problem = "the current directory does not fit in a path";
-  struct stat info;
-  if (problem.empty() && stat(path, &info) != 0) problem = strerror(errno);
-  if (!problem.empty()) {
-    FreeSfxState(&state);
-    return Fail(path, problem.c_str());
-  }
-  uint64_t size = (uint64_t)info.st_size;
-
-  ListConfig(stdout, &state, ToUtf8);
+  CommandInput input;
+  if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
+  SfxState* state = &input.state;
+  ListStored stored;
+  bool has_stored = !input.plain && ListReadStored(state->archive, (long)PAYLOAD_OFFSET, &stored);
   uint32_t members = 0;
-  int32_t result = ListMembers(stdout, &state, size, ToUtf8, &members);
-  FreeSfxState(&state);
-  HostSetCallbacks(nullptr);
+  int32_t result;
+  if (json) {
+    if (!has_stored) {  // a plain archive has no block
+      memset(&stored, 0, sizeof stored);
+      snprintf(stored.destination, sizeof stored.destination, "%s", state->destination ? state->destination : "");
+    }
+    printf("{\n  \"file\": %s,\n  \"kind\": \"%s\",\n", Json(path).c_str(), input.plain ? "archive" : "package");
+    JsonConfig(state, &stored);
+    fputs("  \"members\": [", stdout);
+    uint32_t shown = 0;
+    result = ListWalk(state, input.size, JsonMember, &shown, &members);
+    printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
+  } else {
+    ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
+    result = ListMembers(stdout, state, input.size, ToUtf8, &members);
+  }
+  CloseCommandInput(&input);
   if (result != LIST_COMPLETE) {
     char message[96];
     snprintf(message, sizeof message, "%s after %u member%s", ListProblem(result), (unsigned)members,
              members == 1 ? "" : "s");
     return Fail(path, message);
   }
-  return 0;
+  return EXIT_OK;
 }

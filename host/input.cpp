@@ -3,13 +3,49 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
+const char NOT_AN_ARCHIVE[] = "not an LZH archive or package";
+
+namespace {
+
+// The archive at the stream's position is empty (a lone 0 byte, or nothing
+// behind a configuration block) or starts with something shaped like a
+// member header: a size, "-" around the method and a level of 0 to 2.
+// The position is left unchanged.
+bool LooksLikeArchive(FILE* file, bool plain) {
+  long here = ftell(file);
+  uint8_t head[21];
+  size_t got = fread(head, 1, sizeof head, file);
+  bool at_end = got == 0 || (got == 1 && head[0] == 0);
+  if (at_end && got == 1 && fgetc(file) != EOF) at_end = false;
+  if (fseek(file, here, SEEK_SET) != 0) return false;
+  if (at_end) return !(plain && got == 0);
+  // Levels 0 and 1 count their header in the first byte (at least 20);
+  // level 2 holds the low byte of a 16-bit size there, never 0.
+  bool sized = head[0] != 0 && (head[20] == 2 || head[0] >= 20);
+  return got == sizeof head && sized && head[2] == '-' && head[6] == '-' && head[20] <= 2;
+}
+
+void QuietError(const char*, const char*) {}
+
+}  // namespace
 
 std::string OpenInput(const char* path, SfxState* state, bool* plain) {
   FILE* file = fopen(path, "rb");
   if (!file) return strerror(errno);
+  struct stat info;
+  if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    fclose(file);
+    return strerror(EISDIR);
+  }
   char magic[2] = {0, 0};
   size_t got = fread(magic, 1, 2, file);
+  if (ferror(file)) {
+    int code = errno;
+    fclose(file);
+    return strerror(code);
+  }
   if (fseek(file, 0, SEEK_SET) != 0) {
     fclose(file);
     return "cannot read the file";
@@ -17,25 +53,95 @@ std::string OpenInput(const char* path, SfxState* state, bool* plain) {
   *plain = !(got == 2 && magic[0] == 'M' && magic[1] == 'Z');
   if (*plain) {
     state->archive = file;
-    return "";
+  } else {
+    fclose(file);
+    // The core names files in Shift_JIS.
+    char sjis[PATH_BUFFER_SIZE];
+    if (!HostUtf8ToSjis(path, sjis, sizeof sjis)) return "the path has no Shift_JIS form or is too long";
+    HostSetOwnPath(sjis);
+    // A Windows program without a payload behind it.
+    if (!OpenPayload(state)) return NOT_AN_ARCHIVE;
   }
-  fclose(file);
-  // The core names files in Shift_JIS.
-  char sjis[PATH_BUFFER_SIZE];
-  if (!HostUtf8ToSjis(path, sjis, sizeof sjis)) return "the path has no Shift_JIS form or is too long";
-  HostSetOwnPath(sjis);
-  if (!OpenPayload(state)) return "no readable configuration block behind the stub";
+  if (!LooksLikeArchive(state->archive, *plain)) return NOT_AN_ARCHIVE;
   return "";
 }
-
-namespace {
-
-void QuietError(const char*, const char*) {}
-
-}  // namespace
 
 void InstallQuietCallbacks(HostCallbacks* callbacks) {
   memset(callbacks, 0, sizeof *callbacks);
   callbacks->error = QuietError;
   HostSetCallbacks(callbacks);
+}
+
+bool OpenCommandInput(const char* path, CommandInput* input) {
+  InstallQuietCallbacks(&input->callbacks);
+  InitSfxState(&input->state, nullptr);
+  input->plain = true;
+  input->size = 0;
+  std::string problem = OpenInput(path, &input->state, &input->plain);
+  if (problem.empty() && input->plain && !UseDefaultConfig(&input->state))
+    problem = "the current directory does not fit in a path";
+  struct stat info;
+  if (problem.empty()) {
+    if (fstat(fileno(input->state.archive), &info) == 0)
+      input->size = (uint64_t)info.st_size;
+    else
+      problem = strerror(errno);
+  }
+  if (!problem.empty()) {
+    CloseCommandInput(input);
+    Fail(path, problem);
+    return false;
+  }
+  return true;
+}
+
+void CloseCommandInput(CommandInput* input) {
+  FreeSfxState(&input->state);
+  HostSetCallbacks(nullptr);
+}
+
+int Fail(const std::string& what, const std::string& problem) {
+  fflush(stdout);
+  fprintf(stderr, "vemosfx: %s: %s\n", what.c_str(), problem.c_str());
+  return EXIT_FAILED;
+}
+
+int UsageError(const char* command, const std::string& message) {
+  if (!message.empty()) fprintf(stderr, "vemosfx %s: %s\n", command, message.c_str());
+  fprintf(stderr, "Try 'vemosfx %s --help' for more information.\n", command);
+  return EXIT_USAGE;
+}
+
+bool SetNames(const char* value) {
+  if (!strcmp(value, "auto"))
+    HostSetNames(HOST_NAMES_AUTO);
+  else if (!strcmp(value, "cp932") || !strcmp(value, "sjis") || !strcmp(value, "shift_jis"))
+    HostSetNames(HOST_NAMES_CP932);
+  else if (!strcmp(value, "utf-8") || !strcmp(value, "utf8"))
+    HostSetNames(HOST_NAMES_UTF8);
+  else
+    return false;
+  return true;
+}
+
+std::string Utf8(const char* text) {
+  char out[4 * PATH_BUFFER_SIZE + 1];
+  HostSjisToUtf8(text, out, sizeof out, true);
+  return out;
+}
+
+std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
+  if (failure == FAILURE_METHOD && header)
+    return "unsupported compression method " + std::string(header->method, 5);
+  switch (failure) {
+    case FAILURE_DAMAGED: return "the archive is damaged or cut short";
+    case FAILURE_CRC: return "the data does not match its CRC (damaged)";
+    case FAILURE_BAD_NAME: return "refused: the name leads outside the destination folder";
+    case FAILURE_METHOD: return "unsupported compression method";
+    case FAILURE_CREATE: return "cannot create the file";
+    case FAILURE_UNKNOWN_HEADER: return "unknown header";
+    case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
+    case FAILURE_WRITE: return "cannot write the file";
+    default: return "failed";
+  }
 }

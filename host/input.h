@@ -1,14 +1,29 @@
-// Opening what the host tool is given: a package or a plain LZH archive.
+// What list, test and extract share: opening what they are given (a package
+// or a plain LZH archive), the options they all take, their messages and
+// exit statuses.
 #pragma once
+#include <getopt.h>
+#include <stdint.h>
+
 #include <string>
 
+#include "extract/header.h"
 #include "extract/payload.h"
 #include "platform/host_hooks.h"
+
+const int EXIT_OK = 0;
+const int EXIT_FAILED = 1;  // a member or the input failed
+const int EXIT_USAGE = 2;
+const int EXIT_INTERRUPTED = 130;  // 128 + SIGINT; SIGHUP and SIGTERM give 128 + theirs
+
+// The problem with a file that is neither.
+extern const char NOT_AN_ARCHIVE[];
 
 // A file that starts with "MZ" is a package: its payload is read as the stub
 // reads its own (configuration block at PAYLOAD_OFFSET, then the archive).
 // Any other file is a plain archive from its first byte, and *plain is set;
-// the caller then chooses its settings (UseDefaultConfig). Returns "" on
+// the caller then chooses its settings (UseDefaultConfig). Either way the
+// archive must start with a member header or be empty. Returns "" on
 // success, else the problem in words.
 std::string OpenInput(const char* path, SfxState* state, bool* plain);
 
@@ -16,3 +31,38 @@ std::string OpenInput(const char* path, SfxState* state, bool* plain);
 // header" message quiet: every command reports each problem in its own one
 // line. The caller may fill in more receivers and install *callbacks again.
 void InstallQuietCallbacks(HostCallbacks* callbacks);
+
+// The opened input of a command: quiet receivers installed, the state read
+// (a plain archive with the default settings), the file's size known.
+struct CommandInput {
+  SfxState state;
+  HostCallbacks callbacks;
+  bool plain;
+  uint64_t size;
+};
+// Opens path for a command; on failure prints "vemosfx: PATH: problem" and
+// returns false with nothing left open.
+bool OpenCommandInput(const char* path, CommandInput* input);
+void CloseCommandInput(CommandInput* input);
+
+// "vemosfx: WHAT: PROBLEM" on stderr (stdout flushed first); returns EXIT_FAILED.
+int Fail(const std::string& what, const std::string& problem);
+// A usage error: "vemosfx COMMAND: message" and a hint; returns EXIT_USAGE.
+int UsageError(const char* command, const std::string& message);
+
+// Options every reading command takes; the long ones are listed in
+// COMMON_LONG_OPTIONS, to be copied at the end of a command's own table.
+enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };
+#define COMMON_LONG_OPTIONS                                  \
+  {"names", required_argument, nullptr, OPTION_NAMES},       \
+  {"help", no_argument, nullptr, OPTION_HELP},               \
+  {nullptr, 0, nullptr, 0}
+// Applies --names=VALUE; false when the value is not one of cp932, utf-8, auto.
+bool SetNames(const char* value);
+
+// A member's failure (FailureKind) in words; with the header, an unknown
+// method is named.
+std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
+
+// Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
+std::string Utf8(const char* text);

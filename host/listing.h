@@ -71,8 +71,52 @@ inline void ListEscapeAscii(const char* bytes, uint32_t count, char* out) {
   *out = 0;
 }
 
-inline void ListConfig(FILE* out, const SfxState* state, ListConvert convert) {
-  char text[LIST_TEXT_SIZE];
+// An option byte in words: whether the shortcut is wanted ("yes") and
+// whether the user may change that ("ask-"); other bits as "+0xNN".
+const uint32_t LIST_CHOICE_SIZE = 16;
+inline void ListChoice(uint8_t option, char* out) {
+  static const char* const words[4] = {"no", "ask-no", "yes", "ask-yes"};
+  uint8_t other = (uint8_t)(option & ~(OPTION_ENABLED | OPTION_CREATE));
+  if (other)
+    snprintf(out, LIST_CHOICE_SIZE, "%s+0x%02x", words[option & 3], (unsigned)other);
+  else
+    snprintf(out, LIST_CHOICE_SIZE, "%s", words[option & 3]);
+}
+
+// The destination as the configuration block stores it, before it is taken
+// against a folder of the machine it runs on: "<current folder>" or
+// "<Windows drive>\Program Files", then "\" and the sub-path, if any.
+struct ListStored {
+  uint8_t base;      // 0: the current folder; else Program Files
+  char sub_path[256];
+  char destination[300];
+};
+
+// Reads the start of the block at offset in file (the position is left
+// unchanged); false when it is cut short.
+inline bool ListReadStored(FILE* file, long offset, ListStored* stored) {
+  memset(stored, 0, sizeof *stored);
+  long here = ftell(file);
+  bool ok = here >= 0 && fseek(file, offset, SEEK_SET) == 0;
+  int present = ok ? fgetc(file) : EOF;
+  int title = present > 0 ? fgetc(file) : EOF;
+  ok = title != EOF && fseek(file, title, SEEK_CUR) == 0;
+  int base = ok ? fgetc(file) : EOF;
+  int length = base != EOF ? fgetc(file) : EOF;
+  ok = length != EOF && fread(stored->sub_path, 1, (size_t)length, file) == (size_t)length;
+  if (here >= 0) fseek(file, here, SEEK_SET);
+  if (!ok) return false;
+  stored->base = (uint8_t)base;
+  const char* folder = length == 0 || base == 0 ? "<current folder>" : "<Windows drive>\\Program Files";
+  snprintf(stored->destination, sizeof stored->destination, "%s%s%s", folder, length ? "\\" : "",
+           stored->sub_path);
+  return true;
+}
+
+// stored: the block's own destination (ListReadStored), or null to show the
+// destination as resolved.
+inline void ListConfig(FILE* out, const SfxState* state, const ListStored* stored, ListConvert convert) {
+  char text[LIST_TEXT_SIZE], choice[LIST_CHOICE_SIZE];
   if (!state->has_config) {
     fputs("config: none\n", out);
     return;
@@ -80,13 +124,16 @@ inline void ListConfig(FILE* out, const SfxState* state, ListConvert convert) {
   fputs("config: present\n", out);
   convert(state->title ? state->title : "", text, sizeof text);
   fprintf(out, "  title:           %s\n", text);
-  convert(state->destination ? state->destination : "", text, sizeof text);
+  convert(stored ? stored->destination : state->destination ? state->destination : "", text, sizeof text);
   fprintf(out, "  destination:     %s\n", text);
   convert(state->shortcut_target ? state->shortcut_target : "", text, sizeof text);
   fprintf(out, "  shortcut target: %s\n", text);
-  fprintf(out, "  start menu:      0x%02x\n", (unsigned)state->start_menu_option);
-  fprintf(out, "  desktop:         0x%02x\n", (unsigned)state->desktop_option);
-  fprintf(out, "  send to:         0x%02x\n", (unsigned)state->send_to_option);
+  ListChoice(state->start_menu_option, choice);
+  fprintf(out, "  start menu:      %s\n", choice);
+  ListChoice(state->desktop_option, choice);
+  fprintf(out, "  desktop:         %s\n", choice);
+  ListChoice(state->send_to_option, choice);
+  fprintf(out, "  send to:         %s\n", choice);
   convert(state->open_after ? state->open_after : "", text, sizeof text);
   fprintf(out, "  open after:      %s\n", text);
 }
@@ -113,15 +160,13 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
           (unsigned)header->unpacked_size, (unsigned)header->level, crc, os, when, name);
 }
 
-// Walks the archive from the stream's position to its end, one row per
-// member, and a closing count. file_size bounds every member's data.
-// *members receives the number of members listed.
-inline int32_t ListMembers(FILE* out, SfxState* state, uint64_t file_size, ListConvert convert,
-                           uint32_t* members) {
+// Walks the archive from the stream's position to its end, handing each
+// member's header to each(header, context). file_size bounds every
+// member's data. *members receives the number of members walked.
+inline int32_t ListWalk(SfxState* state, uint64_t file_size, void (*each)(const MemberHeader*, void*),
+                        void* context, uint32_t* members) {
   MemberHeader header;
-  uint64_t packed = 0, unpacked = 0;
   *members = 0;
-  ListColumnsRow(out);
   for (;;) {
     int32_t result = ReadMemberHeader(state, &header);
     if (result == HEADER_END) break;
@@ -129,16 +174,37 @@ inline int32_t ListMembers(FILE* out, SfxState* state, uint64_t file_size, ListC
     if (result == HEADER_UNKNOWN) return LIST_UNKNOWN;
     long at = ftell(state->archive);
     if (at < 0 || (uint64_t)at + header.packed_size > file_size) return LIST_TRUNCATED;
-    ListMemberRow(out, &header, convert);
+    each(&header, context);
     ++*members;
-    packed += header.packed_size;
-    unpacked += header.unpacked_size;
     if (fseek(state->archive, (long)((uint64_t)at + header.packed_size), SEEK_SET) != 0)
       return LIST_TRUNCATED;
   }
+  return LIST_COMPLETE;
+}
+
+struct ListRows {
+  FILE* out;
+  ListConvert convert;
+  uint64_t packed, unpacked;
+};
+
+inline void ListRow(const MemberHeader* header, void* context) {
+  ListRows* rows = static_cast<ListRows*>(context);
+  ListMemberRow(rows->out, header, rows->convert);
+  rows->packed += header->packed_size;
+  rows->unpacked += header->unpacked_size;
+}
+
+// One row per member, and a closing count.
+inline int32_t ListMembers(FILE* out, SfxState* state, uint64_t file_size, ListConvert convert,
+                           uint32_t* members) {
+  ListColumnsRow(out);
+  ListRows rows = {out, convert, 0, 0};
+  int32_t result = ListWalk(state, file_size, ListRow, &rows, members);
+  if (result != LIST_COMPLETE) return result;
   char packed_text[24], unpacked_text[24];
-  ListFormatCount(packed, packed_text);
-  ListFormatCount(unpacked, unpacked_text);
+  ListFormatCount(rows.packed, packed_text);
+  ListFormatCount(rows.unpacked, unpacked_text);
   fprintf(out, "%u members, %s bytes packed, %s bytes unpacked\n", (unsigned)*members,
           packed_text, unpacked_text);
   return LIST_COMPLETE;

@@ -16,6 +16,7 @@
 #include <set>
 
 #include "extract/payload.h"
+#include "pack/pe_checksum.h"
 #include "platform/host_hooks.h"
 
 namespace {
@@ -489,6 +490,7 @@ bool WriteOutput(const PackJob& job, std::string* error) {
     *error = std::string("cannot write the output: ") + strerror(errno);
     ok = false;
   }
+  if (ok && !job.plain) ok = WritePeChecksum(fd, error);
   if (ok && job.to_stdout) ok = CopyToStdout(out, error);
   if (ok && !job.to_stdout) {
     mode_t mask = umask(0);

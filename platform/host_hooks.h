@@ -20,3 +20,12 @@ bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape)
 // Converts UTF-8 to Shift_JIS (code page 932); false when a character has no
 // Shift_JIS form or out is too small.
 bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity);
+// How names are read: as Shift_JIS (code page 932), as UTF-8, or (auto) as
+// UTF-8 only when a name is valid UTF-8 with at least one multi-byte
+// character and is not plausible Shift_JIS. Applies to paths on disk and to
+// HostSjisToUtf8.
+enum HostNames : int32_t { HOST_NAMES_AUTO = 0, HOST_NAMES_CP932 = 1, HOST_NAMES_UTF8 = 2 };
+void HostSetNames(int32_t names);
+// Sets the permission bits of a core path (no set-user-ID, set-group-ID or
+// sticky bit, and none that the umask clears); false when that fails.
+bool HostSetMode(const char* path, uint32_t mode);

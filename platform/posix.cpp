@@ -18,6 +18,62 @@ namespace {
 
 char own_path[PATH_BUFFER_SIZE];
 HostCallbacks callbacks;
+int32_t names_mode = HOST_NAMES_AUTO;
+
+// Valid UTF-8 (shortest forms, no surrogates) with at least one multi-byte
+// character.
+bool IsMultiByteUtf8(const uint8_t* p) {
+  bool multi = false;
+  while (*p) {
+    uint8_t b = *p;
+    uint32_t follow = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : 4;
+    if (follow == 4) return false;
+    if ((b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] >= 0xA0) || (b == 0xF0 && p[1] < 0x90) ||
+        (b == 0xF4 && p[1] >= 0x90))
+      return false;
+    for (uint32_t i = 1; i <= follow; ++i)
+      if ((p[i] & 0xC0) != 0x80) return false;
+    multi = multi || follow > 0;
+    p += 1 + follow;
+  }
+  return multi;
+}
+
+// Shift_JIS that a person would have written: every byte pair a real
+// double-byte character and no half-width katakana, which UTF-8's
+// continuation bytes turn into when UTF-8 is read as Shift_JIS.
+bool IsPlausibleSjis(const uint8_t* p) {
+  while (*p) {
+    uint8_t b = *p;
+    if (b < 0x80) {
+      ++p;
+    } else if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && p[1] >= 0x40 && p[1] <= 0xFC &&
+               p[1] != 0x7F) {
+      p += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadAsUtf8(const char* name) {
+  if (names_mode == HOST_NAMES_UTF8) return true;
+  if (names_mode == HOST_NAMES_CP932) return false;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
+  return IsMultiByteUtf8(p) && !IsPlausibleSjis(p);
+}
+
+// Copies text unchanged into out; false when it does not fit.
+bool CopyRaw(const char* text, char* out, uint32_t capacity) {
+  size_t n = strlen(text);
+  if (capacity == 0 || n >= capacity) {
+    if (capacity) out[0] = 0;
+    return false;
+  }
+  memcpy(out, text, n + 1);
+  return true;
+}
 
 // Converts between encodings with iconv. Input bytes that do not convert are
 // handed to on_bad, which writes their replacement. Returns false when out is
@@ -76,6 +132,7 @@ bool Refuse(uint8_t, char**, size_t*) { return false; }
 
 // Local (UTF-8) form of a core path: Shift_JIS converted, "\" made "/".
 bool LocalPath(const char* path, char* out, uint32_t capacity) {
+  if (ReadAsUtf8(path)) return CopyRaw(path, out, capacity);
   if (!Convert("CP932", "UTF-8", path, out, capacity, KeepRaw)) return false;
   return true;
 }
@@ -108,7 +165,10 @@ void HostSetCallbacks(const HostCallbacks* c) {
     memset(&callbacks, 0, sizeof callbacks);
 }
 
+void HostSetNames(int32_t names) { names_mode = names; }
+
 bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape) {
+  if (ReadAsUtf8(sjis)) return CopyRaw(sjis, out, capacity);
   return Convert("CP932", "UTF-8", sjis, out, capacity, escape ? Escape : KeepRaw);
 }
 
@@ -178,6 +238,14 @@ void PlatSetFileTime(const char* path, uint32_t unix_time) {
   times.actime = (time_t)unix_time;
   times.modtime = (time_t)unix_time;
   utime(local, &times);
+}
+
+bool HostSetMode(const char* path, uint32_t mode) {
+  char local[LOCAL_PATH_SIZE];
+  if (!LocalPath(path, local, sizeof local)) return false;
+  mode_t mask = umask(0);
+  umask(mask);
+  return chmod(local, (mode_t)(mode & 0777 & ~mask)) == 0;
 }
 
 void PlatNotifyCreated(const char*) {}

@@ -57,6 +57,7 @@ void StartRun(HWND window, SfxState* state) {
     DestroyWindow(window);
     return;
   }
+  g_continue = 1;
   g_worker_running = _beginthread(ExtractionWorker, 0, state) != (uintptr_t)-1;
   SetWindowTextA(window, state->title);
   ShowWindow(window, SW_SHOW);
@@ -134,9 +135,19 @@ bool SfxStartUp(SfxState* state) {
                                         AbortDlgProc, (LPARAM)state);
   if (!state->abort_box) return false;
 
-  // The progress bar's class comes from the common controls library.
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  // The progress bar's class comes from the common controls library, which
+  // is not one of the system's known DLLs: it is loaded by its full path in
+  // the system directory, never from the package's folder.
+  char library[MAX_PATH + 16];
+  UINT length = GetSystemDirectoryA(library, MAX_PATH);
+  if (length && length < MAX_PATH) {
+    lstrcatA(library, "\\comctl32.dll");
+    typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
+    InitControls init = (InitControls)(void*)GetProcAddress(LoadLibraryA(library),
+                                                            "InitCommonControlsEx");
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    if (init) init(&controls);
+  }
   g_progress_bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
                                    7, 23, 200, 20, popup, nullptr, instance, nullptr);
   if (!g_progress_bar) return false;
@@ -165,7 +176,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   return 0;
 }
 
-// The process entry: no runtime start-up code runs before it.
+// The process entry: no runtime start-up code runs before it. Before any
+// DLL is loaded on demand, the search for DLLs named without a path is
+// restricted to the system directory, so that a DLL planted beside the
+// package (in a downloads folder, say) is never loaded; where that call is
+// missing, at least the current directory is taken out of the search.
 extern "C" void __stdcall SfxEntry() {
+  HMODULE kernel = GetModuleHandleA("kernel32");
+  typedef BOOL(WINAPI * SetDefaultDirectories)(DWORD);
+  typedef BOOL(WINAPI * SetDirectory)(LPCSTR);
+  SetDefaultDirectories set_default =
+      (SetDefaultDirectories)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
+  SetDirectory set_directory = (SetDirectory)(void*)GetProcAddress(kernel, "SetDllDirectoryA");
+  if (set_default) {
+    set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  } else if (set_directory) {
+    set_directory("");
+  }
   ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT));
 }

@@ -85,11 +85,11 @@ TEST_F(ListTool, Package) {
   EXPECT_EQ(r.out.substr(0, r.out.find("method")),
             "config: present\n"
             "  title:           サンプル\n"
-            "  destination:     C:\\Program Files\\Vemo\\ソフト\n"
+            "  destination:     <Windows drive>\\Program Files\\Vemo\\ソフト\n"
             "  shortcut target: docs\\readme.txt\n"
-            "  start menu:      0x03\n"
-            "  desktop:         0x02\n"
-            "  send to:         0x00\n"
+            "  start menu:      ask-yes\n"
+            "  desktop:         yes\n"
+            "  send to:         no\n"
             "  open after:      hello.txt\n");
   EXPECT_NE(r.out.find("-lh5-         502       6892     2 ba2d"), std::string::npos);
 }
@@ -148,7 +148,7 @@ TEST_F(ListTool, Failures) {
   std::string package = Write("short.exe", stub);
   r = List("'" + package + "'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "vemosfx: " + package + ": no readable configuration block behind the stub\n");
+  EXPECT_EQ(r.err, "vemosfx: " + package + ": not an LZH archive or package\n");
 
   r = List("'" + dir_ + "/missing.lzh'");
   EXPECT_EQ(r.status, 1);

@@ -523,10 +523,10 @@ class ToolTest : public ::testing::Test {
 
 TEST_F(ToolTest, UsageErrors) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {"extract"}, {"extract", "-C"}, {"extract", "a.lzh", "b.lzh"}, {"extract", "-x", "a.lzh"}, {"test"}}) {
+           {"extract"}, {"extract", "-C"}, {"extract", "-x", "a.lzh"}, {"test"}}) {
     ToolRun run = Tool(args);
     EXPECT_EQ(run.status, 2) << args.size();
-    EXPECT_NE(run.err.find("usage"), std::string::npos);
+    EXPECT_NE(run.err.find("--help' for more information"), std::string::npos) << run.err;
   }
 }
 
@@ -555,11 +555,12 @@ TEST_F(ToolTest, FailuresNameTheMemberInUtf8) {
   Bytes archive = Fixture("three.lzh");
   run = Tool({"extract", "-C", out, Input("cut.lzh", archive.substr(0, archive.size() - 20))});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("cut.lzh: the archive is damaged"), std::string::npos) << run.err;
+  // The members before the cut come out; the cut one is named.
+  EXPECT_EQ(run.err, "vemosfx: three.txt: the data is cut short (the archive is damaged)\n");
 }
 
 TEST_F(ToolTest, TestChecksEveryMember) {
-  ToolRun run = Tool({"test", std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/run/mixed.lzh"});
+  ToolRun run = Tool({"test", "-v", std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/run/mixed.lzh"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("ok      ソフト/表.txt\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("6 members, 6 intact, 0 failed"), std::string::npos) << run.out;
@@ -569,10 +570,11 @@ TEST_F(ToolTest, TestChecksEveryMember) {
   archive[archive.size() - 40] ^= 0x10;
   run = Tool({"test", Input("t.lzh", archive)});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("ok      one.txt\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("FAILED  two.txt: unsupported compression method -lh8-"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("FAILED  three.txt: the data does not match its CRC"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("3 members, 1 intact, 2 failed"), std::string::npos) << run.out;
+  // Quiet: the problems on stderr, the summary alone on stdout.
+  EXPECT_EQ(run.err,
+            "vemosfx: two.txt: unsupported compression method -lh8-\n"
+            "vemosfx: three.txt: the data does not match its CRC (damaged)\n") << run.err;
+  EXPECT_EQ(run.out, "3 members, 1 intact, 2 failed\n");
   // Nothing was written.
   EXPECT_EQ(Tree(root_), (std::set<std::string>{"t.lzh", "out", "err"}));
 }
@@ -585,20 +587,29 @@ TEST_F(ToolTest, InterruptRemovesThePartlyWrittenFile) {
   fs::path input = root_ / "big.lzh";
   WriteAll(input, header);
   fs::resize_file(input, header.size() + size + 1);  // sparse data and the closing 0
-  fs::path out = root_ / "o";
-  pid_t pid = Start({"extract", "-C", out.string(), input.string()});
-  bool writing = false;
-  for (int i = 0; i < 5000 && !writing; ++i) {
-    usleep(1000);
-    std::error_code error;
-    writing = fs::file_size(out / "big.bin", error) > 0 && !error;
+  // Ctrl-C, kill and a closed terminal all stop the run the same way.
+  const struct {
+    int signal, status;
+    const char* message;
+  } cases[] = {{SIGINT, 130, "vemosfx: interrupted\n"},
+               {SIGTERM, 143, "vemosfx: Terminated\n"},
+               {SIGHUP, 129, "vemosfx: Hangup\n"}};
+  for (const auto& c : cases) {
+    fs::path out = root_ / ("o" + std::to_string(c.signal));
+    pid_t pid = Start({"extract", "-C", out.string(), input.string()});
+    bool writing = false;
+    for (int i = 0; i < 5000 && !writing; ++i) {
+      usleep(1000);
+      std::error_code error;
+      writing = fs::file_size(out / "big.bin", error) > 0 && !error;
+    }
+    ASSERT_TRUE(writing);
+    kill(pid, c.signal);
+    ToolRun run = Wait(pid);
+    EXPECT_EQ(run.status, c.status) << run.err;  // its own exit, not the signal's
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_FALSE(fs::exists(out / "big.bin"));
   }
-  ASSERT_TRUE(writing);
-  kill(pid, SIGINT);
-  ToolRun run = Wait(pid);
-  EXPECT_EQ(run.status, 130) << run.err;  // its own exit, not the signal's
-  EXPECT_EQ(run.err, "vemosfx: interrupted\n");
-  EXPECT_FALSE(fs::exists(out / "big.bin"));
 }
 
 }  // namespace

@@ -90,7 +90,10 @@ int main(int argc, char** argv) {
     return Fail(path, "the current directory does not fit in a path");
   }
 
-  ListConfig(stdout, &state, ToUtf8);
+  ListStored stored;
+  bool has_stored = !(got == 2 && magic[0] == 'M' && magic[1] == 'Z') ? false
+                    : ListReadStored(file, (long)PAYLOAD_OFFSET, &stored);
+  ListConfig(stdout, &state, has_stored ? &stored : nullptr, ToUtf8);
   uint32_t members = 0;
   int32_t result = ListMembers(stdout, &state, (uint64_t)size, ToUtf8, &members);
   FreeSfxState(&state);

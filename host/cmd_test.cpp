@@ -1,0 +1,106 @@
+// vemosfx test [-v] FILE: decodes every member and checks it as extraction
+// would, writing nothing. Problems go to stderr, one summary line to stdout;
+// -v lists each member.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "decode/bitio.h"
+#include "decode/member.h"
+#include "extract/header.h"
+#include "extract/run.h"
+#include "host/commands.h"
+#include "host/input.h"
+#include "platform/host_system.h"
+
+namespace {
+
+const char TEST_USAGE[] =
+    "usage: vemosfx test [-v] [--names=MODE] FILE\n"
+    "\n"
+    "Decodes every member and checks its size and CRC, writing nothing.\n"
+    "Problems go to stderr; a summary line to stdout.\n"
+    "\n"
+    "  -v, --verbose       one line per member\n"
+    "      --names=MODE    how member names are read: cp932, utf-8 or auto\n"
+    "  -h, --help          this help\n";
+
+}  // namespace
+
+int CmdTest(int argc, char** argv) {
+  static const option LONG_OPTIONS[] = {{"verbose", no_argument, nullptr, 'v'}, COMMON_LONG_OPTIONS};
+  bool verbose = false;
+  argv[0] = const_cast<char*>("vemosfx test");
+  optind = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "vh", LONG_OPTIONS, nullptr)) != -1) {
+    switch (c) {
+      case 'v': verbose = true; break;
+      case OPTION_NAMES:
+        if (!SetNames(optarg)) return UsageError("test", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
+        break;
+      case OPTION_HELP: fputs(TEST_USAGE, stdout); return EXIT_OK;
+      default: return UsageError("test", "");
+    }
+  }
+  if (optind != argc - 1) return UsageError("test", optind == argc ? "no FILE given" : "one FILE only");
+  const char* path = argv[optind];
+
+  CommandInput input;
+  if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
+  SfxState* state = &input.state;
+  int64_t end = (int64_t)input.size;
+
+  BuildCrcTable();
+  uint32_t members = 0, intact = 0;
+  std::string archive_problem;
+  MemberHeader header;
+  while (true) {
+    int32_t read = ReadMemberHeader(state, &header);
+    if (read == HEADER_END) break;
+    if (read != HEADER_READ) {
+      archive_problem = read == HEADER_UNKNOWN ? "unknown header" : "the archive is damaged or cut short";
+      break;
+    }
+    ++members;
+    std::string name = Utf8(header.name);
+    int64_t next;
+    if (!MemberDataFits(state, &header, end, &next)) {
+      Fail(name, "the data is cut short");
+      archive_problem = "the archive is cut short";
+      break;
+    }
+    // The same judge as extraction, with a sink in place of the file.
+    const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
+    int32_t method;
+    uint32_t failure = CheckMember(&header, stripped, &method);
+    if (failure == FAILURE_NONE && method != METHOD_LHD) {
+      uint64_t count = 0;
+      FILE* sink = HostCountingStream(-1, &count);
+      if (!sink) {
+        CloseCommandInput(&input);
+        return Fail(path, "cannot make the output sink");
+      }
+      failure = DecodeChecked(state, &header, method, sink, "");
+    }
+    std::string result = failure == FAILURE_NONE ? "" : MemberProblem(failure, &header);
+    if (result.empty()) {
+      ++intact;
+      if (verbose) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
+    } else {
+      Fail(name, result);
+    }
+    if (fseek(state->archive, (long)next, SEEK_SET) != 0) {
+      archive_problem = "the archive is cut short";
+      break;
+    }
+  }
+  CloseCommandInput(&input);
+  if (!archive_problem.empty()) Fail(path, archive_problem);
+  bool all = intact == members && archive_problem.empty();
+  fflush(stderr);
+  printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
+         archive_problem.empty() ? "" : ", archive damaged");
+  return all ? EXIT_OK : EXIT_FAILED;
+}

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# vemosfx list, test and extract as a user types them: installed with
+# `cmake --install`, run from PATH, one table row per case. Each row runs in
+# a fresh folder and names the exit status, then checks: "out:TEXT" and
+# "err:TEXT" (standard output or error holds TEXT), "eq:FILE=TEXT" (FILE
+# holds exactly TEXT), "no:FILE" (FILE does not exist). bsdtar and lhasa are
+# the reference for member selection and -O.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=${VEMO_HOST_BUILD:-$root/build/host}
+[ -x "$build/vemosfx" ] || { echo "cli: $build/vemosfx is not built"; exit 77; }
+scratch=$(mktemp -d /tmp/vemocli.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+export TZ=UTC LC_ALL=C.UTF-8
+
+cmake --install "$build" --prefix "$scratch/p" >/dev/null || { echo "cli: install failed"; exit 1; }
+status=0
+fail() { echo "cli: $*"; status=1; }
+for f in bin/vemosfx share/man/man1/vemosfx.1 share/bash-completion/completions/vemosfx; do
+  [ -f "$scratch/p/$f" ] || fail "install did not make $f"
+done
+export PATH=$scratch/p/bin:$PATH
+version=$(sed -n 's/^project(vemosfx VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ "$(vemosfx --version)" = "vemosfx $version" ] || fail "--version: $(vemosfx --version), CMake says $version"
+grep -q "vemosfx $version" "$scratch/p/share/man/man1/vemosfx.1" || fail "the man page does not carry $version"
+warnings=$(groff -man -Tutf8 -ww -z "$scratch/p/share/man/man1/vemosfx.1" 2>&1)
+[ -z "$warnings" ] || fail "the man page: $warnings"
+
+# Archives: a (two files in a folder, one elsewhere, Unix modes), d (a member
+# with a wrong CRC between two good ones), u (a name in UTF-8), a package, a
+# Windows program without a payload, an empty file and a text file.
+A=$scratch/in
+mkdir -p "$A"
+gen() { python3 tests/lib/lzh.py "$@" || fail "generator: $*"; }
+gen "$A/a.lzh" 'docs/=;time=1000000000' 'docs/one.txt=one;mode=4755' 'docs/two.md=two;mode=600' 'top.txt=top'
+gen "$A/d.lzh" 'first.txt=1' 'bad.txt=2;crc=1234' 'last.txt=3'
+gen "$A/u.lzh" 'ü.txt=u'
+cp tests/fixtures/headers/package.bin "$A/package.exe"
+{ printf 'MZ'; head -c 30000 /dev/zero; } > "$A/program.exe"
+: > "$A/empty.lzh"
+echo "just text, nothing else" > "$A/text.lzh"
+ln -s a.lzh "$A/-dash.lzh"
+
+rows=(
+  "0|out:usage: vemosfx COMMAND|vemosfx --help"
+  "0|out:vemosfx $version|vemosfx --help"
+  "0|out:--to-stdout|. \$A/../p/share/bash-completion/completions/vemosfx; COMP_WORDS=(vemosfx extract --to); COMP_CWORD=2; _vemosfx; echo \${COMPREPLY[*]}"
+  "0|out:usage: vemosfx extract|vemosfx extract --help"
+  "0|out:usage: vemosfx list|vemosfx list -h"
+  "0|out:usage: vemosfx test|vemosfx test --help"
+  "2|err:invalid option -- 'x'|vemosfx extract -x \$A/a.lzh"
+  "2|err:unrecognized option '--frob'|vemosfx list --frob \$A/a.lzh"
+  "2|err:unknown command 'frob'|vemosfx frob"
+  "2|err:--names takes cp932, utf-8 or auto|vemosfx test --names=latin1 \$A/a.lzh"
+  "2|err:no FILE given|vemosfx extract -C out"
+  "0|eq:out/top.txt=top|vemosfx extract -kvCout \$A/a.lzh"
+  "0|eq:out/top.txt=top|vemosfx extract --directory=out -- \$A/-dash.lzh"
+  "1|err:empty.lzh: not an LZH archive or package|vemosfx list \$A/empty.lzh"
+  "1|err:text.lzh: not an LZH archive or package|vemosfx test \$A/text.lzh"
+  "1|err:program.exe: not an LZH archive or package|vemosfx extract \$A/program.exe"
+  "1|err:missing.lzh: No such file or directory|vemosfx list \$A/missing.lzh"
+  "1|err:in: Is a directory|vemosfx extract \$A"
+  "1|err:top.txt: cannot create the file: Is a directory|mkdir -p top.txt/x; vemosfx extract \$A/a.lzh"
+  "1|err:vemosfx: bad.txt: the data does not match its CRC|vemosfx extract \$A/d.lzh"
+  "1|eq:last.txt=3|vemosfx extract \$A/d.lzh"
+  "1|no:bad.txt|vemosfx extract \$A/d.lzh"
+  "1|out:3 members, 2 intact, 1 failed|vemosfx test \$A/d.lzh"
+  "0|out:ok      docs/one.txt|vemosfx test -v \$A/a.lzh"
+  "0|eq:out=4 members, 4 intact, 0 failed|vemosfx test \$A/a.lzh >out"
+  "0|eq:docs/two.md=two|vemosfx extract \$A/a.lzh 'docs/*.md'"
+  "0|no:docs/one.txt|vemosfx extract \$A/a.lzh 'docs/*.md'"
+  "0|eq:docs/one.txt=one|vemosfx extract \$A/a.lzh docs/"
+  "0|no:top.txt|vemosfx extract \$A/a.lzh docs"
+  "1|err:vemosfx: nope: not found in the archive|vemosfx extract \$A/a.lzh nope top.txt"
+  "1|eq:top.txt=top|vemosfx extract \$A/a.lzh nope top.txt"
+  "0|eq:out=onetop|vemosfx extract -O \$A/a.lzh docs/one.txt top.txt >out"
+  "1|err:top.txt: cannot write to standard output: No space left on device|vemosfx extract -O \$A/a.lzh top.txt >/dev/full"
+  "0|no:docs|vemosfx extract -O \$A/a.lzh >/dev/null"
+  "0|eq:top.txt=mine|echo -n mine >top.txt; vemosfx extract -k \$A/a.lzh"
+  "0|err:top.txt: kept the existing file|echo -n mine >top.txt; vemosfx extract --keep-old-files \$A/a.lzh"
+  "0|eq:top.txt=top|echo -n mine >top.txt; vemosfx extract \$A/a.lzh"
+  "0|eq:modes=755 600|umask 022; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt docs/two.md | paste -sd' ' >modes"
+  "0|eq:modes=750|umask 027; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt >modes"
+  "0|eq:time=1000000000|vemosfx extract \$A/a.lzh; stat -c %Y docs >time"
+  "0|out:ü.txt|vemosfx list \$A/u.lzh"
+  "0|eq:ü.txt=u|vemosfx extract --names=auto \$A/u.lzh"
+  "0|out:ﾃｼ.txt|vemosfx list --names=cp932 \$A/u.lzh"
+  "0|out:  start menu:      ask-yes|vemosfx list \$A/package.exe"
+  "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
+  "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
+)
+n=0
+for row in "${rows[@]}"; do
+  IFS='|' read -r want check command <<< "$row"
+  n=$((n + 1))
+  work=$scratch/row$n
+  mkdir -p "$work"
+  (cd "$work" && A=$A bash -c "$command" >"$work/.out" 2>"$work/.err")
+  got=$?
+  [ "$got" = "$want" ] || { fail "$command: exit $got, not $want: $(head -c 300 "$work/.err")"; continue; }
+  case $check in
+    out:*) grep -qF -- "${check#out:}" "$work/.out" || fail "$command: stdout lacks '${check#out:}': $(head -c 300 "$work/.out")" ;;
+    err:*) grep -qF -- "${check#err:}" "$work/.err" || fail "$command: stderr lacks '${check#err:}': $(head -c 300 "$work/.err")" ;;
+    eq:*) spec=${check#eq:}; file=${spec%%=*}; text=${spec#*=}
+          [ "$(cat "$work/$file" 2>&1)" = "$text" ] || fail "$command: $file holds '$(cat "$work/$file" 2>&1)', not '$text'" ;;
+    no:*) [ ! -e "$work/${check#no:}" ] || fail "$command: ${check#no:} exists" ;;
+  esac
+done
+
+# Member selection and -O as the peers see them.
+if command -v bsdtar >/dev/null; then
+  for pattern in 'docs/*.md' docs 'd*' '*.txt'; do
+    mkdir -p "$scratch/bs" "$scratch/ours"
+    (cd "$scratch/bs" && bsdtar -xf "$A/a.lzh" "$pattern" 2>/dev/null)
+    (cd "$scratch/ours" && vemosfx extract "$A/a.lzh" "$pattern")
+    [ "$(cd "$scratch/bs" && find . | sort)" = "$(cd "$scratch/ours" && find . | sort)" ] ||
+      fail "pattern '$pattern': bsdtar extracts $(cd "$scratch/bs" && find . | sort | paste -sd' '), we $(cd "$scratch/ours" && find . | sort | paste -sd' ')"
+    rm -rf "$scratch/bs" "$scratch/ours"
+  done
+fi
+if command -v lhasa >/dev/null; then
+  [ "$(vemosfx extract -O tests/fixtures/sample.lzh | md5sum)" = "$(lhasa pq tests/fixtures/sample.lzh | md5sum)" ] ||
+    fail "extract -O differs from lhasa pq on sample.lzh"
+fi
+
+echo "cli: $n cases"
+exit $status
