@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "decode/bitio.h"
+#include "decode/format.h"
 #include "decode/block_loop.h"
 #include "decode/member.h"
 #include "decode/methods.h"
@@ -15,17 +16,10 @@ uint16_t g_block_left;
 int32_t g_pos_symbols;
 int32_t g_pos_count_bits;
 
-const int32_t CHAR_SYMBOLS = 510;
-const int32_t LENGTH_SYMBOLS = 19;
 
 void StartBlockMethod() {
-  if (g_dict_bits <= 14) {
-    g_pos_symbols = 14;
-    g_pos_count_bits = 4;
-  } else {
-    g_pos_count_bits = 5;
-    g_pos_symbols = g_dict_bits == 16 ? 17 : 16;
-  }
+  g_pos_symbols = PositionClasses(g_dict_bits);
+  g_pos_count_bits = PositionCountBits(g_dict_bits);
   InitBits();
   g_block_left = 0;
 }
@@ -94,7 +88,7 @@ void ReadCharLengths() {
   int32_t i = 0;
   while (i < count) {
     uint32_t c = g_pos_table[g_bit_buf >> 8];
-    if (c >= (uint32_t)LENGTH_SYMBOLS) c = WalkTree(c, LENGTH_SYMBOLS, g_bit_buf, 1u << 7);
+    if (c >= (uint32_t)LENGTH_CODE_SYMBOLS) c = WalkTree(c, LENGTH_CODE_SYMBOLS, g_bit_buf, 1u << 7);
     FillBits(g_pos_len[c]);
     if (c > 2) {
       if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - 2);
@@ -111,7 +105,7 @@ void ReadCharLengths() {
 
 void ReadBlockHeader() {
   g_block_left = GetBits(16);
-  ReadPosLengths(LENGTH_SYMBOLS, 5, 3);
+  ReadPosLengths(LENGTH_CODE_SYMBOLS, 5, 3);
   ReadCharLengths();
   ReadPosLengths((int16_t)g_pos_symbols, g_pos_count_bits, -1);
 }
@@ -325,6 +319,6 @@ struct BlockDecoder {
 
 int32_t RunBlockLoop(uint32_t size) {
   BlockDecoder d;
-  return DictionaryLoop(d, g_dict, size, 253);
+  return DictionaryLoop(d, g_dict, size, MATCH_BIAS);
 }
 #endif

@@ -9,24 +9,25 @@
 #include "decode/bitio.h"
 #include "decode/block_loop.h"
 #include "decode/fast.h"
+#include "decode/format.h"
 #include "decode/loop.h"
 #include "decode/methods.h"
 #include "extract/progress.h"
 #include "platform/platform.h"
 
 const MethodRow MethodTable[METHOD_COUNT] = {
-    {"-lh0-", 0, nullptr, nullptr, nullptr},
-    {"-lh1-", 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
-    {"-lh2-", 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
-    {"-lh3-", 13, DecodeCharLh3, DecodePosStatic, StartLh3},
-    {"-lh4-", 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh5-", 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh6-", 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh7-", 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lzs-", 11, DecodeCharLzs, DecodePosLzs, StartLzs},
-    {"-lz5-", 12, DecodeCharLz5, DecodePosLz5, StartLz5},
-    {"-lz4-", 0, nullptr, nullptr, nullptr},
-    {"-lhd-", 0, nullptr, nullptr, nullptr},
+    {"-lh0-", 1, 0, 0, nullptr, nullptr, nullptr},
+    {"-lh1-", 0, MATCH_BIAS, 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
+    {"-lh2-", 0, MATCH_BIAS, 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
+    {"-lh3-", 0, MATCH_BIAS, 13, DecodeCharLh3, DecodePosStatic, StartLh3},
+    {"-lh4-", 0, MATCH_BIAS, 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lh5-", 0, MATCH_BIAS, 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lh6-", 0, MATCH_BIAS, 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lh7-", 0, MATCH_BIAS, 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"-lzs-", 0, LZS_MATCH_BIAS, 11, DecodeCharLzs, DecodePosLzs, StartLzs},
+    {"-lz5-", 0, MATCH_BIAS, 12, DecodeCharLz5, DecodePosLz5, StartLz5},
+    {"-lz4-", 1, 0, 0, nullptr, nullptr, nullptr},
+    {"-lhd-", 0, 0, 0, nullptr, nullptr, nullptr},
 };
 
 FILE* g_out_stream;
@@ -110,7 +111,6 @@ int32_t DecodeJob::Run() {
 
   start();
 
-  const uint32_t bias = method_index == METHOD_LZS ? 254 : 253;
   int32_t result;
 #if VEMO_BLOCK_LOOP
   if (g_use_block_loop && decode_char == DecodeCharBlock && decode_pos == DecodePosBlock) {
@@ -119,7 +119,7 @@ int32_t DecodeJob::Run() {
 #endif
   {
     TableDecoder table = {decode_char, decode_pos};
-    result = DictionaryLoop(table, g_dict, dict_size, bias);
+    result = DictionaryLoop(table, g_dict, dict_size, row.bias);
   }
   // Once the input has run out it stays so: ReadPackedByte's cut implies this.
   if (InputOverrun()) result = DECODE_DAMAGED;
@@ -168,12 +168,12 @@ uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
     state->output_path[i] = output_path[i];
 
   int32_t result;
-  if (method_index == METHOD_LH0 || method_index == METHOD_LZ4) {
-    result = CopyStored(state, out, unpacked_size);
-  } else if (method_index < 0 || method_index >= METHOD_COUNT) {
+  if (method_index < 0 || method_index >= METHOD_COUNT) {
     // No such method: nothing to decode.
     g_crc = 0;
     result = DECODE_DONE;
+  } else if (MethodTable[method_index].stored) {
+    result = CopyStored(state, out, unpacked_size);
   } else {
     int32_t bits = MethodTable[method_index].dict_bits;
     if (bits == 0) bits = 13;

@@ -19,6 +19,8 @@ typedef void (*StartRoutine)();
 
 struct MethodRow {
   char name[6];         // five ASCII bytes and a terminator
+  uint8_t stored;       // 1: the data is the member's bytes as they are
+  uint8_t bias;         // a match symbol less this is the match length
   int32_t dict_bits;    // 0 for the stored and directory rows
   DecodeRoutine decode_char;
   DecodeRoutine decode_pos;

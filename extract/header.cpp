@@ -19,6 +19,7 @@
 
 #include <string.h>
 
+#include "decode/format.h"
 #include "platform/platform.h"
 
 namespace {
@@ -26,11 +27,6 @@ namespace {
 // Days before the first of each month (index 1 to 12) of a common year.
 const uint32_t CUMULATIVE_DAYS[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 
-const uint8_t EXT_FILE_NAME = 0x01;
-const uint8_t EXT_DIRECTORY = 0x02;
-const uint8_t EXT_ATTRIBUTE = 0x40;
-const uint8_t EXT_UNIX_MODE = 0x50;
-const uint8_t EXT_UNIX_TIME = 0x54;
 
 uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 

@@ -21,13 +21,8 @@
 
 namespace {
 
-const uint32_t BASIC_HEADER_SIZE = 26;
-const uint32_t EXT_OVERHEAD = 3;  // type byte and the next size
 const uint32_t CRC_EXT_SIZE = EXT_OVERHEAD + 2;
 const uint32_t ATTRIBUTE_EXT_SIZE = EXT_OVERHEAD + 2;
-const uint8_t OS_ID_MSDOS = 'M';
-const uint8_t FOLDER_SEPARATOR = 0xFF;
-const uint8_t EXT_UNIX_MODE = 0x50;
 
 void Put16(std::vector<uint8_t>* v, uint32_t x) {
   v->push_back((uint8_t)x);
@@ -192,7 +187,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
              " bytes in Shift_JIS; at most " + std::to_string(PATH_MAX_BYTES) + " fit";
     return false;
   }
-  uint32_t header = BASIC_HEADER_SIZE + CRC_EXT_SIZE;
+  uint32_t header = LEVEL2_BASIC_SIZE + CRC_EXT_SIZE;
   if (!directory) header += EXT_OVERHEAD + (uint32_t)n.file.size();
   if (!n.directory.empty()) header += EXT_OVERHEAD + (uint32_t)n.directory.size();
   if (attribute != DOS_ARCHIVE) header += ATTRIBUTE_EXT_SIZE;
@@ -253,9 +248,10 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
 }
 
 namespace {
-// The table index of a compressing method.
+// The table index of a compressing method: the block method of its
+// dictionary size.
 int MethodIndex(const PackMethod& method) {
-  return method.dict_bits == 13 ? 5 : method.dict_bits == 15 ? 6 : 7;
+  return FindMethod(method.dict_bits == 13 ? "-lh5-" : method.dict_bits == 15 ? "-lh6-" : "-lh7-");
 }
 }  // namespace
 
@@ -263,8 +259,7 @@ bool ParseMethod(const std::string& text, PackMethod* method) {
   if (text == "lh0") {
     method->dict_bits = 0;
   } else if (text == "lh5" || text == "lh6" || text == "lh7") {
-    int index = text[2] - '0';
-    method->dict_bits = MethodTable[index].dict_bits;
+    method->dict_bits = MethodTable[FindMethod(("-" + text + "-").c_str())].dict_bits;
   } else {
     return false;
   }

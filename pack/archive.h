@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "decode/format.h"
 #include "pack/compress.h"
 
-// Extended header types the writer uses.
-const uint8_t EXT_HEADER_CRC = 0x00;
-const uint8_t EXT_FILE_NAME = 0x01;
-const uint8_t EXT_DIRECTORY = 0x02;
-const uint8_t EXT_ATTRIBUTE = 0x40;
 // The reader takes a level-2 header's length from its first byte alone.
 const uint32_t LEVEL2_HEADER_MAX = 255;
 // MS-DOS attributes.

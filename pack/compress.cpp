@@ -13,14 +13,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "decode/format.h"
 #include "pack/bitwriter.h"
 #include "pack/huffman.h"
 
 namespace {
 
-const int CHAR_SYMBOLS = 510;
-const int LENGTH_CODE_SYMBOLS = 19;
-const int LENGTH_BIAS = 253;
+const int LENGTH_BIAS = (int)MATCH_BIAS;
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = 65535;
 // Blocks are assembled from slices of this many tokens.
@@ -643,8 +642,8 @@ class VectorSink : public ByteSink {
 
 CompressResult CompressStream(ByteSource* source, uint64_t size, int dict_bits, const CompressEffort& effort,
                               ByteSink* sink, uint64_t* packed_size) {
-  int pos_symbols = dict_bits <= 14 ? 14 : (dict_bits == 16 ? 17 : 16);
-  int pos_count_bits = dict_bits <= 14 ? 4 : 5;
+  int pos_symbols = PositionClasses(dict_bits);
+  int pos_count_bits = PositionCountBits(dict_bits);
   // The bytes of the batch being written; those of earlier batches have gone
   // to the sink, since only the last batch may be written again.
   std::vector<uint8_t> out;
