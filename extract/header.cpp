@@ -1,5 +1,20 @@
 // The LZH member header reader: levels 0, 1 and 2 with the file-name,
-// directory-name and attribute extended headers.
+// directory-name, attribute and Unix-time extended headers.
+//
+// Layout of the three levels, as far as the reader depends on it:
+//   byte 0     h. Levels 0 and 1: the basic header is h + 2 bytes. Level 2:
+//              the whole header, extended headers included, is h bytes (the
+//              size is 16 bits, but byte 1, its high byte, must be 0 here).
+//   2..20      method, packed and unpacked size, time, attribute, level.
+//   levels 0/1 n at 21 and the name at 22; behind it d = h - n tells what
+//              follows: 20 nothing, 22 a CRC, 24 or more a CRC and an OS id
+//              (level 0 may carry more bytes, never read). Level 1 ends with
+//              the size of the first extended header at offset h.
+//   level 2    no name in the basic header (n = 0): CRC at 21, OS id at 23,
+//              the first extended-header size at 24, so h >= 26.
+// Extended headers: G bytes each, a type, G - 3 data bytes and the next
+// size (0 ends the chain). For level 1 they follow the basic header and
+// the stored packed size counts them; for level 2 they lie inside h.
 #include "extract/header.h"
 
 #include <string.h>
@@ -15,6 +30,7 @@ const uint8_t EXT_FILE_NAME = 0x01;
 const uint8_t EXT_DIRECTORY = 0x02;
 const uint8_t EXT_ATTRIBUTE = 0x40;
 const uint8_t EXT_UNIX_MODE = 0x50;
+const uint8_t EXT_UNIX_TIME = 0x54;
 
 uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 
@@ -64,7 +80,7 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
     return HEADER_DAMAGED;
   }
   // Bytes held: h for level 2, h + 2 otherwise.
-  const uint32_t held = level == 2 ? h : h + 2;
+  uint32_t held = level == 2 ? h : h + 2;
 
   header->header_size = (uint8_t)h;
   memcpy(header->method, buffer + 2, 5);
@@ -116,7 +132,15 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
       // Each one holds at least its type byte and the next size.
       if (size < 3) return HEADER_DAMAGED;
       if (level == 2) {
-        if (size > held - pos) return HEADER_DAMAGED;
+        // An OS-9 archiver ("K") states its level-2 size 2 bytes short: the
+        // chain, read by its own sizes, ends 2 bytes behind h, and the data
+        // starts there. Exactly that is taken; any other overrun is damage.
+        // Once taken, held is h + 2 and any further header overruns it.
+        if (size > held - pos) {
+          if (header->os_id != 'K' || pos + size != h + 2 || !ReadExactly(in, buffer + h, 2))
+            return HEADER_DAMAGED;
+          held = h + 2;
+        }
       } else {
         if (size > HEADER_BUFFER_SIZE - pos) return HEADER_DAMAGED;
         if (!ReadExactly(in, buffer + pos, size)) return HEADER_DAMAGED;
@@ -132,6 +156,10 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
         ConvertDirectoryName(data, length);
         directory = data;
         directory_length = length;
+      } else if (type == EXT_UNIX_TIME) {
+        // Exact on every level, unlike the MS-DOS time of levels 0 and 1,
+        // which is the local time of the machine that made the archive.
+        if (length >= 4) header->mtime = Le32(data);
       } else if (type == EXT_ATTRIBUTE) {
         if (length >= 1 && (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0))
           header->attribute = data[0];
@@ -155,20 +183,31 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
     }
   }
 
-  if (directory_length == 0) directory = nullptr;
-  const uint32_t k = directory_length + file_length;
-  if (k >= PATH_BUFFER_SIZE) return HEADER_DAMAGED;
-  if (directory) memcpy(header->name, directory, directory_length);
-  if (file_length) memcpy(header->name + directory_length, file_name, file_length);
+  if (directory_length + file_length > PATH_MAX_BYTES) return HEADER_DAMAGED;
+  char* end = header->name;
+  if (directory_length) {
+    memcpy(end, directory, directory_length);
+    end += directory_length;
+    // One "/" joins a directory part that does not end in one (as an Amiga
+    // archiver writes it) to a file name.
+    if (file_length && end[-1] != '/') *end++ = '/';
+  }
+  if (file_length) memcpy(end, file_name, file_length);
+  // At most PATH_BUFFER_SIZE bytes were written; the name and its
+  // terminator must fit.
+  const uint32_t k = (uint32_t)(end + file_length - header->name);
+  if (k > PATH_MAX_BYTES) return HEADER_DAMAGED;
   header->name[k] = 0;
   ConvertBackslashes(header->name, k);
 
-  if (level == 2) {
-    header->mtime = header->raw_time;
-  } else {
-    if (DosMonth(header->raw_time) > 12) return HEADER_DAMAGED;
-    header->mtime = DosTimeToUnix(header->raw_time);
+  uint32_t time = header->raw_time;
+  if (level != 2) {
+    if (DosMonth(time) > 12) return HEADER_DAMAGED;
+    time = DosTimeToUnix(time);
   }
+  // A Unix-time extended header has set mtime already (a time of 0 there
+  // counts as absent).
+  if (header->mtime == 0) header->mtime = time;
   return HEADER_READ;
 }
 

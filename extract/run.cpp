@@ -16,10 +16,11 @@
 #include "extract/progress.h"
 #include "platform/platform.h"
 
-namespace {
+#if !defined(_WIN32)
+uint8_t g_allow_unix_names = 0;
+#endif
 
-// The fixed fields that the pre-scan reads end at header offset 21.
-const int64_t PRESCAN_FIXED_BYTES = 21;
+namespace {
 
 // Real double-byte characters as the Windows code page sees them: a lead
 // byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
@@ -49,6 +50,22 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
   return dots >= 2;
 }
 
+// Names that Windows maps to devices in any folder, as keys of 8 bytes: a
+// component's part before its first dot, at most 8 bytes, each ANDed with
+// 0xDF. That makes letters upper case, spaces zero (so trailing spaces end
+// the key), "$" 0x04 and "1" to "9" 0x11 to 0x19; a last digit is then
+// made 0x11, so "com7.txt" gives the key of "COM1".
+const char DEVICE_KEYS[][8] = {"CON", "PRN", "AUX", "NUL", "COM\x11", "LPT\x11", "CONIN\x04", "CONOUT\x04"};
+
+bool IsDeviceComponent(const uint8_t* p, const uint8_t* end) {
+  char key[9] = {};
+  for (uint32_t n = 0; p < end && *p != '.' && n < 8; ++n) key[n] = (char)(*p++ & 0xDF);
+  if (key[3] > 0x11 && key[3] <= 0x19 && key[4] == 0) key[3] = 0x11;
+  for (const char* d : DEVICE_KEYS)
+    if (memcmp(key, d, 8) == 0) return true;
+  return false;
+}
+
 bool SeekTo(FILE* stream, int64_t position) {
   if (position < 0 || position > (int64_t)LONG_MAX) return false;
   return fseek(stream, (long)position, SEEK_SET) == 0;
@@ -61,20 +78,6 @@ int64_t StreamEnd(FILE* stream) {
   long end = ftell(stream);
   if (fseek(stream, here, SEEK_SET) != 0) return -1;
   return end;
-}
-
-// Reads a little-endian 32-bit number; *short_read is set at end of stream.
-uint32_t ReadLe32(FILE* stream, bool* short_read) {
-  uint32_t value = 0;
-  for (int32_t i = 0; i < 4; ++i) {
-    int c = fgetc(stream);
-    if (c == EOF) {
-      *short_read = true;
-      c = 0;
-    }
-    value |= (uint32_t)c << (8 * i);
-  }
-  return value;
 }
 
 // Makes the directory dir (a path with "/" separators, changed only
@@ -152,15 +155,17 @@ bool OutputPath(const MemberHeader* header, char* path) {
 bool IsConfinedPath(const char* path) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(path);
   if (p[0] == 0 || IsSeparator(p[0])) return false;
-  // A drive prefix: whatever the first character is, a ":" right behind it.
-  size_t first = (p[1] != 0 && IsDoubleByteChar(p)) ? 2 : 1;
-  if (p[1] == ':' || p[first] == ':') return false;
   const uint8_t* component = p;
   while (true) {
     if (*p == 0 || IsSeparator(*p)) {
-      if (IsParentComponent(component, p)) return false;
+      if (IsParentComponent(component, p) ||
+          (!g_allow_unix_names && IsDeviceComponent(component, p)))
+        return false;
       if (*p == 0) return true;
       component = ++p;
+    } else if (*p == ':' && !g_allow_unix_names) {
+      // A drive prefix, or on NTFS a stream of another file.
+      return false;
     } else if (p[1] != 0 && IsDoubleByteChar(p)) {
       p += 2;
     } else {
@@ -169,39 +174,35 @@ bool IsConfinedPath(const char* path) {
   }
 }
 
-uint32_t SumUnpackedSizes(SfxState* state, bool* damaged) {
+const char* LinkTarget(const char* name) {
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
+    if (*p == '|') return reinterpret_cast<const char*>(p + 1);
+    if (p[1] != 0 && IsDoubleByteChar(p)) ++p;
+  }
+  return nullptr;
+}
+
+uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
   FILE* archive = state->archive;
-  *damaged = false;
   long start = ftell(archive);
   int64_t end = StreamEnd(archive);
-  if (start < 0 || end < 0) {
-    *damaged = true;
-    return 0;
-  }
   uint32_t sum = 0;
-  int64_t header_start = start;
-  int h = fgetc(archive);
-  while (h != EOF && h != 0) {
-    bool short_read = false;
-    // Bytes 1 to 6: checksum or size high byte, and the method name.
-    fseek(archive, 6, SEEK_CUR);
-    uint32_t packed = ReadLe32(archive, &short_read);
-    sum += ReadLe32(archive, &short_read);
-    // Time and attribute.
-    fseek(archive, 5, SEEK_CUR);
-    int level = fgetc(archive);
-    if (level == EOF) short_read = true;
-    // Level 2 counts its whole header in h; levels 0 and 1 add two bytes
-    // (a level-1 packed size also counts the extended headers).
-    int64_t next = header_start + h + (int64_t)packed + (level == 2 ? 0 : 2);
-    if (short_read || next <= header_start + PRESCAN_FIXED_BYTES || next > end ||
-        !SeekTo(archive, next)) {
-      *damaged = true;
-      break;
+  int32_t read = HEADER_DAMAGED;
+  // The headers are read as the run reads them, so the scan and the run
+  // always agree on where each member lies.
+  // A stream whose end is unknown (-1) fails at the first member.
+  MemberHeader header;
+  if (start >= 0) {
+    while ((read = ReadMemberHeader(state, &header)) == HEADER_READ) {
+      sum += header.unpacked_size;
+      long here = ftell(archive);
+      int64_t next = (int64_t)here + (int64_t)header.packed_size;
+      if (here < 0 || next > end || !SeekTo(archive, next)) break;
     }
-    header_start = next;
-    h = fgetc(archive);
   }
+  *failure = read == HEADER_END       ? FAILURE_NONE
+             : read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER
+                                      : FAILURE_DAMAGED;
   fseek(archive, start, SEEK_SET);
   return sum;
 }
@@ -236,6 +237,12 @@ void NotifyShellCreated(SfxState* state, const char* name) {
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
   int32_t index = FindMethod(header->method);
   *method = index;
+  // A Unix symbolic link: nothing is made for it.
+  if (index == METHOD_LHD && LinkTarget(path)) return CHECK_LINK;
+  // An empty member whose name ends in "/" is a directory, whatever its
+  // method (some archivers store empty folders as such -lh0- members).
+  size_t length = strlen(path);
+  if (header->unpacked_size == 0 && length != 0 && path[length - 1] == '/') *method = index = METHOD_LHD;
   bool directory = index == METHOD_LHD;
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
@@ -260,6 +267,7 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   if (fclose(out) != 0) write_failed = true;
   if (!g_continue || status == DECODE_ABORTED) return CHECK_ABORTED;
   if (status == DECODE_NO_MEMORY) return FAILURE_MEMORY;
+  if (status == DECODE_DAMAGED) return FAILURE_DAMAGED;
   if (write_failed) return FAILURE_WRITE;
   if (oversized || (header->has_crc && crc != header->crc)) return FAILURE_CRC;
   return FAILURE_NONE;
@@ -284,7 +292,13 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
   int32_t method;
   uint32_t failure = CheckMember(header, path, &method);
+  if (failure == CHECK_LINK) {
+    PlatSkippedLink(path);
+    return MEMBER_NEXT;
+  }
   if (failure != FAILURE_NONE) return Fail(state, header, failure);
+  // Nothing is written through a link that already sits on the path.
+  if (PlatLinkOnPath(path)) return Fail(state, header, FAILURE_LINK);
   if (method == METHOD_LHD) return ExtractDirectory(state, header, path);
 
   PlatRemoveFile(path);
@@ -316,14 +330,16 @@ void ExtractionWorker(void* arg) {
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  bool damaged = false;
-  g_total_bytes = SumUnpackedSizes(state, &damaged);
+  // A damaged or unknown header anywhere fails the run before anything is
+  // written; the reader has shown "Unknown header" once, here.
+  uint32_t scan_failure;
+  g_total_bytes = SumUnpackedSizes(state, &scan_failure);
+  // The scan has failed already when the end cannot be found.
   int64_t end = StreamEnd(state->archive);
-  if (end < 0) damaged = true;
 
   MemberHeader header;
-  bool failed = damaged;
-  if (damaged) SetFailure(state, FAILURE_DAMAGED, nullptr);
+  bool failed = scan_failure != FAILURE_NONE;
+  if (failed) SetFailure(state, scan_failure, nullptr);
   while (!failed) {
     int32_t read = ReadMemberHeader(state, &header);
     if (read == HEADER_END) break;

@@ -15,16 +15,19 @@ enum MemberResult : int32_t {
 // through the platform layer as its last act.
 void ExtractionWorker(void* state);
 // Sum of the unpacked sizes from the stream's position to the archive's end;
-// the stream is left where it was. *damaged is set when the scan could not
-// reach a proper end.
-uint32_t SumUnpackedSizes(SfxState* state, bool* damaged);
+// the stream is left where it was. *failure is FAILURE_NONE when the scan
+// reached a proper end, else FAILURE_DAMAGED or FAILURE_UNKNOWN_HEADER.
+uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
 
 // The one judge of a member, shared by the run and the host tool's test and
 // -O. CheckMember looks at what the header says before anything is written:
 // FAILURE_NONE or the kind (a name leaving the destination, an unknown method
-// or one without routines); *method receives the method's index. path is the
-// member's path as OutputPath gives it.
+// or one without routines), or CHECK_LINK for a Unix symbolic link, for which
+// nothing is made; *method receives the method's index (that of "-lhd-" for
+// an empty member named like a directory). path is the member's path as
+// OutputPath gives it.
+const uint32_t CHECK_LINK = 0xFE;
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method);
 // Decodes the member's data from the stream's position into out, closes out
 // and judges the result: FAILURE_NONE when the bytes are intact, else the
@@ -38,8 +41,20 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
 bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the
-// current directory: not empty, no drive prefix, no leading separator, no
-// ".." component; "\" counts as a separator unless it ends a double-byte
-// character.
+// current directory and names an ordinary file there: not empty, no leading
+// separator, no ".." component, no ":" (a drive prefix or an NTFS stream) and
+// no component that Windows maps to a device (CON, NUL, COM1, "aux.txt"...);
+// "\" counts as a separator unless it ends a double-byte character.
 bool IsConfinedPath(const char* path);
+// Archives made for Unix may hold ":" and device-like names: the host tool
+// can let them through (the stub never does).
+#if defined(_WIN32)
+const uint8_t g_allow_unix_names = 0;
+#else
+extern uint8_t g_allow_unix_names;
+#endif
+// The target of a Unix symbolic link, stored as a "-lhd-" member named
+// "link|target": the text behind the first real "|" (not the second byte of
+// a double-byte character), or null when the name holds none.
+const char* LinkTarget(const char* name);
 void NotifyShellCreated(SfxState* state, const char* name);

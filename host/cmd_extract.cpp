@@ -30,7 +30,7 @@
 namespace {
 
 const char EXTRACT_USAGE[] =
-    "usage: vemosfx extract [-C DIR] [-kOv] [--names=MODE] FILE [MEMBER...]\n"
+    "usage: vemosfx extract [-C DIR] [-kOv] [--names=MODE] [--allow-unix-names] FILE [MEMBER...]\n"
     "\n"
     "Extracts the members of a package or an LZH archive, all of them or those\n"
     "matching the MEMBER patterns (shell patterns; a directory brings what is\n"
@@ -42,6 +42,8 @@ const char EXTRACT_USAGE[] =
     "  -O, --to-stdout       write the members' data to standard output\n"
     "  -v, --verbose         name each member\n"
     "      --names=MODE      how member names are read: cp932, utf-8 or auto\n"
+    "      --allow-unix-names  let \":\" and device names (CON, NUL...) through,\n"
+    "                        for archives meant for Unix\n"
     "  -h, --help            this help\n";
 
 // ---- progress line and signals -----------------------------------------------
@@ -74,6 +76,15 @@ void Draw() {
 
 void ClearLine() {
   if (g_show) fputs("\r\033[K", stderr);
+}
+
+// A Unix symbolic link member, "link|target", is never made.
+void OnSkippedLink(const char* name) {
+  const char* target = LinkTarget(name);
+  std::string link(name, target - 1 - name);
+  ClearLine();
+  fprintf(stderr, "vemosfx: %s: symbolic link to %s skipped\n", Utf8(link.c_str()).c_str(),
+          Utf8(target).c_str());
 }
 
 void OnProgress(uint32_t position) {
@@ -151,6 +162,7 @@ bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream
 uint32_t ToStdout(SfxState* state, const MemberHeader* header) {
   int32_t method;
   uint32_t failure = CheckMember(header, header->name[0] == '/' ? header->name + 1 : header->name, &method);
+  if (failure == CHECK_LINK) return FAILURE_NONE;
   if (failure != FAILURE_NONE) return failure;
   uint64_t count = 0;
   fflush(stdout);
@@ -167,7 +179,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  bool damaged = false;
+  uint32_t damaged = FAILURE_NONE;
   g_total_bytes = SumUnpackedSizes(state, &damaged);
   int64_t end = (int64_t)input->size;
   int status = EXIT_OK;
@@ -191,7 +203,8 @@ int Run(CommandInput* input, const char* path, Options* options) {
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
-    bool directory = FindMethod(header.method) == METHOD_LHD;
+    bool link = FindMethod(header.method) == METHOD_LHD && LinkTarget(header.name);
+    bool directory = FindMethod(header.method) == METHOD_LHD && !link;
     if (selected && !(options->to_stdout && directory)) {
       if (g_show) {
         g_label = Utf8(header.name);
@@ -220,7 +233,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
         if (result == MEMBER_NEXT) state->output_path[0] = 0;
         int32_t mode = header.has_unix_mode ? header.unix_mode : -1;
         if (result == MEMBER_NEXT && directory) directories.push_back({local, header.mtime, mode});
-        if (result == MEMBER_NEXT && !directory && mode >= 0) HostSetMode(local, (uint32_t)mode);
+        if (result == MEMBER_NEXT && !directory && !link && mode >= 0) HostSetMode(local, (uint32_t)mode);
       }
       if (!g_continue) break;
       if (failure != FAILURE_NONE) {
@@ -257,11 +270,14 @@ int Run(CommandInput* input, const char* path, Options* options) {
 
 }  // namespace
 
+const int OPTION_UNIX_NAMES = 0x101;
+
 int CmdExtract(int argc, char** argv) {
   static const option LONG_OPTIONS[] = {{"directory", required_argument, nullptr, 'C'},
                                         {"keep-old-files", no_argument, nullptr, 'k'},
                                         {"to-stdout", no_argument, nullptr, 'O'},
                                         {"verbose", no_argument, nullptr, 'v'},
+                                        {"allow-unix-names", no_argument, nullptr, OPTION_UNIX_NAMES},
                                         COMMON_LONG_OPTIONS};
   Options options;
   argv[0] = const_cast<char*>("vemosfx extract");
@@ -276,6 +292,7 @@ int CmdExtract(int argc, char** argv) {
       case 'k': options.keep_old = true; break;
       case 'O': options.to_stdout = true; break;
       case 'v': options.verbose = true; break;
+      case OPTION_UNIX_NAMES: g_allow_unix_names = 1; break;
       case OPTION_NAMES:
         if (!SetNames(optarg))
           return UsageError("extract", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
@@ -304,6 +321,7 @@ int CmdExtract(int argc, char** argv) {
   // No progress line between the data of -O.
   g_show = isatty(STDERR_FILENO) != 0 && !options.to_stdout;
   input.callbacks.progress = OnProgress;
+  input.callbacks.skipped_link = OnSkippedLink;
   HostSetCallbacks(&input.callbacks);
   CatchSignals();
 

@@ -136,7 +136,10 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   switch (failure) {
     case FAILURE_DAMAGED: return "the archive is damaged or cut short";
     case FAILURE_CRC: return "the data does not match its CRC (damaged)";
-    case FAILURE_BAD_NAME: return "refused: the name leads outside the destination folder";
+    case FAILURE_BAD_NAME:
+      return "refused: the name leads outside the destination folder, or holds \":\" or a device "
+             "name (--allow-unix-names lets those two through)";
+    case FAILURE_LINK: return "refused: a folder on its path is a symbolic link";
     case FAILURE_METHOD: return "unsupported compression method";
     case FAILURE_CREATE: return "cannot create the file";
     case FAILURE_UNKNOWN_HEADER: return "unknown header";

@@ -9,6 +9,7 @@
 
 #include "extract/header.h"
 #include "extract/payload.h"
+#include "extract/run.h"
 
 // Converts a Shift_JIS text to UTF-8 into out (capacity bytes, terminated),
 // bytes that do not convert written as "\xNN".
@@ -155,9 +156,18 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
   else
     ListEscapeAscii((const char*)&header->os_id, 1, os);
   ListFormatTime(header->mtime, when);
-  convert(header->name, name, sizeof name);
-  fprintf(out, "%-6s %10u %10u %5u %4s %4s %-20s %s\n", method, (unsigned)header->packed_size,
-          (unsigned)header->unpacked_size, (unsigned)header->level, crc, os, when, name);
+  // A Unix symbolic link, "link|target", shows as "link -> target".
+  const char* target = memcmp(header->method, "-lhd-", 5) == 0 ? LinkTarget(header->name) : nullptr;
+  char link[PATH_BUFFER_SIZE], to[LIST_TEXT_SIZE] = "";
+  strcpy(link, header->name);
+  if (target) {
+    link[target - 1 - header->name] = 0;
+    convert(target, to, sizeof to);
+  }
+  convert(link, name, sizeof name);
+  fprintf(out, "%-6s %10u %10u %5u %4s %4s %-20s %s%s%s\n", method, (unsigned)header->packed_size,
+          (unsigned)header->unpacked_size, (unsigned)header->level, crc, os, when, name,
+          target ? " -> " : "", to);
 }
 
 // Walks the archive from the stream's position to its end, handing each

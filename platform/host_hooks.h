@@ -11,6 +11,7 @@ struct HostCallbacks {
   void (*progress)(uint32_t position);      // new percentage
   void (*outcome)(SfxState* state, uint32_t outcome);
   void (*error)(const char* text, const char* caption);
+  void (*skipped_link)(const char* name);  // a symbolic link member, "link|target"
 };
 void HostSetCallbacks(const HostCallbacks* callbacks);
 // Converts a Shift_JIS byte string to UTF-8 into out (capacity bytes, always

@@ -19,11 +19,25 @@ bool PlatGetWindowsDrive(char* buffer);
 int32_t PlatTimezoneOffset();
 
 // Files and directories; path separators are "/" or "\".
+// Mode "wb" is used only on a path whose file was just removed: the host then
+// opens it without following a link that appeared in its place.
 FILE* PlatOpenFile(const char* path, const char* mode);
 void PlatRemoveFile(const char* path);
 enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
 int32_t PlatPathKind(const char* path);
 bool PlatMakeDirectory(const char* path);
+#if !defined(_WIN32)
+// True when a folder on the path (any part before its last "/") is a symbolic
+// link, through which a write would leave the destination.
+bool PlatLinkOnPath(const char* path);
+// A Unix symbolic link member ("link|target") was skipped: the host tool
+// says so.
+void PlatSkippedLink(const char* name);
+#else
+// The stub: no check of its own, and a skipped link goes unmentioned.
+inline bool PlatLinkOnPath(const char*) { return false; }
+inline void PlatSkippedLink(const char*) {}
+#endif
 void PlatSetFileTime(const char* path, uint32_t unix_time);
 // Tells the shell that an absolute path ("\" separators) was created.
 void PlatNotifyCreated(const char* path);

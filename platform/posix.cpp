@@ -1,6 +1,7 @@
 // The platform layer for the host build (Linux). Core paths are Shift_JIS
 // byte strings; they are converted to UTF-8 before they reach the file system.
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <pthread.h>
 #include <stdlib.h>
@@ -130,7 +131,9 @@ bool Escape(uint8_t byte, char** dst, size_t* room) {
 
 bool Refuse(uint8_t, char**, size_t*) { return false; }
 
-// Local (UTF-8) form of a core path: Shift_JIS converted, "\" made "/".
+// Local (UTF-8) form of a core path: Shift_JIS converted, bytes that do not
+// convert kept as they are. A "\" is left alone (the header reader has already
+// made each separator "/"; a "\" left is the second byte of a character).
 bool LocalPath(const char* path, char* out, uint32_t capacity) {
   if (ReadAsUtf8(path)) return CopyRaw(path, out, capacity);
   if (!Convert("CP932", "UTF-8", path, out, capacity, KeepRaw)) return false;
@@ -211,7 +214,13 @@ int32_t PlatTimezoneOffset() {
 FILE* PlatOpenFile(const char* path, const char* mode) {
   char local[LOCAL_PATH_SIZE];
   if (!LocalPath(path, local, sizeof local)) return nullptr;
-  return fopen(local, mode);
+  if (strcmp(mode, "wb") != 0) return fopen(local, mode);
+  // A link put in place of the removed file is not followed.
+  int fd = open(local, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (!file) close(fd);
+  return file;
 }
 
 void PlatRemoveFile(const char* path) {
@@ -224,6 +233,24 @@ int32_t PlatPathKind(const char* path) {
   struct stat info;
   if (!LocalPath(path, local, sizeof local) || stat(local, &info) != 0) return PATH_MISSING;
   return S_ISDIR(info.st_mode) ? PATH_DIRECTORY : PATH_FILE;
+}
+
+bool PlatLinkOnPath(const char* path) {
+  char local[LOCAL_PATH_SIZE];
+  if (!LocalPath(path, local, sizeof local)) return false;
+  for (char* p = local + 1; *p; ++p) {
+    if (*p != '/') continue;
+    *p = 0;
+    struct stat info;
+    bool link = lstat(local, &info) == 0 && S_ISLNK(info.st_mode);
+    *p = '/';
+    if (link) return true;
+  }
+  return false;
+}
+
+void PlatSkippedLink(const char* name) {
+  if (callbacks.skipped_link) callbacks.skipped_link(name);
 }
 
 bool PlatMakeDirectory(const char* path) {

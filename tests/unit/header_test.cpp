@@ -314,10 +314,14 @@ TEST_F(HeaderTest, MalformedHeadersAreRefusedQuietly) {
 }
 
 TEST_F(HeaderTest, NameOf259BytesFits) {
-  Bytes dir(59, 'd');
-  Parsed p = Parse(Level1(std::string(200, 'n'), Chain({{0x02, dir}})));
-  ASSERT_EQ(p.result, HEADER_READ);
-  EXPECT_EQ(strlen(p.header.name), 259u);
+  // 58 bytes of folder and its separator, stored or added by the reader.
+  Bytes dir(58, 'd');
+  for (const Bytes& stored : {Cat(dir, {0xFF}), dir}) {
+    Parsed p = Parse(Level1(std::string(200, 'n'), Chain({{0x02, stored}})));
+    ASSERT_EQ(p.result, HEADER_READ);
+    EXPECT_EQ(strlen(p.header.name), 259u);
+    EXPECT_EQ(p.header.name[58], '/');
+  }
 }
 
 TEST_F(HeaderTest, CutShortAnywhereIsDamaged) {
@@ -411,6 +415,83 @@ TEST(DosTimeToUnix, NineHoursEast) {
   }()));
   ASSERT_EQ(p.result, HEADER_READ);
   EXPECT_EQ(p.header.mtime, utc - 32400);
+}
+
+// Archives in the layouts of other systems (tests/fixtures/crafted), as
+// lhasa lists them: an OS-9 level-2 header 2 bytes longer than its size
+// field, an Amiga folder without a final separator, Unix times.
+TEST_F(HeaderTest, ArchivesOfOtherSystems) {
+  struct Case {
+    const char* file;
+    std::vector<std::pair<std::string, uint32_t>> members;  // name, mtime
+  } cases[] = {
+      {"os9-level2.lzh", {{"os9/first.txt", 1589718896}, {"second.txt", 1609556646}}},
+      {"amiga-dirs.lzh",
+       {{"subdir/subdir2/hello.txt", 1589718896},
+        {"MainDir/02_EmptyDir/", 1589718896},
+        {"MainDir/after.txt", 1589718896}}},
+      // The Unix time wins over a DOS time an hour later and over the level-2 time.
+      {"unix-links.lzh",
+       {{"target.txt", 1589718896}, {"link|target.txt", 1589718896}, {"two.txt", 1609556646}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Bytes bytes = ReadFixture(std::string("crafted/") + c.file);
+    MemStream stream(bytes);
+    SfxState state;
+    InitSfxState(&state, nullptr);
+    state.archive = stream.get();
+    MemberHeader h;
+    for (const auto& m : c.members) {
+      ASSERT_EQ(ReadMemberHeader(&state, &h), HEADER_READ);
+      EXPECT_EQ(h.name, m.first);
+      EXPECT_EQ(h.mtime, m.second);
+      ASSERT_EQ(fseek(state.archive, (long)h.packed_size, SEEK_CUR), 0);
+    }
+    EXPECT_EQ(ReadMemberHeader(&state, &h), HEADER_END);
+    EXPECT_EQ(stream.pos(), (long)bytes.size());
+  }
+}
+
+TEST_F(HeaderTest, ShortLevel2SizeOnlyAsOs9WritesIt) {
+  struct Case {
+    uint8_t os;
+    int short_by;      // subtracted from the size field
+    uint16_t after;    // the size that ends the chain
+    int32_t expected;
+  } cases[] = {
+      {'K', 2, 0, HEADER_READ},   {'K', 0, 0, HEADER_READ},    {'M', 2, 0, HEADER_DAMAGED},
+      {'K', 1, 0, HEADER_DAMAGED}, {'K', 3, 0, HEADER_DAMAGED}, {'K', 2, 5, HEADER_DAMAGED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.os << " " << c.short_by << " " << c.after);
+    Bytes bytes = Level2(Chain({{0x01, TextBytes("name.txt")}}), c.os);
+    bytes[0] = (uint8_t)(bytes[0] - c.short_by);
+    bytes[bytes.size() - 2] = (uint8_t)c.after;
+    bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
+    Parsed p = Parse(bytes);
+    EXPECT_EQ(p.result, c.expected);
+    if (c.expected == HEADER_READ) {
+      EXPECT_STREQ(p.header.name, "name.txt");
+      EXPECT_EQ(p.pos, (long)bytes.size() - 4);  // on the data, wherever the size said
+    }
+  }
+}
+
+TEST_F(HeaderTest, Level2BelowItsFixedFieldsIsRefused) {
+  // h = 25 would leave byte 25, the high byte of the first extended-header
+  // size, unread: it must not be taken from an earlier header's buffer.
+  Bytes first = Level2(Chain({}), 'M');
+  Bytes second = first;
+  second[0] = 25;
+  second.resize(25);
+  MemStream stream(Cat(first, second));
+  SfxState state;
+  InitSfxState(&state, nullptr);
+  state.archive = stream.get();
+  MemberHeader h;
+  ASSERT_EQ(ReadMemberHeader(&state, &h), HEADER_READ);
+  EXPECT_EQ(ReadMemberHeader(&state, &h), HEADER_DAMAGED);
 }
 
 // The archives jlha made (tests/fixtures/make-fixtures.sh); sizes and CRCs
