@@ -203,8 +203,12 @@ int Run(CommandInput* input, const char* path, Options* options) {
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
+    // As CheckMember sees it: a link, or a directory (also an empty member
+    // whose name ends in "/").
+    size_t length = strlen(header.name);
     bool link = FindMethod(header.method) == METHOD_LHD && LinkTarget(header.name);
-    bool directory = FindMethod(header.method) == METHOD_LHD && !link;
+    bool directory = !link && (FindMethod(header.method) == METHOD_LHD ||
+                               (header.unpacked_size == 0 && length > 1 && header.name[length - 1] == '/'));
     if (selected && !(options->to_stdout && directory)) {
       if (g_show) {
         g_label = Utf8(header.name);

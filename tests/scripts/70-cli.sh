@@ -41,6 +41,9 @@ cp tests/fixtures/headers/package.bin "$A/package.exe"
 : > "$A/empty.lzh"
 echo "just text, nothing else" > "$A/text.lzh"
 ln -s a.lzh "$A/-dash.lzh"
+# An -lh5- member that says it holds far more than its data gives.
+(cd "$A" && seq 1 3000 > s.txt && vemosfx pack -o s.lzh s.txt && rm s.txt) || fail "pack"
+python3 -c 'import struct,sys; d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
 
 rows=(
   "0|out:usage: vemosfx COMMAND|vemosfx --help"
@@ -65,6 +68,7 @@ rows=(
   "1|err:vemosfx: bad.txt: the data does not match its CRC|vemosfx extract \$A/d.lzh"
   "1|eq:last.txt=3|vemosfx extract \$A/d.lzh"
   "1|no:bad.txt|vemosfx extract \$A/d.lzh"
+  "1|err:vemosfx: s.txt: the data is damaged|vemosfx extract \$A/s.lzh"
   "1|out:3 members, 2 intact, 1 failed|vemosfx test \$A/d.lzh"
   "0|out:ok      docs/one.txt|vemosfx test -v \$A/a.lzh"
   "0|eq:out=4 members, 4 intact, 0 failed|vemosfx test \$A/a.lzh >out"
