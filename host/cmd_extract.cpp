@@ -317,7 +317,8 @@ int CmdExtract(int argc, char** argv) {
     std::error_code error;
     std::filesystem::create_directories(options.dir, error);
     if (chdir(options.dir) != 0) {
-      int code = errno;
+      // The reason the folder could not be made, rather than its absence.
+      int code = error ? error.value() : errno;
       CloseCommandInput(&input);
       return Fail(options.dir, strerror(code));
     }

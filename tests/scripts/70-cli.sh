@@ -64,6 +64,7 @@ rows=(
   "1|err:program.exe: not an LZH archive or package|vemosfx extract \$A/program.exe"
   "1|err:missing.lzh: No such file or directory|vemosfx list \$A/missing.lzh"
   "1|err:in: Is a directory|vemosfx extract \$A"
+  "1|err:vemosfx: f/x: Not a directory|touch f; vemosfx extract -C f/x \$A/a.lzh"
   "1|err:top.txt: cannot create the file: Is a directory|mkdir -p top.txt/x; vemosfx extract \$A/a.lzh"
   "1|err:vemosfx: bad.txt: the data does not match its CRC|vemosfx extract \$A/d.lzh"
   "1|eq:last.txt=3|vemosfx extract \$A/d.lzh"
