@@ -37,6 +37,7 @@ gen "$A/a.lzh" 'docs/=;time=1000000000' 'docs/one.txt=one;mode=4755' 'docs/two.m
 gen "$A/d.lzh" 'first.txt=1' 'bad.txt=2;crc=1234' 'last.txt=3'
 gen "$A/u.lzh" 'ü.txt=u'
 cp tests/fixtures/headers/package.bin "$A/package.exe"
+cp tests/fixtures/crafted/unix-links.lzh "$A/links.lzh"
 { printf 'MZ'; head -c 30000 /dev/zero; } > "$A/program.exe"
 : > "$A/empty.lzh"
 echo "just text, nothing else" > "$A/text.lzh"
@@ -91,6 +92,7 @@ rows=(
   "0|out:ü.txt|vemosfx list \$A/u.lzh"
   "0|eq:ü.txt=u|vemosfx extract --names=auto \$A/u.lzh"
   "0|out:ﾃｼ.txt|vemosfx list --names=cp932 \$A/u.lzh"
+  "0|eq:t=link symlink target.txt|vemosfx list --json \$A/links.lzh | python3 -c 'import json,sys; m=json.load(sys.stdin)[\"members\"][1]; print(m[\"path\"], m[\"type\"], m[\"target\"], end=\"\")' >t"
   "0|out:  start menu:      ask-yes|vemosfx list \$A/package.exe"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
