@@ -83,6 +83,8 @@ bool Prepare(SfxState* state, const char* archive, const char* dest) {
     return false;
   }
   InitSfxState(state, GetModuleHandleA(nullptr));
+  // As the front end does before it starts the run (the flag starts at 0).
+  g_continue = 1;
   state->archive = fopen(archive, "rb");
   if (!state->archive || !UseDefaultConfig(state)) {
     printf("cannot open %s\n", archive);
