@@ -5,17 +5,17 @@
 #include <string.h>
 
 #include "decode/fast.h"
+#include "decode/member.h"
 
 uint16_t g_crc_table[256];
 uint16_t g_crc;
 uint16_t g_bit_buf;
-uint8_t g_sub_byte;
-uint8_t g_sub_bits;
 FILE* g_in_stream;
 uint8_t* g_in_buf;
 uint32_t g_in_buf_size;
 uint32_t g_in_buf_pos;
 uint32_t g_packed_left;
+uint32_t g_overrun;
 BitWindow g_bit_window;
 uint32_t g_bit_avail;
 
@@ -64,7 +64,11 @@ void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {
 }
 
 uint8_t ReadPackedByte() {
-  if (g_packed_left == 0) return 0;
+  if (g_packed_left == 0) {
+    if (InputOverrun()) g_unpacked_size = 0;
+    ++g_overrun;
+    return 0;
+  }
   --g_packed_left;
   if (g_in_buf_pos == g_in_buf_size) {
     fread(g_in_buf, 1, g_in_buf_size, g_in_stream);
@@ -112,8 +116,6 @@ void FillBitsSlow(uint32_t n) {
 
 void InitBits() {
   g_bit_buf = 0;
-  g_sub_byte = 0;
-  g_sub_bits = 0;
   // Sixteen zero bits stand for the empty g_bit_buf; shifting them out loads
   // the first two bytes.
   g_bit_window = 0;

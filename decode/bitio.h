@@ -9,16 +9,21 @@ extern uint16_t g_crc;
 // The next 16 bits of compressed input, earliest bit in bit 15. Method
 // routines peek at it directly and then consume what they used with FillBits.
 extern uint16_t g_bit_buf;
-// Kept for the byte-wise reader's interface; the bit input itself works
-// through the wider window below and leaves both at 0.
-extern uint8_t g_sub_byte;
-extern uint8_t g_sub_bits;
 
 extern FILE* g_in_stream;
 extern uint8_t* g_in_buf;
 extern uint32_t g_in_buf_size;
 extern uint32_t g_in_buf_pos;
 extern uint32_t g_packed_left;
+// Zero bytes handed out past the member's compressed bytes. The bit window
+// loads up to a word ahead of the bits consumed; a decoder that consumes
+// more than OVERRUN_LIMIT bytes past the end reads a damaged stream:
+// ReadPackedByte then cuts g_unpacked_size to 0, which ends the dictionary
+// loop; DecodeJob::Run checks once more at the end, for the bits consumed
+// after the last load. Counting consumed bits rather than loaded bytes makes
+// the decision the same whichever way the window is filled.
+extern uint32_t g_overrun;
+const uint32_t OVERRUN_LIMIT = 8;
 
 // The bit window: the coming input bits, earliest bit topmost. Its top 16
 // bits are always g_bit_buf; g_bit_avail (at least 16) counts the bits of the
@@ -30,6 +35,10 @@ typedef uintptr_t BitWindow;
 const uint32_t BIT_WINDOW_BITS = sizeof(BitWindow) * 8;
 extern BitWindow g_bit_window;
 extern uint32_t g_bit_avail;
+
+// True when more than OVERRUN_LIMIT bytes past the end were consumed: the
+// zero bits loaded less those still waiting in the window.
+inline bool InputOverrun() { return g_overrun * 8 > g_bit_avail + OVERRUN_LIMIT * 8; }
 
 void BuildCrcTable();
 void UpdateCrc(const uint8_t* data, uint32_t len);

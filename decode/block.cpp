@@ -7,7 +7,7 @@
 #include "decode/block_loop.h"
 #include "decode/member.h"
 #include "decode/methods.h"
-#include "decode/match.h"
+#include "decode/loop.h"
 #include "decode/table.h"
 #include "extract/progress.h"
 
@@ -164,162 +164,134 @@ static inline uint64_t LoadBigEndian64(const uint8_t* p) {
   return __builtin_bswap64(v);
 }
 
-// The same decode as the general loop over DecodeCharBlock and DecodePosBlock,
-// step for step, with the bit window, the input position and the dictionary
-// position in locals; the window goes back to the globals (with g_bit_buf)
-// around every call that reads bits itself. Loaded bits run ahead of the
-// 16 that g_bit_buf shows: before each code at least 48 are loaded, enough
-// for a character code, a position code and its extra bits (16 + 16 + 15
-// bits); longer consumptions (damaged lengths) go through FillBits. Bulk
-// loads OR the next eight input bytes below the loaded bits: bits past the
-// counted bytes are the true coming bits, so loading them again is harmless.
-int32_t RunBlockLoop(uint32_t size) {
-  uint8_t* const dict = g_dict;
-  const uint32_t mask = size - 1;
-  const uint32_t total = g_unpacked_size;
-  const uint32_t pos_symbols = (uint32_t)g_pos_symbols;
-  uint32_t pos = 0;
-  uint32_t count = 0;
-  uint32_t quiet_end = 0;
-  uint32_t left = g_block_left;
-  uint64_t w = g_bit_window;
-  uint32_t avail = g_bit_avail;
-  const uint8_t* in = g_in_buf + g_in_buf_pos;
+// DecodeCharBlock and DecodePosBlock step for step, with the bit window, the
+// input position and the block's count in locals of the loop; they go back
+// to the globals (with g_bit_buf) around every call that reads bits itself.
+// Loaded bits run ahead of the 16 that g_bit_buf shows: before each code at
+// least 48 are loaded, enough for a character code, a position code and its
+// extra bits (16 + 16 + 15 bits); longer consumptions (damaged lengths) go
+// through FillBits. Bulk loads OR the next eight input bytes below the
+// loaded bits: bits past the counted bytes are the true coming bits, so
+// loading them again is harmless.
+struct BlockDecoder {
+  uint64_t w;
+  uint32_t avail;
+  const uint8_t* in;
   // Bytes that bulk loads may take: within the member and within the buffer
   // (eight of them must be readable for a load).
-  uint32_t bulk = 0;
-  int32_t result = DECODE_DONE;
+  uint32_t bulk;
+  uint32_t left;
+  uint32_t pos_symbols;
 
-#define SAVE_BITS()                                 \
-  do {                                              \
-    g_bit_window = w;                               \
-    g_bit_avail = avail;                            \
-    g_bit_buf = (uint16_t)(w >> 48);                \
-    uint32_t taken_ = (uint32_t)(in - g_in_buf) - g_in_buf_pos; \
-    g_in_buf_pos += taken_;                         \
-    g_packed_left -= taken_;                        \
-  } while (0)
-#define LOAD_BITS()                                                     \
-  do {                                                                  \
-    w = g_bit_window;                                                   \
-    avail = g_bit_avail;                                                \
-    in = g_in_buf + g_in_buf_pos;                                       \
-    uint32_t room_ = g_in_buf_size - g_in_buf_pos;                      \
-    bulk = g_packed_left < room_ ? g_packed_left : room_;               \
-  } while (0)
-#define ENSURE_BITS()                                  \
-  if (avail < 48) {                                    \
-    if (bulk >= 8) {                                   \
-      w |= LoadBigEndian64(in) >> avail;               \
-      uint32_t bytes_ = (63 - avail) >> 3;             \
-      in += bytes_;                                    \
-      bulk -= bytes_;                                  \
-      avail += bytes_ * 8;                             \
-    } else {                                           \
-      SAVE_BITS();                                     \
-      RefillBitWindow();                               \
-      LOAD_BITS();                                     \
-    }                                                  \
+  BlockDecoder() : left(g_block_left), pos_symbols((uint32_t)g_pos_symbols) {
+    Load();
+    if (left != 0) PackTables();
   }
-#define CONSUME(bits)        \
-  do {                       \
-    uint32_t n_ = (bits);    \
-    if (n_ <= 16) {          \
-      w <<= n_;              \
-      avail -= n_;           \
-    } else {                 \
-      SAVE_BITS();           \
-      FillBits((uint8_t)n_); \
-      LOAD_BITS();           \
-    }                        \
-  } while (0)
-
-  LOAD_BITS();
-  if (left != 0) {
+  void Save() {
+    g_bit_window = w;
+    g_bit_avail = avail;
+    g_bit_buf = (uint16_t)(w >> 48);
+    uint32_t taken = (uint32_t)(in - g_in_buf) - g_in_buf_pos;
+    g_in_buf_pos += taken;
+    g_packed_left -= taken;
+  }
+  void Load() {
+    w = g_bit_window;
+    avail = g_bit_avail;
+    in = g_in_buf + g_in_buf_pos;
+    uint32_t room = g_in_buf_size - g_in_buf_pos;
+    bulk = g_packed_left < room ? g_packed_left : room;
+  }
+  void PackTables() {
     PackCodes(char_codes, g_char_table, CHAR_TABLE_SIZE, g_char_len, CHAR_SYMBOLS);
     PackCodes(pos_codes, g_pos_table, POS_TABLE_SIZE, g_pos_len, pos_symbols);
   }
-  for (;;) {
-    if (left == 0) {
-      SAVE_BITS();
+  void Ensure() {
+    if (__builtin_expect(avail < 48, 0)) {
+      if (__builtin_expect(bulk >= 8, 1)) {
+        w |= LoadBigEndian64(in) >> avail;
+        uint32_t bytes = (63 - avail) >> 3;
+        in += bytes;
+        bulk -= bytes;
+        avail += bytes * 8;
+      } else {
+        Save();
+        RefillBitWindow();
+        Load();
+      }
+    }
+  }
+  void Consume(uint32_t n) {
+    if (n <= 16) {
+      w <<= n;
+      avail -= n;
+    } else {
+      Save();
+      FillBits((uint8_t)n);
+      Load();
+    }
+  }
+  uint32_t Char() {
+    if (__builtin_expect(left == 0, 0)) {
+      Save();
       ReadBlockHeader();
-      LOAD_BITS();
+      Load();
       left = g_block_left;
-      PackCodes(char_codes, g_char_table, CHAR_TABLE_SIZE, g_char_len, CHAR_SYMBOLS);
-      PackCodes(pos_codes, g_pos_table, POS_TABLE_SIZE, g_pos_len, pos_symbols);
+      PackTables();
     }
     left = (left - 1) & 0xFFFF;
-    ENSURE_BITS();
-    uint32_t code = char_codes[w >> 52];
-    uint32_t j;
-    if (!(code & LONG_CODE)) {
-      j = code & 0xFFFF;
+    Ensure();
+    const uint32_t code = char_codes[w >> 52];
+    if (__builtin_expect(!(code & LONG_CODE), 1)) {
       w <<= code >> 16;  // at most 16
       avail -= code >> 16;
-    } else if (code & LONG_LENGTH) {
-      j = code & 0xFFFF;
-      CONSUME(g_char_len[j]);
+      return code & 0xFFFF;
+    }
+    uint32_t j = code & 0xFFFF;
+    if (code & LONG_LENGTH) {
+      Consume(g_char_len[j]);
     } else {
-      CONSUME(12);
-      j = WalkTree(code & 0xFFFF, CHAR_SYMBOLS, (uint32_t)(w >> 48), 0x8000);
-      CONSUME((uint8_t)(g_char_len[j] - 12));
+      Consume(12);
+      j = WalkTree(j, CHAR_SYMBOLS, (uint32_t)(w >> 48), 0x8000);
+      Consume((uint8_t)(g_char_len[j] - 12));
     }
-    if (j < 256) {
-      dict[pos++] = (uint8_t)j;
-      if (pos == size) {
-        WriteWithCrc(dict, size, g_out_stream);
-        pos = 0;
-      }
-      ++count;
-    } else {
-      uint32_t len = j - 253;
-      ENSURE_BITS();
-      uint32_t pcode = pos_codes[w >> 56];
-      uint32_t p;
-      if (!(pcode & LONG_CODE)) {
-        p = pcode & 0xFFFF;
-        w <<= pcode >> 16;  // at most 16
-        avail -= pcode >> 16;
-      } else {
-        if (pcode & LONG_LENGTH) {
-          p = pcode & 0xFFFF;
-          CONSUME(g_pos_len[p]);
-        } else {
-          CONSUME(8);
-          p = WalkTree(pcode & 0xFFFF, pos_symbols, (uint32_t)(w >> 48), 0x8000);
-          CONSUME((uint8_t)(g_pos_len[p] - 8));
-        }
-        // A damaged length may have taken more than 16 bits.
-        ENSURE_BITS();
-      }
-      uint32_t d = 0;
-      if (p != 0) {
-        const uint32_t extra = p - 1;  // at most 15
-        d = (1u << extra) + (extra ? (uint32_t)(w >> (64 - extra)) : 0);
-        w <<= extra;
-        avail -= extra;
-      }
-      const uint32_t from = (pos - d - 1) & mask;
-      const uint32_t before = count;
-      count += len;
-      CopyMatch(dict, &pos, from, len, size);
-      if (count < before) break;
-    }
-    if (count >= quiet_end) quiet_end = UpdateProgressQuiet(count);
-    if (!g_continue) {
-      result = DECODE_ABORTED;
-      break;
-    }
-    if (count >= total) break;
+    return j;
   }
-  SAVE_BITS();
-#undef CONSUME
-#undef ENSURE_BITS
-#undef LOAD_BITS
-#undef SAVE_BITS
-  g_block_left = (uint16_t)left;
-  g_dict_pos = pos;
-  g_out_count = count;
-  return result;
+  uint32_t Pos(uint32_t, uint32_t) {
+    Ensure();
+    const uint32_t pcode = pos_codes[w >> 56];
+    uint32_t p;
+    if (__builtin_expect(!(pcode & LONG_CODE), 1)) {
+      p = pcode & 0xFFFF;
+      w <<= pcode >> 16;  // at most 16
+      avail -= pcode >> 16;
+    } else {
+      p = pcode & 0xFFFF;
+      if (pcode & LONG_LENGTH) {
+        Consume(g_pos_len[p]);
+      } else {
+        Consume(8);
+        p = WalkTree(p, pos_symbols, (uint32_t)(w >> 48), 0x8000);
+        Consume((uint8_t)(g_pos_len[p] - 8));
+      }
+      // A damaged length may have taken more than 16 bits.
+      Ensure();
+    }
+    if (p == 0) return 0;
+    const uint32_t extra = p - 1;  // at most 15
+    const uint32_t d = (1u << extra) + (extra ? (uint32_t)(w >> (64 - extra)) : 0);
+    w <<= extra;
+    avail -= extra;
+    return d;
+  }
+  void Finish() {
+    Save();
+    g_block_left = (uint16_t)left;
+  }
+};
+
+int32_t RunBlockLoop(uint32_t size) {
+  BlockDecoder d;
+  return DictionaryLoop(d, g_dict, size, 253);
 }
 #endif

@@ -13,9 +13,9 @@ void ReadBlockHeader();
 // Nonzero (the default): DecodeJob::Run decodes -lh4- to -lh7- through
 // RunBlockLoop; 0 sends them through the general loop (the tests compare both).
 extern uint8_t g_use_block_loop;
-// Decodes the member like the general dictionary loop with DecodeCharBlock and
-// DecodePosBlock, with the bit window held in registers. Returns
-// DECODE_DONE or DECODE_ABORTED; leaves the final partial dictionary unwritten.
+// DictionaryLoop (loop.h) over the block decoder of block.cpp, which decodes
+// what DecodeCharBlock and DecodePosBlock decode with the bit window held in
+// registers.
 int32_t RunBlockLoop(uint32_t dict_size);
 #else
 #define VEMO_BLOCK_LOOP 0

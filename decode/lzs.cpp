@@ -29,11 +29,12 @@ uint16_t DecodeCharLzs() {
 
 uint16_t DecodePosLzs() { return (uint16_t)((g_dict_pos - (uint32_t)g_match_pos - 18) & 0x7FF); }
 
-// The preset dictionary: after the 18 spaces of the fill, thirteen copies of
-// each byte value, the values ascending, the values descending, 128 zeros and
-// 110 spaces.
+// The preset dictionary: 18 zeros, thirteen copies of each byte value, the
+// values ascending, the values descending, 128 zeros and 110 spaces (those
+// are left from the fill of the whole dictionary with spaces).
 void StartLz5() {
   g_flag_count = 0;
+  memset(g_dict, 0, 18);
   uint8_t* d = g_dict + 18;
   for (int32_t v = 0; v < 256; ++v, d += 13) memset(d, v, 13);
   for (int32_t v = 0; v < 256; ++v) {
@@ -41,7 +42,6 @@ void StartLz5() {
     g_dict[3602 + v] = (uint8_t)(255 - v);
   }
   memset(g_dict + 3858, 0, 128);
-  memset(g_dict + 3986, 0x20, 110);
 }
 
 // Whole bytes: a flag byte before every eight items (bit 0 first; 1 is a

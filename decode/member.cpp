@@ -8,7 +8,7 @@
 #include "decode/bitio.h"
 #include "decode/block_loop.h"
 #include "decode/fast.h"
-#include "decode/match.h"
+#include "decode/loop.h"
 #include "decode/methods.h"
 #include "extract/progress.h"
 #include "platform/platform.h"
@@ -59,43 +59,14 @@ DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint3
       dict_bits(bits),
       method_index(index) {}
 
-// The loop shared by every dictionary method, through the method's routines.
-static int32_t RunDictionaryLoop(const DecodeJob* job, uint32_t size, uint32_t bias) {
-  uint8_t* dict = g_dict;
-  const uint32_t mask = size - 1;
-  const DecodeRoutine decode_char = job->decode_char;
-  const DecodeRoutine decode_pos = job->decode_pos;
-  uint32_t quiet_end = 0;
-  do {
-    uint32_t c = decode_char();
-    if (c < 256) {
-      dict[g_dict_pos++] = (uint8_t)c;
-      if (g_dict_pos == size) {
-        WriteWithCrc(dict, size, g_out_stream);
-        g_dict_pos = 0;
-      }
-      ++g_out_count;
-    } else {
-      const uint32_t len = c - bias;
-      const uint32_t from = (g_dict_pos - decode_pos() - 1) & mask;
-      const uint32_t before = g_out_count;
-      g_out_count += len;
-      CopyMatch(dict, &g_dict_pos, from, len, size);
-      // A count that wraps past 4 GiB would never reach the size again.
-      if (g_out_count < before) break;
-    }
-    if (g_out_count >= quiet_end) quiet_end = UpdateProgressQuiet(g_out_count);
-    if (!g_continue) return DECODE_ABORTED;
-  } while (g_out_count < g_unpacked_size);
-  return DECODE_DONE;
-}
-
 int32_t DecodeJob::Run() {
   g_in_stream = in;
   g_out_stream = out;
   g_dict_bits = (uint16_t)dict_bits;
   g_unpacked_size = unpacked_size;
   g_packed_left = packed_size;
+  g_overrun = 0;
+  g_bit_avail = 0;  // -lz5- reads bytes only
   const MethodRow& row = MethodTable[method_index];
   decode_char = row.decode_char;
   decode_pos = row.decode_pos;
@@ -104,7 +75,7 @@ int32_t DecodeJob::Run() {
   if (!decode_char || !decode_pos || !start) return DECODE_DONE;
 
   dict_size = 1u << dict_bits;
-  g_dict = (uint8_t*)malloc(dict_size);
+  g_dict = (uint8_t*)malloc(2 * dict_size + WINDOW_SLACK);
   if (!g_dict) return DECODE_NO_MEMORY;
   memset(g_dict, 0x20, dict_size);
 
@@ -133,19 +104,21 @@ int32_t DecodeJob::Run() {
   start();
 
   const uint32_t bias = method_index == METHOD_LZS ? 254 : 253;
-  g_out_count = 0;
-  g_dict_pos = 0;
-  int32_t result = DECODE_DONE;
-  if (g_unpacked_size > 0) {
+  int32_t result;
 #if VEMO_BLOCK_LOOP
-    if (g_use_block_loop && decode_char == DecodeCharBlock && decode_pos == DecodePosBlock)
-      result = RunBlockLoop(dict_size);
-    else
+  if (g_use_block_loop && decode_char == DecodeCharBlock && decode_pos == DecodePosBlock) {
+    result = RunBlockLoop(dict_size);
+  } else
 #endif
-      result = RunDictionaryLoop(this, dict_size, bias);
+  {
+    TableDecoder table = {decode_char, decode_pos};
+    result = DictionaryLoop(table, g_dict, dict_size, bias);
   }
-  // An abort leaves what waits in the dictionary unwritten.
-  if (result == DECODE_DONE && g_dict_pos != 0) WriteWithCrc(g_dict, g_dict_pos, g_out_stream);
+  // Once the input has run out it stays so: ReadPackedByte's cut implies this.
+  if (InputOverrun()) result = DECODE_DAMAGED;
+  // An abort or damage leaves what waits in the window unwritten.
+  if (result == DECODE_DONE && g_dict_pos != dict_size)
+    WriteWithCrc(g_dict + dict_size, g_dict_pos - dict_size, g_out_stream);
   free(g_dict);
   free(g_in_buf);
   g_dict = nullptr;

@@ -33,6 +33,7 @@ enum DecodeStatus : int32_t {
   DECODE_DONE = 0,
   DECODE_ABORTED = 1,    // g_continue was cleared
   DECODE_NO_MEMORY = 2,  // the dictionary could not be obtained; nothing decoded
+  DECODE_DAMAGED = 3,    // the stream wanted more than its compressed bytes
 };
 
 extern FILE* g_out_stream;
@@ -56,7 +57,7 @@ struct DecodeJob {
 
   DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
             int32_t bits, int32_t index);
-  // DECODE_DONE, DECODE_ABORTED or DECODE_NO_MEMORY.
+  // A DecodeStatus.
   int32_t Run();
 };
 

@@ -273,6 +273,7 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   if (fclose(out) != 0) write_failed = true;
   if (!g_continue || status == DECODE_ABORTED) return CHECK_ABORTED;
   if (status == DECODE_NO_MEMORY) return FAILURE_MEMORY;
+  if (status == DECODE_DAMAGED) return FAILURE_DAMAGED;
   if (write_failed) return FAILURE_WRITE;
   if (oversized || (header->has_crc && crc != header->crc)) return FAILURE_CRC;
   return FAILURE_NONE;

@@ -12,6 +12,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "decode/bitio.h"
 #include "decode/member.h"
@@ -26,6 +27,7 @@ const uint32_t CRC_EXT_SIZE = EXT_OVERHEAD + 2;
 const uint32_t ATTRIBUTE_EXT_SIZE = EXT_OVERHEAD + 2;
 const uint8_t OS_ID_MSDOS = 'M';
 const uint8_t FOLDER_SEPARATOR = 0xFF;
+const uint8_t EXT_UNIX_MODE = 0x50;
 
 void Put16(std::vector<uint8_t>* v, uint32_t x) {
   v->push_back((uint8_t)x);
@@ -44,12 +46,58 @@ bool ForbiddenAscii(unsigned char c) {
   return c < 0x20 || c == 0x7F || strchr("\\:*?\"<>|", c) != nullptr;
 }
 
+bool ValidUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    uint8_t b = (uint8_t)s[i];
+    int more = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    if (more < 0 || (more == 1 && b < 0xC2) || i + more >= s.size() + (more ? 0 : 1)) return false;
+    uint32_t cp = more == 0 ? b : b & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+      uint8_t c = (uint8_t)s[i + k];
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    i += (size_t)more + 1;
+  }
+  return true;
+}
+
+// True when Windows takes the component for a device (CON, NUL.txt, com1 ...):
+// the part before the first dot, trailing spaces dropped, in any case.
+bool DeviceName(const std::string& part) {
+  static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  std::string base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = (char)toupper((unsigned char)c);
+  for (const char* d : DEVICES)
+    if (base == d) return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 // Converts one path component; refuses components that would not come back
 // as the same single name.
-bool ConvertComponent(const std::string& part, const std::string& whole, std::string* out,
-                      std::string* error) {
+bool ConvertComponent(const std::string& part, const std::string& whole, bool windows_names,
+                      std::string* out, std::string* error) {
   if (part.empty() || part == "." || part == "..") {
     *error = "'" + whole + "': not a usable member name (empty, \".\" or \"..\" part)";
+    return false;
+  }
+  if (!ValidUtf8(part)) {
+    *error = "'" + whole + "': the name is not valid UTF-8";
+    return false;
+  }
+  if (windows_names && DeviceName(part)) {
+    *error = "'" + whole + "': Windows takes \"" + part +
+             "\" for a device and cannot create it (--allow-unix-names for an archive meant for Unix)";
+    return false;
+  }
+  if (windows_names && (part.back() == '.' || part.back() == ' ')) {
+    *error = "'" + whole + "': Windows cannot create a name that ends in a dot or a space" +
+             " (--allow-unix-names for an archive meant for Unix)";
     return false;
   }
   for (unsigned char c : part) {
@@ -97,7 +145,7 @@ uint16_t DataCrc16(const uint8_t* data, size_t size) {
 }
 
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
-                    std::string* error) {
+                    std::string* error, bool windows_names, const std::string& link_target) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
@@ -108,7 +156,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   }
   std::vector<std::string> converted(parts.size());
   for (size_t i = 0; i < parts.size(); ++i)
-    if (!ConvertComponent(parts[i], utf8, &converted[i], error)) return false;
+    if (!ConvertComponent(parts[i], utf8, windows_names, &converted[i], error)) return false;
   StoredName n;
   size_t folders = directory ? converted.size() : converted.size() - 1;
   for (size_t i = 0; i < folders; ++i) {
@@ -120,6 +168,24 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   if (!directory) {
     n.file = converted.back();
     n.path += n.file;
+  }
+  if (!link_target.empty()) {
+    std::vector<char> buf(link_target.size() * 2 + 8);
+    if (!ValidUtf8(link_target) || !HostUtf8ToSjis(link_target.c_str(), buf.data(), (uint32_t)buf.size())) {
+      *error = "'" + utf8 + "': the link's target '" + link_target + "' has no Shift_JIS form";
+      return false;
+    }
+    // Unix archivers split "link|target" at its last "/", which may lie in
+    // the target: the reader joins the two parts again before it looks for
+    // the "|".
+    std::string whole = n.path + "|" + buf.data();
+    size_t slash = whole.rfind('/');
+    n.directory.clear();
+    if (slash != std::string::npos) {
+      for (size_t i = 0; i <= slash; ++i) n.directory += whole[i] == '/' ? (char)FOLDER_SEPARATOR : whole[i];
+    }
+    n.file = whole.substr(slash == std::string::npos ? 0 : slash + 1);
+    n.path = whole;
   }
   if (n.path.size() > PATH_MAX_BYTES) {
     *error = "'" + utf8 + "': the path is " + std::to_string(n.path.size()) +
@@ -141,7 +207,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
 
 std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
-                                       const StoredName& name) {
+                                       const StoredName& name, uint8_t os_id) {
   bool has_file = !name.file.empty() || name.path.empty() || name.path.back() != '/';
   std::vector<uint8_t> h;
   Put16(&h, 0);  // total length, set below
@@ -152,7 +218,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
   h.push_back(DOS_ARCHIVE);
   h.push_back(2);
   Put16(&h, data_crc);
-  h.push_back(OS_ID_MSDOS);
+  h.push_back(os_id);
   Put16(&h, CRC_EXT_SIZE);
   h.push_back(EXT_HEADER_CRC);
   size_t crc_at = h.size();
@@ -167,6 +233,11 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     h.push_back(EXT_DIRECTORY);
     h.insert(h.end(), name.directory.begin(), name.directory.end());
   }
+  if (os_id == 'U') {  // a symbolic link: its Unix mode, which readers take it by
+    Put16(&h, EXT_OVERHEAD + 2);
+    h.push_back(EXT_UNIX_MODE);
+    Put16(&h, 0120777);
+  }
   if (attribute != DOS_ARCHIVE) {
     Put16(&h, ATTRIBUTE_EXT_SIZE);
     h.push_back(EXT_ATTRIBUTE);
@@ -180,6 +251,13 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
   h[crc_at + 1] = (uint8_t)(crc >> 8);
   return h;
 }
+
+namespace {
+// The table index of a compressing method.
+int MethodIndex(const PackMethod& method) {
+  return method.dict_bits == 13 ? 5 : method.dict_bits == 15 ? 6 : 7;
+}
+}  // namespace
 
 bool ParseMethod(const std::string& text, PackMethod* method) {
   if (text == "lh0") {
@@ -197,62 +275,159 @@ void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method
                       std::vector<uint8_t>* packed) {
   if (method.dict_bits > 0 && size > 0 &&
       CompressBlockHuffman(data, size, method.dict_bits, method.effort, packed)) {
-    int index = method.dict_bits == 13 ? 5 : method.dict_bits == 15 ? 6 : 7;
-    memcpy(method_name, MethodTable[index].name, 5);
+    memcpy(method_name, MethodTable[MethodIndex(method)].name, 5);
     return;
   }
   memcpy(method_name, MethodTable[METHOD_LH0].name, 5);
   packed->assign(data, data + size);
 }
 
+namespace {
+
+// A file read in pieces, its CRC-16 kept as it goes.
+class FileSource : public ByteSource {
+ public:
+  FileSource(FILE* in, const ProgressHook* progress) : in_(in), progress_(progress) {}
+  bool Read(uint8_t* buf, size_t n) override {
+    if (n && fread(buf, 1, n, in_) != n) return false;
+    if (*progress_ && n) (*progress_)(n, false);
+    uint16_t saved = g_crc;
+    g_crc = crc_;
+    for (size_t done = 0; done < n;) {
+      uint32_t piece = n - done > 0x40000000 ? 0x40000000u : (uint32_t)(n - done);
+      UpdateCrc(buf + done, piece);
+      done += piece;
+    }
+    crc_ = g_crc;
+    g_crc = saved;
+    return true;
+  }
+  uint16_t crc() const { return crc_; }
+
+ private:
+  FILE* in_;
+  const ProgressHook* progress_;
+  uint16_t crc_ = 0;
+};
+
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(FILE* out) : out_(out) {}
+  bool Write(const uint8_t* data, size_t n) override { return fwrite(data, 1, n, out_) == n; }
+
+ private:
+  FILE* out_;
+};
+
+std::string WriteError() { return std::string("cannot write the output: ") + strerror(errno); }
+
+// Writes one file member at the output's position: a header, the data
+// compressed as it is read, and the header again with the sizes and CRC now
+// known. When compression does not pay, the file is read again and stored.
+bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, const PackMethod& method,
+                     const ProgressHook& progress, uint64_t* written, std::string* error) {
+  static const ProgressHook none;
+  FILE* in = fopen(m.disk_path.c_str(), "rb");
+  if (!in) {
+    *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+    return false;
+  }
+  off_t header_at = ftello(out);
+  const char* method_name = MethodTable[method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0].name;
+  std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name);
+  bool ok = fwrite(header.data(), 1, header.size(), out) == header.size();
+  if (!ok) *error = WriteError();
+  uint64_t packed = 0;
+  CompressResult result = COMPRESS_NOT_SMALLER;
+  FileSource source(in, &progress);
+  if (ok && method.dict_bits > 0 && m.size > 0) {
+    FileSink sink(out);
+    result = CompressStream(&source, m.size, method.dict_bits, method.effort, &sink, &packed);
+  }
+  const char* changed = "': the file changed size while it was being packed";
+  if (ok && result == COMPRESS_FAILED) {
+    *error = ferror(out) ? WriteError() : "'" + m.disk_path + changed;
+    ok = false;
+  }
+  // Bytes read a second time are not counted again.
+  FileSource stored(in, result == COMPRESS_NOT_SMALLER && method.dict_bits > 0 && m.size > 0 ? &none : &progress);
+  if (ok && result == COMPRESS_NOT_SMALLER) {
+    method_name = MethodTable[METHOD_LH0].name;
+    ok = fseeko(in, 0, SEEK_SET) == 0 && fseeko(out, header_at + (off_t)header.size(), SEEK_SET) == 0;
+    uint8_t buf[1 << 16];
+    for (uint64_t left = m.size; ok && left > 0;) {
+      size_t n = left < sizeof buf ? (size_t)left : sizeof buf;
+      if (!stored.Read(buf, n)) {
+        *error = "'" + m.disk_path + changed;
+        ok = false;
+      } else if (fwrite(buf, 1, n, out) != n) {
+        *error = WriteError();
+        ok = false;
+      }
+      left -= n;
+    }
+    packed = m.size;
+    // What compression wrote past the stored data goes.
+    if (ok && (fflush(out) != 0 || ftruncate(fileno(out), ftello(out)) != 0)) {
+      *error = WriteError();
+      ok = false;
+    }
+  }
+  if (ok && fgetc(in) != EOF) {
+    *error = "'" + m.disk_path + changed;
+    ok = false;
+  }
+  fclose(in);
+  if (!ok) return false;
+  uint16_t crc = result == COMPRESS_OK ? source.crc() : stored.crc();
+  header = BuildLevel2Header(method_name, (uint32_t)packed, (uint32_t)m.size, m.mtime, m.attribute, crc, name);
+  off_t end = ftello(out);
+  if (fseeko(out, header_at, SEEK_SET) != 0 || fwrite(header.data(), 1, header.size(), out) != header.size() ||
+      fseeko(out, end, SEEK_SET) != 0) {
+    *error = WriteError();
+    return false;
+  }
+  *written = header.size() + packed;
+  return true;
+}
+
+}  // namespace
+
 bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
-                  const PackMethod& method, std::string* error) {
+                  const PackMethod& method, std::string* error, bool windows_names,
+                  const ProgressHook& progress) {
   uint64_t total = offset;
-  std::vector<uint8_t> data, packed;
   for (const MemberSource& m : members) {
     StoredName name;
-    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error)) return false;
-    char method_name[5];
-    uint16_t crc = 0;
-    packed.clear();
+    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error, windows_names, m.link_target)) return false;
     if (m.size > SIZE_LIMIT) {
       *error = "'" + m.name + "': a member of 4 GiB or more does not fit the 32-bit size fields";
       return false;
     }
-    if (m.directory) {
-      memcpy(method_name, MethodTable[METHOD_LHD].name, 5);
-    } else {
-      FILE* in = fopen(m.disk_path.c_str(), "rb");
-      if (!in) {
-        *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+    uint64_t written = 0;
+    if (m.directory || !m.link_target.empty()) {
+      // A symbolic link travels the way Unix archivers store it: an empty
+      // "-lhd-" member named "link|target" from a Unix system.
+      std::vector<uint8_t> header =
+          BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name,
+                            m.link_target.empty() ? OS_ID_MSDOS : 'U');
+      if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
+        *error = WriteError();
         return false;
       }
-      data.resize(m.size);
-      size_t got = m.size ? fread(data.data(), 1, m.size, in) : 0;
-      bool grew = fgetc(in) != EOF;
-      fclose(in);
-      if (got != m.size || grew) {
-        *error = "'" + m.disk_path + "': the file changed size while it was being packed";
-        return false;
-      }
-      crc = DataCrc16(data.data(), data.size());
-      EncodeMemberData(data.data(), data.size(), method, method_name, &packed);
+      written = header.size();
+    } else if (!WriteFileMember(out, m, name, method, progress, &written, error)) {
+      return false;
     }
-    std::vector<uint8_t> header = BuildLevel2Header(method_name, (uint32_t)packed.size(), (uint32_t)m.size,
-                                                    m.mtime, m.attribute, crc, name);
-    total += header.size() + packed.size();
+    total += written;
+    if (progress) progress(0, true);
     if (total + 1 > SIZE_LIMIT) {
       *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
       return false;
     }
-    if (fwrite(header.data(), 1, header.size(), out) != header.size() ||
-        (!packed.empty() && fwrite(packed.data(), 1, packed.size(), out) != packed.size())) {
-      *error = std::string("cannot write the output: ") + strerror(errno);
-      return false;
-    }
   }
   if (fputc(0, out) == EOF) {
-    *error = std::string("cannot write the output: ") + strerror(errno);
+    *error = WriteError();
     return false;
   }
   return true;

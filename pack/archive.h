@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ const uint8_t DOS_ARCHIVE = 0x20;
 // The 32-bit size fields of a header and the archive as a whole.
 const uint64_t SIZE_LIMIT = 0xFFFFFFFFull;
 
+// Told of input bytes read (member_done false) and of each member written
+// (member_done true, bytes 0).
+typedef std::function<void(uint64_t bytes, bool member_done)> ProgressHook;
+
 // One member to write. Files are read from disk_path; directories have no
 // data.
 struct MemberSource {
@@ -32,6 +37,7 @@ struct MemberSource {
   uint32_t mtime = 0;     // seconds since 1970 UTC
   uint8_t attribute = DOS_ARCHIVE;
   uint64_t size = 0;
+  std::string link_target;  // a symbolic link's target (UTF-8): stored as a link
 };
 
 // A member name as stored: Shift_JIS, split into the directory part (each
@@ -45,10 +51,13 @@ struct StoredName {
 };
 
 // Converts and checks a member name. False with a message naming it when a
-// part has no Shift_JIS form, holds a character Windows cannot have in a
-// file name, or the path (or its header) would not fit.
+// part is not UTF-8, has no Shift_JIS form, holds a character Windows cannot
+// have in a file name, or the path (or its header) would not fit; with
+// windows_names also when a part is a device name (CON, nul.txt, ...) or
+// ends in a dot or a space. A link's target, when given, follows the file
+// name after "|".
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
-                    std::string* error);
+                    std::string* error, bool windows_names = true, const std::string& link_target = "");
 
 // The complete level-2 header of a member, header CRC filled in. The basic
 // header's attribute byte is always DOS_ARCHIVE, as level-2 readers expect
@@ -57,7 +66,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
 // precedence for every reader.
 std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
-                                       const StoredName& name);
+                                       const StoredName& name, uint8_t os_id = 'M');
 
 // CRC-16 of a byte range, through the core's table.
 uint16_t DataCrc16(const uint8_t* data, size_t size);
@@ -75,8 +84,10 @@ bool ParseMethod(const std::string& text, PackMethod* method);
 void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
                       std::vector<uint8_t>* packed);
 
-// Writes every member and the closing 0 byte to out, which already holds
-// `offset` bytes (stub and configuration block). False with a message when
-// a member cannot be read or the archive would pass 4 GiB.
+// Writes every member and the closing 0 byte to out (seekable), which
+// already holds `offset` bytes (stub and configuration block). False with a
+// message when a member cannot be read or the archive would pass 4 GiB.
+// progress, when set, is told of each member written.
 bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
-                  const PackMethod& method, std::string* error);
+                  const PackMethod& method, std::string* error, bool windows_names = true,
+                  const ProgressHook& progress = nullptr);

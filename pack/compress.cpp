@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "pack/bitwriter.h"
 #include "pack/huffman.h"
@@ -40,6 +41,43 @@ inline uint32_t TokenDistanceValue(uint32_t t) { return t >> 9; }
 
 inline int PositionClass(uint32_t d) { return d == 0 ? 0 : 32 - __builtin_clz(d); }
 
+// ---------------------------------------------------------------- input
+
+// The input seen through a buffer that slides along it: the bytes from a
+// dictionary's length before the current segment to a little past its end
+// are kept, read from the source as they are needed. Positions are absolute.
+class Window {
+ public:
+  Window(ByteSource* source, uint64_t size) : source_(source), size_(size), buf_(WINDOW_BUFFER) {}
+
+  const uint8_t* At(uint64_t p) const { return buf_.data() + (p - base_); }
+
+  // Makes [keep_from, min(upto, size)) available; false when the source
+  // fails.
+  bool Ensure(uint64_t upto, uint64_t keep_from) {
+    if (upto > size_) upto = size_;
+    if (upto <= end_) return true;
+    if (upto - keep_from > buf_.size()) return false;  // cannot happen with the sizes used
+    if (upto > base_ + buf_.size()) {
+      memmove(buf_.data(), buf_.data() + (keep_from - base_), (size_t)(end_ - keep_from));
+      base_ = keep_from;
+    }
+    uint64_t room = base_ + buf_.size() - end_;
+    uint64_t want = std::min<uint64_t>(room, size_ - end_);
+    if (!source_->Read(buf_.data() + (end_ - base_), (size_t)want)) return false;
+    end_ += want;
+    return true;
+  }
+
+ private:
+  static const size_t WINDOW_BUFFER = 4u << 20;
+  ByteSource* source_;
+  uint64_t size_;
+  std::vector<uint8_t> buf_;
+  uint64_t base_ = 0;  // position of buf_[0]
+  uint64_t end_ = 0;   // position after the last byte read
+};
+
 // ---------------------------------------------------------------- matching
 
 struct Found {
@@ -49,8 +87,8 @@ struct Found {
 
 class ChainMatcher {
  public:
-  ChainMatcher(const uint8_t* data, size_t size, uint32_t max_distance, const CompressEffort& effort)
-      : data_(data), size_(size), max_distance_(max_distance), max_chain_(effort.max_chain),
+  ChainMatcher(const Window* window, uint64_t size, uint32_t max_distance, const CompressEffort& effort)
+      : window_(window), size_(size), max_distance_(max_distance), max_chain_(effort.max_chain),
         nice_(effort.nice_length), head_(1u << HASH_BITS, -1), prev_(WINDOW, -1) {}
 
   // Adds every position before p to the chains.
@@ -72,12 +110,12 @@ class ChainMatcher {
     uint32_t h = Hash(p);
     int64_t cand = head_[h];
     int chain = max_chain_;
-    const uint8_t* cur = data_ + p;
+    const uint8_t* cur = window_->At(p);
     uint32_t best_len = MIN_MATCH - 1;
     while (cand >= 0 && chain-- > 0) {
       uint32_t dist = (uint32_t)(p - (size_t)cand);
       if (dist > max_distance_) break;
-      const uint8_t* c = data_ + cand;
+      const uint8_t* c = window_->At((uint64_t)cand);
       if (c[best_len] == cur[best_len] && c[0] == cur[0] && c[1] == cur[1]) {
         uint32_t len = CommonLength(c, cur, limit);
         if (len > best_len) {
@@ -97,7 +135,8 @@ class ChainMatcher {
 
  private:
   uint32_t Hash(size_t p) const {
-    uint32_t v = (uint32_t)data_[p] | ((uint32_t)data_[p + 1] << 8) | ((uint32_t)data_[p + 2] << 16);
+    const uint8_t* d = window_->At(p);
+    uint32_t v = (uint32_t)d[0] | ((uint32_t)d[1] << 8) | ((uint32_t)d[2] << 16);
     return (v * 2654435761u) >> (32 - HASH_BITS);
   }
 
@@ -121,8 +160,8 @@ class ChainMatcher {
     return n;
   }
 
-  const uint8_t* data_;
-  size_t size_;
+  const Window* window_;
+  uint64_t size_;
   uint32_t max_distance_;
   int max_chain_;
   int nice_;
@@ -201,25 +240,51 @@ int LastUsed(const uint8_t* len, int n) {
   return n;
 }
 
+// Sends the code-length tree's lengths: the count, then each length, with
+// the number of zero lengths after the third one in 2 bits.
+template <typename Sink>
+void ForEachTreeField(const BlockPlan& p, Sink put) {
+  put((uint32_t)p.tree_count, 5);
+  for (int k = 0; k < p.tree_count; ++k) {
+    int len = p.tree_len[k];
+    if (len < 7) {
+      put((uint32_t)len, 3);
+    } else {
+      put(7, 3);
+      put(((1u << (len - 7)) - 1) << 1, len - 6);
+    }
+    if (k == 2) {
+      int z = 0;
+      while (z < 3 && k + 1 + z < p.tree_count && p.tree_len[k + 1 + z] == 0) ++z;
+      put((uint32_t)z, 2);
+      k += z;
+    }
+  }
+}
+
 // Plans a block for the frequencies; with want_codes the canonical codes are
 // made too (a size estimate does without them).
-void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, BlockPlan* p) {
+//
+// A tree of a single code-length value has a short form (count 0 and the
+// value). The member's final block never uses it, nor any tree of fewer than
+// three lengths: one common reader then refuses the member, depending on
+// where the data ends. There the tree is sent as lengths, at least three.
+void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, bool final,
+               BlockPlan* p) {
   uint64_t bits = 16;
   int used = MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, p->char_len);
   p->item_count = 0;
+  uint32_t tree_freq[LENGTH_CODE_SYMBOLS] = {0};
   if (used <= 1) {
     int value = 0;
     for (int s = 0; s < CHAR_SYMBOLS; ++s)
       if (f.chars[s]) value = s;
     p->char_count = 0;
     p->char_single = value;
-    p->tree_count = 0;
-    p->tree_single = 0;
     memset(p->char_len, 0, sizeof p->char_len);
-    bits += 5 + 5 + 9 + 9;
+    bits += 9 + 9;
   } else {
     p->char_count = LastUsed(p->char_len, CHAR_SYMBOLS);
-    uint32_t tree_freq[LENGTH_CODE_SYMBOLS] = {0};
     int i = 0;
     while (i < p->char_count) {
       if (p->char_len[i]) {
@@ -242,26 +307,26 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
       i += run;
     }
     for (int k = 0; k < p->item_count; ++k) tree_freq[p->items[k].symbol]++;
-    int tree_used = MakeCodeLengths(tree_freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree_len);
-    if (tree_used == 1) {
-      for (int s = 0; s < LENGTH_CODE_SYMBOLS; ++s)
-        if (tree_freq[s]) p->tree_single = s;
-      p->tree_count = 0;
+  }
+  int tree_used = MakeCodeLengths(tree_freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree_len);
+  int tree_value = 0;
+  for (int s = 0; s < LENGTH_CODE_SYMBOLS; ++s)
+    if (tree_freq[s]) tree_value = s;
+  if (tree_used <= 1 && !final) {
+    p->tree_single = tree_value;
+    p->tree_count = 0;
+    memset(p->tree_len, 0, sizeof p->tree_len);
+    bits += 5 + 5;
+  } else {
+    if (tree_used <= 1) {  // the used value and a partner, one bit each
       memset(p->tree_len, 0, sizeof p->tree_len);
-      bits += 5 + 5;
-    } else {
-      p->tree_count = LastUsed(p->tree_len, LENGTH_CODE_SYMBOLS);
-      bits += 5;
-      for (int k = 0; k < p->tree_count; ++k) {
-        bits += (uint64_t)LengthFieldBits(p->tree_len[k]);
-        if (k == 2) {
-          int z = 0;
-          while (z < 3 && k + 1 + z < p->tree_count && p->tree_len[k + 1 + z] == 0) ++z;
-          bits += 2;
-          k += z;
-        }
-      }
+      p->tree_len[tree_value] = 1;
+      p->tree_len[tree_value == 0 ? 1 : 0] = 1;
     }
+    p->tree_count = std::max(LastUsed(p->tree_len, LENGTH_CODE_SYMBOLS), 3);
+    ForEachTreeField(*p, [&](uint32_t, int n) { bits += (uint64_t)n; });
+  }
+  if (p->char_count > 0) {
     bits += 9;
     for (int k = 0; k < p->item_count; ++k)
       bits += (uint64_t)p->tree_len[p->items[k].symbol] + p->items[k].extra_count;
@@ -293,7 +358,7 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
 
 uint64_t EstimateBits(const Frequencies& f, int pos_symbols, int pos_count_bits) {
   static thread_local BlockPlan plan;
-  PlanBlock(f, pos_symbols, pos_count_bits, false, &plan);
+  PlanBlock(f, pos_symbols, pos_count_bits, false, false, &plan);
   return plan.bits;
 }
 
@@ -308,27 +373,16 @@ const uint64_t LOOKAHEAD_BITS = 16;
 
 void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const BlockPlan& p, int pos_count_bits) {
   w->Put(count, 16);
+  if (p.tree_count == 0) {
+    w->Put(0, 5);
+    w->Put((uint32_t)p.tree_single, 5);
+  } else {
+    ForEachTreeField(p, [w](uint32_t value, int n) { w->Put(value, n); });
+  }
   if (p.char_count == 0) {
-    w->Put(0, 5);
-    w->Put(0, 5);
     w->Put(0, 9);
     w->Put((uint32_t)p.char_single, 9);
   } else {
-    if (p.tree_count == 0) {
-      w->Put(0, 5);
-      w->Put((uint32_t)p.tree_single, 5);
-    } else {
-      w->Put((uint32_t)p.tree_count, 5);
-      for (int k = 0; k < p.tree_count; ++k) {
-        PutLengthField(w, p.tree_len[k]);
-        if (k == 2) {
-          int z = 0;
-          while (z < 3 && k + 1 + z < p.tree_count && p.tree_len[k + 1 + z] == 0) ++z;
-          w->Put((uint32_t)z, 2);
-          k += z;
-        }
-      }
-    }
     w->Put((uint32_t)p.char_count, 9);
     for (int k = 0; k < p.item_count; ++k) {
       const LengthItem& it = p.items[k];
@@ -363,16 +417,17 @@ void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const Bloc
 // smaller together than apart.
 //
 // With split_last the last token gets a block of its own, which ends the
-// data with a block header and a code of whatever length it needs.
+// data with a block header and a code of whatever length it needs. With
+// final the batch's last block is the member's last.
 void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_symbols, int pos_count_bits,
-                bool split_last) {
+                bool split_last, bool final) {
   static thread_local BlockPlan plan;
   static thread_local Frequencies block, slice, joined;
   if (split_last && count > 1) {
-    WriteBatch(w, tokens, count - 1, pos_symbols, pos_count_bits, false);
+    WriteBatch(w, tokens, count - 1, pos_symbols, pos_count_bits, false, false);
     block.Clear();
     block.Add(tokens[count - 1]);
-    PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+    PlanBlock(block, pos_symbols, pos_count_bits, true, final, &plan);
     WriteBlock(w, tokens + count - 1, 1, plan, pos_count_bits);
     return;
   }
@@ -400,7 +455,7 @@ void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_sy
       block = joined;
       block_bits = joined_bits;
     } else {
-      PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+      PlanBlock(block, pos_symbols, pos_count_bits, true, false, &plan);
       WriteBlock(w, tokens + start, block.tokens, plan, pos_count_bits);
       start += block.tokens;
       block = slice;
@@ -408,7 +463,7 @@ void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_sy
     }
   }
   if (block.tokens) {
-    PlanBlock(block, pos_symbols, pos_count_bits, true, &plan);
+    PlanBlock(block, pos_symbols, pos_count_bits, true, final, &plan);
     WriteBlock(w, tokens + start, block.tokens, plan, pos_count_bits);
   }
 }
@@ -421,10 +476,10 @@ void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_sy
 // segment's end. Matches of at least the nice length are taken outright.
 class OptimalParser {
  public:
-  OptimalParser(const uint8_t* data, size_t size, uint32_t max_distance, int pos_symbols,
+  OptimalParser(ByteSource* source, uint64_t size, uint32_t max_distance, int pos_symbols,
                 const CompressEffort& effort)
-      : data_(data), size_(size), pos_symbols_(pos_symbols), nice_((uint32_t)effort.nice_length),
-        finder_(data, size, max_distance, effort) {
+      : window_(source, size), size_(size), pos_symbols_(pos_symbols), nice_((uint32_t)effort.nice_length),
+        finder_(&window_, size, max_distance, effort) {
     cost_.resize(SEGMENT + MAX_MATCH + 1);
     step_.resize(SEGMENT + MAX_MATCH + 1);
     memset(&stats_, 0, sizeof stats_);
@@ -433,10 +488,20 @@ class OptimalParser {
     for (int c = 0; c < 17; ++c) pos_price_[c] = 3 + (c > 1 ? c - 1 : 0);
   }
 
+  // Parses segments into tokens while max leaves room for one more; true
+  // while input remains. Sets failed() when the source fails.
   bool Next(std::vector<uint32_t>* tokens, size_t max) {
-    while (pos_ < size_ && tokens->size() + SEGMENT <= max) Segment(tokens);
+    while (pos_ < size_ && tokens->size() + SEGMENT <= max) {
+      uint64_t keep = pos_ > WINDOW ? pos_ - WINDOW : 0;
+      if (!window_.Ensure(pos_ + SEGMENT + MAX_MATCH, keep)) {
+        failed_ = true;
+        return false;
+      }
+      Segment(tokens);
+    }
     return pos_ < size_;
   }
+  bool failed() const { return failed_; }
 
  private:
   static const uint32_t SEGMENT = 16384;
@@ -461,10 +526,11 @@ class OptimalParser {
         continue;
       }
       uint32_t here = cost_[i];
-      uint32_t lit = here + char_price_[data_[p]];
+      uint8_t byte = *window_.At(p);
+      uint32_t lit = here + char_price_[byte];
       if (lit < cost_[i + 1]) {
         cost_[i + 1] = lit;
-        step_[i + 1] = Literal(data_[p]) | LITERAL_STEP;
+        step_[i + 1] = Literal(byte) | LITERAL_STEP;
       }
       finder_.InsertUpTo(p);
       int n = finder_.FindAllAndInsert(p, found);
@@ -529,12 +595,13 @@ class OptimalParser {
   // Marks a literal step in the step array (tokens use 25 bits).
   static const uint32_t LITERAL_STEP = 1u << 31;
 
-  const uint8_t* data_;
-  size_t size_;
+  Window window_;
+  uint64_t size_;
   int pos_symbols_;
   uint32_t nice_;
   ChainMatcher finder_;
-  size_t pos_ = 0;
+  uint64_t pos_ = 0;
+  bool failed_ = false;
   std::vector<uint32_t> cost_;
   std::vector<uint32_t> step_;
   std::vector<uint32_t> path_;
@@ -545,31 +612,80 @@ class OptimalParser {
 
 }  // namespace
 
+namespace {
+
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(const uint8_t* data) : data_(data) {}
+  bool Read(uint8_t* buf, size_t n) override {
+    if (n) memcpy(buf, data_, n);
+    data_ += n;
+    return true;
+  }
+
+ private:
+  const uint8_t* data_;
+};
+
+class VectorSink : public ByteSink {
+ public:
+  explicit VectorSink(std::vector<uint8_t>* out) : out_(out) {}
+  bool Write(const uint8_t* data, size_t n) override {
+    out_->insert(out_->end(), data, data + n);
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t>* out_;
+};
+
+}  // namespace
+
+CompressResult CompressStream(ByteSource* source, uint64_t size, int dict_bits, const CompressEffort& effort,
+                              ByteSink* sink, uint64_t* packed_size) {
+  int pos_symbols = dict_bits <= 14 ? 14 : (dict_bits == 16 ? 17 : 16);
+  int pos_count_bits = dict_bits <= 14 ? 4 : 5;
+  // The bytes of the batch being written; those of earlier batches have gone
+  // to the sink, since only the last batch may be written again.
+  std::vector<uint8_t> out;
+  BitWriter w(&out);
+  std::vector<uint32_t> tokens;
+  tokens.reserve(BATCH_TOKENS);
+  std::unique_ptr<OptimalParser> parser(
+      new OptimalParser(source, size, MaxDistance(dict_bits), pos_symbols, effort));
+  bool more = size > 0;
+  uint64_t written = 0;
+  BitWriter before_last = w;
+  while (more) {
+    if (!out.empty()) {
+      if (!sink->Write(out.data(), out.size())) return COMPRESS_FAILED;
+      written += out.size();
+      out.clear();
+    }
+    tokens.clear();
+    more = parser->Next(&tokens, BATCH_TOKENS);
+    if (parser->failed()) return COMPRESS_FAILED;
+    before_last = w;
+    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, false, !more);
+    if (written + out.size() >= size) return COMPRESS_NOT_SMALLER;
+  }
+  if (size > 0 && (w.BitCount() + 7) / 8 * 8 < g_last_lookup_bit + LOOKAHEAD_BITS) {
+    out.clear();
+    w = before_last;
+    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, true, true);
+  }
+  w.Flush();
+  if (written + out.size() >= size) return COMPRESS_NOT_SMALLER;
+  if (!out.empty() && !sink->Write(out.data(), out.size())) return COMPRESS_FAILED;
+  *packed_size = written + out.size();
+  return COMPRESS_OK;
+}
+
 bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits,
                           const CompressEffort& effort, std::vector<uint8_t>* out) {
   out->clear();
-  int pos_symbols = dict_bits <= 14 ? 14 : (dict_bits == 16 ? 17 : 16);
-  int pos_count_bits = dict_bits <= 14 ? 4 : 5;
-  BitWriter w(out);
-  std::vector<uint32_t> tokens;
-  tokens.reserve(BATCH_TOKENS);
-  OptimalParser parser(data, size, MaxDistance(dict_bits), pos_symbols, effort);
-  bool more = size > 0;
-  BitWriter before_last = w;
-  size_t size_before_last = 0;
-  while (more) {
-    tokens.clear();
-    more = parser.Next(&tokens, BATCH_TOKENS);
-    before_last = w;
-    size_before_last = out->size();
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, false);
-    if (out->size() >= size) return false;
-  }
-  if (size > 0 && (w.BitCount() + 7) / 8 * 8 < g_last_lookup_bit + LOOKAHEAD_BITS) {
-    out->resize(size_before_last);
-    w = before_last;
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, true);
-  }
-  w.Flush();
-  return out->size() < size;
+  MemorySource source(data);
+  VectorSink sink(out);
+  uint64_t packed = 0;
+  return CompressStream(&source, size, dict_bits, effort, &sink, &packed) == COMPRESS_OK;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,37 @@ bool BuildConfigBlock(const PackageSettings& settings, std::vector<uint8_t>* blo
 // True when the stub is exactly the payload offset long and starts with "MZ".
 bool CheckStub(const std::vector<uint8_t>& stub, const std::string& what, std::string* error);
 
+// How members are gathered.
+struct CollectOptions {
+  bool package = false;          // names must also differ ignoring case
+  bool windows_names = true;     // refuse device names and trailing dots or spaces
+  bool dereference = false;      // follow symbolic links
+  std::string skip;              // a file (the output) to leave out, with a warning
+  bool clamp_time = false;       // times later than max_time become max_time
+  bool fixed_time = false;       // every time is max_time
+  uint32_t max_time = 0;
+};
+
 // Gathers the members named by paths, relative to base_dir ("" for the
 // current directory). A folder brings its directory member and everything
 // below it, in byte order of the names. Every name is checked here, before
-// anything is written. The file skip (if it exists) is left out, so that an
-// old output inside a packed folder is not packed into the new one.
+// anything is written: two inputs may not become one member. Symbolic links
+// become link members (refused in a package), or with dereference their
+// targets; FIFOs, sockets and devices are skipped. Lines for the user go to
+// warnings. The file skip (if it exists) is left out with a warning; when it
+// is one of the paths themselves the pack is refused.
+bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
+                    const CollectOptions& options, std::vector<MemberSource>* members,
+                    std::vector<std::string>* warnings, std::string* error);
+// The former form: a plain archive's rules, links followed.
 bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
                     const std::string& skip, std::vector<MemberSource>* members, std::string* error);
+
+// Checks the settings against the members: the shortcut's target and the
+// file to open must be file members; the destination a relative path
+// without "..", drive or leading separator.
+bool CheckSettings(const PackageSettings& settings, const std::vector<MemberSource>& members,
+                   std::string* error);
 
 struct PackJob {
   std::string output;
@@ -47,6 +72,10 @@ struct PackJob {
   PackageSettings settings;
   PackMethod method;
   std::vector<MemberSource> members;
+  bool windows_names = true;
+  bool to_stdout = false;  // write to standard output (through a temporary file)
+  // Told of every member written.
+  ProgressHook progress;
 };
 
 // True when the output's name ends in ".lzh" (any case).
@@ -54,4 +83,6 @@ bool IsPlainArchiveName(const std::string& output);
 
 // Writes the package or archive to a temporary file beside the output and
 // renames it into place at the end; on failure nothing is left behind.
+// While the temporary file exists, SIGINT, SIGTERM and SIGHUP remove it and
+// end the process (status 128 + the signal).
 bool WriteOutput(const PackJob& job, std::string* error);

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "extract/payload.h"
 #include "extract/progress.h"
@@ -25,16 +26,26 @@ bool IsAbsolutePath(const char* path) {
   return path[0] == '\\' || (path[0] && path[1] == ':' && path[2] == '\\');
 }
 
+// The dialog-item helpers through the calls the stub imports anyway: every
+// imported name costs room in the stub.
+void SetFolderText(HWND dialog, const char* text) {
+  SetWindowTextA(GetDlgItem(dialog, IDC_FOLDER), text);
+}
+
+LRESULT BoxMessage(HWND dialog, int box, UINT message, WPARAM wparam) {
+  return SendMessageA(GetDlgItem(dialog, box), message, wparam, 0);
+}
+
 void InitDestDialog(HWND dialog, SfxState* state) {
   g_dialog_state = state;
   SetWindowTextA(dialog, state->title);
   ZeroMemory(g_dialog_text, sizeof g_dialog_text);
   lstrcpynA(g_dialog_text, state->destination, PATH_BUFFER_SIZE);
-  SetDlgItemTextA(dialog, IDC_FOLDER, g_dialog_text);
+  SetFolderText(dialog, g_dialog_text);
   uint8_t* options[3];
   GetOptions(state, options);
   for (int i = 0; i < 3; ++i) {
-    if (*options[i] & OPTION_CREATE) CheckDlgButton(dialog, OPTION_BOXES[i], BST_CHECKED);
+    if (*options[i] & OPTION_CREATE) BoxMessage(dialog, OPTION_BOXES[i], BM_SETCHECK, BST_CHECKED);
     if (!(*options[i] & OPTION_ENABLED)) EnableWindow(GetDlgItem(dialog, OPTION_BOXES[i]), FALSE);
   }
 }
@@ -66,9 +77,9 @@ void ConfirmDestination(HWND dialog, SfxState* state) {
   // the OK; the shortcuts and the launch need it as the full path.
   if (!IsAbsolutePath(typed) && GetCurrentDirectoryA(PATH_BUFFER_SIZE, g_dialog_text) - 1u <
                                     PATH_MAX_BYTES) {
-    char* full = (char*)calloc(lstrlenA(g_dialog_text) + 1, 1);
+    char* full = (char*)calloc(strlen(g_dialog_text) + 1, 1);
     if (full) {
-      lstrcpyA(full, g_dialog_text);
+      strcpy(full, g_dialog_text);
       free(state->destination);
       state->destination = full;
     }
@@ -77,7 +88,7 @@ void ConfirmDestination(HWND dialog, SfxState* state) {
   uint8_t* options[3];
   GetOptions(state, options);
   for (int i = 0; i < 3; ++i) {
-    if (IsDlgButtonChecked(dialog, OPTION_BOXES[i]) == BST_CHECKED) {
+    if (BoxMessage(dialog, OPTION_BOXES[i], BM_GETCHECK, 0) == BST_CHECKED) {
       *options[i] |= OPTION_CREATE;
     } else {
       *options[i] &= (uint8_t)~OPTION_CREATE;
@@ -88,9 +99,6 @@ void ConfirmDestination(HWND dialog, SfxState* state) {
 
 // The folder browser, owned by the dialog so that the dialog waits for it.
 void BrowseForFolder(HWND dialog) {
-  IMalloc* allocator = nullptr;
-  SHGetMalloc(&allocator);
-  if (!allocator) return;
   char display_name[PATH_BUFFER_SIZE];
   BROWSEINFOA info;
   ZeroMemory(&info, sizeof info);
@@ -102,10 +110,10 @@ void BrowseForFolder(HWND dialog) {
   if (items) {
     g_dialog_text[0] = 0;
     SHGetPathFromIDListA(items, g_dialog_text);
-    SetDlgItemTextA(dialog, IDC_FOLDER, g_dialog_text);
-    allocator->Free(items);
+    SetFolderText(dialog, g_dialog_text);
+    // The shell's allocator is the task allocator.
+    CoTaskMemFree(items);
   }
-  allocator->Release();
 }
 
 }  // namespace

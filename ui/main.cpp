@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <process.h>
+#include <string.h>
 
 #include "extract/payload.h"
 #include "extract/progress.h"
@@ -37,10 +38,10 @@ const char* const FAILURE_TEXTS[] = {
 void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
   if (kind >= sizeof FAILURE_TEXTS / sizeof FAILURE_TEXTS[0] || !FAILURE_TEXTS[kind]) return;
   char text[64 + PATH_BUFFER_SIZE];
-  lstrcpyA(text, FAILURE_TEXTS[kind]);
+  strcpy(text, FAILURE_TEXTS[kind]);
   if (kind != FAILURE_DAMAGED) {
     state->failure_name[PATH_MAX_BYTES] = 0;
-    lstrcatA(text, state->failure_name);
+    strcat(text, state->failure_name);
   }
   MessageBoxA(window, text, state->title, MB_OK | MB_ICONERROR);
 }
@@ -141,7 +142,7 @@ bool SfxStartUp(SfxState* state) {
   char library[MAX_PATH + 16];
   UINT length = GetSystemDirectoryA(library, MAX_PATH);
   if (length && length < MAX_PATH) {
-    lstrcatA(library, "\\comctl32.dll");
+    strcat(library, "\\comctl32.dll");
     typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
     InitControls init = (InitControls)(void*)GetProcAddress(LoadLibraryA(library),
                                                             "InitCommonControlsEx");
@@ -171,7 +172,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The popup was closed while the worker runs: it may hold the archive
   // stream (and the runtime's lock on it), and it uses the state record on
   // this stack. End the process at once, leaving both alone.
-  if (g_worker_running) TerminateProcess(GetCurrentProcess(), 0);
+  // (HANDLE)-1 is the current process's pseudo handle, as GetCurrentProcess
+  // returns it.
+  if (g_worker_running) TerminateProcess((HANDLE)-1, 0);
   FreeSfxState(&state);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "extract/payload.h"
 #include "ui/ui.h"
@@ -17,8 +18,8 @@ const GUID PERSIST_FILE_IID = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
 // Appends text to path (a PATH_BUFFER_SIZE buffer); false, leaving path as it
 // was, when the result would not fit.
 bool Append(char* path, const char* text) {
-  if (lstrlenA(path) + lstrlenA(text) > (int)PATH_MAX_BYTES) return false;
-  lstrcatA(path, text);
+  if (strlen(path) + strlen(text) > PATH_MAX_BYTES) return false;
+  strcat(path, text);
   return true;
 }
 

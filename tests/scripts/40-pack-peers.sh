@@ -93,12 +93,9 @@ for m in lh0 lh5 lh6 lh7; do
       7z) if 7z x -y -o"$out/7z" "$arc" >/dev/null; then to_utf8 "$out/7z"
             same 7z "$out/7z" -x "$(printf '\x95')" -x '表示テスト.txt'
           else fail "7z could not extract the $m archive"; fi ;;
-      # bsdtar refuses some -lh6-/-lh7- members that lhasa, unar, 7z and
-      # vemosfx all decode identically: reported, not counted as a failure.
       bsdtar) if bsdtar -xf "$arc" -C "$out/bsdtar" --options hdrcharset=CP932 2>"$work/bsdtar.err"; then
                 same bsdtar "$out/bsdtar"
-              elif [ $m = lh5 ]; then fail "bsdtar could not extract the $m archive"; cat "$work/bsdtar.err"
-              else echo "   bsdtar: refused members of the $m archive (known):"; grep -v 'delayed' "$work/bsdtar.err"; fi ;;
+              else fail "bsdtar could not extract the $m archive"; head -5 "$work/bsdtar.err"; fi ;;
     esac
   done
   if "$tool" test "$arc" >/dev/null && "$tool" extract -C "$out/vemosfx" "$arc" >/dev/null; then
@@ -107,6 +104,38 @@ for m in lh0 lh5 lh6 lh7; do
     fail "vemosfx could not test or extract the $m archive"
   fi
 done
+
+# A real folder of hundreds of files: the first 400 files below
+# /usr/share/doc (links followed, each under 200 KB), read back by every peer.
+doc=$work/doc/tree
+mkdir -p "$doc"
+(cd /usr/share/doc && find . -type f -size -200k | LC_ALL=C sort | head -400) >"$work/doc.list"
+tar -C /usr/share/doc -chf - -T "$work/doc.list" 2>/dev/null | tar -xf - -C "$doc"
+files=$(find "$doc" -type f | wc -l)
+if [ "$files" -lt 300 ]; then
+  echo "   /usr/share/doc holds only $files files: the real folder is not compared"
+else
+  for m in lh0 lh5 lh6 lh7; do
+    echo "-- /usr/share/doc, $files files, method $m"
+    arc=$work/doc-$m.lzh
+    if ! "$tool" pack -o "$arc" --method $m -C "$work/doc" tree; then fail "pack of the doc folder, $m"; continue; fi
+    out=$work/xd-$m
+    mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar"
+    (cd "$out/lhasa" && lhasa xq "$arc") || fail "lhasa could not extract the doc $m archive"
+    unar -q -o "$out/unar" "$arc" >/dev/null || fail "unar could not extract the doc $m archive"
+    for peer in "${optional[@]}"; do
+      case $peer in
+        7z) 7z x -y -o"$out/7z" "$arc" >/dev/null || fail "7z could not extract the doc $m archive" ;;
+        bsdtar) bsdtar -xf "$arc" -C "$out/bsdtar" 2>"$work/bsdtar.err" ||
+                  { fail "bsdtar could not extract the doc $m archive"; grep -c 'Bad' "$work/bsdtar.err"; } ;;
+      esac
+    done
+    for peer in lhasa unar "${optional[@]}"; do
+      if diff -r "$doc" "$out/$peer/tree" >"$work/diff" 2>&1; then echo "   $peer: identical"
+      else fail "$peer differs on the doc $m archive:"; head -5 "$work/diff"; fi
+    done
+  done
+fi
 
 # A package's payload is the archive behind the stub and the one-byte block
 # of --no-dialog: the peers read it as it is.

@@ -74,8 +74,6 @@ TEST(BitInput, AcrossByteBoundaries) {
   BitInput input({0xA5, 0x0F}, 16);
   InitBits();
   EXPECT_EQ(g_bit_buf, 0xA50F);
-  EXPECT_EQ(g_sub_bits, 0);
-  EXPECT_EQ(g_sub_byte, 0);
   EXPECT_EQ(GetBits(3), 5);
   EXPECT_EQ(GetBits(6), 0x0A);
   EXPECT_EQ(GetBits(7), 0x0F);
@@ -88,12 +86,9 @@ TEST(BitInput, GetBitsZeroAndSixteen) {
   InitBits();
   ASSERT_EQ(GetBits(1), 0);
   const uint16_t buf = g_bit_buf;
-  const uint8_t sub = g_sub_byte, bits = g_sub_bits;
   const uint32_t left = g_packed_left;
   EXPECT_EQ(GetBits(0), 0);
   EXPECT_EQ(g_bit_buf, buf);
-  EXPECT_EQ(g_sub_byte, sub);
-  EXPECT_EQ(g_sub_bits, bits);
   EXPECT_EQ(g_packed_left, left);
   // 0x1234 0x5678 0x9A shifted by one bit.
   EXPECT_EQ(GetBits(16), 0x2468);

@@ -243,9 +243,15 @@ TEST(BlockMethod, DamagedDataEndsAndBothLoopsAgree) {
     ForEachLoop([&](int loop) {
       ResetProgress(0, 0);
       Decoded d = DecodeBytes(packed, method, unpacked);
-      ASSERT_EQ(d.status, DECODE_DONE);
-      ASSERT_GE(d.out.size(), unpacked);
-      ASSERT_LE(d.out.size(), unpacked + 255u);
+      // Damage that makes the stream want more than its bytes stops it: only
+      // whole dictionaries before that point were written.
+      if (d.status == DECODE_DAMAGED) {
+        ASSERT_LT(d.out.size(), unpacked);
+      } else {
+        ASSERT_EQ(d.status, DECODE_DONE);
+        ASSERT_GE(d.out.size(), unpacked);
+        ASSERT_LE(d.out.size(), unpacked + 255u);
+      }
       ASSERT_EQ(d.crc, Crc16(d.out));
       if (loop == 0)
         first = d.out;
@@ -294,11 +300,14 @@ TEST(BlockMethod, OutOfRangeHeadersStayInBounds) {
       BitWriter w;
       w.Put(1000, 16);
       c.write(&w);
-      for (int i = 0; i < 400; ++i) w.Put(0x5A5A, 16);
+      for (int i = 0; i < 4000; ++i) w.Put(0x5A5A, 16);
       ForEachLoop([&](int) {
         ResetProgress(0, 0);
         Decoded d = DecodeBytes(w.bytes, method, 3000);
-        EXPECT_GE(d.out.size(), 3000u) << c.name;
+        // Codes that take far more bits than they should run out of input.
+        if (d.status != DECODE_DAMAGED) {
+          EXPECT_GE(d.out.size(), 3000u) << c.name;
+        }
       });
     }
   }

@@ -74,6 +74,7 @@ TEST(Lzs, SlotsFollowTheWritePositionAroundTheDictionary) {
 
 Bytes PresetLz5() {
   Bytes dict(4096, ' ');
+  for (int i = 0; i < 18; ++i) dict[i] = 0;
   for (int v = 0; v < 256; ++v)
     for (int k = 0; k < 13; ++k) dict[18 + 13 * v + k] = (uint8_t)v;
   for (int v = 0; v < 256; ++v) dict[3346 + v] = (uint8_t)v;
@@ -113,8 +114,8 @@ TEST(Lz5, ItemsUnderFlagBytes) {
       // Slot 4078 is position 0, the member's first byte; the copy overlaps
       // the bytes it writes and repeats them.
       {"slot 4078 overlapping", {0xFB, 'a', 'b', 0xEE, 0xF5}, Concat({'a', 'b'}, {'a', 'b', 'a', 'b', 'a', 'b', 'a', 'b'})},
-      // Positions 0 to 17 hold the fill's spaces until written.
-      {"spaces before the preset", {0x00, 0xFC, 0xF1}, Repeat(' ', 4)},
+      // Positions 0 to 17 hold zeros until written.
+      {"zeros before the preset", {0x00, 0xFC, 0xF1}, Repeat(0, 4)},
   };
   for (const Case& c : cases) {
     Decoded d = DecodeBytes(METHOD_LZ5, c.packed, (uint32_t)c.expected.size());
@@ -130,6 +131,15 @@ TEST(Lz5, LongOverlappingMatchRepeatsTheLastBytes) {
   Bytes expected = {'x', 'y', 'z'};
   for (int k = 0; k < 18; ++k) expected.push_back(k % 2 ? 'z' : 'y');
   EXPECT_EQ(d.out, expected);
+}
+
+// A hand-made member whose matches read positions 0 to 17 before they are
+// written, against lhasa's output (tests/fixtures/methods/make-lz5-preset.py).
+TEST(Lz5, PresetZerosAsLhasaDecodesThem) {
+  std::vector<ArchiveMember> members = DecodeArchive(FixturePath("preset.lz5.lzh"));
+  ASSERT_EQ(members.size(), 1u);
+  EXPECT_EQ(members[0].decoded.out, ReadFile(FixturePath("preset.lz5.lhasa.bin")));
+  EXPECT_EQ(members[0].decoded.crc, members[0].header.crc);
 }
 
 // Archives written by jlha's library (see tests/fixtures/methods/make-fixtures.sh).

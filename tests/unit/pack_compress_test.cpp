@@ -133,6 +133,18 @@ uint64_t KraftSum(const uint8_t* len, int n, int limit) {
   return sum;
 }
 
+// An input longer than the compressor's sliding buffer, copies reaching
+// back across each slide, fed in the pieces the compressor asks for.
+TEST(Compressor, StreamsAnInputLongerThanItsBuffer) {
+  Bytes data = Structured(9u << 20, 65535, 12);
+  Bytes packed;
+  ASSERT_TRUE(CompressBlockHuffman(data.data(), data.size(), 16, EFFORT_NORMAL, &packed));
+  uint16_t crc = 0;
+  Bytes back = DecodeWithCore(packed, 7, (uint32_t)data.size(), &crc);
+  ASSERT_EQ(back.size(), data.size());
+  EXPECT_TRUE(back == data);
+}
+
 TEST(CodeLengths, CompleteAndWithinTheLimit) {
   struct Case {
     const char* what;

@@ -459,7 +459,8 @@ TEST_F(RunTest, CrcMismatchRemovesTheFile) {
     Bytes archive = Fixture(c.fixture);
     archive[archive.size() - 1 - c.offset_from_end] ^= 0x10;
     ASSERT_EQ(Run(archive), OUTCOME_FAILED);
-    EXPECT_EQ(failure_, FAILURE_CRC);
+    // The flipped bit may also make the stream want bytes it does not have.
+    EXPECT_TRUE(failure_ == FAILURE_CRC || failure_ == FAILURE_DAMAGED) << failure_;
     EXPECT_EQ(failure_name_, c.name);
     EXPECT_FALSE(fs::exists(dest_ / c.name));
     EXPECT_EQ(output_path_, "");

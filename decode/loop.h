@@ -1,0 +1,148 @@
+// The sliding-dictionary loop that every compressed method runs through,
+// written once over a decoder type: the stub instantiates it with the method
+// table's routines, the host with a block decoder that keeps its bit window
+// in registers (block.cpp).
+//
+// The window: [0, size) holds the dictionary as it stood before the bytes
+// being made now (at first the fill, or -lz5-'s preset), [size, 2 * size) the
+// next dictionary's worth of output, then WINDOW_SLACK bytes that a match
+// crossing 2 * size runs into. When the output reaches 2 * size the second
+// half goes to the file and moves down to become the history; what ran into
+// the slack moves with it. A match dist bytes back is then always at
+// pos - dist (dist is at most size), never wrapped, so copies can run a word
+// at a time and overshoot into bytes not yet made. Flat offsets agree with
+// ring positions modulo size: the position routines of -lzs- and -lz5- see
+// pos in g_dict_pos and mask it themselves.
+#pragma once
+#include <stdint.h>
+#include <string.h>
+
+#include "decode/bitio.h"
+#include "decode/fast.h"
+#include "decode/member.h"
+#include "extract/progress.h"
+
+// Output counts: 64 bits on the host; 32 in the stub, where a count could
+// only wrap past 4 GiB on a member that declares nearly that much, and the
+// damage check still ends it when its input runs out.
+#if VEMO_FAST_DECODE
+typedef uint64_t LoopCount;
+#else
+typedef uint32_t LoopCount;
+#endif
+
+// Longest match of any method (an -lh1- escape reaches 315) and a word of
+// overshoot, rounded up.
+const uint32_t WINDOW_SLACK = 1024;
+
+// On the host everything of the loop is inlined into one function per
+// decoder; in the stub the loop stays a function of its own, which links
+// smaller.
+#if VEMO_FAST_DECODE
+#define VEMO_LOOP_INLINE inline __attribute__((always_inline))
+#define VEMO_LOOP_FUNCTION inline __attribute__((always_inline))
+#else
+#define VEMO_LOOP_INLINE inline
+#define VEMO_LOOP_FUNCTION inline __attribute__((noinline))
+#endif
+
+// Copies len bytes from dist bytes back, with the result of a copy one byte
+// at a time (a source that runs into the bytes being written repeats them).
+VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
+  const uint8_t* src = dst - dist;
+#if VEMO_FAST_DECODE
+  uint8_t* const end = dst + len;
+  if (dist >= 8) {
+    // Every word read is in place before it is read; the last word may run
+    // up to 7 bytes past the match into bytes not yet made.
+    do {
+      uint64_t word;
+      memcpy(&word, src, 8);
+      memcpy(dst, &word, 8);
+      src += 8;
+      dst += 8;
+    } while (dst < end);
+    return;
+  }
+  if (dist == 1) {
+    memset(dst, *src, len);
+    return;
+  }
+#endif
+  do *dst++ = *src++;
+  while (--len);
+}
+
+// Decoder: Char() gives the next symbol (below 256 a literal, else a match
+// of symbol - bias bytes); Pos(pos, count) the match's distance code, given
+// the window offset and the output count; Finish() leaves its state behind.
+// Returns a DecodeStatus; g_dict_pos and g_out_count tell where it stopped.
+template <class Decoder>
+VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t size, uint32_t bias) {
+  const uint32_t mask = size - 1;
+  uint32_t pos = size;
+  LoopCount flushed = 0;  // bytes written before window[size]
+  uint32_t quiet_end = 1;
+#if VEMO_FAST_DECODE
+  uint32_t limit = pos;  // the next offset where the checks run
+#endif
+  int32_t result = DECODE_DONE;
+  for (;;) {
+    // The stub runs these checks after every code, the host only where the
+    // window fills, a progress step comes or the size is reached.
+#if VEMO_FAST_DECODE
+    if (pos >= limit) {
+#endif
+      if (pos >= 2 * size) {
+        WriteWithCrc(window + size, size, g_out_stream);
+        pos -= size;
+#if VEMO_FAST_DECODE
+        memmove(window, window + size, pos);
+#else
+        for (uint32_t i = 0; i < pos; ++i) window[i] = window[i + size];
+#endif
+        flushed += size;
+      }
+      const LoopCount count = flushed + pos - size;
+      if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
+      if (!g_continue) {
+        result = DECODE_ABORTED;
+        break;
+      }
+      // g_unpacked_size drops to 0 when the input runs out.
+      if (count >= g_unpacked_size) break;
+#if VEMO_FAST_DECODE
+      LoopCount next = quiet_end < g_unpacked_size ? quiet_end : g_unpacked_size;
+      const LoopCount ahead = next - flushed;
+      limit = ahead < size ? (uint32_t)ahead + size : 2 * size;
+    }
+#endif
+    const uint32_t c = d.Char();
+    if (c < 256) {
+      window[pos++] = (uint8_t)c;
+    } else {
+      const uint32_t len = c - bias;
+      const uint32_t dist = (d.Pos(pos, (uint32_t)(flushed + pos - size)) & mask) + 1;
+      CopyMatch(window + pos, dist, len);
+      pos += len;
+    }
+  }
+  d.Finish();
+  g_dict_pos = pos;
+  g_out_count = (uint32_t)(flushed + pos - size);
+  return result;
+}
+
+// The stub's decoder (and the host's for methods without a loop of their
+// own): the routines of the method table, which keep their state in globals.
+struct TableDecoder {
+  DecodeRoutine decode_char;
+  DecodeRoutine decode_pos;
+  VEMO_LOOP_INLINE uint32_t Char() { return decode_char(); }
+  VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
+    g_dict_pos = pos;
+    g_out_count = count;
+    return decode_pos();
+  }
+  VEMO_LOOP_INLINE void Finish() {}
+};

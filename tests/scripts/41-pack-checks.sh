@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# vemosfx pack on the command line: what it refuses, what it warns about,
+# and what it writes, on real files in a scratch folder. Each case is one
+# line of a table: expected exit status, a text expected on stderr (or "-"),
+# and the command.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+tool=$PWD/${VEMO_TOOL:-build/host/vemosfx}
+[ -x "$tool" ] || { echo "41-pack-checks: $tool is not built"; exit 1; }
+export LC_ALL=C.UTF-8
+work=$(mktemp -d /tmp/vemopackchk.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "   FAIL: $*"; failures=$((failures + 1)); }
+stub=$work/stub.exe
+{ printf 'MZ'; head -c 23038 /dev/zero; } >"$stub"
+
+# expect STATUS TEXT COMMAND...: runs the command in $work and checks its
+# exit status and that stderr holds TEXT ("-": anything).
+expect() {
+  local want=$1 text=$2; shift 2
+  "$@" >"$work/out" 2>"$work/err"
+  local got=$?
+  if [ "$got" != "$want" ]; then fail "$* exited $got, not $want: $(head -3 "$work/err")"
+  elif [ "$text" != - ] && ! grep -qF -- "$text" "$work/err"; then fail "$*: no '$text' in: $(head -3 "$work/err")"
+  fi
+}
+
+# Memory does not grow with the file: 128 MiB under a 100 MB address space.
+truncate -s 128M big.bin
+(ulimit -v 100000; "$tool" pack -o big.lzh big.bin) 2>"$work/err" || fail "128 MiB under ulimit -v 100000: $(head -2 "$work/err")"
+"$tool" test big.lzh >/dev/null 2>&1 || fail "the 128 MiB archive does not test clean"
+rm -f big.bin big.lzh
+
+# Inputs: one folder per case.
+mk() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
+mk ok/a.txt
+mk sjis/〜.txt one; mk sjis/～.txt two
+mk case/README; mk case/readme
+mk dev/sub/nul.txt; mk devs/CON; mk dot/trail.; mk space/"trail "
+printf 'bad\xffname' | xargs -0 -I{} sh -c 'mkdir -p utf8 && echo x >"utf8/{}"'
+mkdir -p links/d; mk links/d/f.txt; ln -s f.txt links/d/link; ln -s /nonexistent links/d/dangling
+mkdir -p loop/d; ln -s .. loop/d/up
+mkdir -p fifo; mk fifo/f.txt; mkfifo fifo/pipe
+mk settings/bin/app.exe
+mkdir -p huge && truncate -s 4294967296 huge/4GiB.bin
+mk ok/o.lzh old
+
+P="$tool pack"
+S=(--stub "$stub")
+while IFS='|' read -r status text cmd; do
+  [ -z "$status" ] || [ "${status:0:1}" = "#" ] && continue
+  eval "expect $status \"\$text\" $cmd"
+done <<'TABLE'
+# a member over 4 GiB - 1, refused before anything is written
+1|'huge/4GiB.bin': 4294967296 bytes; a member of 4 GiB or more|$P -o huge.lzh huge
+# names: two inputs, one member
+1|'sjis/〜.txt' and 'sjis/～.txt'|$P -o o.lzh sjis
+1|differ only in letter case|$P -o o.exe "${S[@]}" case
+0|-|$P -o o.lzh case
+1|not valid UTF-8|$P -o o.lzh utf8
+# names Windows cannot create
+1|Windows takes "nul.txt" for a device|$P -o o.lzh dev
+1|Windows takes "CON" for a device|$P -o o.exe "${S[@]}" devs
+1|ends in a dot or a space|$P -o o.lzh dot
+1|ends in a dot or a space|$P -o o.lzh space
+0|-|$P -o o.lzh --allow-unix-names dev devs dot space
+2|--allow-unix-names is for plain archives|$P -o o.exe "${S[@]}" --allow-unix-names dev
+# links and special files
+1|is a symbolic link, which a package cannot hold|$P -o o.exe "${S[@]}" links
+1|'links/d/dangling' is a symbolic link whose target cannot be reached|$P -o o.exe "${S[@]}" -L links
+1|symbolic link loop|$P -o o.lzh -L loop
+0|'fifo/pipe' is a FIFO: skipped|$P -o o.lzh fifo
+# settings
+1|--open 'nothere.txt' names no file|$P -o o.exe "${S[@]}" --open nothere.txt -C settings bin
+1|--shortcut 'nothere.exe' names no file|$P -o o.exe "${S[@]}" --shortcut nothere.exe -C settings bin
+1|--open 'bin' names no file|$P -o o.exe "${S[@]}" --open bin -C settings bin
+0|-|$P -o o.exe "${S[@]}" --open 'bin\APP.exe' --shortcut bin/app.exe -C settings bin
+1|--dest '../../Windows': the destination must be a relative path|$P -o o.exe "${S[@]}" --dest ../../Windows ok
+1|the destination must be a relative path|$P -o o.exe "${S[@]}" --dest 'C:\x' ok
+1|the destination must be a relative path|$P -o o.exe "${S[@]}" --dest /x ok
+0|-|$P -o o.exe "${S[@]}" --dest Vendor/App ok
+# output
+1|is the output itself|$P -o ok/a.txt --format=lzh ok/a.txt
+0|'ok/o.lzh' is the output: left out|$P -o ok/o.lzh ok
+2|--format=lzh or --format=package|$P -o out.lha ok
+0|-|$P -o out.lha --format=lzh ok
+2|a package cannot go to standard output|$P -o - --format=package ok
+2|unknown option '--bogus'|$P -o o.lzh --bogus ok
+2|--format takes lzh or package|$P -o o.lzh --format=zip ok
+2|--mtime takes @N|$P -o o.lzh --mtime=5 ok
+TABLE
+
+# -o - writes the archive to standard output.
+"$tool" pack -o - ok >stdout.lzh 2>/dev/null && "$tool" test stdout.lzh >/dev/null 2>&1 ||
+  fail "-o - did not write a sound archive to standard output"
+# The symbolic link of a plain archive comes back as a link from lhasa.
+if command -v lhasa >/dev/null; then
+  "$tool" pack -o links.lzh --format=lzh links/d/f.txt links/d/link 2>/dev/null
+  mkdir -p xl && (cd xl && lhasa xq ../links.lzh)
+  [ "$(readlink xl/links/d/link)" = f.txt ] || fail "lhasa did not restore the link: $(ls -l xl/links/d)"
+fi
+# Reproducible: SOURCE_DATE_EPOCH clamps later times, --mtime sets them all;
+# the same tree touched at another time packs to the same bytes.
+touch -d @2000000000 ok/a.txt
+SOURCE_DATE_EPOCH=1700000000 "$tool" pack -o r1.exe "${S[@]}" ok
+touch -d @2100000000 ok/a.txt ok
+SOURCE_DATE_EPOCH=1700000000 "$tool" pack -o r2.exe "${S[@]}" ok
+cmp -s r1.exe r2.exe || fail "SOURCE_DATE_EPOCH: the packages differ"
+"$tool" list r1.exe | grep -q '2023-11-14T22:13:20Z ok/a.txt' || fail "SOURCE_DATE_EPOCH did not clamp: $("$tool" list r1.exe)"
+"$tool" pack -o m.lzh --mtime=@86400 ok && "$tool" list m.lzh | grep -q '1970-01-02T00:00:00Z ok/a.txt' ||
+  fail "--mtime=@86400 did not set the time"
+# On a terminal a progress line counts files and bytes; elsewhere nothing.
+if command -v script >/dev/null; then
+  script -qc "$tool pack -o tty.lzh ok" /dev/null >tty.txt 2>&1
+  grep -q '/3 files, .* MB/s' tty.txt || fail "no progress line on a terminal: $(cat -v tty.txt)"
+  "$tool" pack -o notty.lzh ok 2>notty.txt; [ ! -s notty.txt ] || fail "output off a terminal: $(cat notty.txt)"
+fi
+# A signal removes the temporary output: 144 MiB of random data take long
+# enough to be interrupted (stored, since they do not compress).
+head -c 150000000 /dev/urandom >slow.bin
+for sig in INT TERM; do
+  "$tool" pack -o slow.lzh slow.bin & pid=$!
+  for _ in $(seq 50); do ls slow.lzh.partial-* >/dev/null 2>&1 && break; sleep 0.05; done
+  kill -$sig $pid; wait $pid; status=$?
+  want=$([ $sig = INT ] && echo 130 || echo 143)
+  [ $status = "$want" ] || fail "SIG$sig: exit $status, not $want"
+  ! ls slow.lzh* >/dev/null 2>&1 || fail "SIG$sig left $(ls slow.lzh*)"
+done
+rm -f slow.bin
+
+[ $failures -eq 0 ] || { echo "41-pack-checks: $failures failures"; exit 1; }
+echo "41-pack-checks: every case as expected"
