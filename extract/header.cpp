@@ -133,7 +133,7 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
         // starts there. Exactly that is taken; any other overrun is damage.
         // Once taken, held is h + 2 and any further header overruns it.
         if (size > held - pos) {
-          if (header->os_id != 'K' || pos + size != h + 2 || !ReadExactly(in, buffer + h, 2))
+          if (header->os_id != 'K' || pos + size != h + 2 || fread(buffer + h, 1, 2, in) != 2)
             return HEADER_DAMAGED;
           held = h + 2;
         }

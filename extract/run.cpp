@@ -152,7 +152,7 @@ bool OutputPath(const MemberHeader* header, char* path) {
 
 }  // namespace
 
-bool IsConfinedPath(const char* path) {
+bool IsConfinedPath(const char* path, bool* bar) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(path);
   if (p[0] == 0 || IsSeparator(p[0])) return false;
   const uint8_t* component = p;
@@ -163,6 +163,9 @@ bool IsConfinedPath(const char* path) {
         return false;
       if (*p == 0) return true;
       component = ++p;
+    } else if (*p == '|' && bar) {
+      *bar = true;
+      ++p;
     } else if (*p == ':' && !g_allow_unix_names) {
       // A drive prefix, or on NTFS a stream of another file.
       return false;
@@ -236,17 +239,20 @@ void NotifyShellCreated(SfxState* state, const char* name) {
 
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
   int32_t index = FindMethod(header->method);
-  *method = index;
-  // A Unix symbolic link: nothing is made for it.
-  if (index == METHOD_LHD && LinkTarget(path)) return CHECK_LINK;
   // An empty member whose name ends in "/" is a directory, whatever its
   // method (some archivers store empty folders as such -lh0- members).
   size_t length = strlen(path);
-  if (header->unpacked_size == 0 && length != 0 && path[length - 1] == '/') *method = index = METHOD_LHD;
+  if (header->unpacked_size == 0 && length != 0 && path[length - 1] == '/') index = METHOD_LHD;
+  *method = index;
   bool directory = index == METHOD_LHD;
+  bool bar = false;
+  bool confined = IsConfinedPath(path, &bar);
+  // A Unix symbolic link, "link|target" (LinkTarget): nothing is made for
+  // it. A name refused before its "|" is reached stays refused.
+  if (directory && bar) return CHECK_LINK;
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
-  if (!(directory && path[0] == 0) && !IsConfinedPath(path)) return FAILURE_BAD_NAME;
+  if (!(directory && path[0] == 0) && !confined) return FAILURE_BAD_NAME;
   if (index < 0) return FAILURE_METHOD;
   // A row whose method has no routines cannot decode anything.
   if (!directory && index != METHOD_LH0 && index != METHOD_LZ4 && !MethodTable[index].decode_char)

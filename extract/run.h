@@ -44,8 +44,9 @@ bool MakeParentDirs(const char* path);
 // current directory and names an ordinary file there: not empty, no leading
 // separator, no ".." component, no ":" (a drive prefix or an NTFS stream) and
 // no component that Windows maps to a device (CON, NUL, COM1, "aux.txt"...);
-// "\" counts as a separator unless it ends a double-byte character.
-bool IsConfinedPath(const char* path);
+// "\" counts as a separator unless it ends a double-byte character. *bar,
+// when given, is set when a real "|" was passed on the way.
+bool IsConfinedPath(const char* path, bool* bar = nullptr);
 // Archives made for Unix may hold ":" and device-like names: the host tool
 // can let them through (the stub never does).
 #if defined(_WIN32)

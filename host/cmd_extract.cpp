@@ -203,8 +203,12 @@ int Run(CommandInput* input, const char* path, Options* options) {
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
+    // As CheckMember sees it: a link, or a directory (also an empty member
+    // whose name ends in "/").
+    size_t length = strlen(header.name);
     bool link = FindMethod(header.method) == METHOD_LHD && LinkTarget(header.name);
-    bool directory = FindMethod(header.method) == METHOD_LHD && !link;
+    bool directory = !link && (FindMethod(header.method) == METHOD_LHD ||
+                               (header.unpacked_size == 0 && length > 1 && header.name[length - 1] == '/'));
     if (selected && !(options->to_stdout && directory)) {
       if (g_show) {
         g_label = Utf8(header.name);
@@ -313,7 +317,8 @@ int CmdExtract(int argc, char** argv) {
     std::error_code error;
     std::filesystem::create_directories(options.dir, error);
     if (chdir(options.dir) != 0) {
-      int code = errno;
+      // The reason the folder could not be made, rather than its absence.
+      int code = error ? error.value() : errno;
       CloseCommandInput(&input);
       return Fail(options.dir, strerror(code));
     }

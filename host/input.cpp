@@ -133,6 +133,8 @@ std::string Utf8(const char* text) {
 std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)
     return "unsupported compression method " + std::string(header->method, 5);
+  // Of one member: its compressed data ends before its bytes do.
+  if (failure == FAILURE_DAMAGED && header) return "the data is damaged (it ends too soon)";
   switch (failure) {
     case FAILURE_DAMAGED: return "the archive is damaged or cut short";
     case FAILURE_CRC: return "the data does not match its CRC (damaged)";

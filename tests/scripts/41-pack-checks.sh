@@ -44,6 +44,7 @@ mkdir -p links/d; mk links/d/f.txt; ln -s f.txt links/d/link; ln -s /nonexistent
 mkdir -p loop/d; ln -s .. loop/d/up
 mkdir -p fifo; mk fifo/f.txt; mkfifo fifo/pipe
 mk settings/bin/app.exe
+mkdir -p huge && truncate -s 4294967296 huge/4GiB.bin
 mk ok/o.lzh old
 
 P="$tool pack"
@@ -52,6 +53,8 @@ while IFS='|' read -r status text cmd; do
   [ -z "$status" ] || [ "${status:0:1}" = "#" ] && continue
   eval "expect $status \"\$text\" $cmd"
 done <<'TABLE'
+# a member over 4 GiB - 1, refused before anything is written
+1|'huge/4GiB.bin': 4294967296 bytes; a member of 4 GiB or more|$P -o huge.lzh huge
 # names: two inputs, one member
 1|'sjis/〜.txt' and 'sjis/～.txt'|$P -o o.lzh sjis
 1|differ only in letter case|$P -o o.exe "${S[@]}" case

@@ -37,10 +37,14 @@ gen "$A/a.lzh" 'docs/=;time=1000000000' 'docs/one.txt=one;mode=4755' 'docs/two.m
 gen "$A/d.lzh" 'first.txt=1' 'bad.txt=2;crc=1234' 'last.txt=3'
 gen "$A/u.lzh" 'ü.txt=u'
 cp tests/fixtures/headers/package.bin "$A/package.exe"
+cp tests/fixtures/crafted/unix-links.lzh "$A/links.lzh"
 { printf 'MZ'; head -c 30000 /dev/zero; } > "$A/program.exe"
 : > "$A/empty.lzh"
 echo "just text, nothing else" > "$A/text.lzh"
 ln -s a.lzh "$A/-dash.lzh"
+# An -lh5- member that says it holds far more than its data gives.
+(cd "$A" && seq 1 3000 > s.txt && vemosfx pack -o s.lzh s.txt && rm s.txt) || fail "pack"
+python3 -c 'import struct,sys; d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
 
 rows=(
   "0|out:usage: vemosfx COMMAND|vemosfx --help"
@@ -61,10 +65,12 @@ rows=(
   "1|err:program.exe: not an LZH archive or package|vemosfx extract \$A/program.exe"
   "1|err:missing.lzh: No such file or directory|vemosfx list \$A/missing.lzh"
   "1|err:in: Is a directory|vemosfx extract \$A"
+  "1|err:vemosfx: f/x: Not a directory|touch f; vemosfx extract -C f/x \$A/a.lzh"
   "1|err:top.txt: cannot create the file: Is a directory|mkdir -p top.txt/x; vemosfx extract \$A/a.lzh"
   "1|err:vemosfx: bad.txt: the data does not match its CRC|vemosfx extract \$A/d.lzh"
   "1|eq:last.txt=3|vemosfx extract \$A/d.lzh"
   "1|no:bad.txt|vemosfx extract \$A/d.lzh"
+  "1|err:vemosfx: s.txt: the data is damaged|vemosfx extract \$A/s.lzh"
   "1|out:3 members, 2 intact, 1 failed|vemosfx test \$A/d.lzh"
   "0|out:ok      docs/one.txt|vemosfx test -v \$A/a.lzh"
   "0|eq:out=4 members, 4 intact, 0 failed|vemosfx test \$A/a.lzh >out"
@@ -86,6 +92,7 @@ rows=(
   "0|out:ü.txt|vemosfx list \$A/u.lzh"
   "0|eq:ü.txt=u|vemosfx extract --names=auto \$A/u.lzh"
   "0|out:ﾃｼ.txt|vemosfx list --names=cp932 \$A/u.lzh"
+  "0|eq:t=link symlink target.txt|vemosfx list --json \$A/links.lzh | python3 -c 'import json,sys; m=json.load(sys.stdin)[\"members\"][1]; print(m[\"path\"], m[\"type\"], m[\"target\"], end=\"\")' >t"
   "0|out:  start menu:      ask-yes|vemosfx list \$A/package.exe"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"

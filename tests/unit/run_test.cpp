@@ -213,6 +213,9 @@ TEST_F(RunTest, DirectoryMembersMakeDirectoriesOnly) {
   // A directory member without the final "/" is still a directory.
   ASSERT_EQ(Run(Archive({Member("g/h", "", "-lhd-")})), OUTCOME_DONE);
   EXPECT_TRUE(fs::is_directory(dest_ / "g/h"));
+  // "ポ" ends in 0x7C, the byte of "|": a folder, not a link.
+  ASSERT_EQ(Run(Archive({Member("\x83\x7C/", "", "-lhd-")})), OUTCOME_DONE);
+  EXPECT_TRUE(fs::is_directory(dest_ / "ポ"));
 }
 
 TEST_F(RunTest, LeadingSlashIsDroppedOnce) {

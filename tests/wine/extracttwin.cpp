@@ -84,6 +84,9 @@ bool Prepare(SfxState* state, const char* archive, const char* dest) {
     return false;
   }
   InitSfxState(state, GetModuleHandleA(nullptr));
+  // In the Windows build the abort flag starts cleared; a front end sets it
+  // before each run, as the stub does.
+  g_continue = 1;
   state->archive = fopen(archive, "rb");
   if (!state->archive || !UseDefaultConfig(state)) {
     printf("cannot open %s\n", archive);
