@@ -57,7 +57,6 @@ UINT RunWorker(SfxState* state) {
                                 window_class.hInstance, nullptr);
   if (!window) return 0;
   state->main_window = window;
-  g_continue = 1;  // as the stub's front end sets it before every run
   if (!PlatStartThread(ExtractionWorker, state)) return 0;
   MSG msg;
   DWORD deadline = GetTickCount() + 30000;
