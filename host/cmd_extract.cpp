@@ -298,8 +298,7 @@ int CmdExtract(int argc, char** argv) {
       case 'v': options.verbose = true; break;
       case OPTION_UNIX_NAMES: g_allow_unix_names = 1; break;
       case OPTION_NAMES:
-        if (!SetNames(optarg))
-          return UsageError("extract", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
+        if (int status = SetNames("extract", optarg)) return status;
         break;
       case OPTION_HELP: fputs(EXTRACT_USAGE, stdout); return EXIT_OK;
       default: return UsageError("extract", "");

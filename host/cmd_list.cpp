@@ -114,7 +114,7 @@ int CmdList(int argc, char** argv) {
     switch (c) {
       case 'j': json = true; break;
       case OPTION_NAMES:
-        if (!SetNames(optarg)) return UsageError("list", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
+        if (int status = SetNames("list", optarg)) return status;
         break;
       case OPTION_HELP: fputs(LIST_USAGE, stdout); return EXIT_OK;
       default: return UsageError("list", "");

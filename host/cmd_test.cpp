@@ -38,7 +38,7 @@ int CmdTest(int argc, char** argv) {
     switch (c) {
       case 'v': verbose = true; break;
       case OPTION_NAMES:
-        if (!SetNames(optarg)) return UsageError("test", std::string("--names takes cp932, utf-8 or auto, not '") + optarg + "'");
+        if (int status = SetNames("test", optarg)) return status;
         break;
       case OPTION_HELP: fputs(TEST_USAGE, stdout); return EXIT_OK;
       default: return UsageError("test", "");

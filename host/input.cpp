@@ -112,7 +112,7 @@ int UsageError(const char* command, const std::string& message) {
   return EXIT_USAGE;
 }
 
-bool SetNames(const char* value) {
+int SetNames(const char* command, const char* value) {
   if (!strcmp(value, "auto"))
     HostSetNames(HOST_NAMES_AUTO);
   else if (!strcmp(value, "cp932") || !strcmp(value, "sjis") || !strcmp(value, "shift_jis"))
@@ -120,8 +120,8 @@ bool SetNames(const char* value) {
   else if (!strcmp(value, "utf-8") || !strcmp(value, "utf8"))
     HostSetNames(HOST_NAMES_UTF8);
   else
-    return false;
-  return true;
+    return UsageError(command, std::string("--names takes cp932, utf-8 or auto, not '") + value + "'");
+  return 0;
 }
 
 std::string Utf8(const char* text) {

@@ -57,8 +57,9 @@ enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };
   {"names", required_argument, nullptr, OPTION_NAMES},       \
   {"help", no_argument, nullptr, OPTION_HELP},               \
   {nullptr, 0, nullptr, 0}
-// Applies --names=VALUE; false when the value is not one of cp932, utf-8, auto.
-bool SetNames(const char* value);
+// Applies --names=VALUE for COMMAND: 0, or the usage error's status when the
+// value is not one of cp932, utf-8, auto.
+int SetNames(const char* command, const char* value);
 
 // A member's failure (FailureKind) in words; with the header, an unknown
 // method is named.
