@@ -4,6 +4,7 @@
 // to each other form a run; each run knows its lowest-numbered node (its
 // leader), which is the node a bumped node trades places with.
 #include "decode/bitio.h"
+#include "decode/fast.h"
 #include "decode/member.h"
 #include "decode/methods.h"
 #include "decode/table.h"
@@ -24,6 +25,14 @@ int32_t g_pos_last_node;
 uint16_t g_pos_total;
 uint32_t g_pos_next_count;
 int32_t g_pos_limit;
+
+// On the host the per-symbol routines take the tree walk and every BumpNode
+// step into themselves (no call per tree level); the stub keeps the calls.
+#if VEMO_FAST_DECODE
+#define VEMO_ADAPTIVE_FLATTEN __attribute__((flatten))
+#else
+#define VEMO_ADAPTIVE_FLATTEN
+#endif
 
 static uint16_t NewRun() { return g_free_runs[g_free_runs_top++]; }
 
@@ -204,7 +213,7 @@ void StartLh2() {
   g_pos_next_count = 64;
 }
 
-uint16_t DecodeCharAdaptive() {
+VEMO_ADAPTIVE_FLATTEN uint16_t DecodeCharAdaptive() {
   int32_t c = WalkTree(CHAR_ROOT);
   if (g_node_weight[CHAR_ROOT] == 0x8000) RebuildTree(CHAR_ROOT, 2 * g_char_symbols - 1);
   ++g_node_weight[CHAR_ROOT];
@@ -216,7 +225,7 @@ uint16_t DecodeCharAdaptive() {
   return (uint16_t)c;
 }
 
-void UpdatePosTree(int32_t p) {
+VEMO_ADAPTIVE_FLATTEN void UpdatePosTree(int32_t p) {
   if (g_pos_total == 0x8000) {
     RebuildTree(POS_ROOT, g_pos_last_node + 1);
     g_pos_total = g_node_weight[POS_ROOT];
@@ -252,7 +261,7 @@ void AddPosLeaf(int32_t p) {
   UpdatePosTree(p);
 }
 
-uint16_t DecodePosAdaptive() {
+VEMO_ADAPTIVE_FLATTEN uint16_t DecodePosAdaptive() {
   while (g_out_count > g_pos_next_count) {
     AddPosLeaf((int32_t)(g_pos_next_count / 64));
     g_pos_next_count += 64;
