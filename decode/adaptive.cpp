@@ -133,9 +133,12 @@ void RebuildTree(int32_t first, int32_t end) {
   }
 }
 
-int32_t BumpNode(int32_t p) {
+// Indices are pointer-sized so that the host's inlined loop over the levels
+// needs no sign extension per step.
+int32_t BumpNode(int32_t node) {
+  intptr_t p = node;
   uint16_t b = g_node_run[p];
-  int32_t leader = g_run_leader[b];
+  intptr_t leader = g_run_leader[b];
   if (leader != p) {
     int16_t c = g_node_child[p];
     g_node_child[p] = g_node_child[leader];
@@ -217,7 +220,7 @@ VEMO_ADAPTIVE_FLATTEN uint16_t DecodeCharAdaptive() {
   int32_t c = WalkTree(CHAR_ROOT);
   if (g_node_weight[CHAR_ROOT] == 0x8000) RebuildTree(CHAR_ROOT, 2 * g_char_symbols - 1);
   ++g_node_weight[CHAR_ROOT];
-  int32_t q = g_leaf_node[c];
+  intptr_t q = g_leaf_node[c];
   do {
     q = BumpNode(q);
   } while (q != CHAR_ROOT);
@@ -231,7 +234,7 @@ VEMO_ADAPTIVE_FLATTEN void UpdatePosTree(int32_t p) {
     g_pos_total = g_node_weight[POS_ROOT];
     g_node_weight[POS_ROOT] = 0xFFFF;
   }
-  int32_t q = g_leaf_node[POS_SYMBOL_BASE + p];
+  intptr_t q = g_leaf_node[POS_SYMBOL_BASE + p];
   while (q != POS_ROOT) q = BumpNode(q);
   ++g_pos_total;
 }
