@@ -4,6 +4,7 @@
 // to each other form a run; each run knows its lowest-numbered node (its
 // leader), which is the node a bumped node trades places with.
 #include "decode/bitio.h"
+#include "decode/fast.h"
 #include "decode/member.h"
 #include "decode/methods.h"
 #include "decode/table.h"
@@ -24,6 +25,14 @@ int32_t g_pos_last_node;
 uint16_t g_pos_total;
 uint32_t g_pos_next_count;
 int32_t g_pos_limit;
+
+// On the host the per-symbol routines take the tree walk and every BumpNode
+// step into themselves (no call per tree level); the stub keeps the calls.
+#if VEMO_FAST_DECODE
+#define VEMO_ADAPTIVE_FLATTEN __attribute__((flatten))
+#else
+#define VEMO_ADAPTIVE_FLATTEN
+#endif
 
 static uint16_t NewRun() { return g_free_runs[g_free_runs_top++]; }
 
@@ -124,9 +133,12 @@ void RebuildTree(int32_t first, int32_t end) {
   }
 }
 
-int32_t BumpNode(int32_t p) {
+// Indices are pointer-sized so that the host's inlined loop over the levels
+// needs no sign extension per step.
+int32_t BumpNode(int32_t node) {
+  intptr_t p = node;
   uint16_t b = g_node_run[p];
-  int32_t leader = g_run_leader[b];
+  intptr_t leader = g_run_leader[b];
   if (leader != p) {
     int16_t c = g_node_child[p];
     g_node_child[p] = g_node_child[leader];
@@ -204,11 +216,11 @@ void StartLh2() {
   g_pos_next_count = 64;
 }
 
-uint16_t DecodeCharAdaptive() {
+VEMO_ADAPTIVE_FLATTEN uint16_t DecodeCharAdaptive() {
   int32_t c = WalkTree(CHAR_ROOT);
   if (g_node_weight[CHAR_ROOT] == 0x8000) RebuildTree(CHAR_ROOT, 2 * g_char_symbols - 1);
   ++g_node_weight[CHAR_ROOT];
-  int32_t q = g_leaf_node[c];
+  intptr_t q = g_leaf_node[c];
   do {
     q = BumpNode(q);
   } while (q != CHAR_ROOT);
@@ -216,13 +228,13 @@ uint16_t DecodeCharAdaptive() {
   return (uint16_t)c;
 }
 
-void UpdatePosTree(int32_t p) {
+VEMO_ADAPTIVE_FLATTEN void UpdatePosTree(int32_t p) {
   if (g_pos_total == 0x8000) {
     RebuildTree(POS_ROOT, g_pos_last_node + 1);
     g_pos_total = g_node_weight[POS_ROOT];
     g_node_weight[POS_ROOT] = 0xFFFF;
   }
-  int32_t q = g_leaf_node[POS_SYMBOL_BASE + p];
+  intptr_t q = g_leaf_node[POS_SYMBOL_BASE + p];
   while (q != POS_ROOT) q = BumpNode(q);
   ++g_pos_total;
 }
@@ -252,7 +264,7 @@ void AddPosLeaf(int32_t p) {
   UpdatePosTree(p);
 }
 
-uint16_t DecodePosAdaptive() {
+VEMO_ADAPTIVE_FLATTEN uint16_t DecodePosAdaptive() {
   while (g_out_count > g_pos_next_count) {
     AddPosLeaf((int32_t)(g_pos_next_count / 64));
     g_pos_next_count += 64;

@@ -7,6 +7,13 @@
 #include "decode/fast.h"
 #include "decode/member.h"
 
+#if VEMO_FAST_DECODE && defined(__x86_64__)
+#include <immintrin.h>
+#define VEMO_CLMUL_CRC 1
+#else
+#define VEMO_CLMUL_CRC 0
+#endif
+
 uint16_t g_crc_table[256];
 uint16_t g_crc;
 uint16_t g_bit_buf;
@@ -25,6 +32,52 @@ uint32_t g_bit_avail;
 static uint16_t crc_slices[15][256];
 #endif
 
+#if VEMO_CLMUL_CRC
+// Carry-less folding, 16 bytes a step. The CRC is the remainder of the
+// message polynomial (times x^16) by P; a byte's bit 0 is its highest term.
+// Loaded little-endian, a 16-byte block R holds L x^64 + H (L its first 8
+// bytes); moving past the next block multiplies it by x^128, and
+// L x^192 + H x^128 is congruent to L k1 + H k2 with k1 = x^192 mod P and
+// k2 = x^128 mod P, a polynomial below degree 80 that the next block is
+// XORed into. A carry-less product of two bit-reversed 64-bit values comes
+// out one degree low in the 128-bit register, so the constants are x^191
+// and x^127 mod P. The last folded block's own CRC (from 0) is the CRC of
+// everything folded.
+static __m128i crc_fold_keys;
+static bool crc_clmul;
+
+static uint64_t ReversedPowerModP(uint32_t n) {
+  uint32_t r = 1;
+  while (n--) {
+    r <<= 1;
+    if (r & 0x10000) r ^= 0x18005;
+  }
+  uint64_t reversed = 0;
+  for (uint32_t d = 0; d < 16; ++d)
+    if (r >> d & 1) reversed |= 1ull << (63 - d);
+  return reversed;
+}
+
+__attribute__((target("pclmul,sse2"))) static uint32_t FoldCrc(uint32_t crc, const uint8_t* data,
+                                                               uint32_t blocks) {
+  __m128i r = _mm_xor_si128(_mm_loadu_si128((const __m128i*)data), _mm_cvtsi32_si128((int)crc));
+  const __m128i keys = crc_fold_keys;
+  while (--blocks) {
+    data += 16;
+    r = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(r, keys, 0x00), _mm_clmulepi64_si128(r, keys, 0x11)),
+                      _mm_loadu_si128((const __m128i*)data));
+  }
+  uint8_t last[16];
+  _mm_storeu_si128((__m128i*)last, r);
+  crc = last[0] | (uint32_t)last[1] << 8;
+  return crc_slices[14][crc & 0xFF] ^ crc_slices[13][crc >> 8] ^ crc_slices[12][last[2]] ^
+         crc_slices[11][last[3]] ^ crc_slices[10][last[4]] ^ crc_slices[9][last[5]] ^ crc_slices[8][last[6]] ^
+         crc_slices[7][last[7]] ^ crc_slices[6][last[8]] ^ crc_slices[5][last[9]] ^ crc_slices[4][last[10]] ^
+         crc_slices[3][last[11]] ^ crc_slices[2][last[12]] ^ crc_slices[1][last[13]] ^
+         crc_slices[0][last[14]] ^ g_crc_table[last[15]];
+}
+#endif
+
 void BuildCrcTable() {
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t r = i;
@@ -40,10 +93,21 @@ void BuildCrcTable() {
     }
   }
 #endif
+#if VEMO_CLMUL_CRC
+  crc_fold_keys = _mm_set_epi64x((long long)ReversedPowerModP(127), (long long)ReversedPowerModP(191));
+  crc_clmul = __builtin_cpu_supports("pclmul");
+#endif
 }
 
 void UpdateCrc(const uint8_t* data, uint32_t len) {
   uint32_t crc = g_crc;
+#if VEMO_CLMUL_CRC
+  if (len >= 64 && crc_clmul) {
+    crc = FoldCrc(crc, data, len / 16);
+    data += len & ~15u;
+    len &= 15;
+  }
+#endif
 #if VEMO_FAST_DECODE
   while (len >= 16) {
     uint32_t x = crc ^ (data[0] | (uint32_t)data[1] << 8);

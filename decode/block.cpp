@@ -168,17 +168,20 @@ static void PackPosCodes(uint32_t n) {
   }
 }
 
-static void PackCodes(uint32_t* packed, const uint16_t* table, uint32_t entries,
-                      const uint8_t* lengths, uint32_t n) {
-  for (uint32_t e = 0; e < entries; ++e) {
-    uint32_t j = table[e];
-    if (j >= n)
-      packed[e] = LONG_CODE | j;
-    else if (lengths[j] > 16)
-      packed[e] = LONG_CODE | LONG_LENGTH | j;
-    else
-      packed[e] = (uint32_t)lengths[j] << 16 | j;
+// The packed entry of every value a table slot can hold: a symbol below
+// CHAR_SYMBOLS, or a tree node (or a one-value table's 9-bit value) below
+// 1024. Packing a table is then one lookup per slot; only the symbols' part
+// changes from block to block.
+static uint32_t char_entry[1024];
+
+static void PackCharCodes() {
+  for (uint32_t j = 0; j < (uint32_t)CHAR_SYMBOLS; ++j) {
+    const uint32_t len = g_char_len[j];
+    char_entry[j] = len > 16 ? LONG_CODE | LONG_LENGTH | j : len << 16 | j;
   }
+  if (char_entry[1023] == 0)
+    for (uint32_t j = CHAR_SYMBOLS; j < 1024; ++j) char_entry[j] = LONG_CODE | j;
+  for (uint32_t e = 0; e < (uint32_t)CHAR_TABLE_SIZE; ++e) char_codes[e] = char_entry[g_char_table[e]];
 }
 
 static inline uint64_t LoadBigEndian64(const uint8_t* p) {
@@ -226,7 +229,7 @@ struct BlockDecoder {
     bulk = g_packed_left < room ? g_packed_left : room;
   }
   void PackTables() {
-    PackCodes(char_codes, g_char_table, CHAR_TABLE_SIZE, g_char_len, CHAR_SYMBOLS);
+    PackCharCodes();
     PackPosCodes(pos_symbols);
   }
   void Ensure() {
