@@ -50,22 +50,6 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
   return dots >= 2;
 }
 
-// Names that Windows maps to devices in any folder, as keys of 8 bytes: a
-// component's part before its first dot, at most 8 bytes, each ANDed with
-// 0xDF. That makes letters upper case, spaces zero (so trailing spaces end
-// the key), "$" 0x04 and "1" to "9" 0x11 to 0x19; a last digit is then
-// made 0x11, so "com7.txt" gives the key of "COM1".
-const char DEVICE_KEYS[][8] = {"CON", "PRN", "AUX", "NUL", "COM\x11", "LPT\x11", "CONIN\x04", "CONOUT\x04"};
-
-bool IsDeviceComponent(const uint8_t* p, const uint8_t* end) {
-  char key[9] = {};
-  for (uint32_t n = 0; p < end && *p != '.' && n < 8; ++n) key[n] = (char)(*p++ & 0xDF);
-  if (key[3] > 0x11 && key[3] <= 0x19 && key[4] == 0) key[3] = 0x11;
-  for (const char* d : DEVICE_KEYS)
-    if (memcmp(key, d, 8) == 0) return true;
-  return false;
-}
-
 bool SeekTo(FILE* stream, int64_t position) {
   if (position < 0 || position > (int64_t)LONG_MAX) return false;
   return fseek(stream, (long)position, SEEK_SET) == 0;
@@ -151,6 +135,22 @@ bool OutputPath(const MemberHeader* header, char* path) {
 }
 
 }  // namespace
+
+// Names that Windows maps to devices in any folder, as keys of 8 bytes: a
+// component's part before its first dot, at most 8 bytes, each ANDed with
+// 0xDF. That makes letters upper case, spaces zero (so trailing spaces end
+// the key), "$" 0x04 and "1" to "9" 0x11 to 0x19; a last digit is then
+// made 0x11, so "com7.txt" gives the key of "COM1".
+const char DEVICE_KEYS[][8] = {"CON", "PRN", "AUX", "NUL", "COM\x11", "LPT\x11", "CONIN\x04", "CONOUT\x04"};
+
+bool IsDeviceComponent(const uint8_t* p, const uint8_t* end) {
+  char key[9] = {};
+  for (uint32_t n = 0; p < end && *p != '.' && n < 8; ++n) key[n] = (char)(*p++ & 0xDF);
+  if (key[3] > 0x11 && key[3] <= 0x19 && key[4] == 0) key[3] = 0x11;
+  for (const char* d : DEVICE_KEYS)
+    if (memcmp(key, d, 8) == 0) return true;
+  return false;
+}
 
 bool IsConfinedPath(const char* path, bool* bar) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(path);

@@ -47,6 +47,10 @@ bool MakeParentDirs(const char* path);
 // "\" counts as a separator unless it ends a double-byte character. *bar,
 // when given, is set when a real "|" was passed on the way.
 bool IsConfinedPath(const char* path, bool* bar = nullptr);
+// True when the path component [p, end) is a name that Windows maps to a
+// device in any folder (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$),
+// with any extension, trailing spaces or letter case.
+bool IsDeviceComponent(const uint8_t* p, const uint8_t* end);
 // Archives made for Unix may hold ":" and device-like names: the host tool
 // can let them through (the stub never does).
 #if defined(_WIN32)

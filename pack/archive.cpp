@@ -17,6 +17,7 @@
 #include "decode/bitio.h"
 #include "decode/member.h"
 #include "extract/payload.h"
+#include "extract/run.h"
 #include "platform/host_hooks.h"
 
 namespace {
@@ -41,38 +42,6 @@ bool ForbiddenAscii(unsigned char c) {
   return c < 0x20 || c == 0x7F || strchr("\\:*?\"<>|", c) != nullptr;
 }
 
-bool ValidUtf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    uint8_t b = (uint8_t)s[i];
-    int more = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (more < 0 || (more == 1 && b < 0xC2) || i + more >= s.size() + (more ? 0 : 1)) return false;
-    uint32_t cp = more == 0 ? b : b & (0x3F >> more);
-    for (int k = 1; k <= more; ++k) {
-      uint8_t c = (uint8_t)s[i + k];
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += (size_t)more + 1;
-  }
-  return true;
-}
-
-// True when Windows takes the component for a device (CON, NUL.txt, com1 ...):
-// the part before the first dot, trailing spaces dropped, in any case.
-bool DeviceName(const std::string& part) {
-  static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = (char)toupper((unsigned char)c);
-  for (const char* d : DEVICES)
-    if (base == d) return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
 // Converts one path component; refuses components that would not come back
 // as the same single name.
 bool ConvertComponent(const std::string& part, const std::string& whole, bool windows_names,
@@ -81,11 +50,12 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
     *error = "'" + whole + "': not a usable member name (empty, \".\" or \"..\" part)";
     return false;
   }
-  if (!ValidUtf8(part)) {
+  if (!HostIsUtf8(part.c_str())) {
     *error = "'" + whole + "': the name is not valid UTF-8";
     return false;
   }
-  if (windows_names && DeviceName(part)) {
+  if (windows_names && IsDeviceComponent(reinterpret_cast<const uint8_t*>(part.data()),
+                                          reinterpret_cast<const uint8_t*>(part.data()) + part.size())) {
     *error = "'" + whole + "': Windows takes \"" + part +
              "\" for a device and cannot create it (--allow-unix-names for an archive meant for Unix)";
     return false;
@@ -166,7 +136,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   }
   if (!link_target.empty()) {
     std::vector<char> buf(link_target.size() * 2 + 8);
-    if (!ValidUtf8(link_target) || !HostUtf8ToSjis(link_target.c_str(), buf.data(), (uint32_t)buf.size())) {
+    if (!HostIsUtf8(link_target.c_str()) || !HostUtf8ToSjis(link_target.c_str(), buf.data(), (uint32_t)buf.size())) {
       *error = "'" + utf8 + "': the link's target '" + link_target + "' has no Shift_JIS form";
       return false;
     }

@@ -21,6 +21,8 @@ bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape)
 // Converts UTF-8 to Shift_JIS (code page 932); false when a character has no
 // Shift_JIS form or out is too small.
 bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity);
+// True when text is valid UTF-8 (shortest forms, no surrogates).
+bool HostIsUtf8(const char* text);
 // How names are read: as Shift_JIS (code page 932), as UTF-8, or (auto) as
 // UTF-8 only when a name is valid UTF-8 with at least one multi-byte
 // character and is not plausible Shift_JIS. Applies to paths on disk and to

@@ -21,10 +21,11 @@ char own_path[PATH_BUFFER_SIZE];
 HostCallbacks callbacks;
 int32_t names_mode = HOST_NAMES_AUTO;
 
-// Valid UTF-8 (shortest forms, no surrogates) with at least one multi-byte
-// character.
-bool IsMultiByteUtf8(const uint8_t* p) {
-  bool multi = false;
+// Walks a UTF-8 string: false at the first byte that is not part of a valid
+// shortest-form sequence (no surrogates); *multi tells whether a multi-byte
+// character was seen.
+bool WalkUtf8(const uint8_t* p, bool* multi) {
+  *multi = false;
   while (*p) {
     uint8_t b = *p;
     uint32_t follow = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : 4;
@@ -34,10 +35,10 @@ bool IsMultiByteUtf8(const uint8_t* p) {
       return false;
     for (uint32_t i = 1; i <= follow; ++i)
       if ((p[i] & 0xC0) != 0x80) return false;
-    multi = multi || follow > 0;
+    *multi = *multi || follow > 0;
     p += 1 + follow;
   }
-  return multi;
+  return true;
 }
 
 // Shift_JIS that a person would have written: every byte pair a real
@@ -62,7 +63,8 @@ bool ReadAsUtf8(const char* name) {
   if (names_mode == HOST_NAMES_UTF8) return true;
   if (names_mode == HOST_NAMES_CP932) return false;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
-  return IsMultiByteUtf8(p) && !IsPlausibleSjis(p);
+  bool multi;
+  return WalkUtf8(p, &multi) && multi && !IsPlausibleSjis(p);
 }
 
 // Copies text unchanged into out; false when it does not fit.
@@ -173,6 +175,11 @@ void HostSetNames(int32_t names) { names_mode = names; }
 bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape) {
   if (ReadAsUtf8(sjis)) return CopyRaw(sjis, out, capacity);
   return Convert("CP932", "UTF-8", sjis, out, capacity, escape ? Escape : KeepRaw);
+}
+
+bool HostIsUtf8(const char* text) {
+  bool multi;
+  return WalkUtf8(reinterpret_cast<const uint8_t*>(text), &multi);
 }
 
 bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity) {
