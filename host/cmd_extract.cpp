@@ -157,18 +157,14 @@ struct Directory {
 
 bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
 
-// One member to standard output: decoded and judged as when extracted,
-// nothing on disk.
-uint32_t ToStdout(SfxState* state, const MemberHeader* header) {
-  int32_t method;
-  uint32_t failure = CheckMember(header, header->name[0] == '/' ? header->name + 1 : header->name, &method);
-  if (failure == CHECK_LINK) return FAILURE_NONE;
-  if (failure != FAILURE_NONE) return failure;
+// One member that CheckMember accepted, to standard output: decoded and
+// judged as when extracted, nothing on disk.
+uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
   uint64_t count = 0;
   fflush(stdout);
   FILE* out = HostCountingStream(STDOUT_FILENO, &count);
   if (!out) return FAILURE_MEMORY;
-  failure = DecodeChecked(state, header, method, out, "");
+  uint32_t failure = DecodeChecked(state, header, method, out, "");
   return failure == CHECK_ABORTED ? FAILURE_NONE : failure;
 }
 
@@ -203,12 +199,13 @@ int Run(CommandInput* input, const char* path, Options* options) {
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
-    // As CheckMember sees it: a link, or a directory (also an empty member
-    // whose name ends in "/").
-    size_t length = strlen(header.name);
-    bool link = FindMethod(header.method) == METHOD_LHD && LinkTarget(header.name);
-    bool directory = !link && (FindMethod(header.method) == METHOD_LHD ||
-                               (header.unpacked_size == 0 && length > 1 && header.name[length - 1] == '/'));
+    // The core's judge says what the member is: a link, or a directory
+    // (also an empty member whose name ends in "/").
+    const char* local = header.name[0] == '/' ? header.name + 1 : header.name;
+    int32_t method;
+    uint32_t check = CheckMember(&header, local, &method);
+    bool link = check == CHECK_LINK;
+    bool directory = !link && method == METHOD_LHD;
     if (selected && !(options->to_stdout && directory)) {
       if (g_show) {
         g_label = Utf8(header.name);
@@ -219,11 +216,13 @@ int Run(CommandInput* input, const char* path, Options* options) {
         fprintf(names, "%s%s\n", member.c_str(), directory && !member.empty() ? "/" : "");
         fflush(names);
       }
-      const char* local = header.name[0] == '/' ? header.name + 1 : header.name;
       uint32_t failure = FAILURE_NONE;
       int error = 0;
       if (options->to_stdout) {
-        failure = ToStdout(state, &header);
+        if (check == FAILURE_NONE)
+          failure = ToStdout(state, &header, method);
+        else if (!link)
+          failure = check;
         error = errno;
       } else if (options->keep_old && !directory && PlatPathKind(local) != PATH_MISSING) {
         ClearLine();
