@@ -16,6 +16,7 @@
 #include <set>
 
 #include "extract/payload.h"
+#include "extract/run.h"
 #include "pack/pe_checksum.h"
 #include "platform/host_hooks.h"
 
@@ -335,17 +336,14 @@ bool CheckSettings(const PackageSettings& settings, const std::vector<MemberSour
       if (ch == '\\') ch = '/';
     return v;
   };
+  // The destination is checked as the extractor checks a member's path
+  // (relative, no "..", no drive or ":", no device name), on its Shift_JIS form.
   const std::string& dest = settings.destination;
-  bool bad_dest = !dest.empty() && (dest[0] == '/' || dest[0] == '\\' || dest.find(':') != std::string::npos);
-  std::string d = member_path(dest);
-  for (size_t start = 0; !bad_dest && start <= d.size();) {
-    size_t slash = d.find('/', start);
-    if (slash == std::string::npos) slash = d.size();
-    if (d.compare(start, slash - start, "..") == 0 && slash - start == 2) bad_dest = true;
-    start = slash + 1;
-  }
+  std::vector<char> dbuf(dest.size() * 2 + 8);
+  bool bad_dest = !dest.empty() && (!HostUtf8ToSjis(dest.c_str(), dbuf.data(), (uint32_t)dbuf.size()) ||
+                                    !IsConfinedPath(dbuf.data()));
   if (bad_dest) {
-    *error = "--dest '" + dest + "': the destination must be a relative path, without \"..\", a drive or a leading separator";
+    *error = "--dest '" + dest + "': the destination must be a relative path, without \"..\", a drive, \":\", a device name or a leading separator";
     return false;
   }
   struct Setting {

@@ -80,6 +80,7 @@ done <<'TABLE'
 1|--dest '../../Windows': the destination must be a relative path|$P -o o.exe "${S[@]}" --dest ../../Windows ok
 1|the destination must be a relative path|$P -o o.exe "${S[@]}" --dest 'C:\x' ok
 1|the destination must be a relative path|$P -o o.exe "${S[@]}" --dest /x ok
+1|the destination must be a relative path|$P -o o.exe "${S[@]}" --dest '.. \Windows' ok
 0|-|$P -o o.exe "${S[@]}" --dest Vendor/App ok
 # output
 1|is the output itself|$P -o ok/a.txt --format=lzh ok/a.txt
