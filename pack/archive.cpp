@@ -240,10 +240,10 @@ void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method
                       std::vector<uint8_t>* packed) {
   if (method.dict_bits > 0 && size > 0 &&
       CompressBlockHuffman(data, size, method.dict_bits, method.effort, packed)) {
-    memcpy(method_name, MethodTable[MethodIndex(method)].name, 5);
+    memcpy(method_name, MethodName(MethodIndex(method)), 5);
     return;
   }
-  memcpy(method_name, MethodTable[METHOD_LH0].name, 5);
+  memcpy(method_name, MethodName(METHOD_LH0), 5);
   packed->assign(data, data + size);
 }
 
@@ -298,7 +298,7 @@ bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, c
     return false;
   }
   off_t header_at = ftello(out);
-  const char* method_name = MethodTable[method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0].name;
+  const char* method_name = MethodName(method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0);
   std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name);
   bool ok = fwrite(header.data(), 1, header.size(), out) == header.size();
   if (!ok) *error = WriteError();
@@ -317,7 +317,7 @@ bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, c
   // Bytes read a second time are not counted again.
   FileSource stored(in, result == COMPRESS_NOT_SMALLER && method.dict_bits > 0 && m.size > 0 ? &none : &progress);
   if (ok && result == COMPRESS_NOT_SMALLER) {
-    method_name = MethodTable[METHOD_LH0].name;
+    method_name = MethodName(METHOD_LH0);
     ok = fseeko(in, 0, SEEK_SET) == 0 && fseeko(out, header_at + (off_t)header.size(), SEEK_SET) == 0;
     uint8_t buf[1 << 16];
     for (uint64_t left = m.size; ok && left > 0;) {
@@ -374,7 +374,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
       // A symbolic link travels the way Unix archivers store it: an empty
       // "-lhd-" member named "link|target" from a Unix system.
       std::vector<uint8_t> header =
-          BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name,
+          BuildLevel2Header(MethodName(METHOD_LHD), 0, 0, m.mtime, m.attribute, 0, name,
                             m.link_target.empty() ? OS_ID_MSDOS : 'U');
       if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
         *error = WriteError();

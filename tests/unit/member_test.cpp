@@ -20,7 +20,7 @@ TEST(MethodTable, NamesBitsAndLookup) {
               {"-lh4-", 12}, {"-lh5-", 13}, {"-lh6-", 15}, {"-lh7-", 16},
               {"-lzs-", 11}, {"-lz5-", 12}, {"-lz4-", 0},  {"-lhd-", 0}};
   for (int32_t i = 0; i < METHOD_COUNT; ++i) {
-    EXPECT_STREQ(MethodTable[i].name, rows[i].name);
+    EXPECT_STREQ(MethodName(i), rows[i].name);
     EXPECT_EQ(MethodTable[i].dict_bits, rows[i].bits) << rows[i].name;
     EXPECT_EQ(FindMethod(rows[i].name), i);
     bool stored = i == METHOD_LH0 || i == METHOD_LZ4 || i == METHOD_LHD;
