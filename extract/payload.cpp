@@ -103,7 +103,7 @@ bool OpenPayload(SfxState* state) {
   if (!PlatGetOwnPath(state->module_path)) return false;
   state->archive = PlatOpenFile(state->module_path, "rb");
   if (!state->archive) return false;
-  if (fseek(state->archive, (long)PAYLOAD_OFFSET, SEEK_SET) != 0) return false;
+  if (!PlatSeek(state->archive, PAYLOAD_OFFSET)) return false;
   return ReadConfig(state);
 }
 

@@ -8,7 +8,6 @@
 // end make shortcuts and open a file, so every failure ends the run.
 #include "extract/run.h"
 
-#include <limits.h>
 #include <string.h>
 
 #include "decode/bitio.h"
@@ -50,19 +49,10 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
   return dots >= 2;
 }
 
-bool SeekTo(FILE* stream, int64_t position) {
-  if (position < 0 || position > (int64_t)LONG_MAX) return false;
-  return fseek(stream, (long)position, SEEK_SET) == 0;
-}
+bool SeekTo(FILE* stream, int64_t position) { return PlatSeek(stream, position); }
 
 // Size of the stream in bytes, or -1; the position is left unchanged.
-int64_t StreamEnd(FILE* stream) {
-  long here = ftell(stream);
-  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
-  long end = ftell(stream);
-  if (fseek(stream, here, SEEK_SET) != 0) return -1;
-  return end;
-}
+int64_t StreamEnd(FILE* stream) { return PlatStreamSize(stream); }
 
 // Makes the directory dir (a path with "/" separators, changed only
 // temporarily) and any missing parents. Each level is tried directly first;
@@ -185,11 +175,11 @@ const char* LinkTarget(const char* name) {
   return nullptr;
 }
 
-uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
+uint64_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
   FILE* archive = state->archive;
-  long start = ftell(archive);
+  int64_t start = PlatTell(archive);
   int64_t end = StreamEnd(archive);
-  uint32_t sum = 0;
+  uint64_t sum = 0;
   int32_t read = HEADER_DAMAGED;
   // The headers are read as the run reads them, so the scan and the run
   // always agree on where each member lies.
@@ -198,15 +188,15 @@ uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
   if (start >= 0) {
     while ((read = ReadMemberHeader(state, &header)) == HEADER_READ) {
       sum += header.unpacked_size;
-      long here = ftell(archive);
-      int64_t next = (int64_t)here + (int64_t)header.packed_size;
+      int64_t here = PlatTell(archive);
+      int64_t next = here + (int64_t)header.packed_size;
       if (here < 0 || next > end || !SeekTo(archive, next)) break;
     }
   }
   *failure = read == HEADER_END       ? FAILURE_NONE
              : read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER
                                       : FAILURE_DAMAGED;
-  fseek(archive, start, SEEK_SET);
+  SeekTo(archive, start);
   return sum;
 }
 
@@ -266,7 +256,7 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   uint16_t crc = DecodeMember(state, out, header->unpacked_size, header->packed_size, path,
                               method, &status);
   // A decoder that runs past the declared size has read damaged data.
-  long written = ftell(out);
+  int64_t written = PlatTell(out);
   bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&
                    status == DECODE_DONE;
   bool write_failed = ferror(out) != 0;
@@ -280,13 +270,13 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
 }
 
 bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next) {
-  long here = ftell(state->archive);
-  *next = (int64_t)here + (int64_t)header->packed_size;
+  int64_t here = PlatTell(state->archive);
+  *next = here + (int64_t)header->packed_size;
   // The stored copy reads the unpacked size, whatever the packed size says.
   int32_t method = FindMethod(header->method);
   int64_t read_end = *next;
   if (method == METHOD_LH0 || method == METHOD_LZ4)
-    read_end = (int64_t)here + (int64_t)header->unpacked_size;
+    read_end = here + (int64_t)header->unpacked_size;
   return here >= 0 && *next <= end && read_end <= end;
 }
 

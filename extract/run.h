@@ -17,7 +17,7 @@ void ExtractionWorker(void* state);
 // Sum of the unpacked sizes from the stream's position to the archive's end;
 // the stream is left where it was. *failure is FAILURE_NONE when the scan
 // reached a proper end, else FAILURE_DAMAGED or FAILURE_UNKNOWN_HEADER.
-uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure);
+uint64_t SumUnpackedSizes(SfxState* state, uint32_t* failure);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
 
 // The one judge of a member, shared by the run and the host tool's test and

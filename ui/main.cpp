@@ -14,6 +14,7 @@
 namespace {
 
 const char CLASS_NAME[] = "VEMOSFXCLASS";
+const DWORD POPUP_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
 // The state record of the popup, from its creation parameters.
 SfxState* g_window_state;
@@ -122,7 +123,7 @@ bool SfxStartUp(SfxState* state) {
 
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
-  HWND popup = CreateWindowExA(0, CLASS_NAME, DEFAULT_TITLE, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+  HWND popup = CreateWindowExA(0, CLASS_NAME, DEFAULT_TITLE, POPUP_STYLE,
                                cursor.x - 110, cursor.y + 32, 220, 100, nullptr, nullptr,
                                instance, state);
   if (!popup) return false;
@@ -135,6 +136,13 @@ bool SfxStartUp(SfxState* state) {
   state->abort_box = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_ABORT_BOX), popup,
                                         AbortDlgProc, (LPARAM)state);
   if (!state->abort_box) return false;
+  // The popup is made tall enough for the whole abort box, which is placed
+  // and sized in dialog units of its own font: its lower edge in pixels
+  // becomes the client height, and caption and frame are added to that.
+  RECT size = {0, 0, 0, ABORT_BOX_BOTTOM};
+  MapDialogRect((HWND)state->abort_box, &size);
+  AdjustWindowRectEx(&size, POPUP_STYLE, FALSE, 0);
+  MoveWindow(popup, cursor.x - 110, cursor.y + 32, 220, size.bottom - size.top, FALSE);
 
   // The progress bar's class comes from the common controls library, which
   // is not one of the system's known DLLs: it is loaded by its full path in
