@@ -21,6 +21,7 @@
 
 #include "decode/format.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -39,19 +40,11 @@ bool ReadExactly(FILE* in, uint8_t* to, uint32_t count) {
 }
 
 // Directory names use "\", "/" or 0xFF as separators; each becomes "/". The
-// byte after a lead byte belongs to its character and is left alone. Stops at
-// the first zero byte.
+// second byte of a double-byte character is left alone. Stops at the first
+// zero byte.
 void ConvertDirectoryName(uint8_t* name, uint32_t count) {
-  uint32_t i = 0;
-  while (i < count && name[i] != 0) {
-    if (IsLeadByte(name[i])) {
-      if (i + 1 < count && name[i + 1] == 0) break;
-      i += 2;
-      continue;
-    }
-    if (name[i] == '\\' || name[i] == '/' || name[i] == 0xFF) name[i] = '/';
-    ++i;
-  }
+  for (uint32_t i = 0; i < count && name[i] != 0; i += SjisCharLength(name + i, count - i))
+    if (name[i] == '\\' || name[i] == '/' || name[i] == FOLDER_SEPARATOR) name[i] = '/';
 }
 
 uint32_t DosMonth(uint32_t dos_time) { return (dos_time >> 21) & 0x0F; }
@@ -221,19 +214,9 @@ int32_t ReadMemberHeader(SfxState* state, MemberHeader* header) {
 }
 
 void ConvertBackslashes(char* name, uint32_t count) {
-  uint32_t i = 0;
-  while (i < count) {
-    uint8_t byte = (uint8_t)name[i];
-    if (IsLeadByte(byte) && i + 1 < count) {
-      uint8_t next = (uint8_t)name[i + 1];
-      if (next >= 0x40 && next <= 0xFC && next != 0x7F) {
-        i += 2;
-        continue;
-      }
-    }
-    if (byte == '\\') name[i] = '/';
-    ++i;
-  }
+  uint8_t* p = reinterpret_cast<uint8_t*>(name);
+  for (uint32_t i = 0; i < count; i += SjisCharLength(p + i, count - i))
+    if (p[i] == '\\') p[i] = '/';
 }
 
 uint32_t DosTimeToUnix(uint32_t dos_time) {

@@ -78,8 +78,6 @@ bool ReadConfig(SfxState* state);
 // default title, destination = the current directory, has_config = 0.
 bool UseDefaultConfig(SfxState* state);
 
-// True for a byte that starts a double-byte character (0x80-0x9F, 0xE0-0xFC).
-bool IsLeadByte(uint8_t byte);
 // Appends "\" to a non-empty path in a PATH_BUFFER_SIZE buffer unless it
 // already ends in a real "\". False (path unchanged) when there is no room.
 bool AppendSeparator(char* path);

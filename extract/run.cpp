@@ -14,25 +14,13 @@
 #include "decode/member.h"
 #include "extract/progress.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 #if !defined(_WIN32)
 uint8_t g_allow_unix_names = 0;
 #endif
 
 namespace {
-
-// Real double-byte characters as the Windows code page sees them: a lead
-// byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
-// 0x7F. Anything else is a single byte, so a "\" or "/" behind an invalid
-// pair counts as a separator. This is stricter than IsLeadByte, which also
-// takes 0x80; the name check must never see fewer separators than the file
-// system does.
-bool IsDoubleByteChar(const uint8_t* p) {
-  uint8_t lead = p[0];
-  uint8_t trail = p[1];
-  bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-  return is_lead && trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
-}
 
 bool IsSeparator(uint8_t c) { return c == '/' || c == '\\'; }
 
@@ -154,19 +142,15 @@ bool IsConfinedPath(const char* path, bool* bar) {
     } else if (*p == ':' && !g_allow_unix_names) {
       // A drive prefix, or on NTFS a stream of another file.
       return false;
-    } else if (p[1] != 0 && IsDoubleByteChar(p)) {
-      p += 2;
     } else {
-      ++p;
+      p += SjisCharLength(p);
     }
   }
 }
 
 const char* LinkTarget(const char* name) {
-  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; p += SjisCharLength(p))
     if (*p == '|') return reinterpret_cast<const char*>(p + 1);
-    if (p[1] != 0 && IsDoubleByteChar(p)) ++p;
-  }
   return nullptr;
 }
 
