@@ -126,7 +126,7 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
         // starts there. Exactly that is taken; any other overrun is damage.
         // Once taken, held is h + 2 and any further header overruns it.
         if (size > held - pos) {
-          if (header->os_id != 'K' || pos + size != h + 2 || fread(buffer + h, 1, 2, in) != 2)
+          if (header->os_id != OS_ID_OS9 || pos + size != h + 2 || fread(buffer + h, 1, 2, in) != 2)
             return HEADER_DAMAGED;
           held = h + 2;
         }
@@ -150,7 +150,7 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
         // which is the local time of the machine that made the archive.
         if (length >= 4) header->mtime = Le32(data);
       } else if (type == EXT_ATTRIBUTE) {
-        if (length >= 1 && (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0))
+        if (length >= 1 && (header->os_id == OS_ID_MSDOS || header->os_id == OS_ID_HUMAN68K || header->os_id == 0))
           header->attribute = data[0];
       }
 #if !defined(_WIN32)

@@ -69,6 +69,7 @@ bool ReadDestination(SfxState* state, uint8_t base, uint8_t m) {
       if (!AppendSeparator(path)) return false;
     }
     size_t used = strlen(path);
+    state->sub_path_at = (uint16_t)used;
     for (uint32_t i = 0; i < m; ++i) {
       uint8_t byte;
       if (!ReadByte(state->archive, &byte)) return false;
@@ -135,6 +136,7 @@ bool ReadConfig(SfxState* state) {
 
   uint8_t base, m;
   if (!ReadByte(in, &base) || !ReadByte(in, &m)) return false;
+  state->destination_base = base;
   if (!ReadDestination(state, base, m)) return false;
 
   if (!ReadCountedText(in, &state->shortcut_target)) return false;

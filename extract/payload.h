@@ -59,6 +59,11 @@ struct SfxState {
   uint8_t desktop_option;
   uint8_t send_to_option;
   uint8_t has_config;
+  // The destination as the block stores it, for listings: the base byte (0:
+  // the current folder, else Program Files) and where in destination the
+  // stored sub-path starts (0: the block holds none).
+  uint8_t destination_base;
+  uint16_t sub_path_at;
   // Written by the worker before it reports OUTCOME_FAILED, read by the front
   // end only after that report.
   uint32_t failure;

@@ -194,7 +194,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     h.push_back(EXT_DIRECTORY);
     h.insert(h.end(), name.directory.begin(), name.directory.end());
   }
-  if (os_id == 'U') {  // a symbolic link: its Unix mode, which readers take it by
+  if (os_id == OS_ID_UNIX) {  // a symbolic link: its Unix mode, which readers take it by
     Put16(&h, EXT_OVERHEAD + 2);
     h.push_back(EXT_UNIX_MODE);
     Put16(&h, 0120777);
@@ -371,7 +371,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
       // "-lhd-" member named "link|target" from a Unix system.
       std::vector<uint8_t> header =
           BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name,
-                            m.link_target.empty() ? OS_ID_MSDOS : 'U');
+                            m.link_target.empty() ? OS_ID_MSDOS : OS_ID_UNIX);
       if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
         *error = WriteError();
         return false;
