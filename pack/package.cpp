@@ -317,15 +317,6 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
   return true;
 }
 
-bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
-                    const std::string& skip, std::vector<MemberSource>* members, std::string* error) {
-  CollectOptions options;
-  options.skip = skip;
-  options.dereference = true;
-  std::vector<std::string> warnings;
-  return CollectMembers(base_dir, paths, options, members, &warnings, error);
-}
-
 bool CheckSettings(const PackageSettings& settings, const std::vector<MemberSource>& members,
                    std::string* error) {
   auto member_path = [](std::string v) {
