@@ -49,7 +49,6 @@ struct SfxState {
   PlatHandle label_window;
   PlatHandle abort_box;
   FILE* archive;
-  const uint8_t* header_cursor;
   char output_path[PATH_BUFFER_SIZE];
   char* destination;
   char* title;
