@@ -14,25 +14,13 @@
 #include "decode/member.h"
 #include "extract/progress.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 #if !defined(_WIN32)
 uint8_t g_allow_unix_names = 0;
 #endif
 
 namespace {
-
-// Real double-byte characters as the Windows code page sees them: a lead
-// byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
-// 0x7F. Anything else is a single byte, so a "\" or "/" behind an invalid
-// pair counts as a separator. This is stricter than IsLeadByte, which also
-// takes 0x80; the name check must never see fewer separators than the file
-// system does.
-bool IsDoubleByteChar(const uint8_t* p) {
-  uint8_t lead = p[0];
-  uint8_t trail = p[1];
-  bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-  return is_lead && trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
-}
 
 bool IsSeparator(uint8_t c) { return c == '/' || c == '\\'; }
 
@@ -154,19 +142,15 @@ bool IsConfinedPath(const char* path, bool* bar) {
     } else if (*p == ':' && !g_allow_unix_names) {
       // A drive prefix, or on NTFS a stream of another file.
       return false;
-    } else if (p[1] != 0 && IsDoubleByteChar(p)) {
-      p += 2;
     } else {
-      ++p;
+      p += SjisCharLength(p);
     }
   }
 }
 
 const char* LinkTarget(const char* name) {
-  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; p += SjisCharLength(p))
     if (*p == '|') return reinterpret_cast<const char*>(p + 1);
-    if (p[1] != 0 && IsDoubleByteChar(p)) ++p;
-  }
   return nullptr;
 }
 
@@ -213,11 +197,9 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
   if (!(directory && path[0] == 0) && !confined) return FAILURE_BAD_NAME;
-  if (index < 0) return FAILURE_METHOD;
-  // A row whose method has no routines cannot decode anything.
-  if (!directory && index != METHOD_LH0 && index != METHOD_LZ4 && !MethodTable[index].decode_char)
-    return FAILURE_METHOD;
-  return FAILURE_NONE;
+  // Every row is stored, the directory or one with routines (the method
+  // table's test holds it to that), so any known method can be decoded.
+  return index < 0 ? FAILURE_METHOD : FAILURE_NONE;
 }
 
 uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out,

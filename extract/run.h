@@ -19,8 +19,8 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header);
 
 // The one judge of a member, shared by the run and the host tool's test and
 // -O. CheckMember looks at what the header says before anything is written:
-// FAILURE_NONE or the kind (a name leaving the destination, an unknown method
-// or one without routines), or CHECK_LINK for a Unix symbolic link, for which
+// FAILURE_NONE or the kind (a name leaving the destination, an unknown
+// method), or CHECK_LINK for a Unix symbolic link, for which
 // nothing is made; *method receives the method's index (that of "-lhd-" for
 // an empty member named like a directory). path is the member's path as
 // OutputPath gives it.

@@ -13,6 +13,7 @@
 
 #include "platform/host_hooks.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ bool IsPlausibleSjis(const uint8_t* p) {
     uint8_t b = *p;
     if (b < 0x80) {
       ++p;
-    } else if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && p[1] >= 0x40 && p[1] <= 0xFC &&
-               p[1] != 0x7F) {
+    } else if (SjisCharLength(p) == 2) {
       p += 2;
     } else {
       return false;
