@@ -56,6 +56,7 @@ int CmdTest(int argc, char** argv) {
   uint32_t members = 0, intact = 0;
   std::string archive_problem;
   MemberHeader header;
+  WindowsNames windows_names;
   while (true) {
     int32_t read = ReadMemberHeader(state, &header);
     if (read == HEADER_END) break;
@@ -75,6 +76,7 @@ int CmdTest(int argc, char** argv) {
     const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
     int32_t method;
     uint32_t failure = CheckMember(&header, stripped, &method);
+    WarnSameFile(&windows_names, &header);
     if (failure == CHECK_LINK) failure = FAILURE_NONE;  // skipped when extracted
     if (failure == FAILURE_NONE && method != METHOD_LHD) {
       uint64_t count = 0;
