@@ -164,6 +164,14 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
       if (type == EXT_UNIX_MODE && length >= 2) {
         header->unix_mode = (uint16_t)(data[0] | data[1] << 8);
         header->has_unix_mode = 1;
+      } else if (type == EXT_UNIX_IDS && length >= 4) {
+        header->gid = (uint16_t)(data[0] | data[1] << 8);
+        header->uid = (uint16_t)(data[2] | data[3] << 8);
+        header->has_unix_ids = 1;
+      } else if ((type == EXT_UNIX_USER || type == EXT_UNIX_GROUP) && length < sizeof header->user) {
+        char* owner = type == EXT_UNIX_USER ? header->user : header->group;
+        memcpy(owner, data, length);
+        owner[length] = 0;
       }
 #endif
       pos += 1 + length;

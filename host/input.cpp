@@ -112,6 +112,15 @@ int UsageError(const char* command, const std::string& message) {
   return EXIT_USAGE;
 }
 
+int BadOption(const char* command, int c, char** argv) {
+  std::string given = argv[optind - 1];
+  bool long_form = given.compare(0, 2, "--") == 0;
+  if (long_form) given = given.substr(0, given.find('='));
+  std::string option = long_form || optopt == 0 ? given : std::string("-") + (char)optopt;
+  if (c == ':') return UsageError(command, "'" + option + "' needs a value");
+  return UsageError(command, "unknown option '" + option + "'");
+}
+
 int SetNames(const char* command, const char* value) {
   if (!strcmp(value, "auto"))
     HostSetNames(HOST_NAMES_AUTO);

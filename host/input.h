@@ -50,6 +50,11 @@ int Fail(const std::string& what, const std::string& problem);
 // A usage error: "vemosfx COMMAND: message" and a hint; returns EXIT_USAGE.
 int UsageError(const char* command, const std::string& message);
 
+// The usage error of an option getopt_long refused (c is '?' or ':'; the
+// option string starts with ':' and opterr is 0): "unknown option '-x'" or
+// "'-C' needs a value".
+int BadOption(const char* command, int c, char** argv);
+
 // Options every reading command takes; the long ones are listed in
 // COMMON_LONG_OPTIONS, to be copied at the end of a command's own table.
 enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };

@@ -3,6 +3,7 @@
 #include "pack/package.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <signal.h>
 #include <errno.h>
 #include <stdio.h>
@@ -88,11 +89,23 @@ const char* SpecialKind(mode_t mode) {
   return "neither a file, a folder nor a link";
 }
 
+// A name for the shell, in single quotes.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char ch : text) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return out + "'";
+}
+
+// The hint that ends a refusal: the exclusion that leaves the input out.
+std::string ExcludeHint(const std::string& name) { return "; --exclude " + Quoted(name) + " leaves it out"; }
+
+// Gathers members; a refused input is noted in problems and the walk goes
+// on, so that one pass reports every problem.
 struct Collector {
   const CollectOptions* options;
   std::vector<MemberSource>* members;
   std::vector<std::string>* warnings;
-  std::string* error;
+  std::vector<std::string> problems;
   std::set<std::string> seen;                 // names added
   std::map<std::string, std::string> stored;  // Shift_JIS path -> the input that has it
   std::map<std::string, std::string> folded;  // the same ignoring case (packages)
@@ -105,6 +118,12 @@ struct Collector {
     return have_skip && S_ISREG(st.st_mode) && st.st_dev == skip_dev && st.st_ino == skip_ino;
   }
 
+  // Notes a refused input; returns true so that the walk goes on.
+  bool Problem(const std::string& text) {
+    problems.push_back(text);
+    return true;
+  }
+
   uint32_t Time(time_t t) const {
     uint32_t v = ClampTime(t);
     if (options->fixed_time || (options->clamp_time && v > options->max_time)) v = options->max_time;
@@ -112,26 +131,28 @@ struct Collector {
   }
 
   // Records the member's stored name; false when another input has it.
-  bool Claim(const std::string& disk, const StoredName& n) {
+  bool Claim(const std::string& name, const std::string& disk, const StoredName& n) {
     std::string key = n.path;
     if (!key.empty() && key.back() == '/') key.pop_back();
     auto [it, fresh] = stored.emplace(key, disk);
     if (!fresh) {
-      *error = "'" + it->second + "' and '" + disk +
-               "' would become the same member name (their Shift_JIS forms are equal)";
+      Problem("'" + it->second + "' and '" + disk +
+              "' would become the same member name (their Shift_JIS forms are equal)" + ExcludeHint(name));
       return false;
     }
     if (options->package) {
       auto [f, ffresh] = folded.emplace(FoldCase(key), disk);
       if (!ffresh) {
-        *error = "'" + f->second + "' and '" + disk +
-                 "' differ only in letter case, which Windows does not tell apart; one would replace the other";
+        Problem("'" + f->second + "' and '" + disk +
+                "' differ only in letter case, which Windows does not tell apart; one would replace the other" +
+                ExcludeHint(name));
         return false;
       }
     }
     return true;
   }
 
+  // Adds the member; false when it was refused.
   bool AddMember(const std::string& name, const std::string& disk, const struct stat& st,
                  const std::string& link_target) {
     if (name.empty() || !seen.insert(name).second) return true;
@@ -145,63 +166,80 @@ struct Collector {
     if (!(st.st_mode & S_IWUSR) && link_target.empty()) m.attribute |= DOS_READ_ONLY;
     m.size = dir || !link_target.empty() ? 0 : (uint64_t)st.st_size;
     m.link_target = link_target;
+    m.unix_meta = !options->package;
+    m.unix_mode = (uint16_t)(st.st_mode & 0177777);
+    m.uid = (uint32_t)st.st_uid;
+    m.gid = (uint32_t)st.st_gid;
     if (m.size > SIZE_LIMIT) {
-      *error = "'" + disk + "': " + std::to_string(m.size) +
-               " bytes; a member of 4 GiB or more does not fit the 32-bit size fields";
+      Problem("'" + disk + "': " + std::to_string(m.size) +
+              " bytes; a member of 4 GiB or more does not fit the 32-bit size fields" + ExcludeHint(name));
+      return false;
+    }
+    if (!dir && link_target.empty() && access(disk.c_str(), R_OK) != 0) {
+      Problem("'" + disk + "': cannot be read: " + strerror(errno) + ExcludeHint(name));
       return false;
     }
     StoredName n;
-    if (!MakeStoredName(name, dir, m.attribute, &n, error, options->windows_names, link_target)) return false;
-    if (!Claim(disk, n)) return false;
+    std::string error;
+    if (!MakeStoredName(name, dir, m.attribute, &n, &error, options->windows_names, link_target,
+                        !options->package)) {
+      Problem(error + ExcludeHint(name));
+      return false;
+    }
+    if (!Claim(name, disk, n)) return false;
     members->push_back(m);
     return true;
   }
 
-  // st: what lstat says of disk.
-  bool Add(const std::string& name, const std::string& disk, struct stat st) {
+  bool Excluded(const std::string& name) const { return IsExcluded(options->exclude, name); }
+
+  // st: what lstat says of disk. Refused inputs are noted in problems.
+  void Add(const std::string& name, const std::string& disk, struct stat st) {
+    if (!name.empty() && Excluded(name)) return;
     if (S_ISLNK(st.st_mode)) {
       if (!options->dereference) {
         if (options->package) {
-          *error = "'" + disk + "' is a symbolic link, which a package cannot hold (the stub cannot make links); " +
-                   "-L, --dereference packs what it points to";
-          return false;
+          Problem("'" + disk + "' is a symbolic link, which a package cannot hold (the stub cannot make links); " +
+                  "-L, --dereference packs what it points to" + ExcludeHint(name));
+          return;
         }
         std::vector<char> target((size_t)st.st_size + 256);
         ssize_t n = readlink(disk.c_str(), target.data(), target.size() - 1);
         if (n < 0) {
-          *error = "'" + disk + "': " + strerror(errno);
-          return false;
+          Problem("'" + disk + "': " + strerror(errno) + ExcludeHint(name));
+          return;
         }
-        return AddMember(name, disk, st, std::string(target.data(), (size_t)n));
+        AddMember(name, disk, st, std::string(target.data(), (size_t)n));
+        return;
       }
       if (stat(disk.c_str(), &st) != 0) {
-        *error = "'" + disk + "' is a symbolic link whose target cannot be reached (" + strerror(errno) + ")";
-        return false;
+        Problem("'" + disk + "' is a symbolic link whose target cannot be reached (" + strerror(errno) + ")" +
+                ExcludeHint(name));
+        return;
       }
     }
     bool dir = S_ISDIR(st.st_mode);
     if (!dir && !S_ISREG(st.st_mode)) {
       warnings->push_back("'" + disk + "' is " + SpecialKind(st.st_mode) + ": skipped");
-      return true;
+      return;
     }
     if (Skipped(st)) {
       warnings->push_back("'" + disk + "' is the output: left out");
-      return true;
+      return;
     }
     if (dir) {
       for (const auto& f : open_folders) {
         if (f.first == st.st_dev && f.second == st.st_ino) {
-          *error = "'" + disk + "' leads back into a folder that holds it (a symbolic link loop)";
-          return false;
+          Problem("'" + disk + "' leads back into a folder that holds it (a symbolic link loop)" + ExcludeHint(name));
+          return;
         }
       }
     }
-    if (!AddMember(name, disk, st, "")) return false;
-    if (!dir) return true;
+    if (!AddMember(name, disk, st, "") || !dir) return;
     DIR* d = opendir(disk.c_str());
     if (!d) {
-      *error = "'" + disk + "': cannot be read: " + strerror(errno);
-      return false;
+      Problem("'" + disk + "': cannot be read: " + strerror(errno) + ExcludeHint(name));
+      return;
     }
     std::vector<std::string> entries;
     while (struct dirent* e = readdir(d)) {
@@ -212,15 +250,14 @@ struct Collector {
     open_folders.emplace_back(st.st_dev, st.st_ino);
     for (const std::string& e : entries) {
       std::string child_disk = disk + "/" + e;
+      std::string child = name.empty() ? e : name + "/" + e;
       struct stat cst;
-      if (lstat(child_disk.c_str(), &cst) != 0) {
-        *error = "'" + child_disk + "': " + strerror(errno);
-        return false;
-      }
-      if (!Add(name.empty() ? e : name + "/" + e, child_disk, cst)) return false;
+      if (lstat(child_disk.c_str(), &cst) != 0)
+        Problem("'" + child_disk + "': " + strerror(errno) + ExcludeHint(child));
+      else
+        Add(child, child_disk, cst);
     }
     open_folders.pop_back();
-    return true;
   }
 };
 
@@ -278,7 +315,6 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
   c.options = &options;
   c.members = members;
   c.warnings = warnings;
-  c.error = error;
   struct stat st;
   if (!options.skip.empty() && stat(options.skip.c_str(), &st) == 0) {
     c.have_skip = true;
@@ -287,10 +323,11 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
   }
   for (const std::string& path : paths) {
     if (path.empty() || path[0] == '/') {
-      *error = "'" + path + "': member names are relative paths; give the folder above it with -C DIR";
-      return false;
+      c.Problem("'" + path + "': member names are relative paths; give the folder above it with -C DIR");
+      continue;
     }
     std::string name;
+    bool climbs = false;
     size_t start = 0;
     while (start <= path.size()) {
       size_t slash = path.find('/', start);
@@ -298,26 +335,48 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
       std::string part = path.substr(start, slash - start);
       start = slash + 1;
       if (part.empty() || part == ".") continue;
-      if (part == "..") {
-        *error = "'" + path + "': a member name may not climb out with \"..\"; use -C DIR";
-        return false;
-      }
+      if (part == "..") climbs = true;
       name += name.empty() ? part : "/" + part;
+    }
+    if (climbs) {
+      c.Problem("'" + path + "': a member name may not climb out with \"..\"; use -C DIR");
+      continue;
     }
     std::string disk = base_dir.empty() ? (name.empty() ? "." : name)
                                         : (name.empty() ? base_dir : base_dir + "/" + name);
     if (lstat(disk.c_str(), &st) != 0) {
-      *error = "'" + path + "': " + strerror(errno);
-      return false;
+      c.Problem("'" + path + "': " + strerror(errno));
+      continue;
     }
     struct stat target;
     if (c.have_skip && stat(disk.c_str(), &target) == 0 && c.Skipped(target)) {
-      *error = "'" + path + "' is the output itself; write the output elsewhere";
-      return false;
+      c.Problem("'" + path + "' is the output itself; write the output elsewhere");
+      continue;
     }
-    if (!c.Add(name, disk, st)) return false;
+    c.Add(name, disk, st);
   }
-  return true;
+  error->clear();
+  for (const std::string& p : c.problems) *error += (error->empty() ? "" : "\n") + p;
+  return c.problems.empty();
+}
+
+bool IsExcluded(const std::vector<std::string>& patterns, const std::string& name) {
+  for (const std::string& pattern : patterns) {
+    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+    // Unanchored, as tar matches: from the start of any component, and each
+    // component by itself.
+    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+      if (fnmatch(pattern.c_str(), name.c_str() + slash + 1, 0) == 0) return true;
+    }
+    size_t start = 0;
+    while (start < name.size()) {
+      size_t end = name.find('/', start);
+      if (end == std::string::npos) end = name.size();
+      if (fnmatch(pattern.c_str(), name.substr(start, end - start).c_str(), 0) == 0) return true;
+      start = end + 1;
+    }
+  }
+  return false;
 }
 
 bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
