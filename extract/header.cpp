@@ -20,6 +20,7 @@
 #include <string.h>
 
 #include "decode/format.h"
+#include "extract/run.h"
 #include "platform/platform.h"
 
 namespace {
@@ -202,7 +203,12 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
   const uint32_t k = (uint32_t)(end + file_length - header->name);
   if (k > PATH_MAX_BYTES) return HEADER_DAMAGED;
   header->name[k] = 0;
-  ConvertBackslashes(header->name, k);
+#if !defined(_WIN32)
+  // A name made on Unix may hold "\" as a character of its own; the host
+  // keeps it when told to allow Unix names.
+  if (!(g_allow_unix_names && header->os_id == OS_ID_UNIX))
+#endif
+    ConvertBackslashes(header->name, k);
 
   uint32_t time = header->raw_time;
   if (level != 2) {

@@ -17,31 +17,34 @@
 namespace {
 
 const char TEST_USAGE[] =
-    "usage: vemosfx test [-v] [--names=MODE] FILE\n"
+    "usage: vemosfx test [-qv] [--names=MODE] FILE\n"
     "\n"
     "Decodes every member and checks its size and CRC, writing nothing.\n"
     "Problems go to stderr; a summary line to stdout.\n"
     "\n"
     "  -v, --verbose       one line per member\n"
+    "  -q, --quiet         errors only (no summary line)\n"
     "      --names=MODE    how member names are read: cp932, utf-8 or auto\n"
     "  -h, --help          this help\n";
 
 }  // namespace
 
 int CmdTest(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {{"verbose", no_argument, nullptr, 'v'}, COMMON_LONG_OPTIONS};
-  bool verbose = false;
-  argv[0] = const_cast<char*>("vemosfx test");
+  static const option LONG_OPTIONS[] = {
+      {"verbose", no_argument, nullptr, 'v'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  bool verbose = false, quiet = false;
   optind = 0;
+  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "vh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":vqh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'v': verbose = true; break;
+      case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("test", optarg)) return status;
         break;
       case OPTION_HELP: fputs(TEST_USAGE, stdout); return EXIT_OK;
-      default: return UsageError("test", "");
+      default: return BadOption("test", c, argv);
     }
   }
   if (optind != argc - 1) return UsageError("test", optind == argc ? "no FILE given" : "one FILE only");
@@ -88,7 +91,7 @@ int CmdTest(int argc, char** argv) {
     std::string result = failure == FAILURE_NONE ? "" : MemberProblem(failure, &header);
     if (result.empty()) {
       ++intact;
-      if (verbose) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
+      if (verbose && !quiet) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
     } else {
       Fail(name, result);
     }
@@ -101,7 +104,8 @@ int CmdTest(int argc, char** argv) {
   if (!archive_problem.empty()) Fail(path, archive_problem);
   bool all = intact == members && archive_problem.empty();
   fflush(stderr);
-  printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
+  if (!quiet)
+    printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
          archive_problem.empty() ? "" : ", archive damaged");
   return all ? EXIT_OK : EXIT_FAILED;
 }

@@ -1,6 +1,9 @@
 #include "host/input.h"
 
+#include "extract/run.h"
+
 #include <errno.h>
+#include <fnmatch.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -158,4 +161,30 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
     case FAILURE_WRITE: return "cannot write the file";
     default: return "failed";
   }
+}
+
+bool Matches(const std::string& pattern, const std::string& path) {
+  if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
+  for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+    if (fnmatch(pattern.c_str(), path.substr(0, slash).c_str(), 0) == 0) return true;
+  return false;
+}
+
+std::string MemberPath(const char* name) {
+  std::string path = Utf8(name);
+  while (!path.empty() && path[0] == '/') path.erase(0, 1);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string PatternPath(std::string pattern) {
+  while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
+  while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+  return pattern;
+}
+
+std::string SelectionPath(const MemberHeader* header, bool link) {
+  std::string name = header->name;
+  if (link) name.resize(LinkTarget(header->name) - 1 - header->name);
+  return MemberPath(name.c_str());
 }

@@ -72,3 +72,14 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr
 
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
 std::string Utf8(const char* text);
+
+// Member patterns. A member matches a pattern when its path, or a directory
+// above it, does (shell patterns).
+bool Matches(const std::string& pattern, const std::string& path);
+// The path a user types for a member: UTF-8, no leading or trailing "/".
+std::string MemberPath(const char* name);
+// A pattern as a member path: no "./" in front, no "/" behind.
+std::string PatternPath(std::string pattern);
+// The path a member is selected and named by: a link (CHECK_LINK) by its
+// own name, without "|target".
+std::string SelectionPath(const MemberHeader* header, bool link);

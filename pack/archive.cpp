@@ -127,6 +127,19 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
   return meta;
 }
 
+namespace {
+// CRC-16 continued over a piece.
+uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size) {
+  if (g_crc_table[1] == 0) BuildCrcTable();
+  uint16_t saved = g_crc;
+  g_crc = crc;
+  UpdateCrc(data, (uint32_t)size);
+  crc = g_crc;
+  g_crc = saved;
+  return crc;
+}
+}  // namespace
+
 uint16_t DataCrc16(const uint8_t* data, size_t size) {
   if (g_crc_table[1] == 0) BuildCrcTable();
   uint16_t saved = g_crc;
@@ -413,13 +426,87 @@ bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, c
   return true;
 }
 
+// Copies one member as it is (header and data), checking what can be
+// checked without decoding.
+bool CopyMember(FILE* out, const MemberSource& m, const ProgressHook& progress, uint64_t* written,
+                std::string* error) {
+  FILE* in = fopen(m.copy_path.c_str(), "rb");
+  if (!in || fseeko(in, (off_t)m.copy_offset, SEEK_SET) != 0) {
+    *error = "'" + m.copy_path + "': cannot be read: " + strerror(errno);
+    if (in) fclose(in);
+    return false;
+  }
+  std::vector<uint8_t> header(m.copy_header);
+  bool ok = fread(header.data(), 1, header.size(), in) == header.size();
+  const char* damaged = "': the header CRC does not match (damaged); nothing was changed";
+  if (ok && !HeaderCrcMatches(header)) {
+    *error = "'" + m.name + damaged;
+    fclose(in);
+    return false;
+  }
+  ok = ok && fwrite(header.data(), 1, header.size(), out) == header.size();
+  uint16_t crc = 0;
+  uint8_t buf[1 << 16];
+  for (uint64_t left = m.copy_length - m.copy_header; ok && left > 0;) {
+    size_t n = left < sizeof buf ? (size_t)left : sizeof buf;
+    ok = fread(buf, 1, n, in) == n;
+    if (ok && m.copy_stored) crc = ContinueCrc16(crc, buf, n);
+    ok = ok && fwrite(buf, 1, n, out) == n;
+    if (ok && progress) progress(n, false);
+    left -= n;
+  }
+  bool read_failed = ferror(in) || feof(in);
+  fclose(in);
+  if (!ok) {
+    *error = read_failed ? "'" + m.copy_path + "': cannot be read (it changed meanwhile?)" : WriteError();
+    return false;
+  }
+  if (m.copy_stored && m.copy_has_crc && crc != m.copy_crc) {
+    *error = "'" + m.name + "': the data does not match its CRC (damaged); nothing was changed";
+    return false;
+  }
+  *written = m.copy_length;
+  return true;
+}
+
 }  // namespace
+
+bool HeaderCrcMatches(const std::vector<uint8_t>& h) {
+  if (h.size() < LEVEL2_BASIC_SIZE || h[20] != 2) return true;
+  std::vector<uint8_t> zeroed = h;
+  bool found = false;
+  uint16_t stored = 0;
+  for (size_t at = 24; at + 2 <= h.size();) {
+    uint32_t size = h[at] | h[at + 1] << 8;
+    if (size == 0) break;
+    at += 2;
+    if (size < EXT_OVERHEAD || at + size - 2 > h.size()) return false;
+    if (h[at] == EXT_HEADER_CRC && size >= EXT_OVERHEAD + 2) {
+      found = true;
+      stored = (uint16_t)(h[at + 1] | h[at + 2] << 8);
+      zeroed[at + 1] = zeroed[at + 2] = 0;
+    }
+    at += size - 2;
+  }
+  return !found || DataCrc16(zeroed.data(), zeroed.size()) == stored;
+}
 
 bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
                   const PackMethod& method, std::string* error, bool windows_names,
                   const ProgressHook& progress) {
   uint64_t total = offset;
   for (const MemberSource& m : members) {
+    if (!m.copy_path.empty()) {
+      uint64_t written = 0;
+      if (!CopyMember(out, m, progress, &written, error)) return false;
+      total += written;
+      if (progress) progress(0, true);
+      if (total + 1 > SIZE_LIMIT) {
+        *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
+        return false;
+      }
+      continue;
+    }
     StoredName name;
     // A symbolic link travels the way Unix archivers store it: an empty
     // "-lhd-" member named "link|target" from a Unix system, with its mode.

@@ -40,6 +40,15 @@ struct MemberSource {
   bool unix_meta = false;
   uint16_t unix_mode = 0;
   uint32_t uid = 0, gid = 0;
+  // A member copied as it is from an archive (add, delete): copy_length
+  // bytes, header and data, at copy_offset of copy_path; the header's first
+  // copy_header bytes. Checked as it is copied: a level-2 header's CRC, and
+  // the data CRC (copy_crc, when copy_has_crc) of a stored member.
+  std::string copy_path;
+  uint64_t copy_offset = 0, copy_length = 0;
+  uint32_t copy_header = 0;
+  bool copy_stored = false, copy_has_crc = false;
+  uint16_t copy_crc = 0;
 };
 
 // The Unix extended headers of a member: mode, group and user ids, group
@@ -102,6 +111,10 @@ bool ParseMethod(const std::string& text, PackMethod* method);
 // when the method is lh0 or compression would not make it smaller.
 void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
                       std::vector<uint8_t>* packed);
+
+// True when a level-2 header (its whole bytes) has no header-CRC extended
+// header or one that matches; levels 0 and 1 carry none that is checked.
+bool HeaderCrcMatches(const std::vector<uint8_t>& header);
 
 // Writes every member and the closing 0 byte to out (seekable), which
 // already holds `offset` bytes (stub and configuration block). False with a

@@ -488,33 +488,41 @@ bool CopyToStdout(FILE* from, std::string* error) {
   return true;
 }
 
-}  // namespace
-
-bool WriteOutput(const PackJob& job, std::string* error) {
-  std::vector<uint8_t> front;
-  if (!job.plain) {
-    if (!CheckStub(job.stub, "the stub", error)) return false;
-    front = job.stub;
-    std::vector<uint8_t> block;
-    if (!BuildConfigBlock(job.settings, &block, error)) return false;
-    front.insert(front.end(), block.begin(), block.end());
+// What goes before the archive: nothing, or the stub and the block (with
+// add, the package's own as they were).
+bool BuildFront(const PackJob& job, std::vector<uint8_t>* front, std::string* error) {
+  front->clear();
+  if (job.plain) return true;
+  if (!job.front.empty()) {
+    std::vector<uint8_t> stub(job.front.begin(), job.front.begin() + std::min<size_t>(job.front.size(), PAYLOAD_OFFSET));
+    if (!CheckStub(stub, "the package's stub", error)) return false;
+    *front = job.front;
+    return true;
   }
-  // Standard output may not be seekable: the archive is made in an unnamed
-  // temporary file and copied out.
-  std::string temp;
+  if (!CheckStub(job.stub, "the stub", error)) return false;
+  *front = job.stub;
+  std::vector<uint8_t> block;
+  if (!BuildConfigBlock(job.settings, &block, error)) return false;
+  front->insert(front->end(), block.begin(), block.end());
+  return true;
+}
+
+// The temporary output: beside the output (renamed over it at the end), or
+// for standard output an unnamed file in TMPDIR. The signal handlers that
+// remove it are installed (saved receives the former ones). -1 on failure.
+int CreateTemp(const PackJob& job, std::string* temp, struct sigaction* saved, std::string* error) {
   if (job.to_stdout) {
     const char* dir = getenv("TMPDIR");
-    temp = std::string(dir && *dir ? dir : "/tmp") + "/vemosfx-XXXXXX";
+    *temp = std::string(dir && *dir ? dir : "/tmp") + "/vemosfx-XXXXXX";
   } else {
-    temp = job.output + ".partial-XXXXXX";
+    *temp = job.output + ".partial-XXXXXX";
   }
-  if (temp.size() >= sizeof g_temp_path) {
+  if (temp->size() >= sizeof g_temp_path) {
     *error = "'" + job.output + "': the name is too long";
-    return false;
+    return -1;
   }
-  std::vector<char> name(temp.begin(), temp.end());
+  std::vector<char> name(temp->begin(), temp->end());
   name.push_back(0);
-  struct sigaction saved[3];
   GuardTemp(true, saved);
   sigset_t block_set, old_set;
   sigemptyset(&block_set);
@@ -531,28 +539,56 @@ bool WriteOutput(const PackJob& job, std::string* error) {
   sigprocmask(SIG_SETMASK, &old_set, nullptr);
   if (fd < 0) {
     GuardTemp(false, saved);
-    *error = "'" + (job.to_stdout ? temp : job.output) + "': cannot create a file there: " + strerror(errno);
+    *error = "'" + (job.to_stdout ? *temp : job.output) + "': cannot create a file there: " + strerror(errno);
+    return -1;
+  }
+  *temp = name.data();
+  return fd;
+}
+
+// The front, the archive and (for a package) the PE checksum into out.
+bool WriteBody(const PackJob& job, FILE* out, int fd, const std::vector<uint8_t>& front, std::string* error) {
+  if (!front.empty() && fwrite(front.data(), 1, front.size(), out) != front.size()) {
+    *error = std::string("cannot write the output: ") + strerror(errno);
     return false;
   }
-  temp = name.data();
+  if (!WriteArchive(out, front.size(), job.members, job.method, error, job.windows_names, job.progress)) return false;
+  if (fflush(out) != 0) {
+    *error = std::string("cannot write the output: ") + strerror(errno);
+    return false;
+  }
+  return job.plain || WritePeChecksum(fd, error);
+}
+
+// Forgets the temporary output and puts the former signal handlers back.
+void ReleaseTemp(struct sigaction* saved) {
+  sigset_t block_set, old_set;
+  sigemptyset(&block_set);
+  for (int sig : CLEANUP_SIGNALS) sigaddset(&block_set, sig);
+  sigprocmask(SIG_BLOCK, &block_set, &old_set);
+  g_temp_path[0] = 0;
+  sigprocmask(SIG_SETMASK, &old_set, nullptr);
+  GuardTemp(false, saved);
+}
+
+}  // namespace
+
+bool WriteOutput(const PackJob& job, std::string* error) {
+  std::vector<uint8_t> front;
+  if (!BuildFront(job, &front, error)) return false;
+  std::string temp;
+  struct sigaction saved[3];
+  int fd = CreateTemp(job, &temp, saved, error);
+  if (fd < 0) return false;
   FILE* out = fdopen(fd, job.to_stdout ? "w+b" : "wb");
   bool ok = out != nullptr;
   if (!ok) *error = std::string("cannot write the output: ") + strerror(errno);
-  if (ok && !front.empty() && fwrite(front.data(), 1, front.size(), out) != front.size()) {
-    *error = std::string("cannot write the output: ") + strerror(errno);
-    ok = false;
-  }
-  if (ok) ok = WriteArchive(out, front.size(), job.members, job.method, error, job.windows_names, job.progress);
-  if (ok && fflush(out) != 0) {
-    *error = std::string("cannot write the output: ") + strerror(errno);
-    ok = false;
-  }
-  if (ok && !job.plain) ok = WritePeChecksum(fd, error);
+  if (ok) ok = WriteBody(job, out, fd, front, error);
   if (ok && job.to_stdout) ok = CopyToStdout(out, error);
   if (ok && !job.to_stdout) {
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    fchmod(fd, job.mode >= 0 ? (mode_t)job.mode : 0666 & ~mask);
   }
   if (out) {
     if (fclose(out) != 0 && ok) {
@@ -569,9 +605,6 @@ bool WriteOutput(const PackJob& job, std::string* error) {
     }
     if (!ok) unlink(temp.c_str());
   }
-  sigprocmask(SIG_BLOCK, &block_set, &old_set);
-  g_temp_path[0] = 0;
-  sigprocmask(SIG_SETMASK, &old_set, nullptr);
-  GuardTemp(false, saved);
+  ReleaseTemp(saved);
   return ok;
 }

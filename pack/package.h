@@ -78,6 +78,11 @@ struct PackJob {
   bool plain = false;          // an archive without stub and configuration block
   std::vector<uint8_t> stub;   // for a package
   PackageSettings settings;
+  // When not empty: a package's stub and configuration block as they are
+  // (a package changed by add or delete keeps its own), in place of stub
+  // and settings.
+  std::vector<uint8_t> front;
+  int mode = -1;  // the output's permissions; -1: 0666 within the umask
   PackMethod method;
   std::vector<MemberSource> members;
   bool windows_names = true;
