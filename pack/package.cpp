@@ -96,8 +96,16 @@ std::string Quoted(const std::string& text) {
   return out + "'";
 }
 
-// The hint that ends a refusal: the exclusion that leaves the input out.
-std::string ExcludeHint(const std::string& name) { return "; --exclude " + Quoted(name) + " leaves it out"; }
+// The hint that ends a refusal: the exclusion that leaves the input out
+// (the name as a pattern that matches only itself).
+std::string ExcludeHint(const std::string& name) {
+  std::string pattern;
+  for (char ch : name) {
+    if (strchr("\\*?[", ch)) pattern += '\\';
+    pattern += ch;
+  }
+  return "; --exclude " + Quoted(pattern) + " leaves it out";
+}
 
 // Gathers members; a refused input is noted in problems and the walk goes
 // on, so that one pass reports every problem.
@@ -183,6 +191,10 @@ struct Collector {
     std::string error;
     if (!MakeStoredName(name, dir, m.attribute, &n, &error, options->windows_names, link_target,
                         !options->package)) {
+      // A package is unpacked on Windows whatever the option says.
+      const std::string unix_hint = " (--allow-unix-names for an archive meant for Unix)";
+      size_t at = options->package ? error.find(unix_hint) : std::string::npos;
+      if (at != std::string::npos) error.erase(at, unix_hint.size());
       Problem(error + ExcludeHint(name));
       return false;
     }
