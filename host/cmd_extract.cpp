@@ -21,6 +21,7 @@
 #include "extract/payload.h"
 #include "extract/progress.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "host/links.h"
@@ -134,8 +135,6 @@ struct Directory {
   int32_t mode;  // -1: none stored
 };
 
-bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
-
 // One member that CheckMember accepted, to standard output: decoded and
 // judged as when extracted, nothing on disk.
 uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
@@ -235,18 +234,24 @@ int Run(CommandInput* input, const char* path, Options* options) {
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  uint32_t damaged = FAILURE_NONE;
-  g_total_bytes = SumUnpackedSizes(state, &damaged);
   int64_t end = (int64_t)input->size;
+  uint32_t damaged = FAILURE_NONE;
+  g_total_bytes = SumUnpackedSizes(state, end, &damaged);
   int status = EXIT_OK;
   std::vector<Directory> directories;
+  MemberWalk walk;
+  WalkBegin(&walk, state, end);
   MemberHeader header;
   while (g_continue) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
+    uint32_t counted = walk.members;
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read != WALK_MEMBER) {
       ClearLine();
-      status = Fail(path, MemberProblem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
+      if (read == WALK_CUT_SHORT && walk.members != counted)
+        status = Fail(MemberPath(header.name), "the data is cut short (the archive is damaged)");
+      else
+        status = Fail(path, MemberProblem(WalkFailure(read)));
       break;
     }
     // The core's judge says what the member is: a link, or a directory
@@ -256,12 +261,6 @@ int Run(CommandInput* input, const char* path, Options* options) {
     uint32_t check = CheckMember(&header, local, &method);
     bool directory = check != CHECK_LINK && method == METHOD_LHD;
     std::string member = SelectionPath(&header, check == CHECK_LINK);
-    int64_t next;
-    if (!MemberDataFits(state, &header, end, &next)) {
-      ClearLine();
-      status = Fail(member, "the data is cut short (the archive is damaged)");
-      break;
-    }
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
@@ -286,13 +285,6 @@ int Run(CommandInput* input, const char* path, Options* options) {
         ClearLine();
         status = Fail(member, problem);
       }
-    }
-    // The next header lies behind the member's data, however far the decoder
-    // has read ahead.
-    if (!Seek(state->archive, next)) {
-      ClearLine();
-      status = Fail(path, MemberProblem(FAILURE_DAMAGED));
-      break;
     }
     g_done_bytes += header.unpacked_size;
   }

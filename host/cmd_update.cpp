@@ -13,6 +13,7 @@
 #include "decode/member.h"
 #include "extract/header.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "host/pack_command.h"
@@ -56,16 +57,16 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
       return false;
     }
   }
+  MemberWalk walk;
+  WalkBegin(&walk, &input->state, (int64_t)input->size);
   for (;;) {
     OldMember m;
-    off_t at = ftello(archive);
-    int32_t read = ReadMemberHeader(&input->state, &m.header);
-    if (read == HEADER_END) break;
-    int64_t next;
-    off_t data = ftello(archive);
-    if (read != HEADER_READ || !MemberDataFits(&input->state, &m.header, (int64_t)input->size, &next) ||
-        fseeko(archive, (off_t)next, SEEK_SET) != 0) {
-      *error = std::string("'") + path + "': " + MemberProblem(FAILURE_DAMAGED) + "; nothing was changed";
+    int64_t at = walk.next >= 0 ? walk.next : (int64_t)start;
+    int32_t read = WalkNext(&walk, &m.header);
+    if (read == WALK_END) break;
+    int64_t data = StreamPosition(archive), next = walk.next;
+    if (read != WALK_MEMBER) {
+      *error = std::string("'") + path + "': " + MemberProblem(WalkFailure(read)) + "; nothing was changed";
       return false;
     }
     const char* local = m.header.name[0] == '/' ? m.header.name + 1 : m.header.name;
