@@ -234,7 +234,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  int64_t end = (int64_t)input->size;
+  int64_t end = input->end;
   uint32_t damaged = FAILURE_NONE;
   g_total_bytes = SumUnpackedSizes(state, end, &damaged);
   int status = EXIT_OK;
@@ -248,12 +248,16 @@ int Run(CommandInput* input, const char* path, Options* options) {
     if (read == WALK_END) break;
     if (read != WALK_MEMBER) {
       ClearLine();
-      if (read == WALK_CUT_SHORT && walk.members != counted)
+      // On standard input a cut shows when the walk cannot pass the data
+      // of the member still in *header.
+      if (read == WALK_CUT_SHORT && (walk.members != counted || end < 0))
         status = Fail(MemberPath(header.name), "the data is cut short (the archive is damaged)");
       else
         status = Fail(path, MemberProblem(WalkFailure(read)));
       break;
     }
+    // Without a pre-scan (standard input) the total grows as headers come.
+    if (end < 0) g_total_bytes += header.unpacked_size;
     // The core's judge says what the member is: a link, or a directory
     // (also an empty member whose name ends in "/").
     const char* local = header.name[0] == '/' ? header.name + 1 : header.name;

@@ -145,14 +145,14 @@ int CmdList(int argc, char** argv) {
     JsonConfig(state, &stored);
     fputs("  \"members\": [", stdout);
     uint32_t shown = 0;
-    result = ListWalk(state, input.size, JsonMember, &shown, &members);
+    result = ListWalk(state, input.end, JsonMember, &shown, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
     if (quiet) {
-      result = ListWalk(state, input.size, QuietRow, nullptr, &members);
+      result = ListWalk(state, input.end, QuietRow, nullptr, &members);
     } else {
       ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
-      result = ListMembers(stdout, state, input.size, ToUtf8, &members);
+      result = ListMembers(stdout, state, input.end, ToUtf8, &members);
     }
   }
   CloseCommandInput(&input);

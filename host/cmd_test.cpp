@@ -58,7 +58,7 @@ int CmdTest(int argc, char** argv) {
   uint32_t intact = 0;
   std::string archive_problem;
   MemberWalk walk;
-  WalkBegin(&walk, state, (int64_t)input.size);
+  WalkBegin(&walk, state, input.end);
   MemberHeader header;
   while (true) {
     uint32_t counted = walk.members;

@@ -58,7 +58,7 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
     }
   }
   MemberWalk walk;
-  WalkBegin(&walk, &input->state, (int64_t)input->size);
+  WalkBegin(&walk, &input->state, input->end);
   for (;;) {
     OldMember m;
     int64_t at = walk.next >= 0 ? walk.next : (int64_t)start;
@@ -92,6 +92,7 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
 // Opens the archive to change and reads it; -1 to go on, else the status.
 int OpenOld(const char* command, const std::string& path, CommandInput* input, std::vector<OldMember>* old,
             PackJob* job) {
+  if (path == "-") return UsageError(command, "the archive to change must be a file, not standard input");
   if (!OpenCommandInput(path.c_str(), input)) return EXIT_FAILED;
   std::string error;
   bool ok = ReadOld(path.c_str(), input, old, &job->front, &error);

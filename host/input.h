@@ -19,6 +19,7 @@ const int EXIT_INTERRUPTED = 130;  // 128 + SIGINT; SIGHUP and SIGTERM give 128 
 // The problem with a file that is neither.
 extern const char NOT_AN_ARCHIVE[];
 
+// "-" is standard input, read forward only (a package's stub is read past).
 // A file that starts with "MZ" is a package: its payload is read as the stub
 // reads its own (configuration block at PAYLOAD_OFFSET, then the archive).
 // Any other file is a plain archive from its first byte, and *plain is set;
@@ -33,12 +34,13 @@ std::string OpenInput(const char* path, SfxState* state, bool* plain);
 void InstallQuietCallbacks(HostCallbacks* callbacks);
 
 // The opened input of a command: quiet receivers installed, the state read
-// (a plain archive with the default settings), the file's size known.
+// (a plain archive with the default settings), the file's size known (-1
+// for standard input, whose end shows only when it comes).
 struct CommandInput {
   SfxState state;
   HostCallbacks callbacks;
   bool plain;
-  uint64_t size;
+  int64_t end;
 };
 // Opens path for a command; on failure prints "vemosfx: PATH: problem" and
 // returns false with nothing left open.

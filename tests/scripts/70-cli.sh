@@ -44,6 +44,9 @@ cp tests/fixtures/crafted/unix-links.lzh "$A/links.lzh"
 : > "$A/empty.lzh"
 echo "just text, nothing else" > "$A/text.lzh"
 ln -s a.lzh "$A/-dash.lzh"
+# Compressed members larger than the decoder's read-ahead, for standard input.
+(cd "$A" && mkdir -p many && for i in 1 2 3; do seq $i 7 900000 >many/$i.txt; head -c 150000 /dev/urandom >many/r$i.bin; done &&
+  vemosfx pack -q -o many.lzh --method lh7 many && rm -rf many) || fail "pack many"
 # An -lh5- member that says it holds far more than its data gives.
 (cd "$A" && seq 1 3000 > s.txt && vemosfx pack -o s.lzh s.txt && rm s.txt) || fail "pack"
 python3 -c 'import struct,sys; d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
@@ -123,6 +126,14 @@ rows=(
   "0|out:ﾃｼ.txt|vemosfx list --names=cp932 \$A/u.lzh"
   "0|eq:t=link symlink target.txt|vemosfx list --json \$A/links.lzh | python3 -c 'import json,sys; m=json.load(sys.stdin)[\"members\"][1]; print(m[\"path\"], m[\"type\"], m[\"target\"], end=\"\")' >t"
   "0|out:  start menu:      ask-yes|vemosfx list \$A/package.exe"
+  "0|out:  start menu:      ask-yes|cat \$A/package.exe | vemosfx list -"
+  "0|out:docs/readme.txt|cat \$A/package.exe | vemosfx extract -v -C p -"
+  "0|eq:top.txt=top|cat \$A/a.lzh | vemosfx extract -"
+  "0|out:4 members, 4 intact|cat \$A/a.lzh | vemosfx t -"
+  "0|eq:out=same|cat \$A/many.lzh | vemosfx extract -C p -; vemosfx extract -C f \$A/many.lzh; diff -r p f && echo same >out"
+  "1|err:vemosfx: many/2.txt: the data is cut short|head -c 250000 \$A/many.lzh | vemosfx extract -"
+  "1|err:vemosfx: -: not an LZH archive or package|vemosfx list - </dev/null"
+  "2|err:must be a file, not standard input|vemosfx add - x"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
