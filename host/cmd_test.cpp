@@ -20,7 +20,8 @@ namespace {
 const char TEST_USAGE[] =
     "usage: vemosfx test [-qv] [--names=MODE] FILE\n"
     "\n"
-    "Decodes every member and checks its size and CRC, writing nothing.\n"
+    "Decodes every member and checks its size and CRC, writing nothing\n"
+    "(FILE - reads standard input).\n"
     "Problems go to stderr; a summary line to stdout.\n"
     "\n"
     "  -v, --verbose       one line per member\n"

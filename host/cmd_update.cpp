@@ -89,9 +89,24 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
   return true;
 }
 
+// The members a package's settings name (the shortcuts' target, the file
+// opened afterwards), as keys.
+std::vector<std::string> SettingsTargets(const SfxState* state) {
+  std::vector<std::string> keys;
+  if (!state->has_config) return keys;
+  for (const char* target : {state->shortcut_target, state->open_after}) {
+    if (!target || !*target) continue;
+    std::string path = target;
+    ConvertBackslashes(&path[0], (uint32_t)path.size());
+    keys.push_back(Key(path, true));
+  }
+  return keys;
+}
+
 // Opens the archive to change and reads it; -1 to go on, else the status.
+// *targets receives the members a package's settings name.
 int OpenOld(const char* command, const std::string& path, CommandInput* input, std::vector<OldMember>* old,
-            PackJob* job) {
+            PackJob* job, std::vector<std::string>* targets = nullptr) {
   if (path == "-") return UsageError(command, "the archive to change must be a file, not standard input");
   if (!OpenCommandInput(path.c_str(), input)) return EXIT_FAILED;
   std::string error;
@@ -100,6 +115,7 @@ int OpenOld(const char* command, const std::string& path, CommandInput* input, s
   if (ok && stat(path.c_str(), &info) == 0) job->mode = (int)(info.st_mode & 07777);
   job->plain = input->plain;
   job->output = path;
+  if (targets) *targets = SettingsTargets(&input->state);
   CloseCommandInput(input);
   return ok ? -1 : Refuse(command, error);
 }
@@ -195,18 +211,24 @@ int CmdDelete(int argc, char** argv) {
   CommandInput input;
   std::vector<OldMember> old;
   PackJob& job = command.job;
-  if (int status = OpenOld(command.name, command.output, &input, &old, &job); status >= 0) return status;
+  std::vector<std::string> targets;
+  if (int status = OpenOld(command.name, command.output, &input, &old, &job, &targets); status >= 0) return status;
   std::vector<bool> matched(patterns.size(), false);
+  int status = EXIT_OK;
   for (const OldMember& m : old) {
     bool gone = false;
     for (size_t i = 0; i < patterns.size(); ++i)
       if (Matches(patterns[i], m.path)) gone = matched[i] = true;
+    // A package whose settings name a missing file would fail on Windows.
+    if (gone && !job.plain)
+      for (const std::string& target : targets)
+        if (Key(m.key, true) == target)
+          status = Fail(m.path, "the package's settings name it (shortcut or file to open); it stays");
     if (gone)
       Tell(command, "deleted", m.path);
     else
       job.members.push_back(m.copy);
   }
-  int status = EXIT_OK;
   for (size_t i = 0; i < patterns.size(); ++i)
     if (!matched[i]) status = Fail(patterns[i], "not found in the archive");
   if (status != EXIT_OK) return Refuse("delete", "nothing was changed");

@@ -134,9 +134,18 @@ rows=(
   "1|err:vemosfx: many/2.txt: the data is cut short|head -c 250000 \$A/many.lzh | vemosfx extract -"
   "1|err:vemosfx: -: not an LZH archive or package|vemosfx list - </dev/null"
   "2|err:must be a file, not standard input|vemosfx add - x"
+  "1|err:docs/readme.txt: the package's settings name it|cp \$A/package.exe p.exe; vemosfx delete p.exe docs"
+  "0|eq:n=5 present|cp \$A/package.exe p.exe; vemosfx delete p.exe '日*'; echo \$(vemosfx list -q p.exe | wc -l) \$(vemosfx list p.exe | sed -n 's/^config: //p') >n"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
+# Owners: recorded by pack, given back only by root with --same-owner.
+if [ "$(id -u)" = 0 ]; then
+  rows+=(
+    "0|eq:o=65534:65534|touch f; chown 65534:65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract --same-owner o.lzh; stat -c %u:%g f >o"
+    "0|eq:o=0|touch f; chown 65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract o.lzh; stat -c %u f >o"
+  )
+fi
 n=0
 for row in "${rows[@]}"; do
   IFS='|' read -r want check command <<< "$row"
