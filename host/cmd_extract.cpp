@@ -136,6 +136,14 @@ struct Directory {
   int32_t mode;  // -1: none stored
 };
 
+// True when a directory member's path names the destination itself ("",
+// ".", "./."): its mode and time are not the archive's to set.
+bool IsDestination(const char* path) {
+  for (; *path; ++path)
+    if (*path != '.' && *path != '/') return false;
+  return true;
+}
+
 // One member that CheckMember accepted, to standard output: decoded and
 // judged as when extracted, nothing on disk.
 uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
@@ -153,7 +161,7 @@ void Notice(const Options& options, uint32_t* count, const std::string& member, 
   ++*count;
   if (!options.verbose) return;
   ClearLine();
-  fprintf(stderr, "vemosfx: %s: %s\n", member.c_str(), what);
+  fprintf(stderr, "vemosfx: %s: %s\n", Printable(member).c_str(), what);
 }
 
 // What one member of the kind CheckMember found becomes on disk (or on
@@ -177,10 +185,13 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
     }
     int32_t made = MakeLink(local, options->keep_old, problem);
     if (made == LINK_KEPT) Notice(*options, &options->kept, member, "kept the existing file");
-    if (made == LINK_MADE && options->same_owner) SetOwner(member.c_str(), header);
+    if (made == LINK_MADE && options->same_owner) SetOwner(std::string(local, LinkTarget(local) - 1 - local).c_str(), header);
     return made == LINK_REFUSED ? FAILURE_LINK : FAILURE_NONE;
   }
-  if (options->keep_old && !directory && PlatPathKind(local) != PATH_MISSING) {
+  // Only a name extraction would accept is looked up: a refused one fails
+  // as without -k, and says nothing of what lies outside.
+  if (options->keep_old && !directory && check == FAILURE_NONE && !PlatLinkOnPath(local) &&
+      PlatPathKind(local) != PATH_MISSING) {
     Notice(*options, &options->kept, member, "kept the existing file");
     return FAILURE_NONE;
   }
@@ -203,10 +214,11 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
   state->output_path[0] = 0;
   if (options->same_owner) SetOwner(local, header);
   int32_t mode = header->has_unix_mode ? header->unix_mode : -1;
-  if (directory)
-    directories->push_back({local, header->mtime, mode});
-  else if (mode >= 0)
+  if (directory) {
+    if (!IsDestination(local)) directories->push_back({local, header->mtime, mode});
+  } else if (mode >= 0) {
     HostSetMode(local, (uint32_t)mode);
+  }
   return FAILURE_NONE;
 }
 
@@ -252,7 +264,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
       // On standard input a cut shows when the walk cannot pass the data
       // of the member still in *header.
       if (read == WALK_CUT_SHORT && (walk.members != counted || end < 0))
-        status = Fail(MemberPath(header.name), "the data is cut short (the archive is damaged)");
+        status = Fail(Printable(MemberPath(header.name)), "the data is cut short (the archive is damaged)");
       else
         status = Fail(path, MemberProblem(WalkFailure(read)));
       break;
@@ -266,6 +278,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
     uint32_t check = CheckMember(&header, local, &method);
     bool directory = check != CHECK_LINK && method == METHOD_LHD;
     std::string member = SelectionPath(&header, check == CHECK_LINK);
+    std::string shown = Printable(member);
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
@@ -276,7 +289,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
       }
       if (options->verbose) {
         ClearLine();
-        fprintf(names, "%s%s\n", member.c_str(), directory && !member.empty() ? "/" : "");
+        fprintf(names, "%s%s\n", shown.c_str(), directory && !member.empty() ? "/" : "");
         fflush(names);
       }
       std::string problem;
@@ -288,7 +301,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
                         ? std::string("cannot write to standard output") + (errno ? std::string(": ") + strerror(errno) : "")
                         : MemberProblem(failure, &header);
         ClearLine();
-        status = Fail(member, problem);
+        status = Fail(shown, problem);
       }
     }
     g_done_bytes += header.unpacked_size;

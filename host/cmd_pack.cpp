@@ -336,7 +336,8 @@ int Refuse(const char* command, const std::string& problem) {
   while (start <= problem.size()) {
     size_t end = problem.find('\n', start);
     if (end == std::string::npos) end = problem.size();
-    fprintf(stderr, "vemosfx %s: %s\n", command, problem.substr(start, end - start).c_str());
+    // Messages name files on disk, whose names may hold control characters.
+    fprintf(stderr, "vemosfx %s: %s\n", command, Printable(problem.substr(start, end - start)).c_str());
     start = end + 1;
   }
   return EXIT_FAILED;
@@ -429,7 +430,7 @@ int GatherMembers(PackCommand* command) {
   PackJob& job = command->job;
   bool collected = CollectMembers(command->base_dir, command->paths, command->collect, &job.members, &warnings, &error);
   if (!command->quiet)
-    for (const std::string& w : warnings) fprintf(stderr, "vemosfx %s: %s\n", command->name, w.c_str());
+    for (const std::string& w : warnings) fprintf(stderr, "vemosfx %s: %s\n", command->name, Printable(w).c_str());
   if (!collected) return Refuse(command->name, error);
   if (!job.plain && job.settings.dialog && !CheckSettings(job.settings, job.members, &error))
     return Refuse(command->name, error);
@@ -442,7 +443,7 @@ int WriteWithProgress(PackCommand* command) {
     // Standard output may be the archive itself.
     FILE* names = job.to_stdout ? stderr : stdout;
     for (const MemberSource& m : job.members)
-      if (!m.disk_path.empty()) fprintf(names, "%s%s\n", m.name.c_str(), m.directory ? "/" : "");
+      if (!m.disk_path.empty()) fprintf(names, "%s%s\n", Printable(m.name).c_str(), m.directory ? "/" : "");
     fflush(names);
   }
   Progress progress;

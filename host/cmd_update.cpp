@@ -129,7 +129,7 @@ std::string NewKey(const MemberSource& m, bool package) {
 }
 
 void Tell(const PackCommand& command, const char* what, const std::string& name) {
-  if (command.verbose && !command.quiet) printf("%s %s\n", what, name.c_str());
+  if (command.verbose && !command.quiet) printf("%s %s\n", what, Printable(name).c_str());
 }
 
 }  // namespace
@@ -223,14 +223,14 @@ int CmdDelete(int argc, char** argv) {
     if (gone && !job.plain)
       for (const std::string& target : targets)
         if (Key(m.key, true) == target)
-          status = Fail(m.path, "the package's settings name it (shortcut or file to open); it stays");
+          status = Fail(Printable(m.path), "the package's settings name it (shortcut or file to open); it stays");
     if (gone)
       Tell(command, "deleted", m.path);
     else
       job.members.push_back(m.copy);
   }
   for (size_t i = 0; i < patterns.size(); ++i)
-    if (!matched[i]) status = Fail(patterns[i], "not found in the archive");
+    if (!matched[i]) status = Fail(Printable(patterns[i]), "not found in the archive");
   if (status != EXIT_OK) return Refuse("delete", "nothing was changed");
   command.verbose = false;
   return WriteWithProgress(&command);

@@ -12,9 +12,11 @@
 #include "pack/archive.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -362,9 +364,20 @@ bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, c
                      const PackMethod& method, const ProgressHook& progress, uint64_t* written,
                      std::string* error) {
   static const ProgressHook none;
-  FILE* in = fopen(m.disk_path.c_str(), "rb");
+  // Opened without following a link that took the collected file's place,
+  // and checked to be the very file collected: another file's bytes never
+  // become this member.
+  int fd = open(m.disk_path.c_str(), O_RDONLY | O_CLOEXEC | (m.through_link ? 0 : O_NOFOLLOW));
+  struct stat st;
+  if (fd >= 0 && m.inode != 0 && (fstat(fd, &st) != 0 || (uint64_t)st.st_dev != m.device || (uint64_t)st.st_ino != m.inode)) {
+    close(fd);
+    *error = "'" + m.disk_path + "': was replaced by another file while it was being packed";
+    return false;
+  }
+  FILE* in = fd >= 0 ? fdopen(fd, "rb") : nullptr;
   if (!in) {
-    *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+    *error = "'" + m.disk_path + "': cannot be opened: " + (errno == ELOOP ? "it is now a symbolic link" : strerror(errno));
+    if (fd >= 0) close(fd);
     return false;
   }
   off_t header_at = ftello(out);

@@ -49,6 +49,10 @@ struct MemberSource {
   uint32_t copy_header = 0;
   bool copy_stored = false, copy_has_crc = false;
   uint16_t copy_crc = 0;
+  // The file collected at disk_path (0, 0: not checked), and whether it was
+  // reached through a symbolic link (-L). The file opened must be that one.
+  uint64_t device = 0, inode = 0;
+  bool through_link = false;
 };
 
 // The Unix extended headers of a member: mode, group and user ids, group

@@ -162,7 +162,7 @@ struct Collector {
 
   // Adds the member; false when it was refused.
   bool AddMember(const std::string& name, const std::string& disk, const struct stat& st,
-                 const std::string& link_target) {
+                 const std::string& link_target, bool through_link = false) {
     if (name.empty() || !seen.insert(name).second) return true;
     bool dir = S_ISDIR(st.st_mode);
     MemberSource m;
@@ -178,6 +178,9 @@ struct Collector {
     m.unix_mode = (uint16_t)(st.st_mode & 0177777);
     m.uid = (uint32_t)st.st_uid;
     m.gid = (uint32_t)st.st_gid;
+    m.device = (uint64_t)st.st_dev;
+    m.inode = (uint64_t)st.st_ino;
+    m.through_link = through_link;
     if (m.size > SIZE_LIMIT) {
       Problem("'" + disk + "': " + std::to_string(m.size) +
               " bytes; a member of 4 GiB or more does not fit the 32-bit size fields" + ExcludeHint(name));
@@ -208,6 +211,7 @@ struct Collector {
   // st: what lstat says of disk. Refused inputs are noted in problems.
   void Add(const std::string& name, const std::string& disk, struct stat st) {
     if (!name.empty() && Excluded(name)) return;
+    bool through_link = false;
     if (S_ISLNK(st.st_mode)) {
       if (!options->dereference) {
         if (options->package) {
@@ -224,6 +228,7 @@ struct Collector {
         AddMember(name, disk, st, std::string(target.data(), (size_t)n));
         return;
       }
+      through_link = true;
       if (stat(disk.c_str(), &st) != 0) {
         Problem("'" + disk + "' is a symbolic link whose target cannot be reached (" + strerror(errno) + ")" +
                 ExcludeHint(name));
@@ -247,7 +252,7 @@ struct Collector {
         }
       }
     }
-    if (!AddMember(name, disk, st, "") || !dir) return;
+    if (!AddMember(name, disk, st, "", through_link) || !dir) return;
     DIR* d = opendir(disk.c_str());
     if (!d) {
       Problem("'" + disk + "': cannot be read: " + strerror(errno) + ExcludeHint(name));

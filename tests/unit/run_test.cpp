@@ -357,6 +357,8 @@ TEST_F(RunTest, NamesStayInsideTheDestination) {
       {"a/nul.txt", nullptr},
       {"Com7.tar.gz", nullptr},
       {"LPT1", nullptr},
+      {"COM9", nullptr},            // the last digit of each series
+      {"lpt9.txt", nullptr},
       {"aux .txt/x", nullptr},
       {"prn..", nullptr},
       {"CONIN$", nullptr},
