@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   static const option LONG_OPTIONS[] = {
       {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "+hV", LONG_OPTIONS, nullptr)) != -1) {
+  opterr = 0;
+  while ((c = getopt_long(argc, argv, "+:hV", LONG_OPTIONS, nullptr)) != -1) {
     if (c == 'h') {
       fputs(USAGE, stdout);
       printf("\n");
@@ -78,11 +79,13 @@ int main(int argc, char** argv) {
       Version();
       return EXIT_OK;
     }
+    std::string given = optopt ? std::string("-") + (char)optopt : argv[optind - 1];
+    fprintf(stderr, "vemosfx: unknown option '%s'\n", Printable(given.substr(0, given.find('='))).c_str());
     fputs("Try 'vemosfx --help' for more information.\n", stderr);
     return EXIT_USAGE;
   }
   if (optind < argc)
-    fprintf(stderr, "vemosfx: unknown command '%s'\n", argv[optind]);
+    fprintf(stderr, "vemosfx: unknown command '%s'\n", Printable(argv[optind]).c_str());
   else
     fputs("vemosfx: no command given\n", stderr);
   fputs("Try 'vemosfx --help' for more information.\n", stderr);

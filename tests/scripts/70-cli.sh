@@ -74,6 +74,7 @@ rows=(
   "2|err:vemosfx extract: '-C' needs a value|vemosfx extract \$A/a.lzh -C"
   "2|err:vemosfx delete: no PATTERN given|vemosfx d \$A/a.lzh"
   "2|err:unknown command 'frob'|vemosfx frob"
+  "2|err:vemosfx: unknown option '--frob'|vemosfx --frob=2"
   "2|err:--names takes cp932, utf-8 or auto|vemosfx test --names=latin1 \$A/a.lzh"
   "2|err:no FILE given|vemosfx extract -C out"
   "0|eq:out/top.txt=top|vemosfx extract -kvCout \$A/a.lzh"
