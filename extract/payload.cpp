@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "extract/walk.h"
 #include "platform/platform.h"
 
 namespace {
@@ -103,7 +104,7 @@ bool OpenPayload(SfxState* state) {
   if (!PlatGetOwnPath(state->module_path)) return false;
   state->archive = PlatOpenFile(state->module_path, "rb");
   if (!state->archive) return false;
-  if (fseek(state->archive, (long)PAYLOAD_OFFSET, SEEK_SET) != 0) return false;
+  if (!SeekStream(state->archive, PAYLOAD_OFFSET)) return false;
   return ReadConfig(state);
 }
 

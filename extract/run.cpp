@@ -8,7 +8,6 @@
 // end make shortcuts and open a file, so every failure ends the run.
 #include "extract/run.h"
 
-#include <limits.h>
 #include <string.h>
 
 #include "decode/bitio.h"
@@ -48,20 +47,6 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
       return false;
   }
   return dots >= 2;
-}
-
-bool SeekTo(FILE* stream, int64_t position) {
-  if (position < 0 || position > (int64_t)LONG_MAX) return false;
-  return fseek(stream, (long)position, SEEK_SET) == 0;
-}
-
-// Size of the stream in bytes, or -1; the position is left unchanged.
-int64_t StreamEnd(FILE* stream) {
-  long here = ftell(stream);
-  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
-  long end = ftell(stream);
-  if (fseek(stream, here, SEEK_SET) != 0) return -1;
-  return end;
 }
 
 // Makes the directory dir (a path with "/" separators, changed only
@@ -185,31 +170,6 @@ const char* LinkTarget(const char* name) {
   return nullptr;
 }
 
-uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
-  FILE* archive = state->archive;
-  long start = ftell(archive);
-  int64_t end = StreamEnd(archive);
-  uint32_t sum = 0;
-  int32_t read = HEADER_DAMAGED;
-  // The headers are read as the run reads them, so the scan and the run
-  // always agree on where each member lies.
-  // A stream whose end is unknown (-1) fails at the first member.
-  MemberHeader header;
-  if (start >= 0) {
-    while ((read = ReadMemberHeader(state, &header)) == HEADER_READ) {
-      sum += header.unpacked_size;
-      long here = ftell(archive);
-      int64_t next = (int64_t)here + (int64_t)header.packed_size;
-      if (here < 0 || next > end || !SeekTo(archive, next)) break;
-    }
-  }
-  *failure = read == HEADER_END       ? FAILURE_NONE
-             : read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER
-                                      : FAILURE_DAMAGED;
-  fseek(archive, start, SEEK_SET);
-  return sum;
-}
-
 bool MakeParentDirs(const char* path) {
   char dir[PATH_BUFFER_SIZE];
   size_t length = BoundedLength(path, PATH_BUFFER_SIZE);
@@ -279,17 +239,6 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   return FAILURE_NONE;
 }
 
-bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next) {
-  long here = ftell(state->archive);
-  *next = (int64_t)here + (int64_t)header->packed_size;
-  // The stored copy reads the unpacked size, whatever the packed size says.
-  int32_t method = FindMethod(header->method);
-  int64_t read_end = *next;
-  if (method == METHOD_LH0 || method == METHOD_LZ4)
-    read_end = (int64_t)here + (int64_t)header->unpacked_size;
-  return here >= 0 && *next <= end && read_end <= end;
-}
-
 int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // A failure of this member must not make the front end remove the file of
   // the member before it.
@@ -332,55 +281,40 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
 
 void ExtractionWorker(void* arg) {
   SfxState* state = static_cast<SfxState*>(arg);
-  SetFailure(state, FAILURE_NONE, nullptr);
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  // A damaged or unknown header anywhere fails the run before anything is
-  // written; the reader has shown "Unknown header" once, here.
-  uint32_t scan_failure;
-  g_total_bytes = SumUnpackedSizes(state, &scan_failure);
-  // The scan has failed already when the end cannot be found.
+  // A damaged or unknown header anywhere, or member data cut short, fails
+  // the run before anything is written; the reader has shown "Unknown
+  // header" once, here. The scan fails when the end cannot be found.
   int64_t end = StreamEnd(state->archive);
+  uint32_t failure;
+  g_total_bytes = SumUnpackedSizes(state, end, &failure);
+  SetFailure(state, failure, nullptr);
 
+  MemberWalk walk;
+  WalkBegin(&walk, state, end);
   MemberHeader header;
-  bool failed = scan_failure != FAILURE_NONE;
-  if (failed) SetFailure(state, scan_failure, nullptr);
-  while (!failed) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
-      SetFailure(state, read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED,
-                 nullptr);
-      failed = true;
-      break;
-    }
-    int64_t next;
-    // Member data that runs past the end of the archive: cut short.
-    if (!MemberDataFits(state, &header, end, &next)) {
-      SetFailure(state, FAILURE_DAMAGED, nullptr);
-      failed = true;
+  while (failure == FAILURE_NONE) {
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read != WALK_MEMBER) {
+      failure = WalkFailure(read);
+      SetFailure(state, failure, nullptr);
       break;
     }
     PlatSetLabel(state, header.name);
     int32_t result = ExtractMember(state, &header);
     if (result == MEMBER_ABORTED) break;
     if (result == MEMBER_FAILED) {
-      failed = true;
+      failure = state->failure;
       break;
     }
     NotifyShellCreated(state, header.name[0] == '/' ? header.name + 1 : header.name);
-    // The next header lies behind the member's data, however far the
-    // decoder has read ahead.
-    if (!SeekTo(state->archive, next)) {
-      SetFailure(state, FAILURE_DAMAGED, nullptr);
-      failed = true;
-      break;
-    }
     g_done_bytes += header.unpacked_size;
   }
 
-  uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failed ? OUTCOME_FAILED : OUTCOME_DONE;
+  uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
   if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
   PlatReportOutcome(state, outcome);
 }

@@ -21,6 +21,7 @@
 #include "extract/payload.h"
 #include "extract/progress.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "platform/host_hooks.h"
@@ -127,7 +128,7 @@ bool Matches(const std::string& pattern, const std::string& path) {
 
 // The path a user types for a member: UTF-8, no leading or trailing "/".
 std::string MemberPath(const char* name) {
-  std::string path = Utf8(name);
+  std::string path = Utf8Raw(name);
   while (!path.empty() && path[0] == '/') path.erase(0, 1);
   while (!path.empty() && path.back() == '/') path.pop_back();
   return path;
@@ -155,7 +156,13 @@ struct Directory {
   int32_t mode;  // -1: none stored
 };
 
-bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
+// True when a directory member's path names the destination itself ("",
+// ".", "./."): its mode and time are not the archive's to set.
+bool IsDestination(const char* path) {
+  for (; *path; ++path)
+    if (*path != '.' && *path != '/') return false;
+  return true;
+}
 
 // One member that CheckMember accepted, to standard output: decoded and
 // judged as when extracted, nothing on disk.
@@ -170,32 +177,32 @@ uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
 
 int Run(CommandInput* input, const char* path, Options* options) {
   SfxState* state = &input->state;
-  FILE* archive = state->archive;
   FILE* names = options->to_stdout ? stderr : stdout;
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  uint32_t damaged = FAILURE_NONE;
-  g_total_bytes = SumUnpackedSizes(state, &damaged);
   int64_t end = (int64_t)input->size;
+  uint32_t damaged = FAILURE_NONE;
+  g_total_bytes = SumUnpackedSizes(state, end, &damaged);
   int status = EXIT_OK;
   std::vector<Directory> directories;
+  MemberWalk walk;
+  WalkBegin(&walk, state, end);
   MemberHeader header;
   while (g_continue) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
+    uint32_t counted = walk.members;
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read != WALK_MEMBER) {
       ClearLine();
-      status = Fail(path, MemberProblem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
+      if (read == WALK_CUT_SHORT && walk.members != counted)
+        status = Fail(Printable(MemberPath(header.name)), "the data is cut short (the archive is damaged)");
+      else
+        status = Fail(path, MemberProblem(WalkFailure(read)));
       break;
     }
-    int64_t next;
     std::string member = MemberPath(header.name);
-    if (!MemberDataFits(state, &header, end, &next)) {
-      ClearLine();
-      status = Fail(member, "the data is cut short (the archive is damaged)");
-      break;
-    }
+    std::string shown = Printable(member);
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
@@ -213,7 +220,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
       }
       if (options->verbose) {
         ClearLine();
-        fprintf(names, "%s%s\n", member.c_str(), directory && !member.empty() ? "/" : "");
+        fprintf(names, "%s%s\n", shown.c_str(), directory && !member.empty() ? "/" : "");
         fflush(names);
       }
       uint32_t failure = FAILURE_NONE;
@@ -224,9 +231,12 @@ int Run(CommandInput* input, const char* path, Options* options) {
         else if (!link)
           failure = check;
         error = errno;
-      } else if (options->keep_old && !directory && PlatPathKind(local) != PATH_MISSING) {
+      } else if (options->keep_old && !directory && check == FAILURE_NONE && !PlatLinkOnPath(local) &&
+                 PlatPathKind(local) != PATH_MISSING) {
+        // Only a name extraction would accept is looked up: a refused one
+        // fails as without -k, and says nothing of what lies outside.
         ClearLine();
-        fprintf(stderr, "vemosfx: %s: kept the existing file\n", member.c_str());
+        fprintf(stderr, "vemosfx: %s: kept the existing file\n", shown.c_str());
       } else {
         errno = 0;
         int32_t result = ExtractMember(state, &header);
@@ -235,7 +245,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
         // A finished member is no longer the file an interrupt removes.
         if (result == MEMBER_NEXT) state->output_path[0] = 0;
         int32_t mode = header.has_unix_mode ? header.unix_mode : -1;
-        if (result == MEMBER_NEXT && directory) directories.push_back({local, header.mtime, mode});
+        if (result == MEMBER_NEXT && directory && !IsDestination(local)) directories.push_back({local, header.mtime, mode});
         if (result == MEMBER_NEXT && !directory && !link && mode >= 0) HostSetMode(local, (uint32_t)mode);
       }
       if (!g_continue) break;
@@ -246,15 +256,8 @@ int Run(CommandInput* input, const char* path, Options* options) {
         if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
           problem += std::string(": ") + strerror(error);
         ClearLine();
-        status = Fail(member, problem);
+        status = Fail(shown, problem);
       }
-    }
-    // The next header lies behind the member's data, however far the decoder
-    // has read ahead.
-    if (!Seek(archive, next)) {
-      ClearLine();
-      status = Fail(path, MemberProblem(FAILURE_DAMAGED));
-      break;
     }
     g_done_bytes += header.unpacked_size;
   }

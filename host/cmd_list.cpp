@@ -50,7 +50,7 @@ std::string Json(const std::string& text) {
   return out + "\"";
 }
 
-std::string JsonText(const char* sjis) { return Json(Utf8(sjis ? sjis : "")); }
+std::string JsonText(const char* sjis) { return Json(Utf8Raw(sjis ? sjis : "")); }
 
 void JsonConfig(const SfxState* state, const ListStored* stored) {
   if (!state->has_config) {
@@ -74,7 +74,7 @@ void JsonConfig(const SfxState* state, const ListStored* stored) {
 
 void JsonMember(const MemberHeader* header, void* context) {
   uint32_t* count = static_cast<uint32_t*>(context);
-  std::string path = Utf8(header->name[0] == '/' ? header->name + 1 : header->name);
+  std::string path = Utf8Raw(header->name[0] == '/' ? header->name + 1 : header->name);
   std::string type = "file", target;
   bool directory_method = !memcmp(header->method, "-lhd-", 5);
   if (directory_method && path.find('|') != std::string::npos) {

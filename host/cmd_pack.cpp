@@ -14,6 +14,7 @@
 
 #include "extract/payload.h"
 #include "host/commands.h"
+#include "host/input.h"
 #include "pack/package.h"
 
 // The product stub, embedded at build time (size 0 when it was not built).
@@ -81,8 +82,9 @@ int Usage(const std::string& message) {
   return 2;
 }
 
+// Messages name files on disk, whose names may hold control characters.
 int Refuse(const std::string& message) {
-  fprintf(stderr, "vemosfx pack: %s\n", message.c_str());
+  fprintf(stderr, "vemosfx pack: %s\n", Printable(message).c_str());
   return 1;
 }
 
@@ -304,7 +306,7 @@ int CmdPack(int argc, char** argv) {
   }
   std::vector<std::string> warnings;
   bool collected = CollectMembers(base_dir, paths, collect, &job.members, &warnings, &error);
-  for (const std::string& w : warnings) fprintf(stderr, "vemosfx pack: %s\n", w.c_str());
+  for (const std::string& w : warnings) fprintf(stderr, "vemosfx pack: %s\n", Printable(w).c_str());
   if (!collected) return Refuse(error);
   if (!job.plain && job.settings.dialog && !CheckSettings(job.settings, job.members, &error)) return Refuse(error);
 

@@ -124,11 +124,38 @@ int SetNames(const char* command, const char* value) {
   return 0;
 }
 
-std::string Utf8(const char* text) {
+std::string Utf8Raw(const char* text) {
   char out[4 * PATH_BUFFER_SIZE + 1];
   HostSjisToUtf8(text, out, sizeof out, true);
   return out;
 }
+
+std::string Printable(const std::string& text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    uint8_t b = (uint8_t)text[i];
+    size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    bool whole = n > 0 && i + n <= text.size() && HostIsUtf8(text.substr(i, n).c_str());
+    uint32_t c = !whole ? 0x80 : n == 2 ? (uint32_t)(b & 0x1F) << 6 | (text[i + 1] & 0x3F) : b;
+    if (!whole) n = 1;
+    // C0 and C1 controls and DEL move the cursor, retitle the terminal or
+    // start escape sequences; bytes outside UTF-8 may do so on some.
+    if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) {
+      out.append(text, i, n);
+    } else if (c == '\r' || c == '\n' || c == '\t') {
+      out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : "\\t";
+    } else {
+      out += n == 2 ? "\\u00" : "\\x";
+      out += hex[(n == 2 ? c : b) >> 4];
+      out += hex[(n == 2 ? c : b) & 15];
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string Utf8(const char* text) { return Printable(Utf8Raw(text)); }
 
 std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)

@@ -66,4 +66,9 @@ int SetNames(const char* command, const char* value);
 std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
 
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
+std::string Utf8Raw(const char* text);
+// UTF-8 text safe to print on a terminal: control characters (C0, DEL, C1)
+// and bytes that are not UTF-8 escaped as "\r", "\n", "\t", "\x1b", "\u009b".
+std::string Printable(const std::string& text);
+// Utf8Raw made Printable: for every human-readable line.
 std::string Utf8(const char* text);

@@ -10,6 +10,7 @@
 #include "extract/header.h"
 #include "extract/payload.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 
 // Converts a Shift_JIS text to UTF-8 into out (capacity bytes, terminated),
 // bytes that do not convert written as "\xNN".
@@ -172,24 +173,22 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
 
 // Walks the archive from the stream's position to its end, handing each
 // member's header to each(header, context). file_size bounds every
-// member's data. *members receives the number of members walked.
+// member's data. *members receives the number of members handed on.
 inline int32_t ListWalk(SfxState* state, uint64_t file_size, void (*each)(const MemberHeader*, void*),
                         void* context, uint32_t* members) {
+  MemberWalk walk;
+  WalkBegin(&walk, state, (int64_t)file_size);
   MemberHeader header;
   *members = 0;
   for (;;) {
-    int32_t result = ReadMemberHeader(state, &header);
-    if (result == HEADER_END) break;
-    if (result == HEADER_DAMAGED) return LIST_DAMAGED;
-    if (result == HEADER_UNKNOWN) return LIST_UNKNOWN;
-    long at = ftell(state->archive);
-    if (at < 0 || (uint64_t)at + header.packed_size > file_size) return LIST_TRUNCATED;
+    int32_t result = WalkNext(&walk, &header);
+    if (result == WALK_END) return LIST_COMPLETE;
+    if (result == WALK_DAMAGED) return LIST_DAMAGED;
+    if (result == WALK_UNKNOWN) return LIST_UNKNOWN;
+    if (result == WALK_CUT_SHORT) return LIST_TRUNCATED;
     each(&header, context);
     ++*members;
-    if (fseek(state->archive, (long)((uint64_t)at + header.packed_size), SEEK_SET) != 0)
-      return LIST_TRUNCATED;
   }
-  return LIST_COMPLETE;
 }
 
 struct ListRows {

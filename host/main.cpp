@@ -1,5 +1,6 @@
 // vemosfx: lists, tests, extracts and packs LZH archives and packages.
 #include <getopt.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -28,6 +29,9 @@ void Version() { printf("vemosfx %s\n", VEMO_VERSION); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit (ulimit -f) makes a write fail with EFBIG, which each
+  // command reports and cleans up after, instead of killing the process.
+  signal(SIGXFSZ, SIG_IGN);
   if (argc >= 2) {
     const char* command = argv[1];
     if (!strcmp(command, "list")) return CmdList(argc - 1, argv + 1);

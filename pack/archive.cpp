@@ -11,7 +11,9 @@
 #include "pack/archive.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "decode/bitio.h"

@@ -34,6 +34,10 @@ struct MemberSource {
   uint8_t attribute = DOS_ARCHIVE;
   uint64_t size = 0;
   std::string link_target;  // a symbolic link's target (UTF-8): stored as a link
+  // The file collected at disk_path (0, 0: not checked), and whether it was
+  // reached through a symbolic link (-L). The file opened must be that one.
+  uint64_t device = 0, inode = 0;
+  bool through_link = false;
 };
 
 // A member name as stored: Shift_JIS, split into the directory part (each

@@ -133,7 +133,7 @@ struct Collector {
   }
 
   bool AddMember(const std::string& name, const std::string& disk, const struct stat& st,
-                 const std::string& link_target) {
+                 const std::string& link_target, bool through_link = false) {
     if (name.empty() || !seen.insert(name).second) return true;
     bool dir = S_ISDIR(st.st_mode);
     MemberSource m;
@@ -145,6 +145,9 @@ struct Collector {
     if (!(st.st_mode & S_IWUSR) && link_target.empty()) m.attribute |= DOS_READ_ONLY;
     m.size = dir || !link_target.empty() ? 0 : (uint64_t)st.st_size;
     m.link_target = link_target;
+    m.device = (uint64_t)st.st_dev;
+    m.inode = (uint64_t)st.st_ino;
+    m.through_link = through_link;
     if (m.size > SIZE_LIMIT) {
       *error = "'" + disk + "': " + std::to_string(m.size) +
                " bytes; a member of 4 GiB or more does not fit the 32-bit size fields";
@@ -159,6 +162,7 @@ struct Collector {
 
   // st: what lstat says of disk.
   bool Add(const std::string& name, const std::string& disk, struct stat st) {
+    bool through_link = false;
     if (S_ISLNK(st.st_mode)) {
       if (!options->dereference) {
         if (options->package) {
@@ -174,6 +178,7 @@ struct Collector {
         }
         return AddMember(name, disk, st, std::string(target.data(), (size_t)n));
       }
+      through_link = true;
       if (stat(disk.c_str(), &st) != 0) {
         *error = "'" + disk + "' is a symbolic link whose target cannot be reached (" + strerror(errno) + ")";
         return false;
@@ -196,7 +201,7 @@ struct Collector {
         }
       }
     }
-    if (!AddMember(name, disk, st, "")) return false;
+    if (!AddMember(name, disk, st, "", through_link)) return false;
     if (!dir) return true;
     DIR* d = opendir(disk.c_str());
     if (!d) {

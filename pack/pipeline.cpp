@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -20,6 +21,24 @@
 #include "decode/bitio.h"
 
 namespace {
+
+// Opens a member's file without following a link that took the collected
+// file's place, and checks that it is the very file collected: another
+// file's bytes never become this member. -1 with a message on failure.
+int OpenMember(const MemberSource& m, std::string* error) {
+  int fd = open(m.disk_path.c_str(), O_RDONLY | O_CLOEXEC | (m.through_link ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    *error = "'" + m.disk_path + "': cannot be opened: " + (errno == ELOOP ? "it is now a symbolic link" : strerror(errno));
+    return -1;
+  }
+  struct stat st;
+  if (m.inode != 0 && (fstat(fd, &st) != 0 || (uint64_t)st.st_dev != m.device || (uint64_t)st.st_ino != m.inode)) {
+    close(fd);
+    *error = "'" + m.disk_path + "': was replaced by another file while it was being packed";
+    return -1;
+  }
+  return fd;
+}
 
 // Reads exactly n bytes at offset; false on an error or a short file.
 bool ReadAt(int fd, uint8_t* buf, size_t n, uint64_t offset) {
@@ -68,7 +87,7 @@ struct CompressPipeline::Impl {
   std::deque<Job*> in_order;  // handed out, in member order
   std::deque<Job*> queue;     // waiting for a worker
   std::vector<int> fds;       // open files, by member
-  std::vector<int> open_errors;
+  std::vector<std::string> open_errors;
   size_t next_member = 0;     // the dispatcher's place
   uint64_t next_offset = 0;
   std::mutex mutex;
@@ -80,7 +99,7 @@ struct CompressPipeline::Impl {
 
   Impl(const std::vector<MemberSource>& m, const PackMethod& pm)
       : members(m), method(pm), threads(pm.threads < 1 ? 1 : pm.threads), fds(m.size(), -1),
-        open_errors(m.size(), 0) {
+        open_errors(m.size()) {
     size_t count = threads == 1 ? 1 : 2 * (size_t)threads + 1;
     for (size_t i = 0; i < count; ++i) {
       slots.emplace_back(new Job);
@@ -147,9 +166,8 @@ struct CompressPipeline::Impl {
       if (next_member >= members.size() || free_slots.empty()) return;
       const MemberSource& m = members[next_member];
       if (next_offset == 0) {
-        fds[next_member] = open(m.disk_path.c_str(), O_RDONLY | O_CLOEXEC);
+        fds[next_member] = OpenMember(m, &open_errors[next_member]);
         if (fds[next_member] < 0) {
-          open_errors[next_member] = errno;
           next_offset = m.size;  // nothing to hand out
           continue;
         }
@@ -242,18 +260,15 @@ bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& pr
   p.Dispatch();
   *data = MemberData();
   if (!p.Compressible(m)) {
-    int fd = open(m.disk_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
-      return false;
-    }
+    int fd = OpenMember(m, error);
+    if (fd < 0) return false;
     bool ok = Store(fd, m.size, out, &progress, &p.joined, &data->crc, changed, error);
     close(fd);
     data->packed_size = m.size;
     return ok;
   }
-  if (p.open_errors[index]) {
-    *error = "'" + m.disk_path + "': cannot be opened: " + strerror(p.open_errors[index]);
+  if (p.fds[index] < 0) {
+    *error = p.open_errors[index];
     return false;
   }
   off_t data_at = ftello(out);

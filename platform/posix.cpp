@@ -10,7 +10,6 @@
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include "platform/host_hooks.h"
 #include "platform/platform.h"
@@ -265,13 +264,16 @@ bool PlatMakeDirectory(const char* path) {
   return LocalPath(path, local, sizeof local) && mkdir(local, 0777) == 0;
 }
 
+// Times and modes are set on the path itself, never through a link that
+// stands there (a directory member whose name is a link to a folder
+// elsewhere, or a file swapped for a link after it was written).
 void PlatSetFileTime(const char* path, uint32_t unix_time) {
   char local[LOCAL_PATH_SIZE];
   if (!LocalPath(path, local, sizeof local)) return;
-  struct utimbuf times;
-  times.actime = (time_t)unix_time;
-  times.modtime = (time_t)unix_time;
-  utime(local, &times);
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  utimensat(AT_FDCWD, local, times, AT_SYMLINK_NOFOLLOW);
 }
 
 bool HostSetMode(const char* path, uint32_t mode) {
@@ -279,7 +281,8 @@ bool HostSetMode(const char* path, uint32_t mode) {
   if (!LocalPath(path, local, sizeof local)) return false;
   mode_t mask = umask(0);
   umask(mask);
-  return chmod(local, (mode_t)(mode & 0777 & ~mask)) == 0;
+  // Refused (EOPNOTSUPP) on a link.
+  return fchmodat(AT_FDCWD, local, (mode_t)(mode & 0777 & ~mask), AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 void PlatNotifyCreated(const char*) {}

@@ -42,6 +42,15 @@ cp tests/fixtures/crafted/unix-links.lzh "$A/links.lzh"
 : > "$A/empty.lzh"
 echo "just text, nothing else" > "$A/text.lzh"
 ln -s a.lzh "$A/-dash.lzh"
+# Hostile names: control characters (a carriage return, a terminal title
+# colour and a bell, a bad CRC to reach an error line), a way out beside an existing
+# file and through a link, a folder that may be a link, the destination itself.
+gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1'
+gen "$A/up.lzh" '../victim=x' 'l/victim=y'
+gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
+gen "$A/dot.lzh" './=;mode=700;time=0'
+head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
+gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
 (cd "$A" && seq 1 3000 > s.txt && vemosfx pack -o s.lzh s.txt && rm s.txt) || fail "pack"
 python3 -c 'import struct,sys; d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
@@ -89,6 +98,22 @@ rows=(
   "0|eq:modes=755 600|umask 022; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt docs/two.md | paste -sd' ' >modes"
   "0|eq:modes=750|umask 027; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt >modes"
   "0|eq:time=1000000000|vemosfx extract \$A/a.lzh; stat -c %Y docs >time"
+  "0|eq:modes=700 1500000000|umask 000; mkdir -m 700 out w; touch -d @1500000000 out; ln -s ../out w/d; vemosfx extract -C w \$A/dir.lzh; stat -c '%a %Y' out >modes"
+  "0|eq:modes=755 1500000000|mkdir -m 755 w; touch -d @1500000000 w; vemosfx extract -C w \$A/dot.lzh; stat -c '%a %Y' w >modes"
+  "0|eq:time=1000000000|mkdir docs; vemosfx extract -k \$A/a.lzh; stat -c %Y docs >time"
+  "1|err:../victim: refused: the name leads outside|echo -n v >victim; mkdir w; cd w; vemosfx extract -k \$A/up.lzh"
+  "1|err:l/victim: refused: a folder on its path is a symbolic link|echo -n v >victim; mkdir w; ln -s .. w/l; cd w; vemosfx extract -k \$A/up.lzh"
+  "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
+  "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
+  "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
+  "1|out:ok      evil.sh\\rreadme.txt|vemosfx test -v \$A/ctl.lzh"
+  "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx test \$A/ctl.lzh"
+  "1|out:\\x1b[31mred\\x07.txt|vemosfx extract -v \$A/ctl.lzh"
+  "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx extract \$A/ctl.lzh"
+  "0|eq:clean=0|vemosfx list \$A/ctl.lzh | tr -d '\\n' | tr -dc '\\000-\\037\\177' | wc -c >clean"
+  "1|eq:files=big.txt|cp \$A/big.txt .; (ulimit -f 20; vemosfx pack -o o.lzh --method=lh0 big.txt 2>err); s=\$?; grep -q 'File too large' err && rm err; files=\$(ls); echo \$files >files; exit \$s"
+  "1|err:big.txt: cannot write the file: File too large|ulimit -f 20; vemosfx extract \$A/big.lzh"
+  "1|no:big.txt|ulimit -f 20; vemosfx extract \$A/big.lzh"
   "0|out:ü.txt|vemosfx list \$A/u.lzh"
   "0|eq:ü.txt=u|vemosfx extract --names=auto \$A/u.lzh"
   "0|out:ﾃｼ.txt|vemosfx list --names=cp932 \$A/u.lzh"
@@ -114,6 +139,25 @@ for row in "${rows[@]}"; do
     no:*) [ ! -e "$work/${check#no:}" ] || fail "$command: ${check#no:} exists" ;;
   esac
 done
+
+# Ctrl-C once a member is complete (here while -v waits on a full pipe at a
+# kept file) leaves that file alone: only an unfinished file is removed.
+mkdir -p "$scratch/int"
+kept=()
+for i in $(seq 600); do kept+=("k$(printf %0200d "$i")=k"); : >"$scratch/int/k$(printf %0200d "$i")"; done
+gen "$A/int.lzh" 'a.txt=complete' "${kept[@]}"
+(cd "$scratch/int" && python3 - "$A/int.lzh" <<'PY') || fail "Ctrl-C after a complete member: $(ls "$scratch/int" | head -c 100)"
+import os, signal, subprocess, sys, time
+p = subprocess.Popen(["vemosfx", "extract", "-kv", sys.argv[1]], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+for _ in range(1000):
+    with open(f"/proc/{p.pid}/wchan") as f:
+        if f.read() == "pipe_write":
+            break
+    time.sleep(0.01)
+p.send_signal(signal.SIGINT)
+p.stdout.read()
+sys.exit(0 if p.wait() == 130 and open("a.txt").read() == "complete" else 1)
+PY
 
 # Member selection and -O as the peers see them.
 if command -v bsdtar >/dev/null; then

@@ -322,6 +322,10 @@ TEST_F(HeaderTest, NameOf259BytesFits) {
     EXPECT_EQ(strlen(p.header.name), 259u);
     EXPECT_EQ(p.header.name[58], '/');
   }
+  // One byte more does not fit, also when it is the separator the reader adds.
+  Bytes longer(59, 'd');
+  for (const Bytes& stored : {Cat(longer, {0xFF}), longer})
+    EXPECT_EQ(Parse(Level1(std::string(200, 'n'), Chain({{0x02, stored}}))).result, HEADER_DAMAGED);
 }
 
 TEST_F(HeaderTest, CutShortAnywhereIsDamaged) {

@@ -280,4 +280,42 @@ TEST(Collect, RelativeNamesOnly) {
   EXPECT_EQ(members.size(), 1u);
 }
 
+// The file written is the file collected: a link or another file put in its
+// place between collecting and packing is an error naming it, whatever it
+// points to. With -L a link collected as such is still followed.
+TEST(Collect, SwappedFileIsRefused) {
+  TempDir dir;
+  WriteFile(dir / "secret", {'s'});
+  WriteFile(dir / "other", {'o'});
+  struct Swap {
+    const char* how;
+    bool dereference;
+  } swaps[] = {{"link", false}, {"file", false}, {"link", true}};
+  for (const Swap& swap : swaps) {
+    WriteFile(dir / "a.txt", {'a'});
+    if (swap.dereference) {
+      unlink((dir / "b.txt").c_str());
+      ASSERT_EQ(symlink("a.txt", (dir / "b.txt").c_str()), 0);
+    }
+    CollectOptions options;
+    options.dereference = swap.dereference;
+    std::vector<MemberSource> members;
+    std::vector<std::string> warnings;
+    std::string error;
+    ASSERT_TRUE(CollectMembers(dir.path(), {swap.dereference ? "b.txt" : "a.txt"}, options, &members, &warnings, &error));
+    unlink((dir / "a.txt").c_str());
+    if (!strcmp(swap.how, "link"))
+      ASSERT_EQ(symlink("secret", (dir / "a.txt").c_str()), 0);
+    else
+      ASSERT_EQ(link((dir / "other").c_str(), (dir / "a.txt").c_str()), 0);
+    FILE* out = tmpfile();
+    ASSERT_NE(out, nullptr);
+    PackMethod method;
+    EXPECT_FALSE(WriteArchive(out, 0, members, method, &error)) << swap.how << swap.dereference;
+    EXPECT_NE(error.find(swap.dereference ? "b.txt" : "a.txt"), std::string::npos) << error;
+    fclose(out);
+    unlink((dir / "a.txt").c_str());
+  }
+}
+
 }  // namespace
