@@ -1,7 +1,8 @@
 // Block-Huffman compression: a match finder over each method's window, a
-// parse into codes (greedy or lazy at the fast levels, a shortest path under
-// the block's own code lengths at the high ones), and blocks whose
-// boundaries are chosen by their exact encoded size.
+// parse into codes (greedy or lazy at the fast levels; at the others a
+// shortest path under the code lengths of an earlier parse of the same
+// stretch, iterated), and blocks whose boundaries are chosen by their exact
+// encoded size.
 //
 // The codes of one block: symbols 0-255 are literal bytes, 256-509 matches of
 // 3-256 bytes; each match is followed by its distance value d (the copy
