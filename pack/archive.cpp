@@ -25,6 +25,7 @@
 #include "decode/member.h"
 #include "extract/payload.h"
 #include "extract/run.h"
+#include "pack/pipeline.h"
 #include "platform/host_hooks.h"
 #include "platform/sjis.h"
 
@@ -125,33 +126,22 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
   return meta;
 }
 
-namespace {
-// CRC-16 continued over a piece.
 uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size) {
   if (g_crc_table[1] == 0) BuildCrcTable();
   uint16_t saved = g_crc;
   g_crc = crc;
-  UpdateCrc(data, (uint32_t)size);
-  crc = g_crc;
-  g_crc = saved;
-  return crc;
-}
-}  // namespace
-
-uint16_t DataCrc16(const uint8_t* data, size_t size) {
-  if (g_crc_table[1] == 0) BuildCrcTable();
-  uint16_t saved = g_crc;
-  g_crc = 0;
   while (size > 0) {
     uint32_t n = size > 0x40000000 ? 0x40000000u : (uint32_t)size;
     UpdateCrc(data, n);
     data += n;
     size -= n;
   }
-  uint16_t crc = g_crc;
+  crc = g_crc;
   g_crc = saved;
   return crc;
 }
+
+uint16_t DataCrc16(const uint8_t* data, size_t size) { return ContinueCrc16(0, data, size); }
 
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
                     std::string* error, bool windows_names, const std::string& link_target, bool unix_meta) {
@@ -303,135 +293,35 @@ bool ParseMethod(const std::string& text, PackMethod* method) {
   return true;
 }
 
-void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
-                      std::vector<uint8_t>* packed) {
-  if (method.dict_bits > 0 && size > 0 &&
-      CompressBlockHuffman(data, size, method.dict_bits, method.effort, packed)) {
-    memcpy(method_name, MethodTable[MethodIndex(method)].name, 5);
-    return;
-  }
-  memcpy(method_name, MethodTable[METHOD_LH0].name, 5);
-  packed->assign(data, data + size);
-}
-
 namespace {
-
-// A file read in pieces, its CRC-16 kept as it goes.
-class FileSource : public ByteSource {
- public:
-  FileSource(FILE* in, const ProgressHook* progress) : in_(in), progress_(progress) {}
-  bool Read(uint8_t* buf, size_t n) override {
-    if (n && fread(buf, 1, n, in_) != n) return false;
-    if (*progress_ && n) (*progress_)(n, false);
-    uint16_t saved = g_crc;
-    g_crc = crc_;
-    for (size_t done = 0; done < n;) {
-      uint32_t piece = n - done > 0x40000000 ? 0x40000000u : (uint32_t)(n - done);
-      UpdateCrc(buf + done, piece);
-      done += piece;
-    }
-    crc_ = g_crc;
-    g_crc = saved;
-    return true;
-  }
-  uint16_t crc() const { return crc_; }
-
- private:
-  FILE* in_;
-  const ProgressHook* progress_;
-  uint16_t crc_ = 0;
-};
-
-class FileSink : public ByteSink {
- public:
-  explicit FileSink(FILE* out) : out_(out) {}
-  bool Write(const uint8_t* data, size_t n) override { return fwrite(data, 1, n, out_) == n; }
-
- private:
-  FILE* out_;
-};
 
 std::string WriteError() { return std::string("cannot write the output: ") + strerror(errno); }
 
-// Writes one file member at the output's position: a header, the data
-// compressed as it is read, and the header again with the sizes and CRC now
-// known. When compression does not pay, the file is read again and stored.
-bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, const UnixMeta* unix,
-                     const PackMethod& method, const ProgressHook& progress, uint64_t* written,
-                     std::string* error) {
-  static const ProgressHook none;
-  // Opened without following a link that took the collected file's place,
-  // and checked to be the very file collected: another file's bytes never
-  // become this member.
-  int fd = open(m.disk_path.c_str(), O_RDONLY | O_CLOEXEC | (m.through_link ? 0 : O_NOFOLLOW));
-  struct stat st;
-  if (fd >= 0 && m.inode != 0 && (fstat(fd, &st) != 0 || (uint64_t)st.st_dev != m.device || (uint64_t)st.st_ino != m.inode)) {
-    close(fd);
-    *error = "'" + m.disk_path + "': was replaced by another file while it was being packed";
-    return false;
-  }
-  FILE* in = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-  if (!in) {
-    *error = "'" + m.disk_path + "': cannot be opened: " + (errno == ELOOP ? "it is now a symbolic link" : strerror(errno));
-    if (fd >= 0) close(fd);
-    return false;
-  }
+// Writes one file member at the output's position: a header, the data as
+// the pipeline writes it, and the header again with the method, sizes and
+// CRC now known.
+bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const StoredName& name, const UnixMeta* unix,
+                     const PackMethod& method, CompressPipeline* pipeline, const ProgressHook& progress,
+                     uint64_t* written, std::string* error) {
   off_t header_at = ftello(out);
   const char* method_name = MethodTable[method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0].name;
   std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name, unix);
-  bool ok = fwrite(header.data(), 1, header.size(), out) == header.size();
-  if (!ok) *error = WriteError();
-  uint64_t packed = 0;
-  CompressResult result = COMPRESS_NOT_SMALLER;
-  FileSource source(in, &progress);
-  if (ok && method.dict_bits > 0 && m.size > 0) {
-    FileSink sink(out);
-    result = CompressStream(&source, m.size, method.dict_bits, method.effort, &sink, &packed);
+  if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
+    *error = WriteError();
+    return false;
   }
-  const char* changed = "': the file changed size while it was being packed";
-  if (ok && result == COMPRESS_FAILED) {
-    *error = ferror(out) ? WriteError() : "'" + m.disk_path + changed;
-    ok = false;
-  }
-  // Bytes read a second time are not counted again.
-  FileSource stored(in, result == COMPRESS_NOT_SMALLER && method.dict_bits > 0 && m.size > 0 ? &none : &progress);
-  if (ok && result == COMPRESS_NOT_SMALLER) {
-    method_name = MethodTable[METHOD_LH0].name;
-    ok = fseeko(in, 0, SEEK_SET) == 0 && fseeko(out, header_at + (off_t)header.size(), SEEK_SET) == 0;
-    uint8_t buf[1 << 16];
-    for (uint64_t left = m.size; ok && left > 0;) {
-      size_t n = left < sizeof buf ? (size_t)left : sizeof buf;
-      if (!stored.Read(buf, n)) {
-        *error = "'" + m.disk_path + changed;
-        ok = false;
-      } else if (fwrite(buf, 1, n, out) != n) {
-        *error = WriteError();
-        ok = false;
-      }
-      left -= n;
-    }
-    packed = m.size;
-    // What compression wrote past the stored data goes.
-    if (ok && (fflush(out) != 0 || ftruncate(fileno(out), ftello(out)) != 0)) {
-      *error = WriteError();
-      ok = false;
-    }
-  }
-  if (ok && fgetc(in) != EOF) {
-    *error = "'" + m.disk_path + changed;
-    ok = false;
-  }
-  fclose(in);
-  if (!ok) return false;
-  uint16_t crc = result == COMPRESS_OK ? source.crc() : stored.crc();
-  header = BuildLevel2Header(method_name, (uint32_t)packed, (uint32_t)m.size, m.mtime, m.attribute, crc, name, unix);
+  MemberData data;
+  if (!pipeline->WriteData(index, out, progress, &data, error)) return false;
+  if (!data.compressed) method_name = MethodTable[METHOD_LH0].name;
+  header = BuildLevel2Header(method_name, (uint32_t)data.packed_size, (uint32_t)m.size, m.mtime, m.attribute,
+                             data.crc, name, unix);
   off_t end = ftello(out);
   if (fseeko(out, header_at, SEEK_SET) != 0 || fwrite(header.data(), 1, header.size(), out) != header.size() ||
       fseeko(out, end, SEEK_SET) != 0) {
     *error = WriteError();
     return false;
   }
-  *written = header.size() + packed;
+  *written = header.size() + data.packed_size;
   return true;
 }
 
@@ -504,7 +394,9 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
                   const PackMethod& method, std::string* error, bool windows_names,
                   const ProgressHook& progress) {
   uint64_t total = offset;
-  for (const MemberSource& m : members) {
+  CompressPipeline pipeline(members, method);
+  for (size_t index = 0; index < members.size(); ++index) {
+    const MemberSource& m = members[index];
     if (!m.copy_path.empty()) {
       uint64_t written = 0;
       if (!CopyMember(out, m, progress, &written, error)) return false;
@@ -538,7 +430,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
         return false;
       }
       written = header.size();
-    } else if (!WriteFileMember(out, m, name, unix, method, progress, &written, error)) {
+    } else if (!WriteFileMember(out, index, m, name, unix, method, &pipeline, progress, &written, error)) {
       return false;
     }
     total += written;

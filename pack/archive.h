@@ -100,21 +100,19 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
                                        const StoredName& name, const UnixMeta* unix = nullptr);
 
-// CRC-16 of a byte range, through the core's table.
+// CRC-16 of a byte range, through the core's table; ContinueCrc16 goes on
+// from the CRC of the bytes before.
 uint16_t DataCrc16(const uint8_t* data, size_t size);
+uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size);
 
-// "lh0", "lh5", "lh6" or "lh7".
+// "lh0", "lh5", "lh6" or "lh7", the level and the threads that compress.
 struct PackMethod {
   int dict_bits = 13;  // 0: store every member
-  CompressEffort effort = EFFORT_NORMAL;
+  int level = LEVEL_DEFAULT;
+  int threads = 1;
 };
 // Parses a method name; false for an unknown one.
 bool ParseMethod(const std::string& text, PackMethod* method);
-
-// Encodes one member's data: method name (5 bytes) and packed bytes. Stores
-// when the method is lh0 or compression would not make it smaller.
-void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
-                      std::vector<uint8_t>* packed);
 
 // True when a level-2 header (its whole bytes) has no header-CRC extended
 // header or one that matches; levels 0 and 1 carry none that is checked.
