@@ -32,7 +32,9 @@ fi
 list() {  # tool archive
   case $1 in
     bsdtar) bsdtar --options hdrcharset=CP932 -tf "$2" ;;
-    lhasa) lhasa l "$2" | awk 'NR > 2 && !/^----/ && !/ Total /' | sed -E 's/^\S+ +//; s/ +\S+ +\S+ +[A-Z][a-z]{2} +[0-9]+ +[0-9:]+ / /' ;;
+    # The names only: a plain archive carries Unix owners, which lhasa shows
+    # in place of the packed size and ratio columns.
+    lhasa) lhasa l "$2" | awk 'NR > 2 && !/^----/ && !/ Total / {print $NF}' ;;
     7z) 7z l -ba "$2" | awk '{print $NF}' ;;
   esac
 }
