@@ -32,7 +32,8 @@ enum FailureKind : uint32_t {
   FAILURE_UNKNOWN_HEADER = 6,  // the reader has already shown "Unknown header"
   FAILURE_MEMORY = 7,          // no memory for the member's dictionary
   FAILURE_WRITE = 8,           // the output file could not be written completely
-  FAILURE_LINK = 9,            // a folder on the member's path is a symbolic link
+  FAILURE_LINK = 9,            // a link (reparse point) on the member's path
+  FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
 };
 
 // The final outcome of a run, as reported to the user interface.

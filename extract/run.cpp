@@ -8,6 +8,8 @@
 // end make shortcuts and open a file, so every failure ends the run.
 #include "extract/run.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "decode/bitio.h"
@@ -107,6 +109,44 @@ bool OutputPath(const MemberHeader* header, char* path) {
   return true;
 }
 
+// The folded paths of the file members of the run so far, PATH_BUFFER_SIZE
+// bytes each. Only ExtractionWorker keeps them (active): the host tool's
+// extraction writes to Unix, which tells the names apart. The buffer is
+// kept for the next run.
+struct FileNames {
+  char* paths;
+  uint32_t count;
+#if !defined(_WIN32)
+  bool active;
+#endif
+};
+FileNames g_files;
+#if defined(_WIN32)
+// On Windows every extraction is the run's.
+const bool FILES_ACTIVE = true;
+#else
+#define FILES_ACTIVE g_files.active
+#endif
+
+// A file member whose name Windows takes for an earlier one's would replace
+// that file, so that it holds other bytes than the listing shows under
+// either name: FAILURE_SAME_FILE. Else the member's folded path is recorded
+// (FAILURE_MEMORY when it cannot be).
+uint32_t RecordFile(FileNames* files, const char* path) {
+  char folded[PATH_BUFFER_SIZE];
+  size_t n = FoldPath(path, folded) + 1;
+  char* end = files->paths + files->count * PATH_BUFFER_SIZE;
+  for (char* p = files->paths; p < end; p += PATH_BUFFER_SIZE)
+    if (memcmp(p, folded, n) == 0) return FAILURE_SAME_FILE;
+  if (files->count % 64 == 0) {
+    char* grown = static_cast<char*>(realloc(files->paths, (files->count + 64) * PATH_BUFFER_SIZE));
+    if (!grown) return FAILURE_MEMORY;
+    files->paths = grown;
+  }
+  memcpy(files->paths + files->count++ * PATH_BUFFER_SIZE, folded, n);
+  return FAILURE_NONE;
+}
+
 }  // namespace
 
 // Names that Windows maps to devices in any folder, as keys of 8 bytes: a
@@ -181,6 +221,27 @@ void NotifyShellCreated(SfxState* state, const char* name) {
   PlatNotifyCreated(path);
 }
 
+size_t FoldPath(const char* path, char* out) {
+  char* o = out;
+  char* start = o;  // where the current component starts
+  for (;;) {
+    char c = *path++;
+    // The reader has made every separator "/"; no second byte of a
+    // character is a "/", a dot or a space.
+    if (c == 0 || c == '/') {
+      while (o != start && (o[-1] == '.' || o[-1] == ' ')) --o;
+      if (c == 0) break;
+      if (o != start) *o++ = '/';
+      start = o;
+    } else {
+      *o++ = c;
+    }
+  }
+  *o = 0;
+  PlatUpperCase(out, (uint32_t)(o - out));
+  return (size_t)(o - out);
+}
+
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
   int32_t index = FindMethod(header->method);
   // An empty member whose name ends in "/" is a directory, whatever its
@@ -237,6 +298,10 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // Nothing is written through a link that already sits on the path.
   if (PlatLinkOnPath(path)) return Fail(state, header, FAILURE_LINK);
   if (method == METHOD_LHD) return ExtractDirectory(state, header, path);
+  if (FILES_ACTIVE) {
+    failure = RecordFile(&g_files, path);
+    if (failure != FAILURE_NONE) return Fail(state, header, failure);
+  }
 
   PlatRemoveFile(path);
   FILE* out = PlatOpenFile(path, "wb");
@@ -277,6 +342,10 @@ void ExtractionWorker(void* arg) {
   MemberWalk walk;
   WalkBegin(&walk, state, end);
   MemberHeader header;
+  g_files.count = 0;
+#if !defined(_WIN32)
+  g_files.active = true;
+#endif
   while (failure == FAILURE_NONE) {
     int32_t read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
@@ -296,6 +365,9 @@ void ExtractionWorker(void* arg) {
     g_done_bytes += header.unpacked_size;
   }
 
+#if !defined(_WIN32)
+  g_files.active = false;
+#endif
   uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
   if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
   PlatReportOutcome(state, outcome);

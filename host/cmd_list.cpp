@@ -131,6 +131,7 @@ int CmdList(int argc, char** argv) {
   if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
   int32_t result;
+  long start = ftell(state->archive);
   if (json) {
     if (!has_stored) {  // a plain archive has no block
       memset(&stored, 0, sizeof stored);
@@ -146,6 +147,13 @@ int CmdList(int argc, char** argv) {
     ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
     result = ListMembers(stdout, state, input.size, ToUtf8, &members);
   }
+  // Then, on stderr, names that Windows takes for one file.
+  WindowsNames windows_names;
+  uint32_t walked;
+  if (start >= 0 && fseek(state->archive, start, SEEK_SET) == 0)
+    ListWalk(state, input.size, [](const MemberHeader* header, void* names) {
+      WarnSameFile(static_cast<WindowsNames*>(names), header);
+    }, &windows_names, &walked);
   CloseCommandInput(&input);
   if (result != LIST_COMPLETE) {
     char message[96];

@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <stdint.h>
 
+#include <map>
 #include <string>
 
 #include "extract/header.h"
@@ -72,3 +73,9 @@ std::string Utf8Raw(const char* text);
 std::string Printable(const std::string& text);
 // Utf8Raw made Printable: for every human-readable line.
 std::string Utf8(const char* text);
+
+// The file members met so far, by folded path (FoldPath): their names.
+typedef std::map<std::string, std::string> WindowsNames;
+// Warns on stderr when a file member's name folds onto an earlier file
+// member's, which Windows (and the stub) would take for the same file.
+void WarnSameFile(WindowsNames* names, const MemberHeader* header);

@@ -255,6 +255,31 @@ bool PlatLinkOnPath(const char* path) {
   return false;
 }
 
+void PlatUpperCase(char* text, uint32_t length) {
+  // The double-byte small letters and the distance down to their capitals.
+  static const struct {
+    uint16_t first;
+    uint8_t count, down;
+  } RANGES[] = {{0x8281, 26, 0x21}, {0x83BF, 24, 0x20}, {0x8470, 15, 0x30}, {0x8480, 18, 0x31}};
+  uint8_t* p = reinterpret_cast<uint8_t*>(text);
+  uint8_t* end = p + length;
+  while (p < end) {
+    uint32_t c = *p;
+    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    if (lead && p + 1 < end && p[1] >= 0x40 && p[1] <= 0xFC && p[1] != 0x7F) {
+      c = c << 8 | p[1];
+      for (const auto& r : RANGES)
+        if (c - r.first < r.count) c -= r.down;
+      p[0] = (uint8_t)(c >> 8);
+      p[1] = (uint8_t)c;
+      p += 2;
+    } else {
+      if (c >= 'a' && c <= 'z') *p = (uint8_t)(c - ('a' - 'A'));
+      ++p;
+    }
+  }
+}
+
 void PlatSkippedLink(const char* name) {
   if (callbacks.skipped_link) callbacks.skipped_link(name);
 }
