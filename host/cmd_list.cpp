@@ -131,7 +131,11 @@ int CmdList(int argc, char** argv) {
   if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
   int32_t result;
-  long start = ftell(state->archive);
+  // On stderr, in the same walk: names that Windows takes for one file.
+  WindowsNames windows_names;
+  ListEach warn = [](const MemberHeader* header, void* names) {
+    WarnSameFile(static_cast<WindowsNames*>(names), header);
+  };
   if (json) {
     if (!has_stored) {  // a plain archive has no block
       memset(&stored, 0, sizeof stored);
@@ -141,19 +145,13 @@ int CmdList(int argc, char** argv) {
     JsonConfig(state, &stored);
     fputs("  \"members\": [", stdout);
     uint32_t shown = 0;
-    result = ListWalk(state, input.size, JsonMember, &shown, &members);
+    ListBoth both = {JsonMember, &shown, warn, &windows_names};
+    result = ListWalk(state, input.size, ListToBoth, &both, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
     ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
-    result = ListMembers(stdout, state, input.size, ToUtf8, &members);
+    result = ListMembers(stdout, state, input.size, ToUtf8, &members, warn, &windows_names);
   }
-  // Then, on stderr, names that Windows takes for one file.
-  WindowsNames windows_names;
-  uint32_t walked;
-  if (start >= 0 && fseek(state->archive, start, SEEK_SET) == 0)
-    ListWalk(state, input.size, [](const MemberHeader* header, void* names) {
-      WarnSameFile(static_cast<WindowsNames*>(names), header);
-    }, &windows_names, &walked);
   CloseCommandInput(&input);
   if (result != LIST_COMPLETE) {
     char message[96];
