@@ -7,6 +7,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +110,12 @@ struct CompressPipeline::Impl {
     if (threads == 1) {
       inline_compressor.reset(new Compressor(method.dict_bits, method.level));
     } else {
+      // One malloc arena for every thread: glibc gives each new thread an
+      // arena that reserves 64 MiB of address space, so a few workers would
+      // multiply the address space taken (and fail under ulimit -v) while
+      // the buffers they hold stay small. The workers allocate per segment,
+      // not per symbol, so sharing the arena costs no measurable time.
+      mallopt(M_ARENA_MAX, 1);
       for (int i = 0; i < threads; ++i) workers.emplace_back([this] { Work(); });
     }
   }
