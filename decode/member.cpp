@@ -16,18 +16,18 @@
 #include "platform/platform.h"
 
 const MethodRow MethodTable[METHOD_COUNT] = {
-    {"-lh0-", 1, 0, 0, nullptr, nullptr, nullptr},
-    {"-lh1-", 0, MATCH_BIAS, 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
-    {"-lh2-", 0, MATCH_BIAS, 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
-    {"-lh3-", 0, MATCH_BIAS, 13, DecodeCharLh3, DecodePosStatic, StartLh3},
-    {"-lh4-", 0, MATCH_BIAS, 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh5-", 0, MATCH_BIAS, 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh6-", 0, MATCH_BIAS, 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh7-", 0, MATCH_BIAS, 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lzs-", 0, LZS_MATCH_BIAS, 11, DecodeCharLzs, DecodePosLzs, StartLzs},
-    {"-lz5-", 0, MATCH_BIAS, 12, DecodeCharLz5, DecodePosLz5, StartLz5},
-    {"-lz4-", 1, 0, 0, nullptr, nullptr, nullptr},
-    {"-lhd-", 0, 0, 0, nullptr, nullptr, nullptr},
+    {"lh0", 1, 0, 0, nullptr, nullptr, nullptr},
+    {"lh1", 0, MATCH_BIAS, 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
+    {"lh2", 0, MATCH_BIAS, 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
+    {"lh3", 0, MATCH_BIAS, 13, DecodeCharLh3, DecodePosStatic, StartLh3},
+    {"lh4", 0, MATCH_BIAS, 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lh5", 0, MATCH_BIAS, 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lh6", 0, MATCH_BIAS, 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lh7", 0, MATCH_BIAS, 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lzs", 0, LZS_MATCH_BIAS, 11, DecodeCharLzs, DecodePosLzs, StartLzs},
+    {"lz5", 0, MATCH_BIAS, 12, DecodeCharLz5, DecodePosLz5, StartLz5},
+    {"lz4", 1, 0, 0, nullptr, nullptr, nullptr},
+    {"lhd", 0, 0, 0, nullptr, nullptr, nullptr},
 };
 
 FILE* g_out_stream;
@@ -42,10 +42,26 @@ const uint32_t HOST_IN_BUF_SIZE = 128 * 1024;
 #endif
 
 int32_t FindMethod(const char* method) {
+  if (method[0] != '-' || method[4] != '-') return -1;
   for (int32_t i = 0; i < METHOD_COUNT; ++i)
-    if (memcmp(method, MethodTable[i].name, 5) == 0) return i;
+    if (memcmp(method + 1, MethodTable[i].letters, 3) == 0) return i;
   return -1;
 }
+
+#if !defined(_WIN32)
+const char* MethodName(int32_t index) {
+  static const struct Names {
+    char text[METHOD_COUNT][6];
+    Names() : text() {
+      for (int32_t i = 0; i < METHOD_COUNT; ++i) {
+        text[i][0] = text[i][4] = '-';
+        memcpy(text[i] + 1, MethodTable[i].letters, 3);
+      }
+    }
+  } names;
+  return names.text[index];
+}
+#endif
 
 DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
                      int32_t bits, int32_t index)

@@ -269,7 +269,7 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   uint16_t crc = DecodeMember(state, out, header->unpacked_size, header->packed_size, path,
                               method, &status);
   // A decoder that runs past the declared size has read damaged data.
-  long written = ftell(out);
+  int64_t written = PlatTell(out);
   bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&
                    status == DECODE_DONE;
   bool write_failed = ferror(out) != 0;

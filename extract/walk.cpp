@@ -1,23 +1,16 @@
 // The member walk and the one place that positions the archive stream.
 #include "extract/walk.h"
 
-#include <limits.h>
-
 #include "decode/member.h"
+#include "platform/platform.h"
 
-int64_t StreamPosition(FILE* stream) { return ftell(stream); }
+// In 64 bits through the platform layer: packages and members past 2 and
+// 4 GiB.
+int64_t StreamPosition(FILE* stream) { return PlatTell(stream); }
 
-bool SeekStream(FILE* stream, int64_t position) {
-  if (position < 0 || position > (int64_t)LONG_MAX) return false;
-  return fseek(stream, (long)position, SEEK_SET) == 0;
-}
+bool SeekStream(FILE* stream, int64_t position) { return PlatSeek(stream, position); }
 
-int64_t StreamEnd(FILE* stream) {
-  int64_t here = StreamPosition(stream);
-  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
-  int64_t end = StreamPosition(stream);
-  return SeekStream(stream, here) ? end : -1;
-}
+int64_t StreamEnd(FILE* stream) { return PlatStreamSize(stream); }
 
 void WalkBegin(MemberWalk* walk, SfxState* state, int64_t end) {
   walk->state = state;
@@ -49,8 +42,8 @@ uint32_t WalkFailure(int32_t result) {
   return result == WALK_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED;
 }
 
-uint32_t SumUnpackedSizes(SfxState* state, int64_t end, uint32_t* failure) {
-  uint32_t sum = 0;
+uint64_t SumUnpackedSizes(SfxState* state, int64_t end, uint32_t* failure) {
+  uint64_t sum = 0;
   int32_t read = WALK_DAMAGED;
   int64_t start = StreamPosition(state->archive);
   if (start >= 0 && end >= 0) {

@@ -40,8 +40,7 @@ struct MemberWalk {
 
 // The position of the stream, or -1.
 int64_t StreamPosition(FILE* stream);
-// Moves the stream to position; false when the position cannot be named to
-// the C runtime or the seek fails.
+// Moves the stream to position; false when it is negative or the seek fails.
 bool SeekStream(FILE* stream, int64_t position);
 // Size of the stream in bytes, or -1; the position is left unchanged.
 int64_t StreamEnd(FILE* stream);
@@ -63,4 +62,4 @@ uint32_t WalkFailure(int32_t result);
 // FAILURE_NONE when the walk reached a proper end, else WalkFailure's kind;
 // FAILURE_DAMAGED when the end is not known (below 0): the scan needs a
 // stream it can return on.
-uint32_t SumUnpackedSizes(SfxState* state, int64_t end, uint32_t* failure);
+uint64_t SumUnpackedSizes(SfxState* state, int64_t end, uint32_t* failure);

@@ -304,7 +304,7 @@ bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const Store
                      const PackMethod& method, CompressPipeline* pipeline, const ProgressHook& progress,
                      uint64_t* written, std::string* error) {
   off_t header_at = ftello(out);
-  const char* method_name = MethodTable[method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0].name;
+  const char* method_name = MethodName(method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0);
   std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name, unix);
   if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
     *error = WriteError();
@@ -312,7 +312,7 @@ bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const Store
   }
   MemberData data;
   if (!pipeline->WriteData(index, out, progress, &data, error)) return false;
-  if (!data.compressed) method_name = MethodTable[METHOD_LH0].name;
+  if (!data.compressed) method_name = MethodName(METHOD_LH0);
   header = BuildLevel2Header(method_name, (uint32_t)data.packed_size, (uint32_t)m.size, m.mtime, m.attribute,
                              data.crc, name, unix);
   off_t end = ftello(out);
@@ -424,7 +424,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
     uint64_t written = 0;
     if (m.directory || !m.link_target.empty()) {
       std::vector<uint8_t> header =
-          BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name, unix);
+          BuildLevel2Header(MethodName(METHOD_LHD), 0, 0, m.mtime, m.attribute, 0, name, unix);
       if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
         *error = WriteError();
         return false;

@@ -22,6 +22,12 @@ int32_t PlatTimezoneOffset();
 // Mode "wb" is used only on a path whose file was just removed: the host then
 // opens it without following a link that appeared in its place.
 FILE* PlatOpenFile(const char* path, const char* mode);
+// Positions in 64 bits, so that packages and members past 2 and 4 GiB work:
+// the stream's position (-1 when unknown), a move to an absolute position
+// (false when it fails), and the size of the stream's file (-1 when unknown).
+int64_t PlatTell(FILE* stream);
+bool PlatSeek(FILE* stream, int64_t position);
+int64_t PlatStreamSize(FILE* stream);
 void PlatRemoveFile(const char* path);
 enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
 int32_t PlatPathKind(const char* path);

@@ -217,6 +217,22 @@ int32_t PlatTimezoneOffset() {
   return (int32_t)timezone;
 }
 
+int64_t PlatTell(FILE* stream) { return (int64_t)ftello(stream); }
+
+bool PlatSeek(FILE* stream, int64_t position) {
+  return position >= 0 && fseeko(stream, (off_t)position, SEEK_SET) == 0;
+}
+
+// Through the stream (not the file's status), so that a stream that cannot
+// seek gives -1.
+int64_t PlatStreamSize(FILE* stream) {
+  off_t here = ftello(stream);
+  if (here < 0 || fseeko(stream, 0, SEEK_END) != 0) return -1;
+  off_t end = ftello(stream);
+  if (fseeko(stream, here, SEEK_SET) != 0) return -1;
+  return (int64_t)end;
+}
+
 FILE* PlatOpenFile(const char* path, const char* mode) {
   char local[LOCAL_PATH_SIZE];
   if (!LocalPath(path, local, sizeof local)) return nullptr;

@@ -43,6 +43,21 @@ int32_t PlatTimezoneOffset() {
 
 FILE* PlatOpenFile(const char* path, const char* mode) { return fopen(path, mode); }
 
+// msvcrt's fpos_t is 64 bits wide in every version, while ftell, fseek and
+// the size through fseek's end are limited to a long (2 GiB); _fseeki64 and
+// _ftelli64 are missing from older system copies of msvcrt.dll.
+int64_t PlatTell(FILE* stream) {
+  fpos_t position;
+  return fgetpos(stream, &position) == 0 ? (int64_t)position : -1;
+}
+
+bool PlatSeek(FILE* stream, int64_t position) {
+  fpos_t to = (fpos_t)position;
+  return position >= 0 && fsetpos(stream, &to) == 0;
+}
+
+int64_t PlatStreamSize(FILE* stream) { return _filelengthi64(_fileno(stream)); }
+
 void PlatRemoveFile(const char* path) { _unlink(path); }
 
 int32_t PlatPathKind(const char* path) {

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # The product under 32-bit Wine as a package downloaded from the web meets it. First
-# with stand-in comctl32.dll and uxtheme.dll planted beside it and Wine told
-# to prefer such native copies, as Windows would: neither may be loaded, and
-# the package still extracts through its dialog. Then signed with a
+# with stand-ins planted beside it for every library that is not a known DLL
+# of the system and may be loaded after the entry point (by the stub, the
+# common controls, themes, the folder browser or shell links), and Wine told
+# to prefer such native copies, as Windows would: none may be loaded, and
+# the package still extracts through its dialog, the folder browser opened
+# once. Left out: what Wine loads before any code of the program runs
+# (version.dll, ucrtbase.dll, win32u.dll) and imm32.dll (a known DLL on
+# Windows, loaded by Wine's user32); no program can defend those. Then signed with a
 # throw-away certificate: `vemosfx test` and the stub extract it exactly like
 # the unsigned package.
 set -uo pipefail
@@ -39,17 +44,21 @@ same_files() { cmp -s "$scratch/src/a.txt" "$1/a.txt" && cmp -s "$scratch/src/su
 
 echo "== planted DLLs"
 i686-w64-mingw32-gcc -shared -Os -s -o "$c/downloads/comctl32.dll" tests/wine/planted.c
-cp "$c/downloads/comctl32.dll" "$c/downloads/uxtheme.dll"
-python3 tests/wine/driver-pkg.py "$c/downloads/setup.exe" "$stub" --config planted 0 "" "" 0 0 0 "" \
+planted=(comctl32 msimg32 uxtheme dwmapi propsys cryptbase userenv apphelp oleacc clbcatq)
+for dll in "${planted[@]:1}"; do cp "$c/downloads/comctl32.dll" "$c/downloads/$dll.dll"; done
+python3 tests/wine/driver-pkg.py "$c/downloads/setup.exe" "$stub" --config planted 0 "" a.txt 0 2 0 "" \
   --member a.txt "$scratch/src/a.txt" 1500000000 --member sub/b.bin "$scratch/src/sub/b.bin" 1500000000
-WINEDLLOVERRIDES="$WINEDLLOVERRIDES;comctl32,uxtheme=n,b" wine_run 60 "$c/driver.exe" dialog \
-  "$(win downloads/setup.exe)" "$(win downloads/out)" planted "$(win downloads/out)" 0,0,0 ok \
-  >"$scratch/driver.out" 2>&1 </dev/null
-rc=$?
-grep '^FAIL' "$scratch/driver.out"
-expect "the dialog ran and the package ended (driver exit $rc)" test $rc -eq 0
+overrides="$WINEDLLOVERRIDES;$(IFS=,; echo "${planted[*]}")=n,b"
+for action in browse ok; do
+  WINEDLLOVERRIDES=$overrides wine_run 60 "$c/driver.exe" dialog \
+    "$(win downloads/setup.exe)" "$(win downloads/out)" planted "$(win downloads/out)" 0,2,0 $action \
+    >"$scratch/driver.out" 2>&1 </dev/null
+  rc=$?
+  grep '^FAIL' "$scratch/driver.out"
+  expect "the dialog ($action) ran and the package ended (driver exit $rc)" test $rc -eq 0
+done
 # The marker takes the name the DLL was loaded under, in any case.
-for dll in comctl32 uxtheme; do
+for dll in "${planted[@]}"; do
   expect "the planted $dll.dll is not loaded" test -z "$(ls "$c/downloads" | grep -ix "$dll.dll.loaded")"
 done
 expect "the package extracts beside planted DLLs" same_files "$c/downloads/out"

@@ -19,12 +19,12 @@ TEST(MethodTable, EveryRowIsFoundAndCanDecode) {
   // dictionary (there is no default size), and FindMethod finds every row.
   for (int32_t i = 0; i < METHOD_COUNT; ++i) {
     const MethodRow& row = MethodTable[i];
-    EXPECT_EQ(FindMethod(row.name), i) << row.name;
+    EXPECT_EQ(FindMethod(MethodName(i)), i) << MethodName(i);
     bool routines = row.decode_char && row.decode_pos && row.start;
-    EXPECT_EQ(routines, !row.stored && i != METHOD_LHD) << row.name;
+    EXPECT_EQ(routines, !row.stored && i != METHOD_LHD) << MethodName(i);
     if (routines) {
-      EXPECT_GE(row.dict_bits, 11) << row.name;
-      EXPECT_LE(row.dict_bits, 16) << row.name;
+      EXPECT_GE(row.dict_bits, 11) << MethodName(i);
+      EXPECT_LE(row.dict_bits, 16) << MethodName(i);
     }
   }
   // Exactly five bytes are compared; what follows does not matter.

@@ -15,6 +15,8 @@
 //   driver close PKG DIR LABEL            close the popup while LABEL runs
 //   driver failure PKG DIR TITLE TEXT     the failure message box
 //   driver link LNK TARGET WORKDIR        read a shell link back
+//   driver watch PKG DIR                  no dialog; the progress bar's
+//                                         positions until the package ends
 //   driver settle NAME                    wait until no process NAME runs
 //   driver warm-up                        show and close one window (takes
 //                                         the start-up stall of a new prefix)
@@ -235,7 +237,6 @@ void Plain(wchar_t** args) {
   CheckNumber(L"popup left", rect.left, x - 110);
   CheckNumber(L"popup top", rect.top, y + 32);
   CheckNumber(L"popup width", rect.right - rect.left, 220);
-  CheckNumber(L"popup height", rect.bottom - rect.top, 100);
   LONG style = GetWindowLongW(popup, GWL_STYLE);
   Check((style & (WS_POPUP | WS_CAPTION | WS_SYSMENU)) == (WS_POPUP | WS_CAPTION | WS_SYSMENU),
         L"popup style");
@@ -243,6 +244,21 @@ void Plain(wchar_t** args) {
   ReadText(button, text, 300);
   CheckText(L"abort button", text, L"中止");
   Check(IsWindowVisible(button) && IsWindowEnabled(button), L"abort button visible and enabled");
+  // The abort button lies inside the popup's client area (the frame would
+  // cut it otherwise), which ends with the abort box.
+  RECT client, box_rect, button_rect;
+  GetClientRect(popup, &client);
+  MapWindowPoints(popup, nullptr, (POINT*)&client, 2);
+  GetWindowRect(AbortBox(popup), &box_rect);
+  GetWindowRect(button, &button_rect);
+  wchar_t detail[160];
+  _snwprintf(detail, 160, L"client %ld-%ld, box %ld-%ld, button %ld-%ld, window height %ld", client.top,
+             client.bottom, box_rect.top, box_rect.bottom, button_rect.top, button_rect.bottom,
+             rect.bottom - rect.top);
+  Check(button_rect.top >= client.top && button_rect.bottom < client.bottom, L"abort button inside the popup", detail);
+  // (Box and client height are rounded from dialog units apart.)
+  Check(abs(client.bottom - box_rect.bottom) <= 2, L"popup ends at the abort box", detail);
+  Check(button_rect.right <= client.right, L"abort button within the popup's width", detail);
   SetWorkerRunning(popup, true);
   WaitExit();
 }
@@ -372,6 +388,37 @@ void AbortOrClose(wchar_t** args, bool abort) {
   WaitExit();
 }
 
+// Reads the bar's position every few milliseconds for the whole run: it must
+// never move back, must take many steps and must end full (or one short of
+// it, when the popup closes before the last position is read).
+void Watch(wchar_t** args) {
+  Start(args[0], args[1]);
+  HWND popup = WaitPopup();
+  HWND bar = ProgressBar(popup);
+  long last = 0, changes = 0;
+  wchar_t detail[128] = L"";
+  for (DWORD waited = 0; WaitForSingleObject(g_process.hProcess, 2) == WAIT_TIMEOUT; waited += 2) {
+    if (waited > 20 * WAIT_LIMIT_MS) GiveUp(L"the package ends while the bar is watched");
+    HWND box = waited % 100 == 0 ? FindVisible(L"#32770") : nullptr;
+    if (box) {
+      wchar_t text[300];
+      GetDlgItemTextW(box, 0xFFFF, text, 300);
+      Check(false, L"no message during the run", text);
+      GiveUp(L"the run ends without a message");
+    }
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &got)) continue;
+    long position = (long)got;
+    if (position < last && !detail[0]) _snwprintf(detail, 128, L"from %ld to %ld", last, position);
+    if (position != last) ++changes;
+    last = position;
+  }
+  Check(!detail[0], L"the bar never moves back", detail);
+  _snwprintf(detail, 128, L"%ld positions, the last %ld", changes, last);
+  Check(changes >= 50 && last >= 99, L"the bar moves in steps from the start to the end", detail);
+  WaitExit();
+}
+
 void Failure(wchar_t** args) {
   Start(args[0], args[1]);
   HWND popup = WaitPopup();
@@ -473,6 +520,8 @@ int main() {
     Failure(a);
   } else if (!wcscmp(command, L"link") && rest == 3 && narrow_count == count) {
     Link(narrow + 2);
+  } else if (!wcscmp(command, L"watch") && rest == 2) {
+    Watch(a);
   } else if (!wcscmp(command, L"warm-up") && rest == 0) {
     WarmUp();
   } else if (!wcscmp(command, L"settle") && rest == 1) {
