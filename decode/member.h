@@ -72,6 +72,8 @@ struct DecodeJob {
 
 // Decodes one member from state->archive into out and returns the CRC-16 of
 // the bytes produced; *status (may be null) receives a DecodeStatus.
+// method_index names a stored row or one with routines (CheckMember has
+// refused any other).
 uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
                       uint32_t packed_size, const char* output_path,
                       int32_t method_index, int32_t* status);

@@ -2,13 +2,15 @@
 #pragma once
 #include <stdint.h>
 
-const int32_t CHAR_LEN_SIZE = 510;
+#include "decode/format.h"
+
 const int32_t CHAR_TABLE_SIZE = 4096;
 const int32_t POS_LEN_SIZE = 128;
 const int32_t POS_TABLE_SIZE = 256;
-const int32_t TREE_SIZE = 1019;
+// The nodes of a code tree over the character alphabet.
+const int32_t TREE_SIZE = 2 * CHAR_SYMBOLS - 1;
 
-extern uint8_t g_char_len[CHAR_LEN_SIZE];
+extern uint8_t g_char_len[CHAR_SYMBOLS];
 extern uint16_t g_char_table[CHAR_TABLE_SIZE];
 extern uint8_t g_pos_len[POS_LEN_SIZE];
 extern uint16_t g_pos_table[POS_TABLE_SIZE];

@@ -21,6 +21,7 @@
 #include "extract/payload.h"
 #include "extract/progress.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "platform/host_hooks.h"
@@ -163,8 +164,6 @@ bool IsDestination(const char* path) {
   return true;
 }
 
-bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
-
 // One member that CheckMember accepted, to standard output: decoded and
 // judged as when extracted, nothing on disk.
 uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
@@ -178,33 +177,32 @@ uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
 
 int Run(CommandInput* input, const char* path, Options* options) {
   SfxState* state = &input->state;
-  FILE* archive = state->archive;
   FILE* names = options->to_stdout ? stderr : stdout;
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  uint32_t damaged = FAILURE_NONE;
-  g_total_bytes = SumUnpackedSizes(state, &damaged);
   int64_t end = (int64_t)input->size;
+  uint32_t damaged = FAILURE_NONE;
+  g_total_bytes = SumUnpackedSizes(state, end, &damaged);
   int status = EXIT_OK;
   std::vector<Directory> directories;
+  MemberWalk walk;
+  WalkBegin(&walk, state, end);
   MemberHeader header;
   while (g_continue) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
+    uint32_t counted = walk.members;
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read != WALK_MEMBER) {
       ClearLine();
-      status = Fail(path, MemberProblem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
+      if (read == WALK_CUT_SHORT && walk.members != counted)
+        status = Fail(Printable(MemberPath(header.name)), "the data is cut short (the archive is damaged)");
+      else
+        status = Fail(path, MemberProblem(WalkFailure(read)));
       break;
     }
-    int64_t next;
     std::string member = MemberPath(header.name);
     std::string shown = Printable(member);
-    if (!MemberDataFits(state, &header, end, &next)) {
-      ClearLine();
-      status = Fail(shown, "the data is cut short (the archive is damaged)");
-      break;
-    }
     bool selected = options->patterns.empty();
     for (Pattern& pattern : options->patterns)
       if (Matches(pattern.text, member)) selected = pattern.matched = true;
@@ -260,13 +258,6 @@ int Run(CommandInput* input, const char* path, Options* options) {
         ClearLine();
         status = Fail(shown, problem);
       }
-    }
-    // The next header lies behind the member's data, however far the decoder
-    // has read ahead.
-    if (!Seek(archive, next)) {
-      ClearLine();
-      status = Fail(path, MemberProblem(FAILURE_DAMAGED));
-      break;
     }
     g_done_bytes += header.unpacked_size;
   }

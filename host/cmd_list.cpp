@@ -127,7 +127,8 @@ int CmdList(int argc, char** argv) {
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
   ListStored stored;
-  bool has_stored = !input.plain && ListReadStored(state->archive, (long)PAYLOAD_OFFSET, &stored);
+  bool has_stored = state->has_config != 0;
+  if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
   int32_t result;
   long start = ftell(state->archive);

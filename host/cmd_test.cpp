@@ -10,6 +10,7 @@
 #include "decode/member.h"
 #include "extract/header.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "platform/host_system.h"
@@ -50,26 +51,24 @@ int CmdTest(int argc, char** argv) {
   CommandInput input;
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
-  int64_t end = (int64_t)input.size;
-
   BuildCrcTable();
-  uint32_t members = 0, intact = 0;
+  uint32_t intact = 0;
   std::string archive_problem;
+  MemberWalk walk;
+  WalkBegin(&walk, state, (int64_t)input.size);
   MemberHeader header;
   WindowsNames windows_names;
   while (true) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
-      archive_problem = read == HEADER_UNKNOWN ? "unknown header" : "the archive is damaged or cut short";
+    uint32_t counted = walk.members;
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read == WALK_CUT_SHORT) {
+      if (walk.members != counted) Fail(Utf8(header.name), "the data is cut short");
+      archive_problem = "the archive is cut short";
       break;
     }
-    ++members;
-    std::string name = Utf8(header.name);
-    int64_t next;
-    if (!MemberDataFits(state, &header, end, &next)) {
-      Fail(name, "the data is cut short");
-      archive_problem = "the archive is cut short";
+    if (read != WALK_MEMBER) {
+      archive_problem = read == WALK_UNKNOWN ? "unknown header" : "the archive is damaged or cut short";
       break;
     }
     // The same judge as extraction, with a sink in place of the file.
@@ -87,18 +86,15 @@ int CmdTest(int argc, char** argv) {
       }
       failure = DecodeChecked(state, &header, method, sink, "");
     }
-    std::string result = failure == FAILURE_NONE ? "" : MemberProblem(failure, &header);
-    if (result.empty()) {
+    std::string name = Utf8(header.name);
+    if (failure == FAILURE_NONE) {
       ++intact;
       if (verbose) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
     } else {
-      Fail(name, result);
-    }
-    if (fseek(state->archive, (long)next, SEEK_SET) != 0) {
-      archive_problem = "the archive is cut short";
-      break;
+      Fail(name, MemberProblem(failure, &header));
     }
   }
+  uint32_t members = walk.members;
   CloseCommandInput(&input);
   if (!archive_problem.empty()) Fail(path, archive_problem);
   bool all = intact == members && archive_problem.empty();

@@ -21,6 +21,7 @@
 #include "extract/payload.h"
 #include "extract/run.h"
 #include "platform/host_hooks.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -35,8 +36,6 @@ void Put16(std::vector<uint8_t>* v, uint32_t x) {
 void Put32(std::vector<uint8_t>* v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v->push_back((uint8_t)(x >> (8 * i)));
 }
-
-bool IsLead(uint8_t b) { return IsLeadByte(b); }
 
 // Characters that Windows refuses in a file name, or that the reader would
 // take as a separator.
@@ -79,12 +78,9 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
     return false;
   }
   std::string sjis(buf.data());
-  for (size_t i = 0; i < sjis.size(); ++i) {
-    uint8_t b = (uint8_t)sjis[i];
-    if (IsLead(b) && i + 1 < sjis.size()) {
-      ++i;
-      continue;
-    }
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(sjis.c_str());
+  for (size_t i = 0; i < sjis.size(); i += SjisCharLength(bytes + i)) {
+    uint8_t b = bytes[i];
     if (b == '\\' || b == '/' || b == FOLDER_SEPARATOR) {
       *error = "'" + whole + "': a character of the name becomes a path separator in Shift_JIS";
       return false;
@@ -200,7 +196,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     h.push_back(EXT_DIRECTORY);
     h.insert(h.end(), name.directory.begin(), name.directory.end());
   }
-  if (os_id == 'U') {  // a symbolic link: its Unix mode, which readers take it by
+  if (os_id == OS_ID_UNIX) {  // a symbolic link: its Unix mode, which readers take it by
     Put16(&h, EXT_OVERHEAD + 2);
     h.push_back(EXT_UNIX_MODE);
     Put16(&h, 0120777);
@@ -388,7 +384,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
       // "-lhd-" member named "link|target" from a Unix system.
       std::vector<uint8_t> header =
           BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name,
-                            m.link_target.empty() ? OS_ID_MSDOS : 'U');
+                            m.link_target.empty() ? OS_ID_MSDOS : OS_ID_UNIX);
       if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
         *error = WriteError();
         return false;

@@ -66,7 +66,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
 // precedence for every reader.
 std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
-                                       const StoredName& name, uint8_t os_id = 'M');
+                                       const StoredName& name, uint8_t os_id = OS_ID_MSDOS);
 
 // CRC-16 of a byte range, through the core's table.
 uint16_t DataCrc16(const uint8_t* data, size_t size);

@@ -13,6 +13,7 @@
 
 #include "platform/host_hooks.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ bool IsPlausibleSjis(const uint8_t* p) {
     uint8_t b = *p;
     if (b < 0x80) {
       ++p;
-    } else if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && p[1] >= 0x40 && p[1] <= 0xFC &&
-               p[1] != 0x7F) {
+    } else if (SjisCharLength(p) == 2) {
       p += 2;
     } else {
       return false;
@@ -265,8 +265,7 @@ void PlatUpperCase(char* text, uint32_t length) {
   uint8_t* end = p + length;
   while (p < end) {
     uint32_t c = *p;
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    if (lead && p + 1 < end && p[1] >= 0x40 && p[1] <= 0xFC && p[1] != 0x7F) {
+    if (SjisCharLength(p, (size_t)(end - p)) == 2) {
       c = c << 8 | p[1];
       for (const auto& r : RANGES)
         if (c - r.first < r.count) c -= r.down;

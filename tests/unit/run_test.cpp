@@ -292,8 +292,14 @@ TEST_F(RunTest, PrescanSumsAndReturnsToItsStart) {
   state.archive = fopen((root_ / "m.lzh").c_str(), "rb");
   ASSERT_NE(state.archive, nullptr);
   uint32_t failure = FAILURE_DAMAGED;
-  EXPECT_EQ(SumUnpackedSizes(&state, &failure), 20000u + 13893u + 5000u + 40000u + 40000u);
+  EXPECT_EQ(SumUnpackedSizes(&state, (int64_t)archive.size(), &failure),
+            20000u + 13893u + 5000u + 40000u + 40000u);
   EXPECT_EQ(failure, FAILURE_NONE);
+  EXPECT_EQ(ftell(state.archive), 0);
+  // One byte short of the last member's data: the scan says so, and still
+  // returns to its start.
+  EXPECT_EQ(SumUnpackedSizes(&state, (int64_t)archive.size() - 2, &failure), 20000u + 13893u + 5000u + 40000u);
+  EXPECT_EQ(failure, FAILURE_DAMAGED);
   EXPECT_EQ(ftell(state.archive), 0);
   FreeSfxState(&state);
 }
@@ -729,6 +735,35 @@ TEST_F(ToolTest, TestChecksEveryMember) {
   EXPECT_EQ(run.out, "3 members, 1 intact, 2 failed\n");
   // Nothing was written.
   EXPECT_EQ(Tree(root_), (std::set<std::string>{"t.lzh", "out", "err"}));
+}
+
+TEST_F(ToolTest, EveryWalkAgreesWhereTheDataEnds) {
+  // Cut short in the packed data, or only where the stored copy reads (it
+  // reads the unpacked size): list, test and extract stop at the same member.
+  Bytes three = Fixture("three.lzh");
+  const struct {
+    const char* what;
+    Bytes archive;
+    const char* member;  // the member named as cut short
+    unsigned before;     // members listed before it
+  } cases[] = {
+      {"packed data", three.substr(0, three.size() - 20), "three.txt", 2},
+      {"stored read", Archive({Member("a.txt", "abc"), Member("x.txt", "abc", "-lh0-", 3, 4000)}), "x.txt", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string input = Input("cut.lzh", c.archive);
+    ToolRun list = Tool({"list", input});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.err, "vemosfx: " + input + ": member data cut short after " + std::to_string(c.before) +
+                            " member" + (c.before == 1 ? "" : "s") + "\n");
+    ToolRun test = Tool({"test", input});
+    EXPECT_EQ(test.status, 1);
+    EXPECT_NE(test.err.find(std::string(c.member) + ": the data is cut short\n"), std::string::npos) << test.err;
+    ToolRun extract = Tool({"extract", "-C", (root_ / "o").string(), input});
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_EQ(extract.err, "vemosfx: " + std::string(c.member) + ": the data is cut short (the archive is damaged)\n");
+  }
 }
 
 TEST_F(ToolTest, InterruptRemovesThePartlyWrittenFile) {
