@@ -35,7 +35,6 @@ uint8_t* g_dict;
 uint16_t g_dict_bits;
 uint32_t g_dict_pos;
 uint32_t g_out_count;
-uint32_t g_unpacked_size;
 
 const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
 #if VEMO_FAST_DECODE

@@ -50,7 +50,6 @@ extern uint8_t* g_dict;
 extern uint16_t g_dict_bits;
 extern uint32_t g_dict_pos;
 extern uint32_t g_out_count;
-extern uint32_t g_unpacked_size;
 
 struct DecodeJob {
   uint32_t dict_size;

@@ -8,6 +8,7 @@
 // end make shortcuts and open a file, so every failure ends the run.
 #include "extract/run.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 

@@ -269,8 +269,8 @@ std::string WritePackage(const std::string& dir, const Bytes& payload, size_t st
   FILE* f = fopen(path.c_str(), "wb");
   Bytes stub_bytes(stub, 0);
   if (stub >= 2) stub_bytes[0] = 'M', stub_bytes[1] = 'Z';
-  fwrite(stub_bytes.data(), 1, stub_bytes.size(), f);
-  fwrite(payload.data(), 1, payload.size(), f);
+  if (stub != 0) fwrite(stub_bytes.data(), 1, stub_bytes.size(), f);
+  if (!payload.empty()) fwrite(payload.data(), 1, payload.size(), f);
   fclose(f);
   return path;
 }
