@@ -34,17 +34,22 @@ void ToUtf8(const char* sjis, char* out, uint32_t capacity) {
   snprintf(out, capacity, "%s", text.c_str());
 }
 
-// A JSON string of UTF-8 text.
+// A JSON string of UTF-8 text; the controls (C0, DEL and C1, which a
+// terminal may act on) as \u escapes.
 std::string Json(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = (unsigned char)text[i];
+    unsigned char next = i + 1 < text.size() ? (unsigned char)text[i + 1] : 0;
+    uint32_t control = c < 0x20 || c == 0x7F ? c : c == 0xC2 && next >= 0x80 && next < 0xA0 ? next : 0x100;
     if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
-    } else if (c < 0x20) {
+    } else if (control < 0x100) {
       char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", c);
+      snprintf(escape, sizeof escape, "\\u%04x", (unsigned)control);
       out += escape;
+      if (c == 0xC2) ++i;
     } else {
       out += (char)c;
     }

@@ -51,7 +51,7 @@ ln -s a.lzh "$A/-dash.lzh"
 # colour and a bell, a bad CRC to reach an error line), a way out beside an existing
 # file and through a link, a folder that may be a link, the destination
 # itself, names that Windows takes for one file (list and test warn).
-gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1'
+gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1' $'del\x7f\u009b.txt=d'
 gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
@@ -145,6 +145,8 @@ rows=(
   "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
   "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
   "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
+  "0|out:del\\u007f\\u009b.txt|vemosfx list --json \$A/ctl.lzh"
+  "0|out:del\\x7f\\u009b.txt|vemosfx list \$A/ctl.lzh"
   "1|out:ok      evil.sh\\rreadme.txt|vemosfx test -v \$A/ctl.lzh"
   "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx test \$A/ctl.lzh"
   "1|out:\\x1b[31mred\\x07.txt|vemosfx extract -v \$A/ctl.lzh"
