@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "decode/fast.h"
-#include "decode/member.h"
 
 #if VEMO_FAST_DECODE && defined(__x86_64__)
 #include <immintrin.h>
@@ -23,6 +22,7 @@ uint32_t g_in_buf_size;
 uint32_t g_in_buf_pos;
 uint32_t g_packed_left;
 uint32_t g_overrun;
+uint32_t g_unpacked_size;
 BitWindow g_bit_window;
 uint32_t g_bit_avail;
 
@@ -132,7 +132,7 @@ void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {
 
 uint8_t ReadPackedByte() {
   if (g_packed_left == 0) {
-    if (InputOverrun()) g_unpacked_size = 0;
+    if (InputOverrun()) MarkDamaged();
     ++g_overrun;
     return 0;
   }

@@ -25,6 +25,13 @@ extern uint32_t g_packed_left;
 extern uint32_t g_overrun;
 const uint32_t OVERRUN_LIMIT = 8;
 
+// The member's declared size. The dictionary loop ends where its output
+// reaches it; output beyond it is damage, so the one way to report damage
+// from inside a decoder is to cut it to 0 (MarkDamaged): the loop then
+// stops and DecodeJob::Run reports the member damaged.
+extern uint32_t g_unpacked_size;
+inline void MarkDamaged() { g_unpacked_size = 0; }
+
 // The bit window: the coming input bits, earliest bit topmost. Its top 16
 // bits are always g_bit_buf; g_bit_avail (at least 16) counts the bits of the
 // window that are loaded, the rest are 0. Bytes enter the window ahead of

@@ -26,11 +26,15 @@ void StartBlockMethod() {
 
 // Walks the tree below a table entry j >= n, taking one bit of the 16-bit
 // window per level from the bit selected by mask downwards. Valid codes end
-// on a symbol within the bits of the window; on damaged tables (an entry
-// that is no node, a path longer than the window) the walk ends on symbol 0.
+// on a symbol within the bits of the window; a walk that reaches no symbol
+// (a slot no code reaches, a path longer than the window) is damage and ends
+// on symbol 0.
 static inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
   do {
-    if (mask == 0 || j >= (uint32_t)TREE_SIZE) return 0;
+    if (mask == 0 || j >= (uint32_t)TREE_SIZE) {
+      MarkDamaged();
+      return 0;
+    }
     j = (bits & mask) ? g_right[j] : g_left[j];
     mask >>= 1;
   } while (j >= n);
@@ -49,6 +53,7 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
   int32_t count = GetBits((uint8_t)count_bits);
   if (count == 0) {
     uint16_t v = GetBits((uint8_t)count_bits);
+    if (v >= n) v = NO_CODE;
     if (n > 0) memset(g_pos_len, 0, (size_t)n);
     for (int32_t e = 0; e < POS_TABLE_SIZE; ++e) g_pos_table[e] = v;
     return;
@@ -79,6 +84,7 @@ void ReadCharLengths() {
   int32_t count = GetBits(9);
   if (count == 0) {
     uint16_t v = GetBits(9);
+    if (v >= CHAR_SYMBOLS) v = NO_CODE;
     memset(g_char_len, 0, sizeof g_char_len);
     for (int32_t e = 0; e < CHAR_TABLE_SIZE; ++e) g_char_table[e] = v;
     return;

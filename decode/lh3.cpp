@@ -74,7 +74,7 @@ static void ReadLh3Tables() {
     g_char_len[i] = GetBits(1) ? (uint8_t)(GetBits(4) + 1) : 0;
     if (i == 2 && g_char_len[0] == 1 && g_char_len[1] == 1 && g_char_len[2] == 1) {
       uint16_t v = GetBits(9);
-      SetSingleChar(v < LH3_CHAR_SYMBOLS ? v : 0);
+      SetSingleChar(v < LH3_CHAR_SYMBOLS ? v : NO_CODE);
       single = true;
       break;
     }
@@ -91,7 +91,7 @@ static void ReadLh3Tables() {
       g_pos_len[i] = (uint8_t)GetBits(4);
       if (i == 2 && g_pos_len[0] == 1 && g_pos_len[1] == 1 && g_pos_len[2] == 1) {
         uint16_t v = GetBits(10);
-        SetSinglePos(v < LH3_POS_SYMBOLS ? v : 0);
+        SetSinglePos(v < LH3_POS_SYMBOLS ? v : NO_CODE);
         return;
       }
     }
@@ -108,13 +108,15 @@ static void ReadLh3Tables() {
 // Follows a code longer than the table below table entry j, using the bits
 // after the table's (already consumed). The walk is bounded by the 16 bits at
 // hand and by the tree arrays, so tree slots left over from other tables can
-// neither loop nor index outside; such a walk ends on symbol 0. Returns the
+// neither loop nor index outside; a walk that reaches no symbol is damage
+// and ends on symbol 0. Returns the
 // symbol; *extra receives the bits to consume.
 static uint16_t WalkOverflow(uint16_t j, uint32_t symbols, int32_t table_bits,
                              const uint8_t* lengths, uint8_t* extra) {
   uint16_t bits = g_bit_buf;
   for (int32_t depth = 0; j >= symbols; ++depth) {
     if (depth == 16 || j >= TREE_SIZE) {
+      MarkDamaged();
       j = 0;
       break;
     }

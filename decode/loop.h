@@ -22,14 +22,10 @@
 #include "decode/member.h"
 #include "extract/progress.h"
 
-// Output counts: 64 bits on the host; 32 in the stub, where a count could
-// only wrap past 4 GiB on a member that declares nearly that much, and the
-// damage check still ends it when its input runs out.
-#if VEMO_FAST_DECODE
-typedef uint64_t LoopCount;
-#else
+// Output counts are 32 bits: the checks run before the count can pass the
+// declared size by more than one match, so a count that wrapped past 4 GiB
+// is below the bytes already flushed, and that is how the loop tells it.
 typedef uint32_t LoopCount;
-#endif
 
 // Bytes written at a time: a dictionary in the stub; on the host at least
 // 256 KiB, so that writes are large and the history moves down seldom.
@@ -104,6 +100,19 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 #if VEMO_FAST_DECODE
     if (pos >= limit) {
 #endif
+      const LoopCount count = flushed + pos - size;
+      if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
+      if (!g_continue) {
+        result = DECODE_ABORTED;
+        break;
+      }
+      // The output has reached the declared size (MarkDamaged cuts it to 0),
+      // or wrapped past 4 GiB: the member ends here. Output past the size is
+      // damage; nothing of it is written.
+      if (count >= g_unpacked_size || count < flushed) {
+        if (count != g_unpacked_size) result = DECODE_DAMAGED;
+        break;
+      }
       if (pos >= size + area) {
         WriteWithCrc(window + size, area, g_out_stream);
         pos -= area;
@@ -114,14 +123,6 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 #endif
         flushed += area;
       }
-      const LoopCount count = flushed + pos - size;
-      if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
-      if (!g_continue) {
-        result = DECODE_ABORTED;
-        break;
-      }
-      // g_unpacked_size drops to 0 when the input runs out.
-      if (count >= g_unpacked_size) break;
 #if VEMO_FAST_DECODE
       LoopCount next = quiet_end < g_unpacked_size ? quiet_end : g_unpacked_size;
       const LoopCount ahead = next - flushed;

@@ -35,7 +35,6 @@ uint8_t* g_dict;
 uint16_t g_dict_bits;
 uint32_t g_dict_pos;
 uint32_t g_out_count;
-uint32_t g_unpacked_size;
 
 const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
 #if VEMO_FAST_DECODE
@@ -74,7 +73,6 @@ int32_t DecodeJob::Run() {
   decode_pos = row.decode_pos;
   start = row.start;
   g_crc = 0;
-  if (!decode_char || !decode_pos || !start) return DECODE_DONE;
 
   dict_size = 1u << dict_bits;
   g_dict = (uint8_t*)malloc(dict_size + WindowArea(dict_size) + WINDOW_SLACK);
@@ -168,16 +166,11 @@ uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
     state->output_path[i] = output_path[i];
 
   int32_t result;
-  if (method_index < 0 || method_index >= METHOD_COUNT) {
-    // No such method: nothing to decode.
-    g_crc = 0;
-    result = DECODE_DONE;
-  } else if (MethodTable[method_index].stored) {
+  const MethodRow& row = MethodTable[method_index];
+  if (row.stored) {
     result = CopyStored(state, out, unpacked_size);
   } else {
-    int32_t bits = MethodTable[method_index].dict_bits;
-    if (bits == 0) bits = 13;
-    DecodeJob job(state->archive, out, unpacked_size, packed_size, bits, method_index);
+    DecodeJob job(state->archive, out, unpacked_size, packed_size, row.dict_bits, method_index);
     result = job.Run();
   }
   if (status) *status = result;

@@ -50,7 +50,6 @@ extern uint8_t* g_dict;
 extern uint16_t g_dict_bits;
 extern uint32_t g_dict_pos;
 extern uint32_t g_out_count;
-extern uint32_t g_unpacked_size;
 
 struct DecodeJob {
   uint32_t dict_size;
@@ -72,6 +71,8 @@ struct DecodeJob {
 
 // Decodes one member from state->archive into out and returns the CRC-16 of
 // the bytes produced; *status (may be null) receives a DecodeStatus.
+// method_index names a stored row or one with routines (CheckMember has
+// refused any other).
 uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
                       uint32_t packed_size, const char* output_path,
                       int32_t method_index, int32_t* status);

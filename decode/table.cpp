@@ -6,7 +6,7 @@
 
 #include "decode/fast.h"
 
-uint8_t g_char_len[CHAR_LEN_SIZE];
+uint8_t g_char_len[CHAR_SYMBOLS];
 uint16_t g_char_table[CHAR_TABLE_SIZE];
 uint8_t g_pos_len[POS_LEN_SIZE];
 uint16_t g_pos_table[POS_TABLE_SIZE];
@@ -29,8 +29,11 @@ void BuildDecodeTable(int16_t n, const uint8_t* lengths, int32_t table_bits, uin
     weight[len] = 1u << (16 - len);
     if (count[len]) longest = len;
   }
-  // No code at all: the table keeps what it held.
-  if (longest == 0) return;
+  // No code at all: nothing can be decoded through the table.
+  if (longest == 0) {
+    for (uint32_t e = 0; e < (1u << table_bits); ++e) table[e] = NO_CODE;
+    return;
+  }
 
   start[1] = 0;
   for (int32_t len = 1; len <= 16; ++len)
@@ -43,12 +46,13 @@ void BuildDecodeTable(int16_t n, const uint8_t* lengths, int32_t table_bits, uin
     weight[len] >>= shift;
   }
   uint32_t first_long = start[table_bits + 1] >> shift;
+  // The slots past the short codes: free, or roots of the long codes.
   if (first_long != 0) {
-    for (uint32_t e = first_long; e < size; ++e) table[e] = 0;
+    for (uint32_t e = first_long; e < size; ++e) table[e] = NO_CODE;
   } else if (longest > table_bits) {
     // Only long codes (an incomplete code): their slots would otherwise start
     // from whatever an earlier build left, so start from an empty table.
-    for (uint32_t e = 0; e < size; ++e) table[e] = 0;
+    for (uint32_t e = 0; e < size; ++e) table[e] = NO_CODE;
   }
 
   uint32_t next_node = (uint32_t)n;
@@ -75,16 +79,15 @@ void BuildDecodeTable(int16_t n, const uint8_t* lengths, int32_t table_bits, uin
       for (int32_t step = len - table_bits; step > 0; --step, bit >>= 1) {
         uint32_t node = *slot;
         // Only nodes made by this build are followed; anything else in the
-        // slot (a cleared entry, or a leaf of an over-full code) gets a
-        // fresh node.
+        // slot (NO_CODE, or a leaf of an over-full code) gets a fresh node.
         if (node < (uint32_t)n || node >= next_node) {
           if (next_node >= (uint32_t)TREE_SIZE) {
             placed = false;
             break;
           }
           node = next_node++;
-          g_left[node] = 0;
-          g_right[node] = 0;
+          g_left[node] = NO_CODE;
+          g_right[node] = NO_CODE;
           *slot = (uint16_t)node;
         }
         slot = (k & bit) ? &g_right[node] : &g_left[node];

@@ -8,31 +8,21 @@
 // end make shortcuts and open a file, so every failure ends the run.
 #include "extract/run.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "decode/bitio.h"
 #include "decode/member.h"
 #include "extract/progress.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 #if !defined(_WIN32)
 uint8_t g_allow_unix_names = 0;
 #endif
 
 namespace {
-
-// Real double-byte characters as the Windows code page sees them: a lead
-// byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
-// 0x7F. Anything else is a single byte, so a "\" or "/" behind an invalid
-// pair counts as a separator. This is stricter than IsLeadByte, which also
-// takes 0x80; the name check must never see fewer separators than the file
-// system does.
-bool IsDoubleByteChar(const uint8_t* p) {
-  uint8_t lead = p[0];
-  uint8_t trail = p[1];
-  bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-  return is_lead && trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
-}
 
 bool IsSeparator(uint8_t c) { return c == '/' || c == '\\'; }
 
@@ -119,6 +109,44 @@ bool OutputPath(const MemberHeader* header, char* path) {
   return true;
 }
 
+// The folded paths of the file members of the run so far, PATH_BUFFER_SIZE
+// bytes each. Only ExtractionWorker keeps them (active): the host tool's
+// extraction writes to Unix, which tells the names apart. The buffer is
+// kept for the next run.
+struct FileNames {
+  char* paths;
+  uint32_t count;
+#if !defined(_WIN32)
+  bool active;
+#endif
+};
+FileNames g_files;
+#if defined(_WIN32)
+// On Windows every extraction is the run's.
+const bool FILES_ACTIVE = true;
+#else
+#define FILES_ACTIVE g_files.active
+#endif
+
+// A file member whose name Windows takes for an earlier one's would replace
+// that file, so that it holds other bytes than the listing shows under
+// either name: FAILURE_SAME_FILE. Else the member's folded path is recorded
+// (FAILURE_MEMORY when it cannot be).
+uint32_t RecordFile(FileNames* files, const char* path) {
+  char folded[PATH_BUFFER_SIZE];
+  size_t n = FoldPath(path, folded) + 1;
+  char* end = files->paths + files->count * PATH_BUFFER_SIZE;
+  for (char* p = files->paths; p < end; p += PATH_BUFFER_SIZE)
+    if (memcmp(p, folded, n) == 0) return FAILURE_SAME_FILE;
+  if (files->count % 64 == 0) {
+    char* grown = static_cast<char*>(realloc(files->paths, (files->count + 64) * PATH_BUFFER_SIZE));
+    if (!grown) return FAILURE_MEMORY;
+    files->paths = grown;
+  }
+  memcpy(files->paths + files->count++ * PATH_BUFFER_SIZE, folded, n);
+  return FAILURE_NONE;
+}
+
 }  // namespace
 
 // Names that Windows maps to devices in any folder, as keys of 8 bytes: a
@@ -154,19 +182,15 @@ bool IsConfinedPath(const char* path, bool* bar) {
     } else if (*p == ':' && !g_allow_unix_names) {
       // A drive prefix, or on NTFS a stream of another file.
       return false;
-    } else if (p[1] != 0 && IsDoubleByteChar(p)) {
-      p += 2;
     } else {
-      ++p;
+      p += SjisCharLength(p);
     }
   }
 }
 
 const char* LinkTarget(const char* name) {
-  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; p += SjisCharLength(p))
     if (*p == '|') return reinterpret_cast<const char*>(p + 1);
-    if (p[1] != 0 && IsDoubleByteChar(p)) ++p;
-  }
   return nullptr;
 }
 
@@ -197,6 +221,27 @@ void NotifyShellCreated(SfxState* state, const char* name) {
   PlatNotifyCreated(path);
 }
 
+size_t FoldPath(const char* path, char* out) {
+  char* o = out;
+  char* start = o;  // where the current component starts
+  for (;;) {
+    char c = *path++;
+    // The reader has made every separator "/"; no second byte of a
+    // character is a "/", a dot or a space.
+    if (c == 0 || c == '/') {
+      while (o != start && (o[-1] == '.' || o[-1] == ' ')) --o;
+      if (c == 0) break;
+      if (o != start) *o++ = '/';
+      start = o;
+    } else {
+      *o++ = c;
+    }
+  }
+  *o = 0;
+  PlatUpperCase(out, (uint32_t)(o - out));
+  return (size_t)(o - out);
+}
+
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
   int32_t index = FindMethod(header->method);
   // An empty member whose name ends in "/" is a directory, whatever its
@@ -213,11 +258,9 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
   if (!(directory && path[0] == 0) && !confined) return FAILURE_BAD_NAME;
-  if (index < 0) return FAILURE_METHOD;
-  // A row whose method has no routines cannot decode anything.
-  if (!directory && index != METHOD_LH0 && index != METHOD_LZ4 && !MethodTable[index].decode_char)
-    return FAILURE_METHOD;
-  return FAILURE_NONE;
+  // Every row is stored, the directory or one with routines (the method
+  // table's test holds it to that), so any known method can be decoded.
+  return index < 0 ? FAILURE_METHOD : FAILURE_NONE;
 }
 
 uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out,
@@ -255,6 +298,10 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // Nothing is written through a link that already sits on the path.
   if (PlatLinkOnPath(path)) return Fail(state, header, FAILURE_LINK);
   if (method == METHOD_LHD) return ExtractDirectory(state, header, path);
+  if (FILES_ACTIVE) {
+    failure = RecordFile(&g_files, path);
+    if (failure != FAILURE_NONE) return Fail(state, header, failure);
+  }
 
   PlatRemoveFile(path);
   FILE* out = PlatOpenFile(path, "wb");
@@ -295,6 +342,10 @@ void ExtractionWorker(void* arg) {
   MemberWalk walk;
   WalkBegin(&walk, state, end);
   MemberHeader header;
+  g_files.count = 0;
+#if !defined(_WIN32)
+  g_files.active = true;
+#endif
   while (failure == FAILURE_NONE) {
     int32_t read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
@@ -314,6 +365,9 @@ void ExtractionWorker(void* arg) {
     g_done_bytes += header.unpacked_size;
   }
 
+#if !defined(_WIN32)
+  g_files.active = false;
+#endif
   uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
   if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
   PlatReportOutcome(state, outcome);

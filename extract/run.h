@@ -19,8 +19,8 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header);
 
 // The one judge of a member, shared by the run and the host tool's test and
 // -O. CheckMember looks at what the header says before anything is written:
-// FAILURE_NONE or the kind (a name leaving the destination, an unknown method
-// or one without routines), or CHECK_LINK for a Unix symbolic link, for which
+// FAILURE_NONE or the kind (a name leaving the destination, an unknown
+// method), or CHECK_LINK for a Unix symbolic link, for which
 // nothing is made; *method receives the method's index (that of "-lhd-" for
 // an empty member named like a directory). path is the member's path as
 // OutputPath gives it.
@@ -57,3 +57,10 @@ extern uint8_t g_allow_unix_names;
 // a double-byte character), or null when the name holds none.
 const char* LinkTarget(const char* name);
 void NotifyShellCreated(SfxState* state, const char* name);
+// A member path ("/" separators) as Windows compares names, into out
+// (PATH_BUFFER_SIZE bytes): letters in one case (PlatUpperCase), each
+// component without its trailing dots and spaces, empty and "." components
+// dropped. Two files whose folded paths are equal are one file on Windows:
+// the run (ExtractionWorker) fails the later one with FAILURE_SAME_FILE.
+// Returns the length of the folded path.
+size_t FoldPath(const char* path, char* out);

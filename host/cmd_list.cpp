@@ -134,9 +134,11 @@ int CmdList(int argc, char** argv) {
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
   ListStored stored;
-  bool has_stored = !input.plain && ListReadStored(state->archive, (long)PAYLOAD_OFFSET, &stored);
+  bool has_stored = state->has_config != 0;
+  if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
   int32_t result;
+  long start = ftell(state->archive);
   if (json) {
     if (!has_stored) {  // a plain archive has no block
       memset(&stored, 0, sizeof stored);
@@ -156,6 +158,14 @@ int CmdList(int argc, char** argv) {
       result = ListMembers(stdout, state, input.end, ToUtf8, &members);
     }
   }
+  // Then, on stderr, names that Windows takes for one file (on standard
+  // input only when the archive still lies in what the stream keeps).
+  WindowsNames windows_names;
+  uint32_t walked;
+  if (start >= 0 && fseek(state->archive, start, SEEK_SET) == 0)
+    ListWalk(state, input.end, [](const MemberHeader* header, void* names) {
+      WarnSameFile(static_cast<WindowsNames*>(names), header);
+    }, &windows_names, &walked);
   CloseCommandInput(&input);
   if (result != LIST_COMPLETE) {
     char message[96];

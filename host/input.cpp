@@ -1,8 +1,5 @@
 #include "host/input.h"
 
-#include "extract/run.h"
-#include "extract/walk.h"
-
 #include <errno.h>
 #include <fnmatch.h>
 #include <stdio.h>
@@ -11,6 +8,10 @@
 #include <unistd.h>
 
 #include <vector>
+
+#include "decode/member.h"
+#include "extract/run.h"
+#include "extract/walk.h"
 
 const char NOT_AN_ARCHIVE[] = "not an LZH archive or package";
 
@@ -279,6 +280,7 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
       return "refused: the name leads outside the destination folder, or holds \":\" or a device "
              "name (--allow-unix-names lets those two through)";
     case FAILURE_LINK: return "refused: a folder on its path is a symbolic link";
+    case FAILURE_SAME_FILE: return "refused: Windows takes its name for an earlier member's";
     case FAILURE_METHOD: return "unsupported compression method";
     case FAILURE_CREATE: return "cannot create the file";
     case FAILURE_UNKNOWN_HEADER: return "unknown header";
@@ -312,4 +314,20 @@ std::string SelectionPath(const MemberHeader* header, bool link) {
   std::string name = header->name;
   if (link) name.resize(LinkTarget(header->name) - 1 - header->name);
   return MemberPath(name.c_str());
+}
+
+void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
+  // The files the run would write: no directory, link or refused name.
+  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
+  int32_t method;
+  if (CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
+  char folded[PATH_BUFFER_SIZE];
+  FoldPath(local, folded);
+  auto [it, fresh] = names->emplace(folded, header->name);
+  if (fresh) return;
+  fflush(stdout);
+  fprintf(stderr,
+          "vemosfx: warning: %s: the same file as %s on Windows, which does not tell letter case or "
+          "trailing dots and spaces apart; a package stops there\n",
+          Utf8(header->name).c_str(), Utf8(it->second.c_str()).c_str());
 }

@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <stdint.h>
 
+#include <map>
 #include <string>
 
 #include "extract/header.h"
@@ -90,3 +91,9 @@ std::string PatternPath(std::string pattern);
 // The path a member is selected and named by: a link (CHECK_LINK) by its
 // own name, without "|target".
 std::string SelectionPath(const MemberHeader* header, bool link);
+
+// The file members met so far, by folded path (FoldPath): their names.
+typedef std::map<std::string, std::string> WindowsNames;
+// Warns on stderr when a file member's name folds onto an earlier file
+// member's, which Windows (and the stub) would take for the same file.
+void WarnSameFile(WindowsNames* names, const MemberHeader* header);

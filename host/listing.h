@@ -94,28 +94,18 @@ struct ListStored {
   char destination[300];
 };
 
-// Reads the start of the block at offset in file (the position is left
-// unchanged); false when it is cut short.
-inline bool ListReadStored(FILE* file, long offset, ListStored* stored) {
+// The stored destination of a state read from a configuration block.
+inline void ListStoredOf(const SfxState* state, ListStored* stored) {
   memset(stored, 0, sizeof *stored);
-  long here = ftell(file);
-  bool ok = here >= 0 && fseek(file, offset, SEEK_SET) == 0;
-  int present = ok ? fgetc(file) : EOF;
-  int title = present > 0 ? fgetc(file) : EOF;
-  ok = title != EOF && fseek(file, title, SEEK_CUR) == 0;
-  int base = ok ? fgetc(file) : EOF;
-  int length = base != EOF ? fgetc(file) : EOF;
-  ok = length != EOF && fread(stored->sub_path, 1, (size_t)length, file) == (size_t)length;
-  if (here >= 0) fseek(file, here, SEEK_SET);
-  if (!ok) return false;
-  stored->base = (uint8_t)base;
-  const char* folder = length == 0 || base == 0 ? "<current folder>" : "<Windows drive>\\Program Files";
-  snprintf(stored->destination, sizeof stored->destination, "%s%s%s", folder, length ? "\\" : "",
+  stored->base = state->destination_base;
+  bool has_sub_path = state->sub_path_at != 0 && state->destination;
+  if (has_sub_path) snprintf(stored->sub_path, sizeof stored->sub_path, "%s", state->destination + state->sub_path_at);
+  const char* folder = !has_sub_path || stored->base == 0 ? "<current folder>" : "<Windows drive>\\Program Files";
+  snprintf(stored->destination, sizeof stored->destination, "%s%s%s", folder, has_sub_path ? "\\" : "",
            stored->sub_path);
-  return true;
 }
 
-// stored: the block's own destination (ListReadStored), or null to show the
+// stored: the block's own destination (ListStoredOf), or null to show the
 // destination as resolved.
 inline void ListConfig(FILE* out, const SfxState* state, const ListStored* stored, ListConvert convert) {
   char text[LIST_TEXT_SIZE], choice[LIST_CHOICE_SIZE];

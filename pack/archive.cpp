@@ -26,6 +26,7 @@
 #include "extract/payload.h"
 #include "extract/run.h"
 #include "platform/host_hooks.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -40,8 +41,6 @@ void Put16(std::vector<uint8_t>* v, uint32_t x) {
 void Put32(std::vector<uint8_t>* v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v->push_back((uint8_t)(x >> (8 * i)));
 }
-
-bool IsLead(uint8_t b) { return IsLeadByte(b); }
 
 // Characters that Windows refuses in a file name, or that the reader would
 // take as a separator.
@@ -89,12 +88,9 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
     return false;
   }
   std::string sjis(buf.data());
-  for (size_t i = 0; i < sjis.size(); ++i) {
-    uint8_t b = (uint8_t)sjis[i];
-    if (IsLead(b) && i + 1 < sjis.size()) {
-      ++i;
-      continue;
-    }
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(sjis.c_str());
+  for (size_t i = 0; i < sjis.size(); i += SjisCharLength(bytes + i)) {
+    uint8_t b = bytes[i];
     if ((windows_names && b == '\\') || b == '/' || b == FOLDER_SEPARATOR) {
       *error = "'" + whole + "': a character of the name becomes a path separator in Shift_JIS";
       return false;

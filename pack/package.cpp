@@ -20,6 +20,7 @@
 #include "extract/run.h"
 #include "pack/pe_checksum.h"
 #include "platform/host_hooks.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -41,13 +42,9 @@ bool BlockText(const std::string& utf8, const char* what, bool path, std::vector
     return false;
   }
   if (path) {
-    for (size_t i = 0; i < sjis.size(); ++i) {
-      if (IsLeadByte((uint8_t)sjis[i]) && i + 1 < sjis.size()) {
-        ++i;
-      } else if (sjis[i] == '/') {
-        sjis[i] = '\\';
-      }
-    }
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(&sjis[0]);
+    for (size_t i = 0; i < sjis.size(); i += SjisCharLength(bytes + i))
+      if (bytes[i] == '/') bytes[i] = '\\';
   }
   block->push_back((uint8_t)sjis.size());
   block->insert(block->end(), sjis.begin(), sjis.end());
@@ -66,7 +63,7 @@ std::string FoldCase(const std::string& sjis) {
   std::string out = sjis;
   for (size_t i = 0; i < out.size(); ++i) {
     uint8_t b = (uint8_t)out[i];
-    if (IsLeadByte(b) && i + 1 < out.size()) {
+    if (SjisCharLength(reinterpret_cast<const uint8_t*>(out.c_str()) + i) == 2) {
       uint32_t c = (uint32_t)b << 8 | (uint8_t)out[i + 1];
       if (c >= 0x8281 && c <= 0x829A) c -= 0x21;                     // full-width a-z
       else if (c >= 0x83BF && c <= 0x83D6) c -= 0x20;                // Greek
@@ -394,15 +391,6 @@ bool IsExcluded(const std::vector<std::string>& patterns, const std::string& nam
     }
   }
   return false;
-}
-
-bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
-                    const std::string& skip, std::vector<MemberSource>* members, std::string* error) {
-  CollectOptions options;
-  options.skip = skip;
-  options.dereference = true;
-  std::vector<std::string> warnings;
-  return CollectMembers(base_dir, paths, options, members, &warnings, error);
 }
 
 bool CheckSettings(const PackageSettings& settings, const std::vector<MemberSource>& members,

@@ -63,9 +63,6 @@ bool IsExcluded(const std::vector<std::string>& patterns, const std::string& nam
 bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
                     const CollectOptions& options, std::vector<MemberSource>* members,
                     std::vector<std::string>* warnings, std::string* error);
-// The former form: a plain archive's rules, links followed.
-bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
-                    const std::string& skip, std::vector<MemberSource>* members, std::string* error);
 
 // Checks the settings against the members: the shortcut's target and the
 // file to open must be file members; the destination a relative path

@@ -26,18 +26,26 @@ void PlatRemoveFile(const char* path);
 enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
 int32_t PlatPathKind(const char* path);
 bool PlatMakeDirectory(const char* path);
-#if !defined(_WIN32)
-// True when a folder on the path (any part before its last "/") is a symbolic
-// link, through which a write would leave the destination.
+// True when a part of the path is a link through which a write would leave
+// the destination. POSIX: a folder on it (any part before its last "/") is a
+// symbolic link; the last part is removed before its file is opened without
+// following a link. Windows: any part, the last included, is a reparse point
+// (a symbolic link or a junction, which another user may plant in a shared
+// folder).
 bool PlatLinkOnPath(const char* path);
+#if !defined(_WIN32)
 // A Unix symbolic link member ("link|target") was skipped: the host tool
 // says so.
 void PlatSkippedLink(const char* name);
 #else
-// The stub: no check of its own, and a skipped link goes unmentioned.
-inline bool PlatLinkOnPath(const char*) { return false; }
+// The stub: a skipped link goes unmentioned.
 inline void PlatSkippedLink(const char*) {}
 #endif
+// Makes the letters of text (length bytes, code page 932) capitals as
+// Windows compares file names. Windows: as the system does it; POSIX: the
+// ASCII letters and the double-byte Latin, Greek and Cyrillic letters, as the
+// packer folds them.
+void PlatUpperCase(char* text, uint32_t length);
 void PlatSetFileTime(const char* path, uint32_t unix_time);
 // Tells the shell that an absolute path ("\" separators) was created.
 void PlatNotifyCreated(const char* path);

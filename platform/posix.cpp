@@ -13,6 +13,7 @@
 
 #include "platform/host_hooks.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ bool IsPlausibleSjis(const uint8_t* p) {
     uint8_t b = *p;
     if (b < 0x80) {
       ++p;
-    } else if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && p[1] >= 0x40 && p[1] <= 0xFC &&
-               p[1] != 0x7F) {
+    } else if (SjisCharLength(p) == 2) {
       p += 2;
     } else {
       return false;
@@ -253,6 +253,31 @@ bool PlatLinkOnPath(const char* path) {
     if (link) return true;
   }
   return false;
+}
+
+void PlatUpperCase(char* text, uint32_t length) {
+  // The double-byte small letters and the distance down to their capitals.
+  static const struct {
+    uint16_t first;
+    uint8_t count, down;
+  } RANGES[] = {{0x8281, 26, 0x21}, {0x83BF, 24, 0x20}, {0x8470, 15, 0x30}, {0x8480, 18, 0x31}};
+  uint8_t* p = reinterpret_cast<uint8_t*>(text);
+  uint8_t* end = p + length;
+  while (p < end) {
+    uint32_t c = *p;
+    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    if (lead && p + 1 < end && p[1] >= 0x40 && p[1] <= 0xFC && p[1] != 0x7F) {
+      c = c << 8 | p[1];
+      for (const auto& r : RANGES)
+        if (c - r.first < r.count) c -= r.down;
+      p[0] = (uint8_t)(c >> 8);
+      p[1] = (uint8_t)c;
+      p += 2;
+    } else {
+      if (c >= 'a' && c <= 'z') *p = (uint8_t)(c - ('a' - 'A'));
+      ++p;
+    }
+  }
 }
 
 void PlatSkippedLink(const char* name) {

@@ -51,6 +51,26 @@ int32_t PlatPathKind(const char* path) {
   return (info.st_mode & _S_IFMT) == _S_IFDIR ? PATH_DIRECTORY : PATH_FILE;
 }
 
+bool PlatLinkOnPath(const char* path) {
+  char part[PATH_BUFFER_SIZE];
+  lstrcpynA(part, path, PATH_BUFFER_SIZE);
+  for (char* p = part;; ++p) {
+    char c = *p;
+    // The reader has made every separator "/"; a "\" left is the second
+    // byte of a character.
+    if (c == '/' || c == 0) {
+      *p = 0;
+      // INVALID_FILE_ATTRIBUTES (a part that does not exist yet) has the
+      // high bit set, which no real attribute set has.
+      if ((GetFileAttributesA(part) & 0x80000400u) == FILE_ATTRIBUTE_REPARSE_POINT) return true;
+      if (c == 0) return false;
+      *p = c;
+    }
+  }
+}
+
+void PlatUpperCase(char* text, uint32_t length) { CharUpperBuffA(text, length); }
+
 bool PlatMakeDirectory(const char* path) {
   SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
   return CreateDirectoryA(path, &security) != 0;

@@ -33,6 +33,8 @@ const char* const FAILURE_TEXTS[] = {
     nullptr,  // FAILURE_UNKNOWN_HEADER: the reader has shown its own message
     "メモリが足りません: ",
     "ファイルを書き込めません: ",
+    "不正なパスです: ",  // FAILURE_LINK: a link or junction on the path
+    "不正なパスです: ",  // FAILURE_SAME_FILE: one file with an earlier member on Windows
 };
 
 void ShowFailure(HWND window, SfxState* state, WPARAM kind) {

@@ -49,11 +49,13 @@ ln -s a.lzh "$A/-dash.lzh"
   vemosfx pack -q -o many.lzh --method lh7 many && rm -rf many) || fail "pack many"
 # Hostile names: control characters (a carriage return, a terminal title
 # colour and a bell, a bad CRC to reach an error line), a way out beside an existing
-# file and through a link, a folder that may be a link, the destination itself.
+# file and through a link, a folder that may be a link, the destination
+# itself, names that Windows takes for one file (list and test warn).
 gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1'
 gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
+gen "$A/fold.lzh" 'readme.txt=a' 'README.TXT=b' 'setup.bat=c' 'setup.bat.=d' 'docs/=' 'DOCS/='
 head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
 gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
@@ -136,6 +138,10 @@ rows=(
   "0|eq:time=1000000000|mkdir docs; vemosfx extract -k \$A/a.lzh; stat -c %Y docs >time"
   "1|err:../victim: refused: the name leads outside|echo -n v >victim; mkdir w; cd w; vemosfx extract -k \$A/up.lzh"
   "1|err:l/victim: refused: a folder on its path is a symbolic link|echo -n v >victim; mkdir w; ln -s .. w/l; cd w; vemosfx extract -k \$A/up.lzh"
+  "0|err:warning: README.TXT: the same file as readme.txt on Windows|vemosfx list \$A/fold.lzh"
+  "0|err:warning: setup.bat.: the same file as setup.bat on Windows|vemosfx test \$A/fold.lzh"
+  "0|eq:warnings=2|vemosfx test \$A/fold.lzh 2>&1 >/dev/null | grep -c warning >warnings"
+  "0|eq:README.TXT=b|vemosfx extract \$A/fold.lzh"
   "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
   "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
   "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "decode/block_loop.h"
+#include "decode/format.h"
 #include "decode/loop.h"
 #include "decode/member.h"
 #include "decode_support.h"
@@ -12,19 +13,19 @@ using namespace decode_test;
 
 namespace {
 
-TEST(MethodTable, NamesBitsAndLookup) {
-  struct Row {
-    const char* name;
-    int32_t bits;
-  } rows[] = {{"-lh0-", 0},  {"-lh1-", 12}, {"-lh2-", 13}, {"-lh3-", 13},
-              {"-lh4-", 12}, {"-lh5-", 13}, {"-lh6-", 15}, {"-lh7-", 16},
-              {"-lzs-", 11}, {"-lz5-", 12}, {"-lz4-", 0},  {"-lhd-", 0}};
+TEST(MethodTable, EveryRowIsFoundAndCanDecode) {
+  // What DecodeMember relies on once CheckMember has passed a member: each
+  // row that is neither stored nor the directory has all its routines and a
+  // dictionary (there is no default size), and FindMethod finds every row.
   for (int32_t i = 0; i < METHOD_COUNT; ++i) {
-    EXPECT_STREQ(MethodTable[i].name, rows[i].name);
-    EXPECT_EQ(MethodTable[i].dict_bits, rows[i].bits) << rows[i].name;
-    EXPECT_EQ(FindMethod(rows[i].name), i);
-    bool stored = i == METHOD_LH0 || i == METHOD_LZ4 || i == METHOD_LHD;
-    EXPECT_EQ(MethodTable[i].decode_char == nullptr, stored) << rows[i].name;
+    const MethodRow& row = MethodTable[i];
+    EXPECT_EQ(FindMethod(row.name), i) << row.name;
+    bool routines = row.decode_char && row.decode_pos && row.start;
+    EXPECT_EQ(routines, !row.stored && i != METHOD_LHD) << row.name;
+    if (routines) {
+      EXPECT_GE(row.dict_bits, 11) << row.name;
+      EXPECT_LE(row.dict_bits, 16) << row.name;
+    }
   }
   // Exactly five bytes are compared; what follows does not matter.
   EXPECT_EQ(FindMethod("-lh5-xyz"), 5);
@@ -171,6 +172,69 @@ TEST(DictionaryLoop, RandomItemsMatchTheByteAtATimeModel) {
 #if VEMO_BLOCK_LOOP
   g_use_block_loop = 1;
 #endif
+}
+
+// A member's output depends on its own bytes only: decoding the same bytes
+// after members that left different state behind (tables, trees, windows)
+// gives the same result, for every compressed method, on jLHA's data and on
+// arbitrary bytes.
+TEST(DecodeMember, OutputDependsOnlyOnTheMembersOwnBytes) {
+  Member text;
+  ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(FixturePath("text-lh5.lzh")), &text));
+  std::mt19937 rng(9);
+  for (int32_t method = 1; method <= 9; ++method) {
+    for (int round = 0; round < 6; ++round) {
+      Bytes packed(200 + rng() % 1500);
+      for (uint8_t& b : packed) b = (uint8_t)rng();
+      const uint32_t size = round == 0 ? text.unpacked : 1 + rng() % 40000;
+      if (round == 0) packed = text.packed;
+      Decoded first;
+      for (int before = 0; before < 3; ++before) {
+        ResetProgress(0, 0);
+        // Something else first: the jLHA member, then arbitrary bytes.
+        Bytes other = text.packed;
+        for (int k = 0; k < before * 50; ++k) other[rng() % other.size()] = (uint8_t)rng();
+        DecodeBytes(other, before == 2 ? 5 : method, text.unpacked);
+        Decoded d = DecodeBytes(packed, method, size);
+        if (before == 0) {
+          first = d;
+        } else {
+          EXPECT_EQ(d.status, first.status) << method << " " << round;
+          ASSERT_TRUE(d.out == first.out) << method << " " << round << " after " << before;
+        }
+      }
+    }
+  }
+}
+
+// Matches of 256 bytes, one byte back, without end; past a given number of
+// codes the input "runs out".
+struct EndlessRuns {
+  uint32_t codes = 0;
+  uint32_t Char() {
+    if (++codes == 17000000) MarkDamaged();
+    return 256 + MATCH_BIAS;
+  }
+  uint32_t Pos(uint32_t, uint32_t) { return 0; }
+  void Finish() {}
+};
+
+// A member declaring 4 GiB - 1 bytes whose matches run past 4 GiB: the
+// output count wraps, and the loop must stop there as damaged, not go on
+// while input lasts. (4 GiB of copies: the fast paths only.)
+TEST(DictionaryLoop, CountThatWrapsPast4GiBIsDamage) {
+  if (!VEMO_FAST_DECODE) GTEST_SKIP() << "4 GiB through the compact paths take too long";
+  ResetProgress(0xFFFFFFFFu, 0);
+  BuildCrcTable();
+  g_out_stream = fopen("/dev/null", "wb");
+  g_unpacked_size = 0xFFFFFFFFu;
+  const uint32_t size = 1u << 13;
+  std::vector<uint8_t> window(size + WindowArea(size) + WINDOW_SLACK, ' ');
+  EndlessRuns d;
+  EXPECT_EQ(DictionaryLoop(d, window.data(), size, MATCH_BIAS), DECODE_DAMAGED);
+  // The match that crosses 4 GiB is the last one decoded.
+  EXPECT_EQ(d.codes, 1u << 24);
+  fclose(g_out_stream);
 }
 
 TEST(DictionaryLoop, SizeOfOneDictionaryIsOneWholeWrite) {

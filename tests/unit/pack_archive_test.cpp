@@ -33,6 +33,16 @@ std::map<std::string, Bytes> MakeTree(const TempDir& dir) {
   return files;
 }
 
+// A plain archive's rules, links followed; the warnings are dropped.
+bool Collect(const std::string& base_dir, const std::vector<std::string>& paths, const std::string& skip,
+             std::vector<MemberSource>* members, std::string* error) {
+  CollectOptions options;
+  options.skip = skip;
+  options.dereference = true;
+  std::vector<std::string> warnings;
+  return CollectMembers(base_dir, paths, options, members, &warnings, error);
+}
+
 std::string Sjis(const std::string& utf8) {
   StoredName n;
   std::string error;
@@ -50,7 +60,7 @@ TEST(Archive, EveryMethodReadsBackThroughTheCore) {
     job.plain = true;
     ASSERT_TRUE(ParseMethod(method, &job.method));
     std::string error;
-    ASSERT_TRUE(CollectMembers(dir.path(), {"tree"}, "", &job.members, &error)) << error;
+    ASSERT_TRUE(Collect(dir.path(), {"tree"}, "", &job.members, &error)) << error;
     ASSERT_TRUE(WriteOutput(job, &error)) << error;
 
     std::vector<ReadMember> read;
@@ -108,7 +118,7 @@ TEST(Archive, PackageHoldsStubThenBlockThenArchive) {
   job.settings.destination = "Vemo/Tools";
   job.settings.open_after = "a.txt";
   std::string error;
-  ASSERT_TRUE(CollectMembers(dir.path(), {"a.txt"}, "", &job.members, &error)) << error;
+  ASSERT_TRUE(Collect(dir.path(), {"a.txt"}, "", &job.members, &error)) << error;
   ASSERT_TRUE(WriteOutput(job, &error)) << error;
   Bytes file = ReadFile(job.output);
   ASSERT_GT(file.size(), PAYLOAD_OFFSET);
@@ -265,22 +275,22 @@ TEST(Collect, RelativeNamesOnly) {
   WriteFile(dir / "d/f.txt", {'x'});
   std::vector<MemberSource> members;
   std::string error;
-  EXPECT_FALSE(CollectMembers(dir.path(), {"/etc/hostname"}, "", &members, &error));
+  EXPECT_FALSE(Collect(dir.path(), {"/etc/hostname"}, "", &members, &error));
   EXPECT_NE(error.find("/etc/hostname"), std::string::npos);
-  EXPECT_FALSE(CollectMembers(dir.path(), {"d/../d/f.txt"}, "", &members, &error));
+  EXPECT_FALSE(Collect(dir.path(), {"d/../d/f.txt"}, "", &members, &error));
   EXPECT_NE(error.find(".."), std::string::npos);
-  EXPECT_FALSE(CollectMembers(dir.path(), {"missing.txt"}, "", &members, &error));
+  EXPECT_FALSE(Collect(dir.path(), {"missing.txt"}, "", &members, &error));
   EXPECT_NE(error.find("missing.txt"), std::string::npos);
   // "./d/" and "d" name the same folder; "." is the contents of DIR.
   members.clear();
-  ASSERT_TRUE(CollectMembers(dir.path(), {"./d/", "d", "."}, "", &members, &error)) << error;
+  ASSERT_TRUE(Collect(dir.path(), {"./d/", "d", "."}, "", &members, &error)) << error;
   ASSERT_EQ(members.size(), 2u);
   EXPECT_EQ(members[0].name, "d");
   EXPECT_TRUE(members[0].directory);
   EXPECT_EQ(members[1].name, "d/f.txt");
   // The output itself is left out of a folder it lies in.
   members.clear();
-  ASSERT_TRUE(CollectMembers(dir.path(), {"d"}, dir / "d/f.txt", &members, &error));
+  ASSERT_TRUE(Collect(dir.path(), {"d"}, dir / "d/f.txt", &members, &error));
   EXPECT_EQ(members.size(), 1u);
 }
 
