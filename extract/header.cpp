@@ -211,7 +211,7 @@ bool JoinName(const HeaderBytes* b, MemberHeader* header) {
   if (k > PATH_MAX_BYTES) return false;
   header->name[k] = 0;
 #if !defined(_WIN32)
-  // A name made on Unix may hold "\\" as a character of its own; the host
+  // A name made on Unix may hold "\" as a character of its own; the host
   // keeps it when told to allow Unix names.
   if (!(g_allow_unix_names && header->os_id == OS_ID_UNIX))
 #endif
