@@ -1,5 +1,8 @@
 #include "host/input.h"
 
+#include "extract/run.h"
+#include "extract/walk.h"
+
 #include <errno.h>
 #include <fnmatch.h>
 #include <stdio.h>
@@ -11,7 +14,6 @@
 
 #include "decode/member.h"
 #include "extract/run.h"
-#include "extract/walk.h"
 
 const char NOT_AN_ARCHIVE[] = "not an LZH archive or package";
 
@@ -290,6 +292,22 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   }
 }
 
+void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
+  // The files the run would write: no directory, link or refused name.
+  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
+  int32_t method;
+  if (CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
+  char folded[PATH_BUFFER_SIZE];
+  FoldPath(local, folded);
+  auto [it, fresh] = names->emplace(folded, header->name);
+  if (fresh) return;
+  fflush(stdout);
+  fprintf(stderr,
+          "vemosfx: warning: %s: the same file as %s on Windows, which does not tell letter case or "
+          "trailing dots and spaces apart; a package stops there\n",
+          Utf8(header->name).c_str(), Utf8(it->second.c_str()).c_str());
+}
+
 bool Matches(const std::string& pattern, const std::string& path) {
   if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
   for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
@@ -314,20 +332,4 @@ std::string SelectionPath(const MemberHeader* header, bool link) {
   std::string name = header->name;
   if (link) name.resize(LinkTarget(header->name) - 1 - header->name);
   return MemberPath(name.c_str());
-}
-
-void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
-  // The files the run would write: no directory, link or refused name.
-  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
-  int32_t method;
-  if (CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
-  char folded[PATH_BUFFER_SIZE];
-  FoldPath(local, folded);
-  auto [it, fresh] = names->emplace(folded, header->name);
-  if (fresh) return;
-  fflush(stdout);
-  fprintf(stderr,
-          "vemosfx: warning: %s: the same file as %s on Windows, which does not tell letter case or "
-          "trailing dots and spaces apart; a package stops there\n",
-          Utf8(header->name).c_str(), Utf8(it->second.c_str()).c_str());
 }

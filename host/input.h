@@ -81,6 +81,12 @@ std::string Printable(const std::string& text);
 // Utf8Raw made Printable: for every human-readable line.
 std::string Utf8(const char* text);
 
+// The file members met so far, by folded path (FoldPath): their names.
+typedef std::map<std::string, std::string> WindowsNames;
+// Warns on stderr when a file member's name folds onto an earlier file
+// member's, which Windows (and the stub) would take for the same file.
+void WarnSameFile(WindowsNames* names, const MemberHeader* header);
+
 // Member patterns. A member matches a pattern when its path, or a directory
 // above it, does (shell patterns).
 bool Matches(const std::string& pattern, const std::string& path);
@@ -91,9 +97,3 @@ std::string PatternPath(std::string pattern);
 // The path a member is selected and named by: a link (CHECK_LINK) by its
 // own name, without "|target".
 std::string SelectionPath(const MemberHeader* header, bool link);
-
-// The file members met so far, by folded path (FoldPath): their names.
-typedef std::map<std::string, std::string> WindowsNames;
-// Warns on stderr when a file member's name folds onto an earlier file
-// member's, which Windows (and the stub) would take for the same file.
-void WarnSameFile(WindowsNames* names, const MemberHeader* header);
