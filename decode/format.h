@@ -13,6 +13,9 @@ const uint8_t EXT_FILE_NAME = 0x01;
 const uint8_t EXT_DIRECTORY = 0x02;
 const uint8_t EXT_ATTRIBUTE = 0x40;
 const uint8_t EXT_UNIX_MODE = 0x50;
+const uint8_t EXT_UNIX_IDS = 0x51;  // group id, then user id
+const uint8_t EXT_UNIX_GROUP = 0x52;
+const uint8_t EXT_UNIX_USER = 0x53;
 const uint8_t EXT_UNIX_TIME = 0x54;
 // Separates folders in the directory extended header.
 const uint8_t FOLDER_SEPARATOR = 0xFF;

@@ -20,6 +20,7 @@
 #include <string.h>
 
 #include "decode/format.h"
+#include "extract/run.h"
 #include "platform/platform.h"
 #include "platform/sjis.h"
 
@@ -167,6 +168,14 @@ int32_t ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
     if (type == EXT_UNIX_MODE && length >= 2) {
       header->unix_mode = (uint16_t)(data[0] | data[1] << 8);
       header->has_unix_mode = 1;
+    } else if (type == EXT_UNIX_IDS && length >= 4) {
+      header->gid = (uint16_t)(data[0] | data[1] << 8);
+      header->uid = (uint16_t)(data[2] | data[3] << 8);
+      header->has_unix_ids = 1;
+    } else if ((type == EXT_UNIX_USER || type == EXT_UNIX_GROUP) && length < sizeof header->user) {
+      char* owner = type == EXT_UNIX_USER ? header->user : header->group;
+      memcpy(owner, data, length);
+      owner[length] = 0;
     }
 #endif
     pos += 1 + length;
@@ -201,7 +210,12 @@ bool JoinName(const HeaderBytes* b, MemberHeader* header) {
   const uint32_t k = (uint32_t)(end + file_length - header->name);
   if (k > PATH_MAX_BYTES) return false;
   header->name[k] = 0;
-  ConvertBackslashes(header->name, k);
+#if !defined(_WIN32)
+  // A name made on Unix may hold "\" as a character of its own; the host
+  // keeps it when told to allow Unix names.
+  if (!(g_allow_unix_names && header->os_id == OS_ID_UNIX))
+#endif
+    ConvertBackslashes(header->name, k);
   return true;
 }
 

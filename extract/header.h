@@ -22,6 +22,10 @@ struct MemberHeader {
   // Unix permission bits from extended header 0x50; only the host uses them.
   uint16_t unix_mode;
   uint8_t has_unix_mode;
+  // The owner from extended headers 0x51 to 0x53 (names empty when absent).
+  uint8_t has_unix_ids;
+  uint16_t uid, gid;
+  char user[33], group[33];
 #endif
 };
 

@@ -16,13 +16,15 @@
 namespace {
 
 const char LIST_USAGE[] =
-    "usage: vemosfx list [--json] [--names=MODE] FILE\n"
+    "usage: vemosfx list [-q] [--json] [--names=MODE] FILE\n"
     "\n"
     "Shows the settings of a package (title, destination as stored, shortcuts,\n"
     "the file opened afterwards) and one line per member: method, packed and\n"
-    "unpacked size, header level, CRC, OS id, time (UTC) and path.\n"
+    "unpacked size, header level, CRC, OS id, time (UTC) and path. FILE - reads\n"
+    "standard input.\n"
     "\n"
     "      --json          one JSON document instead of the text listing\n"
+    "  -q, --quiet         the member rows only (no settings, heading or totals)\n"
     "      --names=MODE    how member names are read: cp932, utf-8, or auto\n"
     "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
     "  -h, --help          this help\n";
@@ -102,22 +104,27 @@ void JsonMember(const MemberHeader* header, void* context) {
   ++*count;
 }
 
+// -q: the member rows alone, without settings, headings or totals.
+void QuietRow(const MemberHeader* header, void*) { ListMemberRow(stdout, header, ToUtf8); }
+
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {{"json", no_argument, nullptr, 'j'}, COMMON_LONG_OPTIONS};
-  bool json = false;
-  argv[0] = const_cast<char*>("vemosfx list");
+  static const option LONG_OPTIONS[] = {
+      {"json", no_argument, nullptr, 'j'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  bool json = false, quiet = false;
   optind = 0;
+  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "h", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":qh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'j': json = true; break;
+      case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("list", optarg)) return status;
         break;
       case OPTION_HELP: fputs(LIST_USAGE, stdout); return EXIT_OK;
-      default: return UsageError("list", "");
+      default: return BadOption("list", c, argv);
     }
   }
   if (optind != argc - 1) return UsageError("list", optind == argc ? "no FILE given" : "one FILE only");
@@ -141,17 +148,21 @@ int CmdList(int argc, char** argv) {
     JsonConfig(state, &stored);
     fputs("  \"members\": [", stdout);
     uint32_t shown = 0;
-    result = ListWalk(state, input.size, JsonMember, &shown, &members);
+    result = ListWalk(state, input.end, JsonMember, &shown, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
-    ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
-    result = ListMembers(stdout, state, input.size, ToUtf8, &members);
+    if (quiet) {
+      result = ListWalk(state, input.end, QuietRow, nullptr, &members);
+    } else {
+      ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
+      result = ListMembers(stdout, state, input.end, ToUtf8, &members);
+    }
   }
   // Then, on stderr, names that Windows takes for one file.
   WindowsNames windows_names;
   uint32_t walked;
   if (start >= 0 && fseek(state->archive, start, SEEK_SET) == 0)
-    ListWalk(state, input.size, [](const MemberHeader* header, void* names) {
+    ListWalk(state, input.end, [](const MemberHeader* header, void* names) {
       WarnSameFile(static_cast<WindowsNames*>(names), header);
     }, &windows_names, &walked);
   CloseCommandInput(&input);

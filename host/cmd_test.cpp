@@ -18,31 +18,35 @@
 namespace {
 
 const char TEST_USAGE[] =
-    "usage: vemosfx test [-v] [--names=MODE] FILE\n"
+    "usage: vemosfx test [-qv] [--names=MODE] FILE\n"
     "\n"
-    "Decodes every member and checks its size and CRC, writing nothing.\n"
+    "Decodes every member and checks its size and CRC, writing nothing\n"
+    "(FILE - reads standard input).\n"
     "Problems go to stderr; a summary line to stdout.\n"
     "\n"
     "  -v, --verbose       one line per member\n"
+    "  -q, --quiet         errors only (no summary line)\n"
     "      --names=MODE    how member names are read: cp932, utf-8 or auto\n"
     "  -h, --help          this help\n";
 
 }  // namespace
 
 int CmdTest(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {{"verbose", no_argument, nullptr, 'v'}, COMMON_LONG_OPTIONS};
-  bool verbose = false;
-  argv[0] = const_cast<char*>("vemosfx test");
+  static const option LONG_OPTIONS[] = {
+      {"verbose", no_argument, nullptr, 'v'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  bool verbose = false, quiet = false;
   optind = 0;
+  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "vh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":vqh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'v': verbose = true; break;
+      case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("test", optarg)) return status;
         break;
       case OPTION_HELP: fputs(TEST_USAGE, stdout); return EXIT_OK;
-      default: return UsageError("test", "");
+      default: return BadOption("test", c, argv);
     }
   }
   if (optind != argc - 1) return UsageError("test", optind == argc ? "no FILE given" : "one FILE only");
@@ -55,7 +59,7 @@ int CmdTest(int argc, char** argv) {
   uint32_t intact = 0;
   std::string archive_problem;
   MemberWalk walk;
-  WalkBegin(&walk, state, (int64_t)input.size);
+  WalkBegin(&walk, state, input.end);
   MemberHeader header;
   WindowsNames windows_names;
   while (true) {
@@ -89,7 +93,7 @@ int CmdTest(int argc, char** argv) {
     std::string name = Utf8(header.name);
     if (failure == FAILURE_NONE) {
       ++intact;
-      if (verbose) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
+      if (verbose && !quiet) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
     } else {
       Fail(name, MemberProblem(failure, &header));
     }
@@ -99,7 +103,8 @@ int CmdTest(int argc, char** argv) {
   if (!archive_problem.empty()) Fail(path, archive_problem);
   bool all = intact == members && archive_problem.empty();
   fflush(stderr);
-  printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
+  if (!quiet)
+    printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
          archive_problem.empty() ? "" : ", archive damaged");
   return all ? EXIT_OK : EXIT_FAILED;
 }

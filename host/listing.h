@@ -162,12 +162,12 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
 }
 
 // Walks the archive from the stream's position to its end, handing each
-// member's header to each(header, context). file_size bounds every
+// member's header to each(header, context). file_size (-1: not known) bounds every
 // member's data. *members receives the number of members handed on.
-inline int32_t ListWalk(SfxState* state, uint64_t file_size, void (*each)(const MemberHeader*, void*),
+inline int32_t ListWalk(SfxState* state, int64_t file_size, void (*each)(const MemberHeader*, void*),
                         void* context, uint32_t* members) {
   MemberWalk walk;
-  WalkBegin(&walk, state, (int64_t)file_size);
+  WalkBegin(&walk, state, file_size);
   MemberHeader header;
   *members = 0;
   for (;;) {
@@ -195,7 +195,7 @@ inline void ListRow(const MemberHeader* header, void* context) {
 }
 
 // One row per member, and a closing count.
-inline int32_t ListMembers(FILE* out, SfxState* state, uint64_t file_size, ListConvert convert,
+inline int32_t ListMembers(FILE* out, SfxState* state, int64_t file_size, ListConvert convert,
                            uint32_t* members) {
   ListColumnsRow(out);
   ListRows rows = {out, convert, 0, 0};

@@ -42,7 +42,8 @@ for path in run/mixed run/three run/level0 run/sizes run/nested run/dir \
   # Levels 0 and 1 store local time: both sides read it in the same zone.
   out=$(TZ=JST-9 wine_run 60 "$c/twin.exe" extract "C:\\extracttest\\$fixture.lzh" "C:\\extracttest\\$fixture" 2>&1 | tr -d '\r')
   rc=$?
-  TZ=JST-9 "$host/vemosfx" extract -C "$scratch/$fixture" "tests/fixtures/$path.lzh" 2>/dev/null
+  # The stub makes no links; the host tool would make a plain archive's.
+  TZ=JST-9 "$host/vemosfx" extract --no-links -C "$scratch/$fixture" "tests/fixtures/$path.lzh" 2>/dev/null
   host_rc=$?
   if [ $rc -ne 0 ] || [ $host_rc -ne 0 ]; then
     echo "wine-extract: $fixture: twin exit $rc ($out), host exit $host_rc"

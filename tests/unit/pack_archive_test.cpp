@@ -77,7 +77,8 @@ TEST(Archive, EveryMethodReadsBackThroughTheCore) {
       EXPECT_EQ(m.header.crc, m.crc) << f.first;
       EXPECT_EQ(m.header.unpacked_size, f.second.size());
       EXPECT_EQ(m.header.level, 2);
-      EXPECT_EQ(m.header.os_id, 'M');
+      // A plain archive keeps the Unix meaning: mode and owner.
+      EXPECT_EQ(m.header.os_id, 'U');
       EXPECT_EQ(m.header.attribute, DOS_ARCHIVE);
       std::string expect = std::string(method) == "lh0" || f.first == "tree/random.bin" ||
                                    f.second.size() < 2
@@ -87,13 +88,16 @@ TEST(Archive, EveryMethodReadsBackThroughTheCore) {
       struct stat st;
       stat((dir / f.first).c_str(), &st);
       EXPECT_EQ(m.header.mtime, (uint32_t)st.st_mtime);
+      EXPECT_EQ(m.header.unix_mode, (uint16_t)st.st_mode) << f.first;
+      EXPECT_EQ(m.header.uid, (uint16_t)st.st_uid);
+      EXPECT_TRUE(m.header.has_unix_ids);
     }
     // Every folder, the empty ones too, is a directory member ending in "/".
     for (const char* d : {"tree/", "tree/a/b/c/d/e/f/g/h/", "tree/empty-folder/"}) {
       auto it = by_name.find(d);
       ASSERT_NE(it, by_name.end()) << d;
       EXPECT_EQ(std::string(it->second->header.method, 5), "-lhd-");
-      EXPECT_EQ(it->second->header.attribute, DOS_DIRECTORY);
+      EXPECT_EQ(it->second->header.unix_mode & 0170000, 040000);  // a directory by its Unix mode
       EXPECT_EQ(it->second->header.packed_size, 0u);
     }
     EXPECT_EQ(read.size(), files.size() + 11);

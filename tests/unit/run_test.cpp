@@ -702,11 +702,15 @@ TEST_F(ToolTest, FailuresNameTheMemberInUtf8) {
   EXPECT_EQ(run.err, "vemosfx: three.txt: the data is cut short (the archive is damaged)\n");
 }
 
-TEST_F(ToolTest, LinksAreSkippedAndUnixNamesAllowedOnRequest) {
+TEST_F(ToolTest, LinksAreMadeOrSkippedAndUnixNamesAllowedOnRequest) {
   std::string links = std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/crafted/unix-links.lzh";
   ToolRun run = Tool({"extract", "-C", (root_ / "o").string(), links});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fs::read_symlink(root_ / "o/link"), "target.txt");
+  run = Tool({"extract", "--no-links", "-C", (root_ / "n").string(), links});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "vemosfx: link: symbolic link to target.txt skipped\n");
+  EXPECT_EQ(run.err, "vemosfx: 1 symbolic link skipped (--no-links)\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "n/link")));
   run = Tool({"list", links});
   EXPECT_NE(run.out.find(" link -> target.txt\n"), std::string::npos) << run.out;
 
