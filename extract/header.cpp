@@ -84,7 +84,6 @@ int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
   b->h = h;
   b->held = level == 2 ? h : h + 2;
 
-  header->header_size = (uint8_t)h;
   memcpy(header->method, buffer + 2, 5);
   header->packed_size = Le32(buffer + 7);
   header->unpacked_size = Le32(buffer + 11);
@@ -187,7 +186,6 @@ int32_t ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
     // Data cannot be shorter than the extended headers it is said to hold.
     if (header->packed_size < extended) return HEADER_DAMAGED;
     header->packed_size -= extended;
-    header->header_size = (uint8_t)(h + extended);
   }
   return HEADER_READ;
 }

@@ -6,7 +6,6 @@
 const uint32_t HEADER_BUFFER_SIZE = 4096;
 
 struct MemberHeader {
-  uint8_t header_size;
   char method[5];
   uint32_t packed_size;
   uint32_t unpacked_size;

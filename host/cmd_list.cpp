@@ -34,17 +34,22 @@ void ToUtf8(const char* sjis, char* out, uint32_t capacity) {
   snprintf(out, capacity, "%s", text.c_str());
 }
 
-// A JSON string of UTF-8 text.
+// A JSON string of UTF-8 text; the controls (C0, DEL and C1, which a
+// terminal may act on) as \u escapes.
 std::string Json(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = (unsigned char)text[i];
+    unsigned char next = i + 1 < text.size() ? (unsigned char)text[i + 1] : 0;
+    uint32_t control = c < 0x20 || c == 0x7F ? c : c == 0xC2 && next >= 0x80 && next < 0xA0 ? next : 0x100;
     if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
-    } else if (c < 0x20) {
+    } else if (control < 0x100) {
       char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", c);
+      snprintf(escape, sizeof escape, "\\u%04x", (unsigned)control);
       out += escape;
+      if (c == 0xC2) ++i;
     } else {
       out += (char)c;
     }
@@ -138,7 +143,11 @@ int CmdList(int argc, char** argv) {
   if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
   int32_t result;
-  long start = ftell(state->archive);
+  // On stderr, in the same walk: names that Windows takes for one file.
+  WindowsNames windows_names;
+  ListEach warn = [](const MemberHeader* header, void* names) {
+    WarnSameFile(static_cast<WindowsNames*>(names), header);
+  };
   if (json) {
     if (!has_stored) {  // a plain archive has no block
       memset(&stored, 0, sizeof stored);
@@ -148,23 +157,18 @@ int CmdList(int argc, char** argv) {
     JsonConfig(state, &stored);
     fputs("  \"members\": [", stdout);
     uint32_t shown = 0;
-    result = ListWalk(state, input.end, JsonMember, &shown, &members);
+    ListBoth both = {JsonMember, &shown, warn, &windows_names};
+    result = ListWalk(state, input.end, ListToBoth, &both, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
     if (quiet) {
-      result = ListWalk(state, input.end, QuietRow, nullptr, &members);
+      ListBoth both = {QuietRow, nullptr, warn, &windows_names};
+      result = ListWalk(state, input.end, ListToBoth, &both, &members);
     } else {
       ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
-      result = ListMembers(stdout, state, input.end, ToUtf8, &members);
+      result = ListMembers(stdout, state, input.end, ToUtf8, &members, warn, &windows_names);
     }
   }
-  // Then, on stderr, names that Windows takes for one file.
-  WindowsNames windows_names;
-  uint32_t walked;
-  if (start >= 0 && fseek(state->archive, start, SEEK_SET) == 0)
-    ListWalk(state, input.end, [](const MemberHeader* header, void* names) {
-      WarnSameFile(static_cast<WindowsNames*>(names), header);
-    }, &windows_names, &walked);
   CloseCommandInput(&input);
   if (result != LIST_COMPLETE) {
     char message[96];

@@ -161,11 +161,12 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
           target ? " -> " : "", to);
 }
 
+typedef void (*ListEach)(const MemberHeader* header, void* context);
+
 // Walks the archive from the stream's position to its end, handing each
 // member's header to each(header, context). file_size (-1: not known) bounds every
 // member's data. *members receives the number of members handed on.
-inline int32_t ListWalk(SfxState* state, int64_t file_size, void (*each)(const MemberHeader*, void*),
-                        void* context, uint32_t* members) {
+inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void* context, uint32_t* members) {
   MemberWalk walk;
   WalkBegin(&walk, state, file_size);
   MemberHeader header;
@@ -181,6 +182,19 @@ inline int32_t ListWalk(SfxState* state, int64_t file_size, void (*each)(const M
   }
 }
 
+// Two receivers of every member in one walk (the walk reads forward only).
+struct ListBoth {
+  ListEach first;
+  void* first_context;
+  ListEach second;
+  void* second_context;
+};
+inline void ListToBoth(const MemberHeader* header, void* context) {
+  ListBoth* both = static_cast<ListBoth*>(context);
+  both->first(header, both->first_context);
+  both->second(header, both->second_context);
+}
+
 struct ListRows {
   FILE* out;
   ListConvert convert;
@@ -194,12 +208,15 @@ inline void ListRow(const MemberHeader* header, void* context) {
   rows->unpacked += header->unpacked_size;
 }
 
-// One row per member, and a closing count.
+// One row per member, and a closing count; also (when given) receives each
+// member too, in the same walk.
 inline int32_t ListMembers(FILE* out, SfxState* state, int64_t file_size, ListConvert convert,
-                           uint32_t* members) {
+                           uint32_t* members, ListEach also = nullptr, void* also_context = nullptr) {
   ListColumnsRow(out);
   ListRows rows = {out, convert, 0, 0};
-  int32_t result = ListWalk(state, file_size, ListRow, &rows, members);
+  ListBoth both = {ListRow, &rows, also, also_context};
+  int32_t result = also ? ListWalk(state, file_size, ListToBoth, &both, members)
+                        : ListWalk(state, file_size, ListRow, &rows, members);
   if (result != LIST_COMPLETE) return result;
   char packed_text[24], unpacked_text[24];
   ListFormatCount(rows.packed, packed_text);

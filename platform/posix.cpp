@@ -281,8 +281,7 @@ void PlatUpperCase(char* text, uint32_t length) {
   uint8_t* end = p + length;
   while (p < end) {
     uint32_t c = *p;
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    if (lead && p + 1 < end && p[1] >= 0x40 && p[1] <= 0xFC && p[1] != 0x7F) {
+    if (SjisCharLength(p, (size_t)(end - p)) == 2) {
       c = c << 8 | p[1];
       for (const auto& r : RANGES)
         if (c - r.first < r.count) c -= r.down;

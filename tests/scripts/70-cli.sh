@@ -51,7 +51,7 @@ ln -s a.lzh "$A/-dash.lzh"
 # colour and a bell, a bad CRC to reach an error line), a way out beside an existing
 # file and through a link, a folder that may be a link, the destination
 # itself, names that Windows takes for one file (list and test warn).
-gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1'
+gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1' $'del\x7f\u009b.txt=d'
 gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
@@ -145,6 +145,8 @@ rows=(
   "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
   "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
   "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
+  "0|out:del\\u007f\\u009b.txt|vemosfx list --json \$A/ctl.lzh"
+  "0|out:del\\x7f\\u009b.txt|vemosfx list \$A/ctl.lzh"
   "1|out:ok      evil.sh\\rreadme.txt|vemosfx test -v \$A/ctl.lzh"
   "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx test \$A/ctl.lzh"
   "1|out:\\x1b[31mred\\x07.txt|vemosfx extract -v \$A/ctl.lzh"
@@ -166,6 +168,9 @@ rows=(
   "1|err:vemosfx: many/2.txt: the data is cut short|head -c 250000 \$A/many.lzh | vemosfx extract -"
   "1|err:vemosfx: -: not an LZH archive or package|vemosfx list - </dev/null"
   "2|err:must be a file, not standard input|vemosfx add - x"
+  "0|eq:out=new.txt|echo n >new.txt; vemosfx a fresh.lzh new.txt; vemosfx list -q fresh.lzh | awk '{print \$NF}' >out"
+  "1|err:fresh.exe: No such file or directory|echo n >new.txt; vemosfx a fresh.exe new.txt"
+  "0|eq:out=ask-yes 7 n|cp \$A/package.exe p.exe; echo n >new.txt; vemosfx add p.exe new.txt; echo \$(vemosfx list p.exe | sed -n 's/^  start menu: *//p') \$(vemosfx list -q p.exe | wc -l) \$(vemosfx p p.exe new.txt) >out"
   "1|err:docs/readme.txt: the package's settings name it|cp \$A/package.exe p.exe; vemosfx delete p.exe docs"
   "0|eq:n=5 present|cp \$A/package.exe p.exe; vemosfx delete p.exe '日*'; echo \$(vemosfx list -q p.exe | wc -l) \$(vemosfx list p.exe | sed -n 's/^config: //p') >n"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
