@@ -193,9 +193,12 @@ HWND ProgressBar(HWND popup) { return FindWindowExW(popup, nullptr, PROGRESS_CLA
 HWND WaitPopup() {
   HWND popup = nullptr;
   for (DWORD waited = 0; !popup; waited += 10) {
-    HWND dialog = FindVisible(L"#32770");
-    if (dialog) SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     popup = FindVisible(L"VEMOSFXCLASS");
+    // Only the destination dialog (it has the folder box) is confirmed: a
+    // failure message that comes up at once is a #32770 window too, and is
+    // left for the caller to read.
+    HWND dialog = popup ? nullptr : FindVisible(L"#32770");
+    if (dialog && GetDlgItem(dialog, 1000)) SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     if (popup || dialog) NoteFirstWindow();
     if (!popup && (waited > WAIT_LIMIT_MS || WaitForSingleObject(g_process.hProcess, 10) == WAIT_OBJECT_0)) {
       GiveUp(L"the popup appears");
