@@ -30,6 +30,7 @@ const MethodRow MethodTable[METHOD_COUNT] = {
     {"-lhd-", 0, 0, 0, nullptr, nullptr, nullptr},
 };
 
+uint8_t g_decode_paths;
 FILE* g_out_stream;
 uint8_t* g_dict;
 uint16_t g_dict_bits;
@@ -37,9 +38,7 @@ uint32_t g_dict_pos;
 uint32_t g_out_count;
 
 const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
-#if VEMO_FAST_DECODE
 const uint32_t HOST_IN_BUF_SIZE = 128 * 1024;
-#endif
 
 int32_t FindMethod(const char* method) {
   for (int32_t i = 0; i < METHOD_COUNT; ++i)
@@ -76,7 +75,7 @@ int32_t DecodeJob::Run() {
   if (!decode_char || !decode_pos || !start) return DECODE_DONE;
 
   dict_size = 1u << dict_bits;
-  g_dict = (uint8_t*)malloc(dict_size + WindowArea(dict_size) + WINDOW_SLACK);
+  g_dict = (uint8_t*)malloc(WindowAllocation(dict_size) + WINDOW_SLACK);
   if (!g_dict) return DECODE_NO_MEMORY;
   memset(g_dict, 0x20, dict_size);
 
@@ -89,11 +88,9 @@ int32_t DecodeJob::Run() {
   uint32_t buf_size = packed_size;
   uint32_t available = PlatAvailableMemory();
   if (available != 0 && available < buf_size) buf_size = available;
-#if VEMO_FAST_DECODE
   // On the host a modest buffer, refilled as it runs out, stays in the cache
   // and spares faulting in a buffer as large as the member.
-  if (buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
-#endif
+  if (kFastDecode && buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
   g_in_buf_size = buf_size;
   g_in_buf = buf_size ? (uint8_t*)malloc(buf_size) : nullptr;
   if (!g_in_buf) {
@@ -111,15 +108,14 @@ int32_t DecodeJob::Run() {
   start();
 
   int32_t result;
-#if VEMO_BLOCK_LOOP
-  if (g_use_block_loop && decode_char == DecodeCharBlock && decode_pos == DecodePosBlock) {
+  TableDecoder table = {decode_char, decode_pos};
+  const uint32_t paths = kFastDecode ? g_decode_paths : (uint32_t)PATHS_COMPACT;
+  if (kBlockLoop && paths == PATHS_BLOCK_LOOP && decode_char == DecodeCharBlock)
     result = RunBlockLoop(dict_size);
-  } else
-#endif
-  {
-    TableDecoder table = {decode_char, decode_pos};
-    result = DictionaryLoop(table, g_dict, dict_size, row.bias);
-  }
+  else if (kFastDecode && paths != PATHS_COMPACT)
+    result = DictionaryLoop<kFastDecode>(table, g_dict, dict_size, row.bias);
+  else
+    result = DictionaryLoop<false>(table, g_dict, dict_size, row.bias);
   // Once the input has run out it stays so: ReadPackedByte's cut implies this.
   if (InputOverrun()) result = DECODE_DAMAGED;
   // An abort or damage leaves what waits in the window unwritten.

@@ -8,11 +8,7 @@
 #include "decode/fast.h"
 
 // Stored members are copied this many bytes at a time.
-#if VEMO_FAST_DECODE
-const uint32_t STORED_CHUNK = 256 * 1024;
-#else
-const uint32_t STORED_CHUNK = 2048;
-#endif
+const uint32_t STORED_CHUNK = kFastDecode ? 256 * 1024 : 2048;
 
 typedef uint16_t (*DecodeRoutine)();
 typedef void (*StartRoutine)();
