@@ -96,8 +96,8 @@ void BuildCrcTable() {
 #endif
 }
 
-void UpdateCrc(const uint8_t* data, uint32_t len) {
-  uint32_t crc = g_crc;
+uint16_t Crc16(uint16_t crc_in, const uint8_t* data, uint32_t len) {
+  uint32_t crc = crc_in;
 #if VEMO_CLMUL_CRC
   if (len >= 64 && crc_clmul) {
     crc = FoldCrc(crc, data, len / 16);
@@ -117,7 +117,7 @@ void UpdateCrc(const uint8_t* data, uint32_t len) {
     len -= 16;
   }
   for (uint32_t i = 0; i < len; ++i) crc = g_crc_table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  g_crc = (uint16_t)crc;
+  return (uint16_t)crc;
 }
 
 void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {

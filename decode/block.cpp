@@ -10,7 +10,7 @@
 #include "decode/methods.h"
 #include "decode/loop.h"
 #include "decode/table.h"
-#include "extract/progress.h"
+#include "platform/floor.h"
 
 uint16_t g_block_left;
 int32_t g_pos_symbols;

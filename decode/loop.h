@@ -20,7 +20,7 @@
 #include "decode/bitio.h"
 #include "decode/fast.h"
 #include "decode/member.h"
-#include "extract/progress.h"
+#include "platform/floor.h"
 
 // Output counts are 32 bits: the checks run before the count can pass the
 // declared size by more than one match, so a count that wrapped past 4 GiB

@@ -12,7 +12,7 @@
 #include "decode/format.h"
 #include "decode/loop.h"
 #include "decode/methods.h"
-#include "extract/progress.h"
+#include "platform/floor.h"
 #include "platform/platform.h"
 
 const MethodRow MethodTable[METHOD_COUNT] = {
@@ -129,7 +129,7 @@ int32_t DecodeJob::Run() {
 }
 
 // Stored members: the archive's bytes straight to the output, a chunk at a time.
-static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
+static int32_t CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
   uint8_t* buffer = (uint8_t*)malloc(STORED_CHUNK);
   g_crc = 0;
   if (!buffer) return DECODE_NO_MEMORY;
@@ -140,7 +140,7 @@ static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
   int32_t result = DECODE_DONE;
   while (remaining > 0) {
     uint32_t chunk = remaining < STORED_CHUNK ? remaining : STORED_CHUNK;
-    fread(buffer, 1, chunk, state->archive);
+    fread(buffer, 1, chunk, in);
     fwrite(buffer, 1, chunk, out);
     UpdateCrc(buffer, chunk);
     remaining -= chunk;
@@ -155,24 +155,19 @@ static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
   return result;
 }
 
-uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
-                      uint32_t packed_size, const char* output_path,
+uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status) {
-  memset(state->output_path, 0, sizeof state->output_path);
-  for (uint32_t i = 0; i < PATH_MAX_BYTES && output_path[i]; ++i)
-    state->output_path[i] = output_path[i];
-
   int32_t result;
   if (method_index < 0 || method_index >= METHOD_COUNT) {
     // No such method: nothing to decode.
     g_crc = 0;
     result = DECODE_DONE;
   } else if (MethodTable[method_index].stored) {
-    result = CopyStored(state, out, unpacked_size);
+    result = CopyStored(in, out, unpacked_size);
   } else {
     int32_t bits = MethodTable[method_index].dict_bits;
     if (bits == 0) bits = 13;
-    DecodeJob job(state->archive, out, unpacked_size, packed_size, bits, method_index);
+    DecodeJob job(in, out, unpacked_size, packed_size, bits, method_index);
     result = job.Run();
   }
   if (status) *status = result;

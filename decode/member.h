@@ -3,7 +3,6 @@
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
-#include "extract/payload.h"
 
 #include "decode/fast.h"
 
@@ -65,8 +64,8 @@ struct DecodeJob {
   int32_t Run();
 };
 
-// Decodes one member from state->archive into out and returns the CRC-16 of
-// the bytes produced; *status (may be null) receives a DecodeStatus.
-uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
-                      uint32_t packed_size, const char* output_path,
+// Decodes one member from the archive stream in (at its data) into out and
+// returns the CRC-16 of the bytes produced; *status (may be null) receives a
+// DecodeStatus.
+uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status);

@@ -111,7 +111,7 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
     header->has_crc = 1;
     pos += 2;
   } else if (d != 20) {
-    PlatShowError(state, "Unknown header", DEFAULT_TITLE);
+    PlatShowError(state->main_window, "Unknown header", DEFAULT_TITLE);
     return HEADER_UNKNOWN;
   }
 

@@ -83,7 +83,7 @@ int CmdTest(int argc, char** argv) {
         CloseCommandInput(&input);
         return Fail(path, "cannot make the output sink");
       }
-      failure = DecodeChecked(state, &header, method, sink, "");
+      failure = DecodeChecked(state, &header, method, sink);
     }
     std::string result = failure == FAILURE_NONE ? "" : MemberProblem(failure, &header);
     if (result.empty()) {

@@ -96,16 +96,13 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
 
 uint16_t DataCrc16(const uint8_t* data, size_t size) {
   if (g_crc_table[1] == 0) BuildCrcTable();
-  uint16_t saved = g_crc;
-  g_crc = 0;
+  uint16_t crc = 0;
   while (size > 0) {
     uint32_t n = size > 0x40000000 ? 0x40000000u : (uint32_t)size;
-    UpdateCrc(data, n);
+    crc = Crc16(crc, data, n);
     data += n;
     size -= n;
   }
-  uint16_t crc = g_crc;
-  g_crc = saved;
   return crc;
 }
 
@@ -256,15 +253,11 @@ class FileSource : public ByteSource {
   bool Read(uint8_t* buf, size_t n) override {
     if (n && fread(buf, 1, n, in_) != n) return false;
     if (*progress_ && n) (*progress_)(n, false);
-    uint16_t saved = g_crc;
-    g_crc = crc_;
     for (size_t done = 0; done < n;) {
       uint32_t piece = n - done > 0x40000000 ? 0x40000000u : (uint32_t)(n - done);
-      UpdateCrc(buf + done, piece);
+      crc_ = Crc16(crc_, buf + done, piece);
       done += piece;
     }
-    crc_ = g_crc;
-    g_crc = saved;
     return true;
   }
   uint16_t crc() const { return crc_; }

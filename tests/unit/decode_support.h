@@ -88,8 +88,7 @@ inline Decoded DecodeBytes(const Bytes& packed, int32_t method, uint32_t unpacke
   memset(&state, 0, sizeof state);
   state.archive = in_file;
   Decoded d;
-  d.crc = DecodeMember(&state, out_file, unpacked, (uint32_t)packed.size(), "out.bin", method,
-                       &d.status);
+  d.crc = DecodeMember(state.archive, out_file, unpacked, (uint32_t)packed.size(), method, &d.status);
   d.in_pos = (long)in.read_pos;
   fclose(in_file);
   fclose(out_file);

@@ -34,28 +34,6 @@ TEST(MethodTable, NamesBitsAndLookup) {
   EXPECT_EQ(FindMethod("-lh5\0"), -1);
 }
 
-TEST(DecodeMember, RecordsTheOutputPathFirst) {
-  Bytes packed = {0x00, 0x05, 0x00, 0x00, 0x04, 0x10, 0x00};
-  BuildCrcTable();
-  static SfxState state;
-  memset(&state, 0, sizeof state);
-  memset(state.output_path, 'x', sizeof state.output_path);
-  FILE* in = fmemopen(packed.data(), packed.size(), "rb");
-  FILE* out = fopen("/dev/null", "wb");
-  state.archive = in;
-  std::string long_path(400, 'p');
-  int32_t status = -1;
-  ResetProgress(0, 0);
-  DecodeMember(&state, out, 5, 7, long_path.c_str(), 5, &status);
-  EXPECT_EQ(status, DECODE_DONE);
-  EXPECT_EQ(strlen(state.output_path), PATH_MAX_BYTES);
-  DecodeMember(&state, out, 0, 0, "a/b.txt", 0, nullptr);
-  EXPECT_STREQ(state.output_path, "a/b.txt");
-  for (size_t i = 8; i < sizeof state.output_path; ++i) ASSERT_EQ(state.output_path[i], 0);
-  fclose(in);
-  fclose(out);
-}
-
 TEST(StoredCopy, ChunksProgressAndCrc) {
   const uint32_t n = 2 * STORED_CHUNK + 904;
   Bytes data(n);
