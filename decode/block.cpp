@@ -235,6 +235,31 @@ struct BlockDecoder {
     Consume(g_char_len[j]);
     return j;
   }
+  // After a literal, the literals that follow while the window area lasts
+  // (pos below end) and the block has codes left: a literal whose code the
+  // table resolves is taken without a round through the loop, two per
+  // refill of the window (each at most 12 bits). Returns the new pos; the
+  // first code that is no such literal stays unread.
+  static constexpr bool kLiteralRuns = true;
+  uint32_t Literals(uint8_t* window, uint32_t pos, uint32_t end) {
+    while (pos < end && left != 0) {
+      Ensure();
+      uint32_t code = char_codes[w >> 52];
+      if (code & (LONG_CODE | 0xFF00)) break;
+      w <<= code >> 16;
+      avail -= code >> 16;
+      --left;
+      window[pos++] = (uint8_t)code;
+      if (pos >= end || left == 0) break;
+      code = char_codes[w >> 52];
+      if (code & (LONG_CODE | 0xFF00)) break;
+      w <<= code >> 16;
+      avail -= code >> 16;
+      --left;
+      window[pos++] = (uint8_t)code;
+    }
+    return pos;
+  }
   // The 48 bits loaded before the character code leave at least 32 after
   // it, enough for a position code and its extra bits (16 + 15).
   uint32_t Pos(uint32_t, uint32_t) {

@@ -126,6 +126,7 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
     const uint32_t c = d.Char();
     if (c < 256) {
       window[pos++] = (uint8_t)c;
+      if constexpr (kFast && Decoder::kLiteralRuns) pos = d.Literals(window, pos, limit);
     } else {
       const uint32_t len = c - bias;
       const uint32_t dist = (d.Pos(pos, (uint32_t)(flushed + pos - size)) & mask) + 1;
@@ -142,6 +143,7 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 // The stub's decoder (and the host's for methods without a loop of their
 // own): the routines of the method table, which keep their state in globals.
 struct TableDecoder {
+  static constexpr bool kLiteralRuns = false;  // see BlockDecoder::Literals
   DecodeRoutine decode_char;
   DecodeRoutine decode_pos;
   VEMO_LOOP_INLINE uint32_t Char() { return decode_char(); }

@@ -3,7 +3,10 @@
 // one judge of a code and the one symbol decoder of every Huffman method.
 #include "decode/table.h"
 
+#include <string.h>
+
 #include "decode/bitio.h"
+#include "decode/fast.h"
 
 uint8_t g_char_len[CHAR_LEN_SIZE];
 uint16_t g_char_table[CHAR_TABLE_SIZE];
@@ -17,13 +20,19 @@ uint16_t g_right[TREE_SIZE];
 // long code's path meets only NO_CODE or nodes of this build, and the nodes
 // stay below TREE_SIZE (a code of n symbols that fits needs fewer than n
 // plus the levels below the table).
+static void FillNoCode(uint16_t* table, uint32_t from, uint32_t size) {
+  for (uint32_t e = from; e < size; ++e) table[e] = NO_CODE;
+}
+
 int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
   const uint32_t size = 1u << table_bits;
-  for (uint32_t e = 0; e < size; ++e) table[e] = NO_CODE;
   uint32_t count[17] = {0};
+  bool too_long = false;
   for (int32_t s = 0; s < n; ++s) {
-    if (lengths[s] > 16) return -1;
-    ++count[lengths[s]];
+    if (lengths[s] > 16)
+      too_long = true;
+    else
+      ++count[lengths[s]];
   }
   // start[len]: the first code of that length, in units of 2^-16.
   uint32_t start[17];
@@ -32,9 +41,16 @@ int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, 
     start[len] = (uint32_t)((1 << 16) - left);
     left -= (int32_t)(count[len] << (16 - len));
   }
-  if (left < 0) return left;
-
+  if (too_long) left = -1;
+  if (left < 0) {
+    FillNoCode(table, 0, size);
+    return left;
+  }
+  // The short codes fill the slots from 0 up; the rest are free or roots of
+  // the long codes.
   const int32_t shift = 16 - table_bits;
+  FillNoCode(table, start[table_bits + 1] >> shift, size);
+
   uint32_t next_node = (uint32_t)n;
   for (int32_t s = 0; s < n; ++s) {
     const int32_t len = lengths[s];
@@ -43,7 +59,14 @@ int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, 
     start[len] += 1u << (16 - len);
     uint16_t* slot = &table[k >> shift];
     if (len <= table_bits) {
-      for (uint32_t e = 0; e < 1u << (table_bits - len); ++e) slot[e] = (uint16_t)s;
+      const uint32_t slots = 1u << (table_bits - len);
+      if (kFastDecode && slots >= 4) {
+        // Four slots per store (a code's slots start at a multiple of their count).
+        const uint64_t four = 0x0001000100010001ull * (uint16_t)s;
+        for (uint32_t e = 0; e < slots; e += 4) memcpy(slot + e, &four, 8);
+      } else {
+        for (uint32_t e = 0; e < slots; ++e) slot[e] = (uint16_t)s;
+      }
       continue;
     }
     for (uint32_t bit = 1u << (15 - table_bits); bit >= 1u << (16 - len); bit >>= 1) {
