@@ -161,9 +161,9 @@ struct BlockDecoder {
   uint64_t w;
   uint32_t avail;
   const uint8_t* in;
-  // Bytes that bulk loads may take: within the member and within the buffer
-  // (eight of them must be readable for a load).
-  uint32_t bulk;
+  // The last position from which a bulk load may take its eight bytes:
+  // within the member and within the buffer.
+  const uint8_t* bulk_end;
   uint32_t left;
   uint32_t pos_symbols;
 
@@ -184,7 +184,9 @@ struct BlockDecoder {
     avail = g_bit_avail;
     in = g_in_buf + g_in_buf_pos;
     uint32_t room = g_in_buf_size - g_in_buf_pos;
-    bulk = g_packed_left < room ? g_packed_left : room;
+    const uint32_t bulk = g_packed_left < room ? g_packed_left : room;
+    // Below 8 bytes no bulk load (null lies below every buffer).
+    bulk_end = bulk >= 8 ? in + (bulk - 8) : nullptr;
   }
   void PackTables() {
     PackCharCodes();
@@ -192,12 +194,11 @@ struct BlockDecoder {
   }
   void Ensure() {
     if (__builtin_expect(avail < 48, 0)) {
-      if (__builtin_expect(bulk >= 8, 1)) {
+      if (__builtin_expect(in <= bulk_end, 1)) {
+        // Whole bytes up to 56 bits or more: avail + 8 * bytes is avail | 56.
         w |= LoadBigEndian64(in) >> avail;
-        uint32_t bytes = (63 - avail) >> 3;
-        in += bytes;
-        bulk -= bytes;
-        avail += bytes * 8;
+        in += (63 - avail) >> 3;
+        avail |= 56;
       } else {
         Save();
         RefillBitWindow();
@@ -242,22 +243,24 @@ struct BlockDecoder {
   // first code that is no such literal stays unread.
   static constexpr bool kLiteralRuns = true;
   uint32_t Literals(uint8_t* window, uint32_t pos, uint32_t end) {
-    while (pos < end && left != 0) {
+    if (pos >= end) return pos;
+    if (end - pos > left) end = pos + left;
+    const uint32_t first = pos;
+    while (pos < end) {
       Ensure();
       uint32_t code = char_codes[w >> 52];
       if (code & (LONG_CODE | 0xFF00)) break;
       w <<= code >> 16;
       avail -= code >> 16;
-      --left;
       window[pos++] = (uint8_t)code;
-      if (pos >= end || left == 0) break;
+      if (pos >= end) break;
       code = char_codes[w >> 52];
       if (code & (LONG_CODE | 0xFF00)) break;
       w <<= code >> 16;
       avail -= code >> 16;
-      --left;
       window[pos++] = (uint8_t)code;
     }
+    left -= pos - first;
     return pos;
   }
   // The 48 bits loaded before the character code leave at least 32 after
