@@ -154,3 +154,17 @@ struct TableDecoder {
   }
   VEMO_LOOP_INLINE void Finish() {}
 };
+
+// The fast loop's decoder for methods whose routines are inline (lzs.h):
+// the same routines as TableDecoder's, without a call per code.
+template <DecodeRoutine kChar, DecodeRoutine kPos>
+struct InlineDecoder {
+  static constexpr bool kLiteralRuns = false;
+  VEMO_LOOP_INLINE uint32_t Char() { return kChar(); }
+  VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
+    g_dict_pos = pos;
+    g_out_count = count;
+    return kPos();
+  }
+  VEMO_LOOP_INLINE void Finish() {}
+};

@@ -11,6 +11,7 @@
 #include "decode/fast.h"
 #include "decode/format.h"
 #include "decode/loop.h"
+#include "decode/lzs.h"
 #include "decode/methods.h"
 #include "platform/floor.h"
 #include "platform/platform.h"
@@ -58,6 +59,20 @@ DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint3
       packed_size(packed),
       dict_bits(bits),
       method_index(index) {}
+
+// The fast general loop, with the per-code routines of -lzs- and -lz5-
+// taken into it.
+static int32_t RunFastLoop(TableDecoder& table, uint32_t size, uint32_t bias) {
+  if (table.decode_char == DecodeCharLzs) {
+    InlineDecoder<DecodeCharLzs, DecodePosLzs> d;
+    return DictionaryLoop<true>(d, g_dict, size, bias);
+  }
+  if (table.decode_char == DecodeCharLz5) {
+    InlineDecoder<DecodeCharLz5, DecodePosLz5> d;
+    return DictionaryLoop<true>(d, g_dict, size, bias);
+  }
+  return DictionaryLoop<true>(table, g_dict, size, bias);
+}
 
 int32_t DecodeJob::Run() {
   g_in_stream = in;
@@ -113,7 +128,7 @@ int32_t DecodeJob::Run() {
   if (kBlockLoop && paths == PATHS_BLOCK_LOOP && decode_char == DecodeCharBlock)
     result = RunBlockLoop(dict_size);
   else if (kFastDecode && paths != PATHS_COMPACT)
-    result = DictionaryLoop<kFastDecode>(table, g_dict, dict_size, row.bias);
+    result = RunFastLoop(table, dict_size, row.bias);
   else
     result = DictionaryLoop<false>(table, g_dict, dict_size, row.bias);
   // Once the input has run out it stays so: ReadPackedByte's cut implies this.
