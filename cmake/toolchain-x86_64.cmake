@@ -1,4 +1,4 @@
-# Cross build for 64-bit Windows (the test twin, run under wine64).
+# Cross build for 64-bit Windows: the core alone, compiled as a portability check.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)

@@ -13,10 +13,17 @@ const uint8_t EXT_FILE_NAME = 0x01;
 const uint8_t EXT_DIRECTORY = 0x02;
 const uint8_t EXT_ATTRIBUTE = 0x40;
 const uint8_t EXT_UNIX_MODE = 0x50;
+const uint8_t EXT_UNIX_IDS = 0x51;  // group id, then user id
+const uint8_t EXT_UNIX_GROUP = 0x52;
+const uint8_t EXT_UNIX_USER = 0x53;
 const uint8_t EXT_UNIX_TIME = 0x54;
 // Separates folders in the directory extended header.
 const uint8_t FOLDER_SEPARATOR = 0xFF;
+// The OS id byte: the system the archive was made on.
 const uint8_t OS_ID_MSDOS = 'M';
+const uint8_t OS_ID_HUMAN68K = 'H';  // a DOS-like system: its attribute byte means the same
+const uint8_t OS_ID_OS9 = 'K';
+const uint8_t OS_ID_UNIX = 'U';
 
 // -lh4- to -lh7-: the character/length alphabet (256 literals, then match
 // lengths 3 to 256), the code-length code that sends its lengths, and the

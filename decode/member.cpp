@@ -17,18 +17,18 @@
 #include "platform/platform.h"
 
 const MethodRow MethodTable[METHOD_COUNT] = {
-    {"-lh0-", 1, 0, 0, nullptr, nullptr, nullptr},
-    {"-lh1-", 0, MATCH_BIAS, 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
-    {"-lh2-", 0, MATCH_BIAS, 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
-    {"-lh3-", 0, MATCH_BIAS, 13, DecodeCharLh3, DecodePosStatic, StartLh3},
-    {"-lh4-", 0, MATCH_BIAS, 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh5-", 0, MATCH_BIAS, 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh6-", 0, MATCH_BIAS, 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lh7-", 0, MATCH_BIAS, 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
-    {"-lzs-", 0, LZS_MATCH_BIAS, 11, DecodeCharLzs, DecodePosLzs, StartLzs},
-    {"-lz5-", 0, MATCH_BIAS, 12, DecodeCharLz5, DecodePosLz5, StartLz5},
-    {"-lz4-", 1, 0, 0, nullptr, nullptr, nullptr},
-    {"-lhd-", 0, 0, 0, nullptr, nullptr, nullptr},
+    {"lh0", 1, 0, 0, nullptr, nullptr, nullptr},
+    {"lh1", 0, MATCH_BIAS, 12, DecodeCharAdaptive, DecodePosStatic, StartLh1},
+    {"lh2", 0, MATCH_BIAS, 13, DecodeCharAdaptive, DecodePosAdaptive, StartLh2},
+    {"lh3", 0, MATCH_BIAS, 13, DecodeCharLh3, DecodePosStatic, StartLh3},
+    {"lh4", 0, MATCH_BIAS, 12, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lh5", 0, MATCH_BIAS, 13, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lh6", 0, MATCH_BIAS, 15, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lh7", 0, MATCH_BIAS, 16, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+    {"lzs", 0, LZS_MATCH_BIAS, 11, DecodeCharLzs, DecodePosLzs, StartLzs},
+    {"lz5", 0, MATCH_BIAS, 12, DecodeCharLz5, DecodePosLz5, StartLz5},
+    {"lz4", 1, 0, 0, nullptr, nullptr, nullptr},
+    {"lhd", 0, 0, 0, nullptr, nullptr, nullptr},
 };
 
 uint8_t g_decode_paths;
@@ -42,10 +42,26 @@ const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
 const uint32_t HOST_IN_BUF_SIZE = 128 * 1024;
 
 int32_t FindMethod(const char* method) {
+  if (method[0] != '-' || method[4] != '-') return -1;
   for (int32_t i = 0; i < METHOD_COUNT; ++i)
-    if (memcmp(method, MethodTable[i].name, 5) == 0) return i;
+    if (memcmp(method + 1, MethodTable[i].letters, 3) == 0) return i;
   return -1;
 }
+
+#if !defined(_WIN32)
+const char* MethodName(int32_t index) {
+  static const struct Names {
+    char text[METHOD_COUNT][6];
+    Names() : text() {
+      for (int32_t i = 0; i < METHOD_COUNT; ++i) {
+        text[i][0] = text[i][4] = '-';
+        memcpy(text[i] + 1, MethodTable[i].letters, 3);
+      }
+    }
+  } names;
+  return names.text[index];
+}
+#endif
 
 DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
                      int32_t bits, int32_t index)
@@ -87,7 +103,6 @@ int32_t DecodeJob::Run() {
   decode_pos = row.decode_pos;
   start = row.start;
   g_crc = 0;
-  if (!decode_char || !decode_pos || !start) return DECODE_DONE;
 
   dict_size = 1u << dict_bits;
   g_dict = (uint8_t*)malloc(WindowAllocation(dict_size) + WINDOW_SLACK);
@@ -173,16 +188,11 @@ static int32_t CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
 uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status) {
   int32_t result;
-  if (method_index < 0 || method_index >= METHOD_COUNT) {
-    // No such method: nothing to decode.
-    g_crc = 0;
-    result = DECODE_DONE;
-  } else if (MethodTable[method_index].stored) {
+  const MethodRow& row = MethodTable[method_index];
+  if (row.stored) {
     result = CopyStored(in, out, unpacked_size);
   } else {
-    int32_t bits = MethodTable[method_index].dict_bits;
-    if (bits == 0) bits = 13;
-    DecodeJob job(in, out, unpacked_size, packed_size, bits, method_index);
+    DecodeJob job(in, out, unpacked_size, packed_size, row.dict_bits, method_index);
     result = job.Run();
   }
   if (status) *status = result;

@@ -12,8 +12,11 @@ const uint32_t STORED_CHUNK = kFastDecode ? 256 * 1024 : 2048;
 typedef uint16_t (*DecodeRoutine)();
 typedef void (*StartRoutine)();
 
+// A method's name is "-" letters "-". Only the three letters are stored:
+// archivers that open a program by scanning it for the first "-lh?-" would
+// otherwise stop at this table and never reach the package's archive.
 struct MethodRow {
-  char name[6];         // five ASCII bytes and a terminator
+  char letters[4];      // the three ASCII letters between the dashes, and a terminator
   uint8_t stored;       // 1: the data is the member's bytes as they are
   uint8_t bias;         // a match symbol less this is the match length
   int32_t dict_bits;    // 0 for the stored and directory rows
@@ -31,6 +34,10 @@ extern const MethodRow MethodTable[METHOD_COUNT];
 
 // Index of the method whose name equals the five bytes, or -1.
 int32_t FindMethod(const char* method);
+#if !defined(_WIN32)
+// The method's five-byte name ("-lh5-") with a terminator; the host tool's.
+const char* MethodName(int32_t index);
+#endif
 
 // Outcome of DecodeMember, beside the CRC it returns.
 enum DecodeStatus : int32_t {
@@ -66,6 +73,7 @@ struct DecodeJob {
 
 // Decodes one member from the archive stream in (at its data) into out and
 // returns the CRC-16 of the bytes produced; *status (may be null) receives a
-// DecodeStatus.
+// DecodeStatus. method_index names a stored row or one with routines
+// (CheckMember has refused any other).
 uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status);

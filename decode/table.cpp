@@ -8,7 +8,7 @@
 #include "decode/bitio.h"
 #include "decode/fast.h"
 
-uint8_t g_char_len[CHAR_LEN_SIZE];
+uint8_t g_char_len[CHAR_SYMBOLS];
 uint16_t g_char_table[CHAR_TABLE_SIZE];
 uint8_t g_pos_len[POS_LEN_SIZE];
 uint16_t g_pos_table[POS_TABLE_SIZE];

@@ -20,7 +20,9 @@
 #include <string.h>
 
 #include "decode/format.h"
+#include "extract/run.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -39,165 +41,195 @@ bool ReadExactly(FILE* in, uint8_t* to, uint32_t count) {
 }
 
 // Directory names use "\", "/" or 0xFF as separators; each becomes "/". The
-// byte after a lead byte belongs to its character and is left alone. Stops at
-// the first zero byte.
+// second byte of a double-byte character is left alone. Stops at the first
+// zero byte.
 void ConvertDirectoryName(uint8_t* name, uint32_t count) {
-  uint32_t i = 0;
-  while (i < count && name[i] != 0) {
-    if (IsLeadByte(name[i])) {
-      if (i + 1 < count && name[i + 1] == 0) break;
-      i += 2;
-      continue;
-    }
-    if (name[i] == '\\' || name[i] == '/' || name[i] == 0xFF) name[i] = '/';
-    ++i;
-  }
+  for (uint32_t i = 0; i < count && name[i] != 0; i += SjisCharLength(name + i, count - i))
+    if (name[i] == '\\' || name[i] == '/' || name[i] == FOLDER_SEPARATOR) name[i] = '/';
 }
 
 uint32_t DosMonth(uint32_t dos_time) { return (dos_time >> 21) & 0x0F; }
 
-// The body of ReadMemberHeader; buffer is the call's header buffer, whose
-// read position is kept in state->header_cursor.
-int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
-  FILE* in = state->archive;
+// A header being read: the buffer holding its bytes and what has been found
+// in them so far.
+struct HeaderBytes {
+  FILE* in;
+  uint8_t* buffer;
+  uint32_t h;     // byte 0
+  uint32_t held;  // bytes in buffer: h for level 2, h + 2 for the others
+  uint32_t pos;   // the next field
+  const uint8_t* file_name;
+  uint32_t file_length;
+  const uint8_t* directory;
+  uint32_t directory_length;
+};
 
-  int first = getc(in);
+// The fixed fields up to the level byte, and for levels 0 and 1 the name.
+int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
+  int first = getc(b->in);
   if (first == EOF || first == 0) return HEADER_END;
   const uint32_t h = (uint32_t)first;
+  uint8_t* buffer = b->buffer;
   // Too short to hold the level byte at offset 20.
   if (h <= 20) return HEADER_DAMAGED;
   buffer[0] = (uint8_t)h;
-  if (!ReadExactly(in, buffer + 1, h - 1)) return HEADER_DAMAGED;
+  if (!ReadExactly(b->in, buffer + 1, h - 1)) return HEADER_DAMAGED;
   const uint8_t level = buffer[20];
   if (level == 2) {
     // The size is byte 0 alone and must reach the first extended-header size.
     if (h < 26 || buffer[1] != 0) return HEADER_DAMAGED;
-  } else if (!ReadExactly(in, buffer + h, 2)) {
+  } else if (!ReadExactly(b->in, buffer + h, 2)) {
     return HEADER_DAMAGED;
   }
-  // Bytes held: h for level 2, h + 2 otherwise.
-  uint32_t held = level == 2 ? h : h + 2;
+  b->h = h;
+  b->held = level == 2 ? h : h + 2;
 
-  header->header_size = (uint8_t)h;
   memcpy(header->method, buffer + 2, 5);
   header->packed_size = Le32(buffer + 7);
   header->unpacked_size = Le32(buffer + 11);
   header->raw_time = Le32(buffer + 15);
   header->attribute = buffer[19];
   header->level = level;
-
-  const uint8_t* file_name = nullptr;
-  uint32_t file_length = 0;
-  uint32_t pos;
-  int32_t n = 0;
+  b->pos = 21;
   if (level != 2) {
-    n = buffer[21];
-    file_name = buffer + 22;
-    file_length = (uint32_t)n;
-    pos = 22 + (uint32_t)n;
-  } else {
-    pos = 21;
+    b->file_length = buffer[21];
+    b->file_name = buffer + 22;
+    b->pos = 22 + b->file_length;
   }
-  state->header_cursor = buffer + pos;
+  return HEADER_READ;
+}
 
-  const int32_t d = (int32_t)h - n;
+// What follows the name: d = h - n tells whether a CRC and an OS id do.
+int32_t ReadCrcAndOsId(SfxState* state, HeaderBytes* b, MemberHeader* header) {
+  const int32_t d = (int32_t)b->h - (int32_t)b->file_length;
+  const uint8_t* at = b->buffer + b->pos;
   if (d >= 24) {
-    header->crc = Le16(buffer + pos);
-    header->os_id = buffer[pos + 2];
-    header->has_crc = 1;
-    pos += 3;
-  } else if (d == 22) {
-    header->crc = Le16(buffer + pos);
-    header->has_crc = 1;
-    pos += 2;
-  } else if (d != 20) {
+    header->os_id = at[2];
+    b->pos += 1;
+  } else if (d != 22) {
+    if (d == 20) return HEADER_READ;
     PlatShowError(state->main_window, "Unknown header", DEFAULT_TITLE);
     return HEADER_UNKNOWN;
   }
+  header->crc = Le16(at);
+  header->has_crc = 1;
+  b->pos += 2;
+  return HEADER_READ;
+}
 
-  const uint8_t* directory = nullptr;
-  uint32_t directory_length = 0;
-  if (level != 0) {
-    // Level 2 holds its chain inside the h bytes already read; the others
-    // read each extended header from the stream behind the basic header.
-    const uint32_t start = level == 2 ? pos : h;
-    pos = start;
-    uint32_t size = Le16(buffer + pos);
-    pos += 2;
-    while (size != 0) {
-      // Each one holds at least its type byte and the next size.
-      if (size < 3) return HEADER_DAMAGED;
-      if (level == 2) {
-        // An OS-9 archiver ("K") states its level-2 size 2 bytes short: the
-        // chain, read by its own sizes, ends 2 bytes behind h, and the data
-        // starts there. Exactly that is taken; any other overrun is damage.
-        // Once taken, held is h + 2 and any further header overruns it.
-        if (size > held - pos) {
-          if (header->os_id != 'K' || pos + size != h + 2 || fread(buffer + h, 1, 2, in) != 2)
-            return HEADER_DAMAGED;
-          held = h + 2;
-        }
-      } else {
-        if (size > HEADER_BUFFER_SIZE - pos) return HEADER_DAMAGED;
-        if (!ReadExactly(in, buffer + pos, size)) return HEADER_DAMAGED;
+// The chain of extended headers. Level 2 holds it inside the h bytes read
+// already; the others read each one from the stream behind the basic header,
+// and their packed size counts them.
+int32_t ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
+  uint8_t* buffer = b->buffer;
+  const uint32_t h = b->h;
+  const bool level2 = header->level == 2;
+  const uint32_t start = level2 ? b->pos : h;
+  uint32_t pos = start;
+  uint32_t size = Le16(buffer + pos);
+  pos += 2;
+  while (size != 0) {
+    // Each one holds at least its type byte and the next size.
+    if (size < 3) return HEADER_DAMAGED;
+    if (level2) {
+      // An OS-9 archiver states its level-2 size 2 bytes short: the chain,
+      // read by its own sizes, ends 2 bytes behind h, and the data starts
+      // there. Exactly that is taken; any other overrun is damage. Once
+      // taken, held is h + 2 and any further header overruns it.
+      if (size > b->held - pos) {
+        if (header->os_id != OS_ID_OS9 || pos + size != h + 2 || fread(buffer + h, 1, 2, b->in) != 2)
+          return HEADER_DAMAGED;
+        b->held = h + 2;
       }
-      const uint8_t type = buffer[pos];
-      uint8_t* data = buffer + pos + 1;
-      const uint32_t length = size - 3;
-      state->header_cursor = data;
-      if (type == EXT_FILE_NAME) {
-        file_name = data;
-        file_length = length;
-      } else if (type == EXT_DIRECTORY) {
-        ConvertDirectoryName(data, length);
-        directory = data;
-        directory_length = length;
-      } else if (type == EXT_UNIX_TIME) {
-        // Exact on every level, unlike the MS-DOS time of levels 0 and 1,
-        // which is the local time of the machine that made the archive.
-        if (length >= 4) header->mtime = Le32(data);
-      } else if (type == EXT_ATTRIBUTE) {
-        if (length >= 1 && (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0))
-          header->attribute = data[0];
-      }
+    } else {
+      if (size > HEADER_BUFFER_SIZE - pos) return HEADER_DAMAGED;
+      if (!ReadExactly(b->in, buffer + pos, size)) return HEADER_DAMAGED;
+    }
+    const uint8_t type = buffer[pos];
+    uint8_t* data = buffer + pos + 1;
+    const uint32_t length = size - 3;
+    if (type == EXT_FILE_NAME) {
+      b->file_name = data;
+      b->file_length = length;
+    } else if (type == EXT_DIRECTORY) {
+      ConvertDirectoryName(data, length);
+      b->directory = data;
+      b->directory_length = length;
+    } else if (type == EXT_UNIX_TIME) {
+      // Exact on every level, unlike the MS-DOS time of levels 0 and 1,
+      // which is the local time of the machine that made the archive.
+      if (length >= 4) header->mtime = Le32(data);
+    } else if (type == EXT_ATTRIBUTE) {
+      if (length >= 1 && (header->os_id == OS_ID_MSDOS || header->os_id == OS_ID_HUMAN68K || header->os_id == 0))
+        header->attribute = data[0];
+    }
 #if !defined(_WIN32)
-      if (type == EXT_UNIX_MODE && length >= 2) {
-        header->unix_mode = (uint16_t)(data[0] | data[1] << 8);
-        header->has_unix_mode = 1;
-      }
+    if (type == EXT_UNIX_MODE && length >= 2) {
+      header->unix_mode = (uint16_t)(data[0] | data[1] << 8);
+      header->has_unix_mode = 1;
+    } else if (type == EXT_UNIX_IDS && length >= 4) {
+      header->gid = (uint16_t)(data[0] | data[1] << 8);
+      header->uid = (uint16_t)(data[2] | data[3] << 8);
+      header->has_unix_ids = 1;
+    } else if ((type == EXT_UNIX_USER || type == EXT_UNIX_GROUP) && length < sizeof header->user) {
+      char* owner = type == EXT_UNIX_USER ? header->user : header->group;
+      memcpy(owner, data, length);
+      owner[length] = 0;
+    }
 #endif
-      pos += 1 + length;
-      size = Le16(buffer + pos);
-      pos += 2;
-    }
-    if (level != 2 && pos != start + 2) {
-      const uint32_t extended = pos - start - 2;
-      // Data cannot be shorter than the extended headers it is said to hold.
-      if (header->packed_size < extended) return HEADER_DAMAGED;
-      header->packed_size -= extended;
-      header->header_size = (uint8_t)(h + extended);
-    }
+    pos += 1 + length;
+    size = Le16(buffer + pos);
+    pos += 2;
   }
+  if (!level2 && pos != start + 2) {
+    const uint32_t extended = pos - start - 2;
+    // Data cannot be shorter than the extended headers it is said to hold.
+    if (header->packed_size < extended) return HEADER_DAMAGED;
+    header->packed_size -= extended;
+  }
+  return HEADER_READ;
+}
 
-  if (directory_length + file_length > PATH_MAX_BYTES) return HEADER_DAMAGED;
+// The member's path: the directory part, one "/" where it does not end in
+// one (as an Amiga archiver writes it), and the file name.
+bool JoinName(const HeaderBytes* b, MemberHeader* header) {
+  const uint32_t directory_length = b->directory_length;
+  const uint32_t file_length = b->file_length;
+  if (directory_length + file_length > PATH_MAX_BYTES) return false;
   char* end = header->name;
   if (directory_length) {
-    memcpy(end, directory, directory_length);
+    memcpy(end, b->directory, directory_length);
     end += directory_length;
-    // One "/" joins a directory part that does not end in one (as an Amiga
-    // archiver writes it) to a file name.
     if (file_length && end[-1] != '/') *end++ = '/';
   }
-  if (file_length) memcpy(end, file_name, file_length);
+  if (file_length) memcpy(end, b->file_name, file_length);
   // At most PATH_BUFFER_SIZE bytes were written; the name and its
   // terminator must fit.
   const uint32_t k = (uint32_t)(end + file_length - header->name);
-  if (k > PATH_MAX_BYTES) return HEADER_DAMAGED;
+  if (k > PATH_MAX_BYTES) return false;
   header->name[k] = 0;
-  ConvertBackslashes(header->name, k);
+#if !defined(_WIN32)
+  // A name made on Unix may hold "\" as a character of its own; the host
+  // keeps it when told to allow Unix names.
+  if (!(g_allow_unix_names && header->os_id == OS_ID_UNIX))
+#endif
+    ConvertBackslashes(header->name, k);
+  return true;
+}
+
+// The body of ReadMemberHeader; buffer is the call's header buffer.
+int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
+  HeaderBytes b = {};
+  b.in = state->archive;
+  b.buffer = buffer;
+  int32_t result = ReadBasicFields(&b, header);
+  if (result == HEADER_READ) result = ReadCrcAndOsId(state, &b, header);
+  if (result == HEADER_READ && header->level != 0) result = ReadExtendedHeaders(&b, header);
+  if (result != HEADER_READ) return result;
+  if (!JoinName(&b, header)) return HEADER_DAMAGED;
 
   uint32_t time = header->raw_time;
-  if (level != 2) {
+  if (header->level != 2) {
     if (DosMonth(time) > 12) return HEADER_DAMAGED;
     time = DosTimeToUnix(time);
   }
@@ -214,26 +246,13 @@ int32_t ReadMemberHeader(SfxState* state, MemberHeader* header) {
   // Static: a frame this large would need stack probes, which the stub's
   // build leaves out. Headers are read by one thread at a time.
   static uint8_t buffer[HEADER_BUFFER_SIZE];
-  int32_t result = ReadHeader(state, header, buffer);
-  // The cursor points into this call's buffer; it must not outlive it.
-  state->header_cursor = nullptr;
-  return result;
+  return ReadHeader(state, header, buffer);
 }
 
 void ConvertBackslashes(char* name, uint32_t count) {
-  uint32_t i = 0;
-  while (i < count) {
-    uint8_t byte = (uint8_t)name[i];
-    if (IsLeadByte(byte) && i + 1 < count) {
-      uint8_t next = (uint8_t)name[i + 1];
-      if (next >= 0x40 && next <= 0xFC && next != 0x7F) {
-        i += 2;
-        continue;
-      }
-    }
-    if (byte == '\\') name[i] = '/';
-    ++i;
-  }
+  uint8_t* p = reinterpret_cast<uint8_t*>(name);
+  for (uint32_t i = 0; i < count; i += SjisCharLength(p + i, count - i))
+    if (p[i] == '\\') p[i] = '/';
 }
 
 uint32_t DosTimeToUnix(uint32_t dos_time) {

@@ -6,7 +6,6 @@
 const uint32_t HEADER_BUFFER_SIZE = 4096;
 
 struct MemberHeader {
-  uint8_t header_size;
   char method[5];
   uint32_t packed_size;
   uint32_t unpacked_size;
@@ -22,6 +21,10 @@ struct MemberHeader {
   // Unix permission bits from extended header 0x50; only the host uses them.
   uint16_t unix_mode;
   uint8_t has_unix_mode;
+  // The owner from extended headers 0x51 to 0x53 (names empty when absent).
+  uint8_t has_unix_ids;
+  uint16_t uid, gid;
+  char user[33], group[33];
 #endif
 };
 

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "extract/walk.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -67,6 +69,7 @@ bool ReadDestination(SfxState* state, uint8_t base, uint8_t m) {
       if (!AppendSeparator(path)) return false;
     }
     size_t used = strlen(path);
+    state->sub_path_at = (uint16_t)used;
     for (uint32_t i = 0; i < m; ++i) {
       uint8_t byte;
       if (!ReadByte(state->archive, &byte)) return false;
@@ -103,7 +106,7 @@ bool OpenPayload(SfxState* state) {
   if (!PlatGetOwnPath(state->module_path)) return false;
   state->archive = PlatOpenFile(state->module_path, "rb");
   if (!state->archive) return false;
-  if (fseek(state->archive, (long)PAYLOAD_OFFSET, SEEK_SET) != 0) return false;
+  if (!SeekStream(state->archive, PAYLOAD_OFFSET)) return false;
   return ReadConfig(state);
 }
 
@@ -133,6 +136,7 @@ bool ReadConfig(SfxState* state) {
 
   uint8_t base, m;
   if (!ReadByte(in, &base) || !ReadByte(in, &m)) return false;
+  state->destination_base = base;
   if (!ReadDestination(state, base, m)) return false;
 
   if (!ReadCountedText(in, &state->shortcut_target)) return false;
@@ -144,15 +148,12 @@ bool ReadConfig(SfxState* state) {
   return true;
 }
 
-bool IsLeadByte(uint8_t byte) { return (byte >= 0x80 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-
 bool AppendSeparator(char* path) {
   size_t n = strlen(path);
   if (n == 0) return true;
   // A final "\" that is the second half of a double-byte character is no
-  // separator; only the one byte before it is looked at.
-  bool has_separator = path[n - 1] == '\\' && !(n >= 2 && IsLeadByte((uint8_t)path[n - 2]));
-  if (has_separator) return true;
+  // separator.
+  if (SjisEndsInBackslash(path, n)) return true;
   if (n + 1 > PATH_MAX_BYTES) return false;
   path[n] = '\\';
   path[n + 1] = 0;

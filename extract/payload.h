@@ -28,7 +28,8 @@ enum FailureKind : uint32_t {
   FAILURE_UNKNOWN_HEADER = 6,  // the reader has already shown "Unknown header"
   FAILURE_MEMORY = 7,          // no memory for the member's dictionary
   FAILURE_WRITE = 8,           // the output file could not be written completely
-  FAILURE_LINK = 9,            // a folder on the member's path is a symbolic link
+  FAILURE_LINK = 9,            // a link (reparse point) on the member's path
+  FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
 };
 
 
@@ -39,7 +40,6 @@ struct SfxState {
   PlatHandle label_window;
   PlatHandle abort_box;
   FILE* archive;
-  const uint8_t* header_cursor;
   char output_path[PATH_BUFFER_SIZE];
   char* destination;
   char* title;
@@ -49,6 +49,11 @@ struct SfxState {
   uint8_t desktop_option;
   uint8_t send_to_option;
   uint8_t has_config;
+  // The destination as the block stores it, for listings: the base byte (0:
+  // the current folder, else Program Files) and where in destination the
+  // stored sub-path starts (0: the block holds none).
+  uint8_t destination_base;
+  uint16_t sub_path_at;
   // Written by the worker before it reports OUTCOME_FAILED, read by the front
   // end only after that report.
   uint32_t failure;
@@ -68,8 +73,6 @@ bool ReadConfig(SfxState* state);
 // default title, destination = the current directory, has_config = 0.
 bool UseDefaultConfig(SfxState* state);
 
-// True for a byte that starts a double-byte character (0x80-0x9F, 0xE0-0xFC).
-bool IsLeadByte(uint8_t byte);
 // Appends "\" to a non-empty path in a PATH_BUFFER_SIZE buffer unless it
 // already ends in a real "\". False (path unchanged) when there is no room.
 bool AppendSeparator(char* path);

@@ -3,8 +3,8 @@
 
 #include "platform/platform.h"
 
-uint32_t g_total_bytes;
-uint32_t g_done_bytes;
+uint64_t g_total_bytes;
+uint64_t g_done_bytes;
 uint32_t g_last_percent;
 PlatHandle g_progress_bar;
 #if defined(_WIN32)
@@ -15,16 +15,30 @@ volatile int32_t g_continue;
 volatile int32_t g_continue = 1;
 #endif
 
-// Small totals keep precision by multiplying first (in 32 bits, as the count
-// has always been computed); large ones divide by a truncated hundredth, which
-// can run past 100 near the end (the bar clamps).
-static uint32_t PercentOf(uint32_t done) {
-  return g_total_bytes <= 1000 ? done * 100 / g_total_bytes : done / (g_total_bytes / 100);
+namespace {
+
+// Totals are counted in 64 bits (many members of up to 4 GiB - 1 each) and
+// scaled down by a power of two until below 2^25, so that the percentage is
+// computed in 32 bits: scaled done * 100 and (p + 1) * scaled total + 99 both
+// fit, and a 64-bit division (a large library routine) is never needed.
+// Scaling keeps the order of counts, so the bar only moves forward.
+const uint32_t SCALED_LIMIT = 1u << 25;
+
+uint32_t ScaleShift() {
+  uint32_t shift = 0;
+  while ((g_total_bytes >> shift) >= SCALED_LIMIT) ++shift;
+  return shift;
 }
+
+}  // namespace
 
 void UpdateProgress(uint32_t n) {
   if (g_total_bytes == 0) return;
-  uint32_t p = PercentOf(g_done_bytes + n);
+  uint32_t shift = ScaleShift();
+  uint32_t total = (uint32_t)(g_total_bytes >> shift);
+  uint64_t done = (g_done_bytes + n) >> shift;
+  // A count past the total (damaged sizes) stays at the end.
+  uint32_t p = done >= total ? 100 : (uint32_t)done * 100 / total;
   if (p == g_last_percent) return;
   g_last_percent = p;
   PlatSetProgress(g_progress_bar, p);
@@ -33,23 +47,14 @@ void UpdateProgress(uint32_t n) {
 uint32_t UpdateProgressQuiet(uint32_t n) {
   if (g_total_bytes == 0) return 0xFFFFFFFFu;
   UpdateProgress(n);
-  const uint64_t done = (uint32_t)(g_done_bytes + n);
-  const uint64_t p = g_last_percent;
-  // The first done value with a higher percentage, while the percentage only
-  // grows: up to 2^32 for large totals (done wraps there), and while done * 100
-  // fits 32 bits for small ones.
-  uint64_t change, limit;
-  if (g_total_bytes > 1000) {
-    change = (p + 1) * (g_total_bytes / 100);
-    limit = 0x100000000ull;
-  } else {
-    // The same as ((p + 1) * total + 99) / 100, with 32-bit divisions only:
-    // a 64-bit one would bring a large library routine into the stub.
-    const uint32_t p32 = (uint32_t)p;
-    change = (uint64_t)(p32 / 100) * g_total_bytes + ((p32 % 100 + 1) * g_total_bytes + 99) / 100;
-    limit = 0xFFFFFFFFull / 100 + 1;
-  }
-  if (change > limit) change = limit;
+  const uint32_t p = g_last_percent;
+  if (p >= 100) return 0xFFFFFFFFu;
+  // The first scaled count with a higher percentage is the least k with
+  // k * 100 >= (p + 1) * total; the first byte count is k shifted back.
+  uint32_t shift = ScaleShift();
+  uint32_t total = (uint32_t)(g_total_bytes >> shift);
+  uint64_t change = (uint64_t)(((p + 1) * total + 99) / 100) << shift;
+  uint64_t done = g_done_bytes + n;
   if (change <= done) return n + 1;
   uint64_t end = n + (change - done);
   return end > 0xFFFFFFFFull ? 0xFFFFFFFFu : (uint32_t)end;

@@ -3,8 +3,9 @@
 #include <stdint.h>
 #include "extract/payload.h"
 
-extern uint32_t g_total_bytes;
-extern uint32_t g_done_bytes;
+// Unpacked bytes of all members, and of the members finished so far.
+extern uint64_t g_total_bytes;
+extern uint64_t g_done_bytes;
 extern uint32_t g_last_percent;
 extern PlatHandle g_progress_bar;
 

@@ -9,31 +9,20 @@
 #include "extract/run.h"
 
 #include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "decode/bitio.h"
 #include "decode/member.h"
 #include "extract/progress.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 #if !defined(_WIN32)
 uint8_t g_allow_unix_names = 0;
 #endif
 
 namespace {
-
-// Real double-byte characters as the Windows code page sees them: a lead
-// byte 0x81-0x9F or 0xE0-0xFC followed by a trail byte 0x40-0xFC other than
-// 0x7F. Anything else is a single byte, so a "\" or "/" behind an invalid
-// pair counts as a separator. This is stricter than IsLeadByte, which also
-// takes 0x80; the name check must never see fewer separators than the file
-// system does.
-bool IsDoubleByteChar(const uint8_t* p) {
-  uint8_t lead = p[0];
-  uint8_t trail = p[1];
-  bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-  return is_lead && trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
-}
 
 bool IsSeparator(uint8_t c) { return c == '/' || c == '\\'; }
 
@@ -48,20 +37,6 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
       return false;
   }
   return dots >= 2;
-}
-
-bool SeekTo(FILE* stream, int64_t position) {
-  if (position < 0 || position > (int64_t)LONG_MAX) return false;
-  return fseek(stream, (long)position, SEEK_SET) == 0;
-}
-
-// Size of the stream in bytes, or -1; the position is left unchanged.
-int64_t StreamEnd(FILE* stream) {
-  long here = ftell(stream);
-  if (here < 0 || fseek(stream, 0, SEEK_END) != 0) return -1;
-  long end = ftell(stream);
-  if (fseek(stream, here, SEEK_SET) != 0) return -1;
-  return end;
 }
 
 // Makes the directory dir (a path with "/" separators, changed only
@@ -134,6 +109,44 @@ bool OutputPath(const MemberHeader* header, char* path) {
   return true;
 }
 
+// The folded paths of the file members of the run so far, PATH_BUFFER_SIZE
+// bytes each. Only ExtractionWorker keeps them (active): the host tool's
+// extraction writes to Unix, which tells the names apart. The buffer is
+// kept for the next run.
+struct FileNames {
+  char* paths;
+  uint32_t count;
+#if !defined(_WIN32)
+  bool active;
+#endif
+};
+FileNames g_files;
+#if defined(_WIN32)
+// On Windows every extraction is the run's.
+const bool FILES_ACTIVE = true;
+#else
+#define FILES_ACTIVE g_files.active
+#endif
+
+// A file member whose name Windows takes for an earlier one's would replace
+// that file, so that it holds other bytes than the listing shows under
+// either name: FAILURE_SAME_FILE. Else the member's folded path is recorded
+// (FAILURE_MEMORY when it cannot be).
+uint32_t RecordFile(FileNames* files, const char* path) {
+  char folded[PATH_BUFFER_SIZE];
+  size_t n = FoldPath(path, folded) + 1;
+  char* end = files->paths + files->count * PATH_BUFFER_SIZE;
+  for (char* p = files->paths; p < end; p += PATH_BUFFER_SIZE)
+    if (memcmp(p, folded, n) == 0) return FAILURE_SAME_FILE;
+  if (files->count % 64 == 0) {
+    char* grown = static_cast<char*>(realloc(files->paths, (files->count + 64) * PATH_BUFFER_SIZE));
+    if (!grown) return FAILURE_MEMORY;
+    files->paths = grown;
+  }
+  memcpy(files->paths + files->count++ * PATH_BUFFER_SIZE, folded, n);
+  return FAILURE_NONE;
+}
+
 }  // namespace
 
 // Names that Windows maps to devices in any folder, as keys of 8 bytes: a
@@ -169,45 +182,16 @@ bool IsConfinedPath(const char* path, bool* bar) {
     } else if (*p == ':' && !g_allow_unix_names) {
       // A drive prefix, or on NTFS a stream of another file.
       return false;
-    } else if (p[1] != 0 && IsDoubleByteChar(p)) {
-      p += 2;
     } else {
-      ++p;
+      p += SjisCharLength(p);
     }
   }
 }
 
 const char* LinkTarget(const char* name) {
-  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; ++p) {
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(name); *p; p += SjisCharLength(p))
     if (*p == '|') return reinterpret_cast<const char*>(p + 1);
-    if (p[1] != 0 && IsDoubleByteChar(p)) ++p;
-  }
   return nullptr;
-}
-
-uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure) {
-  FILE* archive = state->archive;
-  long start = ftell(archive);
-  int64_t end = StreamEnd(archive);
-  uint32_t sum = 0;
-  int32_t read = HEADER_DAMAGED;
-  // The headers are read as the run reads them, so the scan and the run
-  // always agree on where each member lies.
-  // A stream whose end is unknown (-1) fails at the first member.
-  MemberHeader header;
-  if (start >= 0) {
-    while ((read = ReadMemberHeader(state, &header)) == HEADER_READ) {
-      sum += header.unpacked_size;
-      long here = ftell(archive);
-      int64_t next = (int64_t)here + (int64_t)header.packed_size;
-      if (here < 0 || next > end || !SeekTo(archive, next)) break;
-    }
-  }
-  *failure = read == HEADER_END       ? FAILURE_NONE
-             : read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER
-                                      : FAILURE_DAMAGED;
-  fseek(archive, start, SEEK_SET);
-  return sum;
 }
 
 bool MakeParentDirs(const char* path) {
@@ -237,6 +221,27 @@ void NotifyShellCreated(SfxState* state, const char* name) {
   PlatNotifyCreated(path);
 }
 
+size_t FoldPath(const char* path, char* out) {
+  char* o = out;
+  char* start = o;  // where the current component starts
+  for (;;) {
+    char c = *path++;
+    // The reader has made every separator "/"; no second byte of a
+    // character is a "/", a dot or a space.
+    if (c == 0 || c == '/') {
+      while (o != start && (o[-1] == '.' || o[-1] == ' ')) --o;
+      if (c == 0) break;
+      if (o != start) *o++ = '/';
+      start = o;
+    } else {
+      *o++ = c;
+    }
+  }
+  *o = 0;
+  PlatUpperCase(out, (uint32_t)(o - out));
+  return (size_t)(o - out);
+}
+
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
   int32_t index = FindMethod(header->method);
   // An empty member whose name ends in "/" is a directory, whatever its
@@ -253,11 +258,9 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   // A directory member may be named "/" (the destination itself); a file
   // needs a name of its own.
   if (!(directory && path[0] == 0) && !confined) return FAILURE_BAD_NAME;
-  if (index < 0) return FAILURE_METHOD;
-  // A row whose method has no routines cannot decode anything.
-  if (!directory && index != METHOD_LH0 && index != METHOD_LZ4 && !MethodTable[index].decode_char)
-    return FAILURE_METHOD;
-  return FAILURE_NONE;
+  // Every row is stored, the directory or one with routines (the method
+  // table's test holds it to that), so any known method can be decoded.
+  return index < 0 ? FAILURE_METHOD : FAILURE_NONE;
 }
 
 uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out) {
@@ -265,7 +268,7 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   uint16_t crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method,
                               &status);
   // A decoder that runs past the declared size has read damaged data.
-  long written = ftell(out);
+  int64_t written = PlatTell(out);
   bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&
                    status == DECODE_DONE;
   bool write_failed = ferror(out) != 0;
@@ -276,17 +279,6 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   if (write_failed) return FAILURE_WRITE;
   if (oversized || (header->has_crc && crc != header->crc)) return FAILURE_CRC;
   return FAILURE_NONE;
-}
-
-bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next) {
-  long here = ftell(state->archive);
-  *next = (int64_t)here + (int64_t)header->packed_size;
-  // The stored copy reads the unpacked size, whatever the packed size says.
-  int32_t method = FindMethod(header->method);
-  int64_t read_end = *next;
-  if (method == METHOD_LH0 || method == METHOD_LZ4)
-    read_end = (int64_t)here + (int64_t)header->unpacked_size;
-  return here >= 0 && *next <= end && read_end <= end;
 }
 
 int32_t ExtractMember(SfxState* state, MemberHeader* header) {
@@ -305,6 +297,10 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // Nothing is written through a link that already sits on the path.
   if (PlatLinkOnPath(path)) return Fail(state, header, FAILURE_LINK);
   if (method == METHOD_LHD) return ExtractDirectory(state, header, path);
+  if (FILES_ACTIVE) {
+    failure = RecordFile(&g_files, path);
+    if (failure != FAILURE_NONE) return Fail(state, header, failure);
+  }
 
   PlatRemoveFile(path);
   FILE* out = PlatOpenFile(path, "wb");
@@ -331,55 +327,47 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
 
 void ExtractionWorker(void* arg) {
   SfxState* state = static_cast<SfxState*>(arg);
-  SetFailure(state, FAILURE_NONE, nullptr);
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  // A damaged or unknown header anywhere fails the run before anything is
-  // written; the reader has shown "Unknown header" once, here.
-  uint32_t scan_failure;
-  g_total_bytes = SumUnpackedSizes(state, &scan_failure);
-  // The scan has failed already when the end cannot be found.
+  // A damaged or unknown header anywhere, or member data cut short, fails
+  // the run before anything is written; the reader has shown "Unknown
+  // header" once, here. The scan fails when the end cannot be found.
   int64_t end = StreamEnd(state->archive);
+  uint32_t failure;
+  g_total_bytes = SumUnpackedSizes(state, end, &failure);
+  SetFailure(state, failure, nullptr);
 
+  MemberWalk walk;
+  WalkBegin(&walk, state, end);
   MemberHeader header;
-  bool failed = scan_failure != FAILURE_NONE;
-  if (failed) SetFailure(state, scan_failure, nullptr);
-  while (!failed) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
-      SetFailure(state, read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED,
-                 nullptr);
-      failed = true;
-      break;
-    }
-    int64_t next;
-    // Member data that runs past the end of the archive: cut short.
-    if (!MemberDataFits(state, &header, end, &next)) {
-      SetFailure(state, FAILURE_DAMAGED, nullptr);
-      failed = true;
+  g_files.count = 0;
+#if !defined(_WIN32)
+  g_files.active = true;
+#endif
+  while (failure == FAILURE_NONE) {
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read != WALK_MEMBER) {
+      failure = WalkFailure(read);
+      SetFailure(state, failure, nullptr);
       break;
     }
     PlatSetLabel(state->main_window, header.name);
     int32_t result = ExtractMember(state, &header);
     if (result == MEMBER_ABORTED) break;
     if (result == MEMBER_FAILED) {
-      failed = true;
+      failure = state->failure;
       break;
     }
     NotifyShellCreated(state, header.name[0] == '/' ? header.name + 1 : header.name);
-    // The next header lies behind the member's data, however far the
-    // decoder has read ahead.
-    if (!SeekTo(state->archive, next)) {
-      SetFailure(state, FAILURE_DAMAGED, nullptr);
-      failed = true;
-      break;
-    }
     g_done_bytes += header.unpacked_size;
   }
 
-  uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failed ? OUTCOME_FAILED : OUTCOME_DONE;
+#if !defined(_WIN32)
+  g_files.active = false;
+#endif
+  uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
   if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
   PlatReportOutcome(state, state->main_window, outcome, state->failure);
 }

@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include "extract/header.h"
 #include "extract/payload.h"
+#include "extract/walk.h"
 
 // Results of ExtractMember.
 enum MemberResult : int32_t {
@@ -14,16 +15,12 @@ enum MemberResult : int32_t {
 // Thread body; the argument is the SfxState. Reports exactly one outcome
 // through the platform layer as its last act.
 void ExtractionWorker(void* state);
-// Sum of the unpacked sizes from the stream's position to the archive's end;
-// the stream is left where it was. *failure is FAILURE_NONE when the scan
-// reached a proper end, else FAILURE_DAMAGED or FAILURE_UNKNOWN_HEADER.
-uint32_t SumUnpackedSizes(SfxState* state, uint32_t* failure);
 int32_t ExtractMember(SfxState* state, MemberHeader* header);
 
 // The one judge of a member, shared by the run and the host tool's test and
 // -O. CheckMember looks at what the header says before anything is written:
-// FAILURE_NONE or the kind (a name leaving the destination, an unknown method
-// or one without routines), or CHECK_LINK for a Unix symbolic link, for which
+// FAILURE_NONE or the kind (a name leaving the destination, an unknown
+// method), or CHECK_LINK for a Unix symbolic link, for which
 // nothing is made; *method receives the method's index (that of "-lhd-" for
 // an empty member named like a directory). path is the member's path as
 // OutputPath gives it.
@@ -34,9 +31,6 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
 // kind, or CHECK_ABORTED when the run was aborted meanwhile.
 const uint32_t CHECK_ABORTED = 0xFF;
 uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out);
-// True when the member's data (at the stream's position) ends within end;
-// *next receives where the next header starts.
-bool MemberDataFits(SfxState* state, const MemberHeader* header, int64_t end, int64_t* next);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the
 // current directory and names an ordinary file there: not empty, no leading
@@ -61,3 +55,10 @@ extern uint8_t g_allow_unix_names;
 // a double-byte character), or null when the name holds none.
 const char* LinkTarget(const char* name);
 void NotifyShellCreated(SfxState* state, const char* name);
+// A member path ("/" separators) as Windows compares names, into out
+// (PATH_BUFFER_SIZE bytes): letters in one case (PlatUpperCase), each
+// component without its trailing dots and spaces, empty and "." components
+// dropped. Two files whose folded paths are equal are one file on Windows:
+// the run (ExtractionWorker) fails the later one with FAILURE_SAME_FILE.
+// Returns the length of the folded path.
+size_t FoldPath(const char* path, char* out);

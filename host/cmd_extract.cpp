@@ -21,8 +21,10 @@
 #include "extract/payload.h"
 #include "extract/progress.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
+#include "host/links.h"
 #include "platform/host_hooks.h"
 #include "platform/host_system.h"
 #include "platform/platform.h"
@@ -30,20 +32,25 @@
 namespace {
 
 const char EXTRACT_USAGE[] =
-    "usage: vemosfx extract [-C DIR] [-kOv] [--names=MODE] [--allow-unix-names] FILE [MEMBER...]\n"
+    "usage: vemosfx extract [-C DIR] [-kOqv] [options] FILE [MEMBER...]\n"
     "\n"
-    "Extracts the members of a package or an LZH archive, all of them or those\n"
-    "matching the MEMBER patterns (shell patterns; a directory brings what is\n"
-    "below it). Existing files are replaced. A member that fails is reported and\n"
-    "the others are still extracted; the exit status is then 1.\n"
+    "Extracts the members of a package or an LZH archive (FILE - reads standard\n"
+    "input), all of them or those matching the MEMBER patterns (shell patterns;\n"
+    "a directory brings what is below it). Existing files are replaced; the\n"
+    "symbolic links of a plain archive are made. A member that fails is reported\n"
+    "and the others are still extracted; the exit status is then 1.\n"
     "\n"
     "  -C, --directory=DIR   extract into DIR (made if missing)\n"
     "  -k, --keep-old-files  leave existing files untouched\n"
     "  -O, --to-stdout       write the members' data to standard output\n"
-    "  -v, --verbose         name each member\n"
+    "  -v, --verbose         name each member, and each one kept or skipped\n"
+    "  -q, --quiet           errors only\n"
+    "      --no-links, --skip-links\n"
+    "                        do not make the symbolic links a plain archive holds\n"
+    "      --same-owner      as root: give members the owners the archive records\n"
     "      --names=MODE      how member names are read: cp932, utf-8 or auto\n"
-    "      --allow-unix-names  let \":\" and device names (CON, NUL...) through,\n"
-    "                        for archives meant for Unix\n"
+    "      --allow-unix-names  let any name Unix allows through (\":\", \"\\\",\n"
+    "                        CON...), for archives made on Unix\n"
     "  -h, --help            this help\n";
 
 // ---- progress line and signals -----------------------------------------------
@@ -78,15 +85,6 @@ void ClearLine() {
   if (g_show) fputs("\r\033[K", stderr);
 }
 
-// A Unix symbolic link member, "link|target", is never made.
-void OnSkippedLink(const char* name) {
-  const char* target = LinkTarget(name);
-  std::string link(name, target - 1 - name);
-  ClearLine();
-  fprintf(stderr, "vemosfx: %s: symbolic link to %s skipped\n", Utf8(link.c_str()).c_str(),
-          Utf8(target).c_str());
-}
-
 void OnProgress(uint32_t position) {
   if (!g_show) return;
   g_percent = position;
@@ -117,28 +115,6 @@ struct Pattern {
   bool matched = false;
 };
 
-// A member matches a pattern when its path, or a directory above it, does.
-bool Matches(const std::string& pattern, const std::string& path) {
-  if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
-  for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-    if (fnmatch(pattern.c_str(), path.substr(0, slash).c_str(), 0) == 0) return true;
-  return false;
-}
-
-// The path a user types for a member: UTF-8, no leading or trailing "/".
-std::string MemberPath(const char* name) {
-  std::string path = Utf8(name);
-  while (!path.empty() && path[0] == '/') path.erase(0, 1);
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
-}
-
-std::string PatternPath(std::string pattern) {
-  while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
-  while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
-  return pattern;
-}
-
 // ---- the run ------------------------------------------------------------------
 
 struct Options {
@@ -146,7 +122,12 @@ struct Options {
   bool keep_old = false;
   bool to_stdout = false;
   bool verbose = false;
+  bool quiet = false;
+  bool no_links = false;    // skip a plain archive's links (a package's always)
+  bool same_owner = false;  // as root: the owners the archive records
   std::vector<Pattern> patterns;
+  // Notices told once at the end unless -v.
+  uint32_t kept = 0, links_skipped = 0;
 };
 
 struct Directory {
@@ -155,7 +136,13 @@ struct Directory {
   int32_t mode;  // -1: none stored
 };
 
-bool Seek(FILE* stream, int64_t position) { return position >= 0 && fseek(stream, (long)position, SEEK_SET) == 0; }
+// True when a directory member's path names the destination itself ("",
+// ".", "./."): its mode and time are not the archive's to set.
+bool IsDestination(const char* path) {
+  for (; *path; ++path)
+    if (*path != '.' && *path != '/') return false;
+  return true;
+}
 
 // One member that CheckMember accepted, to standard output: decoded and
 // judged as when extracted, nothing on disk.
@@ -168,44 +155,133 @@ uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
   return failure == CHECK_ABORTED ? FAILURE_NONE : failure;
 }
 
+// A notice of one member: its own line with -v, else counted for the
+// summary.
+void Notice(const Options& options, uint32_t* count, const std::string& member, const char* what) {
+  ++*count;
+  if (!options.verbose) return;
+  ClearLine();
+  fprintf(stderr, "vemosfx: %s: %s\n", Printable(member).c_str(), what);
+}
+
+// What one member of the kind CheckMember found becomes on disk (or on
+// standard output). Returns FAILURE_NONE or the failure; *problem, when
+// set, says it in words instead.
+uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header, const std::string& member,
+                    uint32_t check, int32_t method, std::vector<Directory>* directories, std::string* problem) {
+  SfxState* state = &input->state;
+  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
+  bool link = check == CHECK_LINK;
+  bool directory = !link && method == METHOD_LHD;
+  if (options->to_stdout) {
+    if (check == FAILURE_NONE) return ToStdout(state, header, method);
+    return link ? FAILURE_NONE : check;
+  }
+  if (link) {
+    // A package holds what the stub makes, which is no link.
+    if (options->no_links || !input->plain) {
+      Notice(*options, &options->links_skipped, member, "symbolic link skipped");
+      return FAILURE_NONE;
+    }
+    int32_t made = MakeLink(local, options->keep_old, problem);
+    if (made == LINK_KEPT) Notice(*options, &options->kept, member, "kept the existing file");
+    if (made == LINK_MADE && options->same_owner) SetOwner(std::string(local, LinkTarget(local) - 1 - local).c_str(), header);
+    return made == LINK_REFUSED ? FAILURE_LINK : FAILURE_NONE;
+  }
+  // Only a name extraction would accept is looked up: a refused one fails
+  // as without -k, and says nothing of what lies outside.
+  if (options->keep_old && !directory && check == FAILURE_NONE && !PlatLinkOnPath(local) &&
+      PlatPathKind(local) != PATH_MISSING) {
+    Notice(*options, &options->kept, member, "kept the existing file");
+    return FAILURE_NONE;
+  }
+  // Nothing is set through a link that stands where a folder is wanted.
+  if (directory && local[0] && IsSymbolicLink(local)) {
+    *problem = "refused: a symbolic link stands where the folder goes";
+    return FAILURE_LINK;
+  }
+  errno = 0;
+  int32_t result = ExtractMember(state, header);
+  int error = errno;
+  if (result == MEMBER_FAILED) {
+    uint32_t failure = state->failure;
+    if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
+      *problem = MemberProblem(failure, header) + ": " + strerror(error);
+    return failure;
+  }
+  if (result != MEMBER_NEXT) return FAILURE_NONE;
+  // A finished member is no longer the file an interrupt removes.
+  state->output_path[0] = 0;
+  if (options->same_owner) SetOwner(local, header);
+  int32_t mode = header->has_unix_mode ? header->unix_mode : -1;
+  if (directory) {
+    if (!IsDestination(local)) directories->push_back({local, header->mtime, mode});
+  } else if (mode >= 0) {
+    HostSetMode(local, (uint32_t)mode);
+  }
+  return FAILURE_NONE;
+}
+
+// The summary lines of what -v would have listed.
+void Summaries(const Options& options) {
+  if (options.verbose || options.quiet) return;
+  if (options.links_skipped)
+    fprintf(stderr, "vemosfx: %u symbolic link%s skipped%s\n", options.links_skipped,
+            options.links_skipped == 1 ? "" : "s", options.no_links ? " (--no-links)" : " (a package holds no links)");
+  if (options.kept)
+    fprintf(stderr, "vemosfx: %u existing file%s kept (-k)\n", options.kept, options.kept == 1 ? "" : "s");
+}
+
+// A directory's time and mode are set once nothing more is written into it
+// (a read-only mode would stop its own contents).
+void FinishDirectories(const std::vector<Directory>& directories) {
+  for (const Directory& d : directories) {
+    if (d.mode >= 0) HostSetMode(d.path.c_str(), (uint32_t)d.mode);
+    PlatSetFileTime(d.path.c_str(), d.mtime);
+  }
+}
+
 int Run(CommandInput* input, const char* path, Options* options) {
   SfxState* state = &input->state;
-  FILE* archive = state->archive;
   FILE* names = options->to_stdout ? stderr : stdout;
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
+  int64_t end = input->end;
   uint32_t damaged = FAILURE_NONE;
-  g_total_bytes = SumUnpackedSizes(state, &damaged);
-  int64_t end = (int64_t)input->size;
+  g_total_bytes = SumUnpackedSizes(state, end, &damaged);
   int status = EXIT_OK;
   std::vector<Directory> directories;
+  MemberWalk walk;
+  WalkBegin(&walk, state, end);
   MemberHeader header;
   while (g_continue) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
+    uint32_t counted = walk.members;
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read != WALK_MEMBER) {
       ClearLine();
-      status = Fail(path, MemberProblem(read == HEADER_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED));
+      // On standard input a cut shows when the walk cannot pass the data
+      // of the member still in *header.
+      if (read == WALK_CUT_SHORT && (walk.members != counted || end < 0))
+        status = Fail(Printable(MemberPath(header.name)), "the data is cut short (the archive is damaged)");
+      else
+        status = Fail(path, MemberProblem(WalkFailure(read)));
       break;
     }
-    int64_t next;
-    std::string member = MemberPath(header.name);
-    if (!MemberDataFits(state, &header, end, &next)) {
-      ClearLine();
-      status = Fail(member, "the data is cut short (the archive is damaged)");
-      break;
-    }
-    bool selected = options->patterns.empty();
-    for (Pattern& pattern : options->patterns)
-      if (Matches(pattern.text, member)) selected = pattern.matched = true;
+    // Without a pre-scan (standard input) the total grows as headers come.
+    if (end < 0) g_total_bytes += header.unpacked_size;
     // The core's judge says what the member is: a link, or a directory
     // (also an empty member whose name ends in "/").
     const char* local = header.name[0] == '/' ? header.name + 1 : header.name;
     int32_t method;
     uint32_t check = CheckMember(&header, local, &method);
-    bool link = check == CHECK_LINK;
-    bool directory = !link && method == METHOD_LHD;
+    bool directory = check != CHECK_LINK && method == METHOD_LHD;
+    std::string member = SelectionPath(&header, check == CHECK_LINK);
+    std::string shown = Printable(member);
+    bool selected = options->patterns.empty();
+    for (Pattern& pattern : options->patterns)
+      if (Matches(pattern.text, member)) selected = pattern.matched = true;
     if (selected && !(options->to_stdout && directory)) {
       if (g_show) {
         g_label = Utf8(header.name);
@@ -213,59 +289,27 @@ int Run(CommandInput* input, const char* path, Options* options) {
       }
       if (options->verbose) {
         ClearLine();
-        fprintf(names, "%s%s\n", member.c_str(), directory && !member.empty() ? "/" : "");
+        fprintf(names, "%s%s\n", shown.c_str(), directory && !member.empty() ? "/" : "");
         fflush(names);
       }
-      uint32_t failure = FAILURE_NONE;
-      int error = 0;
-      if (options->to_stdout) {
-        if (check == FAILURE_NONE)
-          failure = ToStdout(state, &header, method);
-        else if (!link)
-          failure = check;
-        error = errno;
-      } else if (options->keep_old && !directory && PlatPathKind(local) != PATH_MISSING) {
-        ClearLine();
-        fprintf(stderr, "vemosfx: %s: kept the existing file\n", member.c_str());
-      } else {
-        errno = 0;
-        int32_t result = ExtractMember(state, &header);
-        error = errno;
-        if (result == MEMBER_FAILED) failure = state->failure;
-        // A finished member is no longer the file an interrupt removes.
-        if (result == MEMBER_NEXT) state->output_path[0] = 0;
-        int32_t mode = header.has_unix_mode ? header.unix_mode : -1;
-        if (result == MEMBER_NEXT && directory) directories.push_back({local, header.mtime, mode});
-        if (result == MEMBER_NEXT && !directory && !link && mode >= 0) HostSetMode(local, (uint32_t)mode);
-      }
+      std::string problem;
+      uint32_t failure = ExtractOne(input, options, &header, member, check, method, &directories, &problem);
       if (!g_continue) break;
       if (failure != FAILURE_NONE) {
-        std::string problem = options->to_stdout && failure == FAILURE_WRITE
-                                  ? "cannot write to standard output"
-                                  : MemberProblem(failure, &header);
-        if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
-          problem += std::string(": ") + strerror(error);
+        if (problem.empty())
+          problem = options->to_stdout && failure == FAILURE_WRITE
+                        ? std::string("cannot write to standard output") + (errno ? std::string(": ") + strerror(errno) : "")
+                        : MemberProblem(failure, &header);
         ClearLine();
-        status = Fail(member, problem);
+        status = Fail(shown, problem);
       }
-    }
-    // The next header lies behind the member's data, however far the decoder
-    // has read ahead.
-    if (!Seek(archive, next)) {
-      ClearLine();
-      status = Fail(path, MemberProblem(FAILURE_DAMAGED));
-      break;
     }
     g_done_bytes += header.unpacked_size;
   }
-  // A directory's time and mode are set once nothing more is written into
-  // it (a read-only mode would stop its own contents).
-  for (const Directory& d : directories) {
-    if (d.mode >= 0) HostSetMode(d.path.c_str(), (uint32_t)d.mode);
-    PlatSetFileTime(d.path.c_str(), d.mtime);
-  }
+  FinishDirectories(directories);
   ClearLine();
   if (!g_continue) return status;
+  Summaries(*options);
   for (const Pattern& pattern : options->patterns)
     if (!pattern.matched) status = Fail(pattern.text, "not found in the archive");
   return status;
@@ -274,19 +318,25 @@ int Run(CommandInput* input, const char* path, Options* options) {
 }  // namespace
 
 const int OPTION_UNIX_NAMES = 0x101;
+const int OPTION_NO_LINKS = 0x102;
+const int OPTION_SAME_OWNER = 0x103;
 
 int CmdExtract(int argc, char** argv) {
   static const option LONG_OPTIONS[] = {{"directory", required_argument, nullptr, 'C'},
                                         {"keep-old-files", no_argument, nullptr, 'k'},
                                         {"to-stdout", no_argument, nullptr, 'O'},
                                         {"verbose", no_argument, nullptr, 'v'},
+                                        {"quiet", no_argument, nullptr, 'q'},
+                                        {"no-links", no_argument, nullptr, OPTION_NO_LINKS},
+                                        {"skip-links", no_argument, nullptr, OPTION_NO_LINKS},
+                                        {"same-owner", no_argument, nullptr, OPTION_SAME_OWNER},
                                         {"allow-unix-names", no_argument, nullptr, OPTION_UNIX_NAMES},
                                         COMMON_LONG_OPTIONS};
   Options options;
-  argv[0] = const_cast<char*>("vemosfx extract");
   optind = 0;
+  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "C:kOvh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":C:kOvqh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'C':
         if (!*optarg) return UsageError("extract", "-C needs a directory");
@@ -295,17 +345,23 @@ int CmdExtract(int argc, char** argv) {
       case 'k': options.keep_old = true; break;
       case 'O': options.to_stdout = true; break;
       case 'v': options.verbose = true; break;
+      case 'q': options.quiet = true; break;
+      case OPTION_NO_LINKS: options.no_links = true; break;
+      case OPTION_SAME_OWNER: options.same_owner = true; break;
       case OPTION_UNIX_NAMES: g_allow_unix_names = 1; break;
       case OPTION_NAMES:
         if (int status = SetNames("extract", optarg)) return status;
         break;
       case OPTION_HELP: fputs(EXTRACT_USAGE, stdout); return EXIT_OK;
-      default: return UsageError("extract", "");
+      default: return BadOption("extract", c, argv);
     }
   }
   if (optind >= argc) return UsageError("extract", "no FILE given");
   const char* path = argv[optind];
   for (int i = optind + 1; i < argc; ++i) options.patterns.push_back({PatternPath(argv[i])});
+  // Owners are given away only by root, as tar does.
+  if (geteuid() != 0) options.same_owner = false;
+  if (options.quiet) options.verbose = false;
 
   // The input is opened before changing into DIR, so a relative FILE works.
   CommandInput input;
@@ -322,9 +378,8 @@ int CmdExtract(int argc, char** argv) {
     }
   }
   // No progress line between the data of -O.
-  g_show = isatty(STDERR_FILENO) != 0 && !options.to_stdout;
+  g_show = isatty(STDERR_FILENO) != 0 && !options.to_stdout && !options.quiet;
   input.callbacks.progress = OnProgress;
-  input.callbacks.skipped_link = OnSkippedLink;
   HostSetCallbacks(&input.callbacks);
   CatchSignals();
 

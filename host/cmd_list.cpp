@@ -16,13 +16,15 @@
 namespace {
 
 const char LIST_USAGE[] =
-    "usage: vemosfx list [--json] [--names=MODE] FILE\n"
+    "usage: vemosfx list [-q] [--json] [--names=MODE] FILE\n"
     "\n"
     "Shows the settings of a package (title, destination as stored, shortcuts,\n"
     "the file opened afterwards) and one line per member: method, packed and\n"
-    "unpacked size, header level, CRC, OS id, time (UTC) and path.\n"
+    "unpacked size, header level, CRC, OS id, time (UTC) and path. FILE - reads\n"
+    "standard input.\n"
     "\n"
     "      --json          one JSON document instead of the text listing\n"
+    "  -q, --quiet         the member rows only (no settings, heading or totals)\n"
     "      --names=MODE    how member names are read: cp932, utf-8, or auto\n"
     "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
     "  -h, --help          this help\n";
@@ -32,17 +34,22 @@ void ToUtf8(const char* sjis, char* out, uint32_t capacity) {
   snprintf(out, capacity, "%s", text.c_str());
 }
 
-// A JSON string of UTF-8 text.
+// A JSON string of UTF-8 text; the controls (C0, DEL and C1, which a
+// terminal may act on) as \u escapes.
 std::string Json(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = (unsigned char)text[i];
+    unsigned char next = i + 1 < text.size() ? (unsigned char)text[i + 1] : 0;
+    uint32_t control = c < 0x20 || c == 0x7F ? c : c == 0xC2 && next >= 0x80 && next < 0xA0 ? next : 0x100;
     if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
-    } else if (c < 0x20) {
+    } else if (control < 0x100) {
       char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", c);
+      snprintf(escape, sizeof escape, "\\u%04x", (unsigned)control);
       out += escape;
+      if (c == 0xC2) ++i;
     } else {
       out += (char)c;
     }
@@ -50,7 +57,7 @@ std::string Json(const std::string& text) {
   return out + "\"";
 }
 
-std::string JsonText(const char* sjis) { return Json(Utf8(sjis ? sjis : "")); }
+std::string JsonText(const char* sjis) { return Json(Utf8Raw(sjis ? sjis : "")); }
 
 void JsonConfig(const SfxState* state, const ListStored* stored) {
   if (!state->has_config) {
@@ -74,7 +81,7 @@ void JsonConfig(const SfxState* state, const ListStored* stored) {
 
 void JsonMember(const MemberHeader* header, void* context) {
   uint32_t* count = static_cast<uint32_t*>(context);
-  std::string path = Utf8(header->name[0] == '/' ? header->name + 1 : header->name);
+  std::string path = Utf8Raw(header->name[0] == '/' ? header->name + 1 : header->name);
   std::string type = "file", target;
   bool directory_method = !memcmp(header->method, "-lhd-", 5);
   if (directory_method && path.find('|') != std::string::npos) {
@@ -102,22 +109,27 @@ void JsonMember(const MemberHeader* header, void* context) {
   ++*count;
 }
 
+// -q: the member rows alone, without settings, headings or totals.
+void QuietRow(const MemberHeader* header, void*) { ListMemberRow(stdout, header, ToUtf8); }
+
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {{"json", no_argument, nullptr, 'j'}, COMMON_LONG_OPTIONS};
-  bool json = false;
-  argv[0] = const_cast<char*>("vemosfx list");
+  static const option LONG_OPTIONS[] = {
+      {"json", no_argument, nullptr, 'j'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  bool json = false, quiet = false;
   optind = 0;
+  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "h", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":qh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'j': json = true; break;
+      case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("list", optarg)) return status;
         break;
       case OPTION_HELP: fputs(LIST_USAGE, stdout); return EXIT_OK;
-      default: return UsageError("list", "");
+      default: return BadOption("list", c, argv);
     }
   }
   if (optind != argc - 1) return UsageError("list", optind == argc ? "no FILE given" : "one FILE only");
@@ -127,9 +139,15 @@ int CmdList(int argc, char** argv) {
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
   ListStored stored;
-  bool has_stored = !input.plain && ListReadStored(state->archive, (long)PAYLOAD_OFFSET, &stored);
+  bool has_stored = state->has_config != 0;
+  if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
   int32_t result;
+  // On stderr, in the same walk: names that Windows takes for one file.
+  WindowsNames windows_names;
+  ListEach warn = [](const MemberHeader* header, void* names) {
+    WarnSameFile(static_cast<WindowsNames*>(names), header);
+  };
   if (json) {
     if (!has_stored) {  // a plain archive has no block
       memset(&stored, 0, sizeof stored);
@@ -139,11 +157,17 @@ int CmdList(int argc, char** argv) {
     JsonConfig(state, &stored);
     fputs("  \"members\": [", stdout);
     uint32_t shown = 0;
-    result = ListWalk(state, input.size, JsonMember, &shown, &members);
+    ListBoth both = {JsonMember, &shown, warn, &windows_names};
+    result = ListWalk(state, input.end, ListToBoth, &both, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
-    ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
-    result = ListMembers(stdout, state, input.size, ToUtf8, &members);
+    if (quiet) {
+      ListBoth both = {QuietRow, nullptr, warn, &windows_names};
+      result = ListWalk(state, input.end, ListToBoth, &both, &members);
+    } else {
+      ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
+      result = ListMembers(stdout, state, input.end, ToUtf8, &members, warn, &windows_names);
+    }
   }
   CloseCommandInput(&input);
   if (result != LIST_COMPLETE) {

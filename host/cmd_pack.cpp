@@ -8,11 +8,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "extract/payload.h"
 #include "host/commands.h"
+#include "host/input.h"
+#include "host/pack_command.h"
 #include "pack/package.h"
 
 // The product stub, embedded at build time (size 0 when it was not built).
@@ -35,13 +38,30 @@ const char PACK_USAGE[] =
     "                        PATHs as given, with \"/\" separators\n"
     "  --format lzh|package  what to write\n"
     "  --method M            lh0 (store), lh5 (default), lh6 or lh7\n"
-    "  --best                compress harder, more slowly\n"
+    "  --level N             1 (fastest) to 9 (smallest), default 5: levels 1-4\n"
+    "                        match greedily or lazily (level 1 takes a third of\n"
+    "                        the default's time and writes 7-10% more), 5-9 by\n"
+    "                        near-optimal parsing\n"
+    "  --best                level 9: about 1.5% smaller than the default, in\n"
+    "                        about twice its time\n"
+    "  -j, --threads N       compress on N threads (default: the online CPUs);\n"
+    "                        the output is the same for every N; about 22 MB of\n"
+    "                        memory per thread\n"
     "  -L, --dereference     follow symbolic links (packages need it to hold what\n"
     "                        links point to); without it an archive stores links\n"
-    "  --mtime @N            every member's time is N (seconds since 1970 UTC);\n"
-    "                        otherwise SOURCE_DATE_EPOCH, when set, is the latest\n"
-    "  --allow-unix-names    archives only: allow names Windows cannot create\n"
-    "                        (CON, nul.txt, a trailing dot or space)\n"
+    "  --mtime DATE          every member's time is DATE: @N (seconds since 1970\n"
+    "                        UTC), 2024-01-01 or '2024-01-01 12:00:00' (local\n"
+    "                        time; UTC with a trailing Z); otherwise\n"
+    "                        SOURCE_DATE_EPOCH, when set, is the latest\n"
+    "  --exclude PATTERN     leave out members whose name, or a part of it,\n"
+    "                        matches PATTERN (*, ?, [...]); repeatable\n"
+    "  --exclude-from FILE   the patterns of FILE, one a line\n"
+    "  -T, --files-from FILE the PATHs of FILE (- for standard input), one a line\n"
+    "  --null                -T FILE separates its paths by NUL (find -print0)\n"
+    "  -q, --quiet           errors only\n"
+    "  -v, --verbose         name each member\n"
+    "  --allow-unix-names    archives only: allow any name Unix allows (\":\",\n"
+    "                        \"?\", \"\\\", CON, a trailing dot or space)\n"
     "\n"
     "Package options:\n"
     "  --stub FILE           the stub to put in front (exactly 23040 bytes, \"MZ\");\n"
@@ -63,19 +83,27 @@ const char PACK_USAGE[] =
     "                        afterwards\n"
     "\n"
     "Texts are UTF-8 and stored as Shift_JIS, at most 255 bytes each.\n"
+    "Every refused input is named, one line each; nothing is then written.\n"
     "Exit status: 0 written, 1 an input was refused (nothing written), 2 usage,\n"
     "130/143 interrupted (nothing written).\n";
 
-int Usage(const std::string& message) {
-  fprintf(stderr, "vemosfx pack: %s\n", message.c_str());
-  fputs("try 'vemosfx pack --help'\n", stderr);
-  return 2;
-}
-
-int Refuse(const std::string& message) {
-  fprintf(stderr, "vemosfx pack: %s\n", message.c_str());
-  return 1;
-}
+const char ADD_USAGE[] =
+    "usage: vemosfx add [options] ARCHIVE PATH...\n"
+    "       vemosfx delete [-qv] ARCHIVE PATTERN...\n"
+    "\n"
+    "add puts files and folders into an existing archive or package, replacing\n"
+    "members of the same name (with --update only when the file is newer);\n"
+    "delete removes the members that match the PATTERNs (a folder takes what is\n"
+    "below it). A new file is written beside ARCHIVE and renamed over it when\n"
+    "complete; the other members are copied as they are, their CRC checked. A\n"
+    "package keeps its stub and settings.\n"
+    "\n"
+    "  --update              replace a member only when the file is newer\n"
+    "  -C DIR, -L, --method M, --level N, --best, -j N, --mtime DATE, --exclude PATTERN,\n"
+    "  --exclude-from FILE, -T FILE, --null, --allow-unix-names\n"
+    "                        as for 'vemosfx pack'\n"
+    "  -q, --quiet           errors only\n"
+    "  -v, --verbose         name each member added, replaced or deleted\n";
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -128,8 +156,8 @@ bool HasSuffix(const std::string& s, const char* suffix) {
   return true;
 }
 
-// "@N": seconds since 1970 UTC within the 32-bit time field.
-bool ParseEpoch(const char* text, uint32_t* out) {
+// Seconds since 1970 UTC within the 32-bit time field.
+bool ParseSeconds(const char* text, uint32_t* out) {
   if (!*text) return false;
   char* end = nullptr;
   errno = 0;
@@ -139,16 +167,61 @@ bool ParseEpoch(const char* text, uint32_t* out) {
   return true;
 }
 
+// A whole number from low to high.
+bool ParseCount(const std::string& text, int low, int high, int* out) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  int v = atoi(text.c_str());
+  if (v < low || v > high) return false;
+  *out = v;
+  return true;
+}
+
+// The lines of a file (- for standard input), split at "\n" or, with null,
+// at NUL bytes; empty lines are dropped.
+bool ReadList(const std::string& path, bool null, std::vector<std::string>* items, std::string* error) {
+  FILE* f = path == "-" ? stdin : fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = "'" + path + "': " + strerror(errno);
+    return false;
+  }
+  std::string item;
+  int ch;
+  while ((ch = getc(f)) != EOF) {
+    if (ch == (null ? 0 : '\n')) {
+      if (!null && !item.empty() && item.back() == '\r') item.pop_back();
+      if (!item.empty()) items->push_back(item);
+      item.clear();
+    } else {
+      item += (char)ch;
+    }
+  }
+  if (!item.empty()) items->push_back(item);
+  bool failed = ferror(f) != 0;
+  if (f != stdin) fclose(f);
+  if (failed) *error = "'" + path + "': cannot be read";
+  return !failed;
+}
+
 enum {
-  OPT_METHOD = 256, OPT_BEST, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
-  OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO
+  OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
+  OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
+  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE
 };
 
 const struct option PACK_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"dereference", no_argument, nullptr, 'L'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"files-from", required_argument, nullptr, 'T'},
+    {"exclude", required_argument, nullptr, OPT_EXCLUDE},
+    {"exclude-from", required_argument, nullptr, OPT_EXCLUDE_FROM},
+    {"null", no_argument, nullptr, OPT_NULL},
+    {"update", no_argument, nullptr, OPT_UPDATE},
     {"method", required_argument, nullptr, OPT_METHOD},
     {"best", no_argument, nullptr, OPT_BEST},
+    {"level", required_argument, nullptr, OPT_LEVEL},
+    {"threads", required_argument, nullptr, 'j'},
     {"format", required_argument, nullptr, OPT_FORMAT},
     {"mtime", required_argument, nullptr, OPT_MTIME},
     {"allow-unix-names", no_argument, nullptr, OPT_UNIX_NAMES},
@@ -165,129 +238,264 @@ const struct option PACK_OPTIONS[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// A package option: recorded, and refused later where it has no effect.
+// Returns -1 to go on, else the usage error's status.
+int PackageOption(PackCommand* command, int c, const std::string& v, const std::string& name) {
+  PackageSettings& settings = command->job.settings;
+  command->package_only.push_back(name);
+  switch (c) {
+    case OPT_NO_DIALOG: settings.dialog = false; break;
+    case OPT_STUB: command->stub_path = v; break;
+    case OPT_TITLE: settings.title = v; break;
+    case OPT_BASE:
+      if (v != "current" && v != "program-files") return UsageError(command->name, "--base takes current or program-files");
+      settings.program_files = v == "program-files";
+      break;
+    case OPT_DEST: settings.destination = v; break;
+    case OPT_SHORTCUT: settings.shortcut_target = v; break;
+    case OPT_OPEN: settings.open_after = v; break;
+    default: {
+      uint8_t* option = c == OPT_START_MENU ? &settings.start_menu
+                        : c == OPT_DESKTOP  ? &settings.desktop
+                                            : &settings.send_to;
+      if (!ParseOptionMode(v, option)) return UsageError(command->name, name + " takes no, ask-no, ask-yes or yes");
+      if (*option != 0) command->modes_given = true;
+    }
+  }
+  return -1;
+}
+
+// What pack writes: a package or a plain archive, by --format or OUT's
+// name, and the options that fit it. -1 to go on, else the status.
+int ResolveFormat(PackCommand* command) {
+  PackJob& job = command->job;
+  const std::string& output = command->output;
+  const char* name = command->name;
+  job.to_stdout = output == "-";
+  if (!command->format.empty()) {
+    if (command->format != "lzh" && command->format != "package") return UsageError(name, "--format takes lzh or package");
+    job.plain = command->format == "lzh";
+  } else if (job.to_stdout || HasSuffix(output, ".lzh")) {
+    job.plain = true;
+  } else if (!HasSuffix(output, ".exe")) {
+    return UsageError(name, "'" + output + "': say what to write with --format=lzh or --format=package, or name it .lzh or .exe");
+  }
+  if (job.to_stdout && !job.plain) return UsageError(name, "a package cannot go to standard output; give -o FILE");
+  job.output = output;
+  if (job.plain && !command->package_only.empty())
+    return UsageError(name, command->package_only[0] + " is for packages; this writes a plain archive");
+  if (!job.plain && command->unix_names)
+    return UsageError(name, "--allow-unix-names is for plain archives; a package is unpacked on Windows");
+  if (!job.plain && !job.settings.dialog && command->package_only.size() > 1) {
+    for (const std::string& o : command->package_only)
+      if (o != "--no-dialog" && o != "--stub")
+        return UsageError(name, o + " has no effect with --no-dialog, which writes no settings");
+  }
+  if (!job.plain && job.settings.dialog && command->modes_given && job.settings.shortcut_target.empty())
+    return UsageError(name, "a shortcut that may be made needs its target (--shortcut TARGET)");
+  return -1;
+}
+
+// The stub (--stub or built in) and a check that the settings make a block.
+// -1 to go on, else the status.
+int LoadStub(PackCommand* command) {
+  PackJob& job = command->job;
+  std::string error;
+  const char* name = command->name;
+  if (!command->stub_path.empty()) {
+    if (!ReadWholeFile(command->stub_path, &job.stub, &error)) return Refuse(name, error);
+    if (!CheckStub(job.stub, "the stub '" + command->stub_path + "'", &error)) return Refuse(name, error);
+  } else if (g_embedded_stub_size > 0) {
+    job.stub.assign(g_embedded_stub, g_embedded_stub + g_embedded_stub_size);
+    if (!CheckStub(job.stub, "the built-in stub", &error)) return Refuse(name, error + "; give --stub FILE");
+  } else {
+    return Refuse(name, "this vemosfx was built without the stub; give --stub FILE, or write a plain archive (--format=lzh)");
+  }
+  std::vector<uint8_t> block;
+  if (!BuildConfigBlock(job.settings, &block, &error)) return Refuse(name, error);
+  return -1;
+}
+
 }  // namespace
 
-int CmdPack(int argc, char** argv) {
-  PackJob job;
-  std::string output, base_dir, stub_path, method = "lh5", format, mtime;
-  std::vector<std::string> package_only;
-  bool best = false, modes_given = false, unix_names = false, dereference = false;
+bool ParseMtime(const std::string& text, uint32_t* out) {
+  if (!text.empty() && text[0] == '@') return ParseSeconds(text.c_str() + 1, out);
+  struct tm when;
+  memset(&when, 0, sizeof when);
+  int used = 0;
+  if (sscanf(text.c_str(), "%4d-%2d-%2d%n", &when.tm_year, &when.tm_mon, &when.tm_mday, &used) != 3 || used != 10)
+    return false;
+  const char* rest = text.c_str() + used;
+  if (*rest == ' ' || *rest == 'T') {
+    int more = 0;
+    if (sscanf(rest + 1, "%2d:%2d%n", &when.tm_hour, &when.tm_min, &more) != 2 || more != 5) return false;
+    rest += 1 + more;
+    if (*rest == ':') {
+      if (sscanf(rest + 1, "%2d%n", &when.tm_sec, &more) != 1 || more != 2) return false;
+      rest += 1 + more;
+    }
+  }
+  bool utc = *rest == 'Z';
+  if (utc) ++rest;
+  if (*rest) return false;
+  if (when.tm_mon < 1 || when.tm_mon > 12 || when.tm_mday < 1 || when.tm_mday > 31 || when.tm_hour > 23 ||
+      when.tm_min > 59 || when.tm_sec > 60)
+    return false;
+  when.tm_year -= 1900;
+  when.tm_mon -= 1;
+  when.tm_isdst = -1;
+  time_t t = utc ? timegm(&when) : mktime(&when);
+  if (t < 0 || (uint64_t)t > 0xFFFFFFFFull) return false;
+  *out = (uint32_t)t;
+  return true;
+}
+
+int Refuse(const char* command, const std::string& problem) {
+  fflush(stdout);
+  size_t start = 0;
+  while (start <= problem.size()) {
+    size_t end = problem.find('\n', start);
+    if (end == std::string::npos) end = problem.size();
+    // Messages name files on disk, whose names may hold control characters.
+    fprintf(stderr, "vemosfx %s: %s\n", command, Printable(problem.substr(start, end - start)).c_str());
+    start = end + 1;
+  }
+  return EXIT_FAILED;
+}
+
+int ParsePackOptions(int argc, char** argv, PackCommand* command) {
+  bool add = strcmp(command->name, "pack") != 0;
   optind = 0;  // restart the scan (GNU): argv[0] is the command name
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "ho:C:L", PACK_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, add ? ":hqvC:LT:j:" : ":ho:qvC:LT:j:", PACK_OPTIONS, nullptr)) != -1) {
     std::string v = optarg ? optarg : "";
     std::string name;
     for (const struct option* o = PACK_OPTIONS; o->name; ++o)
       if (o->val == c) name = std::string("--") + o->name;
     switch (c) {
-      case 'h': fputs(PACK_USAGE, stdout); return 0;
-      case 'o': output = v; break;
-      case 'C': base_dir = v; break;
-      case 'L': dereference = true; break;
-      case OPT_METHOD: method = v; break;
-      case OPT_BEST: best = true; break;
-      case OPT_FORMAT: format = v; break;
-      case OPT_MTIME: mtime = v; break;
-      case OPT_UNIX_NAMES: unix_names = true; break;
-      case OPT_NO_DIALOG: job.settings.dialog = false; package_only.push_back(name); break;
-      case OPT_STUB: stub_path = v; package_only.push_back(name); break;
-      case OPT_TITLE: job.settings.title = v; package_only.push_back(name); break;
-      case OPT_BASE:
-        if (v != "current" && v != "program-files") return Usage("--base takes current or program-files");
-        job.settings.program_files = v == "program-files";
-        package_only.push_back(name);
+      case 'h': fputs(command->name == std::string("pack") ? PACK_USAGE : ADD_USAGE, stdout); return EXIT_OK;
+      case 'o': command->output = v; break;
+      case 'q': command->quiet = true; break;
+      case 'v': command->verbose = true; break;
+      case 'C': command->base_dir = v; break;
+      case 'L': command->dereference = true; break;
+      case 'T': command->files_from.push_back(v); break;
+      case OPT_EXCLUDE: command->collect.exclude.push_back(v); break;
+      case OPT_EXCLUDE_FROM: command->exclude_from.push_back(v); break;
+      case OPT_NULL: command->null_separated = true; break;
+      case OPT_UPDATE:
+        if (!add) return UsageError(command->name, "--update is for 'vemosfx add'");
+        command->update = true;
         break;
-      case OPT_DEST: job.settings.destination = v; package_only.push_back(name); break;
-      case OPT_SHORTCUT: job.settings.shortcut_target = v; package_only.push_back(name); break;
-      case OPT_OPEN: job.settings.open_after = v; package_only.push_back(name); break;
-      case OPT_START_MENU: case OPT_DESKTOP: case OPT_SEND_TO: {
-        uint8_t* option = c == OPT_START_MENU ? &job.settings.start_menu
-                          : c == OPT_DESKTOP  ? &job.settings.desktop
-                                              : &job.settings.send_to;
-        if (!ParseOptionMode(v, option)) return Usage(name + " takes no, ask-no, ask-yes or yes");
-        if (*option != 0) modes_given = true;
-        package_only.push_back(name);
-        break;
-      }
-      case ':': return Usage(std::string("'") + argv[optind - 1] + "' needs a value");
-      default: return Usage(std::string("unknown option '") + argv[optind - 1] + "'");
+      case OPT_LEVEL: command->level = v; break;
+      case 'j': command->threads = v; break;
+      case OPT_METHOD: command->method = v; break;
+      case OPT_BEST: command->best = true; break;
+      case OPT_FORMAT: command->format = v; break;
+      case OPT_MTIME: command->mtime = v; break;
+      case OPT_UNIX_NAMES: command->unix_names = true; break;
+      case ':': case '?': return BadOption(command->name, c, argv);
+      default:
+        if (add) return UsageError(command->name, name + " is for 'vemosfx pack'; a package's settings are kept");
+        if (int status = PackageOption(command, c, v, name); status >= 0) return status;
     }
   }
-  std::vector<std::string> paths(argv + optind, argv + argc);
-  if (output.empty()) return Usage("no output given (-o OUT)");
-  if (paths.empty()) return Usage("nothing to pack (give one or more PATHs)");
-  if (!ParseMethod(method, &job.method)) return Usage("--method takes lh0, lh5, lh6 or lh7");
-  if (best) job.method.effort = EFFORT_BEST;
-  job.to_stdout = output == "-";
-  if (!format.empty()) {
-    if (format != "lzh" && format != "package") return Usage("--format takes lzh or package");
-    job.plain = format == "lzh";
-  } else if (job.to_stdout || HasSuffix(output, ".lzh")) {
-    job.plain = true;
-  } else if (!HasSuffix(output, ".exe")) {
-    return Usage("'" + output + "': say what to write with --format=lzh or --format=package, or name it .lzh or .exe");
+  if (add && command->format.size()) return UsageError(command->name, "--format is for 'vemosfx pack'");
+  if (add) {
+    if (optind >= argc) return UsageError(command->name, "no ARCHIVE given");
+    command->output = argv[optind++];
   }
-  if (job.to_stdout && !job.plain) return Usage("a package cannot go to standard output; give -o FILE");
-  job.output = output;
-  if (job.plain && !package_only.empty())
-    return Usage(package_only[0] + " is for packages; this writes a plain archive");
-  if (!job.plain && unix_names)
-    return Usage("--allow-unix-names is for plain archives; a package is unpacked on Windows");
-  if (!job.plain && !job.settings.dialog && package_only.size() > 1) {
-    for (const std::string& o : package_only)
-      if (o != "--no-dialog" && o != "--stub")
-        return Usage(o + " has no effect with --no-dialog, which writes no settings");
-  }
-  if (!job.plain && job.settings.dialog && modes_given && job.settings.shortcut_target.empty())
-    return Usage("a shortcut that may be made needs its target (--shortcut TARGET)");
+  command->paths.assign(argv + optind, argv + argc);
+  if (command->output.empty()) return UsageError(command->name, "no output given (-o OUT)");
+  return add ? -1 : ResolveFormat(command);
+}
 
-  CollectOptions collect;
-  collect.package = !job.plain;
-  collect.windows_names = !unix_names;
-  collect.dereference = dereference;
-  if (!job.to_stdout) collect.skip = output;
-  if (!mtime.empty()) {
-    if (mtime[0] != '@' || !ParseEpoch(mtime.c_str() + 1, &collect.max_time))
-      return Usage("--mtime takes @N, N seconds since 1970 UTC");
+int PrepareCollect(PackCommand* command) {
+  const char* name = command->name;
+  PackJob& job = command->job;
+  if (!ParseMethod(command->method, &job.method)) return UsageError(name, "--method takes lh0, lh5, lh6 or lh7");
+  if (command->best && !command->level.empty()) return UsageError(name, "give --best or --level, not both");
+  if (command->best) job.method.level = LEVEL_BEST;
+  if (!command->level.empty() && !ParseCount(command->level, LEVEL_MIN, LEVEL_MAX, &job.method.level))
+    return UsageError(name, "--level takes a number from 1 to 9");
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  job.method.threads = online > 0 ? (int)std::min(online, 64L) : 1;
+  if (!command->threads.empty() && !ParseCount(command->threads, 1, 256, &job.method.threads))
+    return UsageError(name, "-j/--threads takes a number of threads from 1 to 256");
+  CollectOptions& collect = command->collect;
+  if (!command->mtime.empty()) {
+    if (!ParseMtime(command->mtime, &collect.max_time))
+      return UsageError(name, "--mtime takes @N (seconds since 1970 UTC) or a date, 2024-01-01 or '2024-01-01 12:00:00Z'");
     collect.fixed_time = true;
   } else if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) {
-    if (*epoch && !ParseEpoch(epoch, &collect.max_time))
-      return Refuse(std::string("SOURCE_DATE_EPOCH '") + epoch + "' is not a number of seconds since 1970");
+    if (*epoch && !ParseSeconds(epoch, &collect.max_time))
+      return Refuse(name, std::string("SOURCE_DATE_EPOCH '") + epoch + "' is not a number of seconds since 1970");
     collect.clamp_time = *epoch != 0;
   }
-  job.windows_names = !unix_names;
-
   std::string error;
-  if (!job.plain) {
-    if (!stub_path.empty()) {
-      if (!ReadWholeFile(stub_path, &job.stub, &error)) return Refuse(error);
-      if (!CheckStub(job.stub, "the stub '" + stub_path + "'", &error)) return Refuse(error);
-    } else if (g_embedded_stub_size > 0) {
-      job.stub.assign(g_embedded_stub, g_embedded_stub + g_embedded_stub_size);
-      if (!CheckStub(job.stub, "the built-in stub", &error)) return Refuse(error + "; give --stub FILE");
-    } else {
-      return Refuse("this vemosfx was built without the stub; give --stub FILE, or write a plain archive (--format=lzh)");
-    }
-    std::vector<uint8_t> block;
-    if (!BuildConfigBlock(job.settings, &block, &error)) return Refuse(error);
+  for (const std::string& file : command->exclude_from)
+    if (!ReadList(file, false, &collect.exclude, &error)) return Refuse(name, error);
+  for (const std::string& file : command->files_from)
+    if (!ReadList(file, command->null_separated, &command->paths, &error)) return Refuse(name, error);
+  // Patterns name members: no "./" in front, no "/" behind.
+  for (std::string& pattern : collect.exclude) {
+    while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
+    while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
   }
-  std::vector<std::string> warnings;
-  bool collected = CollectMembers(base_dir, paths, collect, &job.members, &warnings, &error);
-  for (const std::string& w : warnings) fprintf(stderr, "vemosfx pack: %s\n", w.c_str());
-  if (!collected) return Refuse(error);
-  if (!job.plain && job.settings.dialog && !CheckSettings(job.settings, job.members, &error)) return Refuse(error);
+  if (command->paths.empty() && command->files_from.empty())
+    return UsageError(name, "nothing to pack (give one or more PATHs)");
+  collect.package = !job.plain;
+  collect.windows_names = !command->unix_names;
+  collect.dereference = command->dereference;
+  if (!job.to_stdout) collect.skip = command->output;
+  job.windows_names = !command->unix_names;
+  return -1;
+}
 
+int GatherMembers(PackCommand* command) {
+  std::vector<std::string> warnings;
+  std::string error;
+  PackJob& job = command->job;
+  bool collected = CollectMembers(command->base_dir, command->paths, command->collect, &job.members, &warnings, &error);
+  if (!command->quiet)
+    for (const std::string& w : warnings) fprintf(stderr, "vemosfx %s: %s\n", command->name, Printable(w).c_str());
+  if (!collected) return Refuse(command->name, error);
+  if (!job.plain && job.settings.dialog && !CheckSettings(job.settings, job.members, &error))
+    return Refuse(command->name, error);
+  return -1;
+}
+
+int WriteWithProgress(PackCommand* command) {
+  PackJob& job = command->job;
+  if (command->verbose) {
+    // Standard output may be the archive itself.
+    FILE* names = job.to_stdout ? stderr : stdout;
+    for (const MemberSource& m : job.members)
+      if (!m.disk_path.empty()) fprintf(names, "%s%s\n", Printable(m.name).c_str(), m.directory ? "/" : "");
+    fflush(names);
+  }
   Progress progress;
-  progress.show = isatty(STDERR_FILENO) != 0;
+  progress.show = isatty(STDERR_FILENO) != 0 && !command->quiet && !command->verbose;
   if (progress.show) {
     for (const MemberSource& m : job.members) progress.bytes += m.size;
     progress.files = job.members.size();
     clock_gettime(CLOCK_MONOTONIC, &progress.start);
     job.progress = [&progress](uint64_t n, bool done) { progress.Update(n, done); };
   }
+  std::string error;
   bool ok = WriteOutput(job, &error);
   if (progress.show) fputs("\r\033[K", stderr);
-  if (!ok) return Refuse(error);
-  return 0;
+  if (!ok) return Refuse(command->name, error);
+  return EXIT_OK;
+}
+
+int CmdPack(int argc, char** argv) {
+  PackCommand command;
+  if (int status = ParsePackOptions(argc, argv, &command); status >= 0) return status;
+  if (int status = PrepareCollect(&command); status >= 0) return status;
+  if (!command.job.plain)
+    if (int status = LoadStub(&command); status >= 0) return status;
+  if (int status = GatherMembers(&command); status >= 0) return status;
+  return WriteWithProgress(&command);
 }

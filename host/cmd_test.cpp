@@ -10,6 +10,7 @@
 #include "decode/member.h"
 #include "extract/header.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
 #include "platform/host_system.h"
@@ -17,31 +18,35 @@
 namespace {
 
 const char TEST_USAGE[] =
-    "usage: vemosfx test [-v] [--names=MODE] FILE\n"
+    "usage: vemosfx test [-qv] [--names=MODE] FILE\n"
     "\n"
-    "Decodes every member and checks its size and CRC, writing nothing.\n"
+    "Decodes every member and checks its size and CRC, writing nothing\n"
+    "(FILE - reads standard input).\n"
     "Problems go to stderr; a summary line to stdout.\n"
     "\n"
     "  -v, --verbose       one line per member\n"
+    "  -q, --quiet         errors only (no summary line)\n"
     "      --names=MODE    how member names are read: cp932, utf-8 or auto\n"
     "  -h, --help          this help\n";
 
 }  // namespace
 
 int CmdTest(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {{"verbose", no_argument, nullptr, 'v'}, COMMON_LONG_OPTIONS};
-  bool verbose = false;
-  argv[0] = const_cast<char*>("vemosfx test");
+  static const option LONG_OPTIONS[] = {
+      {"verbose", no_argument, nullptr, 'v'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  bool verbose = false, quiet = false;
   optind = 0;
+  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "vh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":vqh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'v': verbose = true; break;
+      case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("test", optarg)) return status;
         break;
       case OPTION_HELP: fputs(TEST_USAGE, stdout); return EXIT_OK;
-      default: return UsageError("test", "");
+      default: return BadOption("test", c, argv);
     }
   }
   if (optind != argc - 1) return UsageError("test", optind == argc ? "no FILE given" : "one FILE only");
@@ -50,31 +55,31 @@ int CmdTest(int argc, char** argv) {
   CommandInput input;
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
-  int64_t end = (int64_t)input.size;
-
   BuildCrcTable();
-  uint32_t members = 0, intact = 0;
+  uint32_t intact = 0;
   std::string archive_problem;
+  MemberWalk walk;
+  WalkBegin(&walk, state, input.end);
   MemberHeader header;
+  WindowsNames windows_names;
   while (true) {
-    int32_t read = ReadMemberHeader(state, &header);
-    if (read == HEADER_END) break;
-    if (read != HEADER_READ) {
-      archive_problem = read == HEADER_UNKNOWN ? "unknown header" : "the archive is damaged or cut short";
+    uint32_t counted = walk.members;
+    int32_t read = WalkNext(&walk, &header);
+    if (read == WALK_END) break;
+    if (read == WALK_CUT_SHORT) {
+      if (walk.members != counted) Fail(Utf8(header.name), "the data is cut short");
+      archive_problem = "the archive is cut short";
       break;
     }
-    ++members;
-    std::string name = Utf8(header.name);
-    int64_t next;
-    if (!MemberDataFits(state, &header, end, &next)) {
-      Fail(name, "the data is cut short");
-      archive_problem = "the archive is cut short";
+    if (read != WALK_MEMBER) {
+      archive_problem = read == WALK_UNKNOWN ? "unknown header" : "the archive is damaged or cut short";
       break;
     }
     // The same judge as extraction, with a sink in place of the file.
     const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
     int32_t method;
     uint32_t failure = CheckMember(&header, stripped, &method);
+    WarnSameFile(&windows_names, &header);
     if (failure == CHECK_LINK) failure = FAILURE_NONE;  // skipped when extracted
     if (failure == FAILURE_NONE && method != METHOD_LHD) {
       uint64_t count = 0;
@@ -85,23 +90,21 @@ int CmdTest(int argc, char** argv) {
       }
       failure = DecodeChecked(state, &header, method, sink);
     }
-    std::string result = failure == FAILURE_NONE ? "" : MemberProblem(failure, &header);
-    if (result.empty()) {
+    std::string name = Utf8(header.name);
+    if (failure == FAILURE_NONE) {
       ++intact;
-      if (verbose) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
+      if (verbose && !quiet) printf("ok      %s%s\n", name.c_str(), method == METHOD_LHD || header.has_crc ? "" : " (no CRC stored)");
     } else {
-      Fail(name, result);
-    }
-    if (fseek(state->archive, (long)next, SEEK_SET) != 0) {
-      archive_problem = "the archive is cut short";
-      break;
+      Fail(name, MemberProblem(failure, &header));
     }
   }
+  uint32_t members = walk.members;
   CloseCommandInput(&input);
   if (!archive_problem.empty()) Fail(path, archive_problem);
   bool all = intact == members && archive_problem.empty();
   fflush(stderr);
-  printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
+  if (!quiet)
+    printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
          archive_problem.empty() ? "" : ", archive damaged");
   return all ? EXIT_OK : EXIT_FAILED;
 }

@@ -1,9 +1,19 @@
 #include "host/input.h"
 
+#include "extract/run.h"
+#include "extract/walk.h"
+
 #include <errno.h>
+#include <fnmatch.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "decode/member.h"
+#include "extract/run.h"
 
 const char NOT_AN_ARCHIVE[] = "not an LZH archive or package";
 
@@ -29,9 +39,103 @@ bool LooksLikeArchive(FILE* file, bool plain) {
 
 void QuietError(const char*, const char*) {}
 
+// Standard input read forward only, as a FILE that the member walk can use:
+// ftell answers with the bytes taken, a forward seek reads and drops what it
+// passes, and the last KEEP bytes taken are kept so that a step back to
+// where the next header starts (behind what a decoder read ahead, at most
+// its input buffer and the stdio buffer) is served from them. Its end is not
+// known: a seek from the end fails, and so does one past the last byte.
+class ForwardStream {
+ public:
+  static const int64_t KEEP = 512 * 1024;
+
+  explicit ForwardStream(int fd) : fd_(fd), kept_(KEEP) {}
+
+  ssize_t Read(char* buf, size_t size) {
+    size_t done = 0;
+    while (done < size && position_ < taken_) buf[done++] = (char)kept_[position_++ % KEEP];
+    if (done < size) {
+      ssize_t n = Take(buf + done, size - done);
+      if (n < 0) return done ? (ssize_t)done : -1;
+      position_ += n;
+      done += (size_t)n;
+    }
+    return (ssize_t)done;
+  }
+
+  int Seek(off64_t* offset, int whence) {
+    int64_t target = whence == SEEK_SET ? *offset : whence == SEEK_CUR ? position_ + *offset : -1;
+    if (target < 0 || target < taken_ - KEEP) {
+      errno = ESPIPE;
+      return -1;
+    }
+    char scratch[65536];
+    while (taken_ < target) {
+      size_t want = target - taken_ < (int64_t)sizeof scratch ? (size_t)(target - taken_) : sizeof scratch;
+      ssize_t n = Take(scratch, want);
+      if (n <= 0) {  // the stream ends before the target
+        position_ = taken_;
+        errno = EINVAL;
+        return -1;
+      }
+    }
+    position_ = target;
+    *offset = target;
+    return 0;
+  }
+
+ private:
+  // Reads from the descriptor, keeping what it takes.
+  ssize_t Take(char* buf, size_t size) {
+    ssize_t n;
+    do n = read(fd_, buf, size);
+    while (n < 0 && errno == EINTR);
+    for (ssize_t i = 0; i < n; ++i) kept_[(taken_ + i) % KEEP] = (uint8_t)buf[i];
+    if (n > 0) taken_ += n;
+    return n;
+  }
+
+  int fd_;
+  int64_t position_ = 0, taken_ = 0;
+  std::vector<uint8_t> kept_;
+};
+
+FILE* OpenForwardStream(int fd) {
+  cookie_io_functions_t io;
+  memset(&io, 0, sizeof io);
+  io.read = [](void* c, char* buf, size_t size) { return static_cast<ForwardStream*>(c)->Read(buf, size); };
+  io.seek = [](void* c, off64_t* offset, int whence) { return static_cast<ForwardStream*>(c)->Seek(offset, whence); };
+  io.close = [](void* c) {
+    delete static_cast<ForwardStream*>(c);
+    return 0;
+  };
+  ForwardStream* stream = new ForwardStream(fd);
+  FILE* file = fopencookie(stream, "rb", io);
+  if (!file) delete stream;
+  return file;
+}
+
+// Standard input as the archive: a plain archive, or a package whose stub
+// is read past to the payload at its fixed offset.
+std::string OpenStandardInput(SfxState* state, bool* plain) {
+  if (isatty(STDIN_FILENO)) return "standard input is a terminal; give an archive or pipe one in";
+  FILE* file = OpenForwardStream(STDIN_FILENO);
+  if (!file) return strerror(errno);
+  state->archive = file;
+  char magic[2] = {0, 0};
+  size_t got = fread(magic, 1, 2, file);
+  if (ferror(file)) return strerror(errno);
+  if (!SeekStream(file, 0)) return "cannot read standard input";
+  *plain = !(got == 2 && magic[0] == 'M' && magic[1] == 'Z');
+  if (!*plain && (!SeekStream(file, PAYLOAD_OFFSET) || !ReadConfig(state))) return NOT_AN_ARCHIVE;
+  if (!LooksLikeArchive(file, *plain)) return NOT_AN_ARCHIVE;
+  return "";
+}
+
 }  // namespace
 
 std::string OpenInput(const char* path, SfxState* state, bool* plain) {
+  if (!strcmp(path, "-")) return OpenStandardInput(state, plain);
   FILE* file = fopen(path, "rb");
   if (!file) return strerror(errno);
   struct stat info;
@@ -76,14 +180,14 @@ bool OpenCommandInput(const char* path, CommandInput* input) {
   InstallQuietCallbacks(&input->callbacks);
   InitSfxState(&input->state, nullptr);
   input->plain = true;
-  input->size = 0;
+  input->end = -1;
   std::string problem = OpenInput(path, &input->state, &input->plain);
   if (problem.empty() && input->plain && !UseDefaultConfig(&input->state))
     problem = "the current directory does not fit in a path";
   struct stat info;
-  if (problem.empty()) {
+  if (problem.empty() && strcmp(path, "-") != 0) {
     if (fstat(fileno(input->state.archive), &info) == 0)
-      input->size = (uint64_t)info.st_size;
+      input->end = (int64_t)info.st_size;
     else
       problem = strerror(errno);
   }
@@ -112,6 +216,15 @@ int UsageError(const char* command, const std::string& message) {
   return EXIT_USAGE;
 }
 
+int BadOption(const char* command, int c, char** argv) {
+  std::string given = argv[optind - 1];
+  bool long_form = given.compare(0, 2, "--") == 0;
+  if (long_form) given = given.substr(0, given.find('='));
+  std::string option = Printable(long_form || optopt == 0 ? given : std::string("-") + (char)optopt);
+  if (c == ':') return UsageError(command, "'" + option + "' needs a value");
+  return UsageError(command, "unknown option '" + option + "'");
+}
+
 int SetNames(const char* command, const char* value) {
   if (!strcmp(value, "auto"))
     HostSetNames(HOST_NAMES_AUTO);
@@ -124,11 +237,38 @@ int SetNames(const char* command, const char* value) {
   return 0;
 }
 
-std::string Utf8(const char* text) {
+std::string Utf8Raw(const char* text) {
   char out[4 * PATH_BUFFER_SIZE + 1];
   HostSjisToUtf8(text, out, sizeof out, true);
   return out;
 }
+
+std::string Printable(const std::string& text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    uint8_t b = (uint8_t)text[i];
+    size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    bool whole = n > 0 && i + n <= text.size() && HostIsUtf8(text.substr(i, n).c_str());
+    uint32_t c = !whole ? 0x80 : n == 2 ? (uint32_t)(b & 0x1F) << 6 | (text[i + 1] & 0x3F) : b;
+    if (!whole) n = 1;
+    // C0 and C1 controls and DEL move the cursor, retitle the terminal or
+    // start escape sequences; bytes outside UTF-8 may do so on some.
+    if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) {
+      out.append(text, i, n);
+    } else if (c == '\r' || c == '\n' || c == '\t') {
+      out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : "\\t";
+    } else {
+      out += n == 2 ? "\\u00" : "\\x";
+      out += hex[(n == 2 ? c : b) >> 4];
+      out += hex[(n == 2 ? c : b) & 15];
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string Utf8(const char* text) { return Printable(Utf8Raw(text)); }
 
 std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)
@@ -142,6 +282,7 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
       return "refused: the name leads outside the destination folder, or holds \":\" or a device "
              "name (--allow-unix-names lets those two through)";
     case FAILURE_LINK: return "refused: a folder on its path is a symbolic link";
+    case FAILURE_SAME_FILE: return "refused: Windows takes its name for an earlier member's";
     case FAILURE_METHOD: return "unsupported compression method";
     case FAILURE_CREATE: return "cannot create the file";
     case FAILURE_UNKNOWN_HEADER: return "unknown header";
@@ -149,4 +290,46 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
     case FAILURE_WRITE: return "cannot write the file";
     default: return "failed";
   }
+}
+
+void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
+  // The files the run would write: no directory, link or refused name.
+  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
+  int32_t method;
+  if (CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
+  char folded[PATH_BUFFER_SIZE];
+  FoldPath(local, folded);
+  auto [it, fresh] = names->emplace(folded, header->name);
+  if (fresh) return;
+  fflush(stdout);
+  fprintf(stderr,
+          "vemosfx: warning: %s: the same file as %s on Windows, which does not tell letter case or "
+          "trailing dots and spaces apart; a package stops there\n",
+          Utf8(header->name).c_str(), Utf8(it->second.c_str()).c_str());
+}
+
+bool Matches(const std::string& pattern, const std::string& path) {
+  if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
+  for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+    if (fnmatch(pattern.c_str(), path.substr(0, slash).c_str(), 0) == 0) return true;
+  return false;
+}
+
+std::string MemberPath(const char* name) {
+  std::string path = Utf8Raw(name);
+  while (!path.empty() && path[0] == '/') path.erase(0, 1);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string PatternPath(std::string pattern) {
+  while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
+  while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+  return pattern;
+}
+
+std::string SelectionPath(const MemberHeader* header, bool link) {
+  std::string name = header->name;
+  if (link) name.resize(LinkTarget(header->name) - 1 - header->name);
+  return MemberPath(name.c_str());
 }

@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <stdint.h>
 
+#include <map>
 #include <string>
 
 #include "extract/header.h"
@@ -19,6 +20,7 @@ const int EXIT_INTERRUPTED = 130;  // 128 + SIGINT; SIGHUP and SIGTERM give 128 
 // The problem with a file that is neither.
 extern const char NOT_AN_ARCHIVE[];
 
+// "-" is standard input, read forward only (a package's stub is read past).
 // A file that starts with "MZ" is a package: its payload is read as the stub
 // reads its own (configuration block at PAYLOAD_OFFSET, then the archive).
 // Any other file is a plain archive from its first byte, and *plain is set;
@@ -33,12 +35,13 @@ std::string OpenInput(const char* path, SfxState* state, bool* plain);
 void InstallQuietCallbacks(HostCallbacks* callbacks);
 
 // The opened input of a command: quiet receivers installed, the state read
-// (a plain archive with the default settings), the file's size known.
+// (a plain archive with the default settings), the file's size known (-1
+// for standard input, whose end shows only when it comes).
 struct CommandInput {
   SfxState state;
   HostCallbacks callbacks;
   bool plain;
-  uint64_t size;
+  int64_t end;
 };
 // Opens path for a command; on failure prints "vemosfx: PATH: problem" and
 // returns false with nothing left open.
@@ -49,6 +52,11 @@ void CloseCommandInput(CommandInput* input);
 int Fail(const std::string& what, const std::string& problem);
 // A usage error: "vemosfx COMMAND: message" and a hint; returns EXIT_USAGE.
 int UsageError(const char* command, const std::string& message);
+
+// The usage error of an option getopt_long refused (c is '?' or ':'; the
+// option string starts with ':' and opterr is 0): "unknown option '-x'" or
+// "'-C' needs a value".
+int BadOption(const char* command, int c, char** argv);
 
 // Options every reading command takes; the long ones are listed in
 // COMMON_LONG_OPTIONS, to be copied at the end of a command's own table.
@@ -66,4 +74,26 @@ int SetNames(const char* command, const char* value);
 std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
 
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
+std::string Utf8Raw(const char* text);
+// UTF-8 text safe to print on a terminal: control characters (C0, DEL, C1)
+// and bytes that are not UTF-8 escaped as "\r", "\n", "\t", "\x1b", "\u009b".
+std::string Printable(const std::string& text);
+// Utf8Raw made Printable: for every human-readable line.
 std::string Utf8(const char* text);
+
+// The file members met so far, by folded path (FoldPath): their names.
+typedef std::map<std::string, std::string> WindowsNames;
+// Warns on stderr when a file member's name folds onto an earlier file
+// member's, which Windows (and the stub) would take for the same file.
+void WarnSameFile(WindowsNames* names, const MemberHeader* header);
+
+// Member patterns. A member matches a pattern when its path, or a directory
+// above it, does (shell patterns).
+bool Matches(const std::string& pattern, const std::string& path);
+// The path a user types for a member: UTF-8, no leading or trailing "/".
+std::string MemberPath(const char* name);
+// A pattern as a member path: no "./" in front, no "/" behind.
+std::string PatternPath(std::string pattern);
+// The path a member is selected and named by: a link (CHECK_LINK) by its
+// own name, without "|target".
+std::string SelectionPath(const MemberHeader* header, bool link);

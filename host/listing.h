@@ -10,6 +10,7 @@
 #include "extract/header.h"
 #include "extract/payload.h"
 #include "extract/run.h"
+#include "extract/walk.h"
 
 // Converts a Shift_JIS text to UTF-8 into out (capacity bytes, terminated),
 // bytes that do not convert written as "\xNN".
@@ -93,28 +94,18 @@ struct ListStored {
   char destination[300];
 };
 
-// Reads the start of the block at offset in file (the position is left
-// unchanged); false when it is cut short.
-inline bool ListReadStored(FILE* file, long offset, ListStored* stored) {
+// The stored destination of a state read from a configuration block.
+inline void ListStoredOf(const SfxState* state, ListStored* stored) {
   memset(stored, 0, sizeof *stored);
-  long here = ftell(file);
-  bool ok = here >= 0 && fseek(file, offset, SEEK_SET) == 0;
-  int present = ok ? fgetc(file) : EOF;
-  int title = present > 0 ? fgetc(file) : EOF;
-  ok = title != EOF && fseek(file, title, SEEK_CUR) == 0;
-  int base = ok ? fgetc(file) : EOF;
-  int length = base != EOF ? fgetc(file) : EOF;
-  ok = length != EOF && fread(stored->sub_path, 1, (size_t)length, file) == (size_t)length;
-  if (here >= 0) fseek(file, here, SEEK_SET);
-  if (!ok) return false;
-  stored->base = (uint8_t)base;
-  const char* folder = length == 0 || base == 0 ? "<current folder>" : "<Windows drive>\\Program Files";
-  snprintf(stored->destination, sizeof stored->destination, "%s%s%s", folder, length ? "\\" : "",
+  stored->base = state->destination_base;
+  bool has_sub_path = state->sub_path_at != 0 && state->destination;
+  if (has_sub_path) snprintf(stored->sub_path, sizeof stored->sub_path, "%s", state->destination + state->sub_path_at);
+  const char* folder = !has_sub_path || stored->base == 0 ? "<current folder>" : "<Windows drive>\\Program Files";
+  snprintf(stored->destination, sizeof stored->destination, "%s%s%s", folder, has_sub_path ? "\\" : "",
            stored->sub_path);
-  return true;
 }
 
-// stored: the block's own destination (ListReadStored), or null to show the
+// stored: the block's own destination (ListStoredOf), or null to show the
 // destination as resolved.
 inline void ListConfig(FILE* out, const SfxState* state, const ListStored* stored, ListConvert convert) {
   char text[LIST_TEXT_SIZE], choice[LIST_CHOICE_SIZE];
@@ -170,26 +161,38 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
           target ? " -> " : "", to);
 }
 
+typedef void (*ListEach)(const MemberHeader* header, void* context);
+
 // Walks the archive from the stream's position to its end, handing each
-// member's header to each(header, context). file_size bounds every
-// member's data. *members receives the number of members walked.
-inline int32_t ListWalk(SfxState* state, uint64_t file_size, void (*each)(const MemberHeader*, void*),
-                        void* context, uint32_t* members) {
+// member's header to each(header, context). file_size (-1: not known) bounds every
+// member's data. *members receives the number of members handed on.
+inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void* context, uint32_t* members) {
+  MemberWalk walk;
+  WalkBegin(&walk, state, file_size);
   MemberHeader header;
   *members = 0;
   for (;;) {
-    int32_t result = ReadMemberHeader(state, &header);
-    if (result == HEADER_END) break;
-    if (result == HEADER_DAMAGED) return LIST_DAMAGED;
-    if (result == HEADER_UNKNOWN) return LIST_UNKNOWN;
-    long at = ftell(state->archive);
-    if (at < 0 || (uint64_t)at + header.packed_size > file_size) return LIST_TRUNCATED;
+    int32_t result = WalkNext(&walk, &header);
+    if (result == WALK_END) return LIST_COMPLETE;
+    if (result == WALK_DAMAGED) return LIST_DAMAGED;
+    if (result == WALK_UNKNOWN) return LIST_UNKNOWN;
+    if (result == WALK_CUT_SHORT) return LIST_TRUNCATED;
     each(&header, context);
     ++*members;
-    if (fseek(state->archive, (long)((uint64_t)at + header.packed_size), SEEK_SET) != 0)
-      return LIST_TRUNCATED;
   }
-  return LIST_COMPLETE;
+}
+
+// Two receivers of every member in one walk (the walk reads forward only).
+struct ListBoth {
+  ListEach first;
+  void* first_context;
+  ListEach second;
+  void* second_context;
+};
+inline void ListToBoth(const MemberHeader* header, void* context) {
+  ListBoth* both = static_cast<ListBoth*>(context);
+  both->first(header, both->first_context);
+  both->second(header, both->second_context);
 }
 
 struct ListRows {
@@ -205,12 +208,15 @@ inline void ListRow(const MemberHeader* header, void* context) {
   rows->unpacked += header->unpacked_size;
 }
 
-// One row per member, and a closing count.
-inline int32_t ListMembers(FILE* out, SfxState* state, uint64_t file_size, ListConvert convert,
-                           uint32_t* members) {
+// One row per member, and a closing count; also (when given) receives each
+// member too, in the same walk.
+inline int32_t ListMembers(FILE* out, SfxState* state, int64_t file_size, ListConvert convert,
+                           uint32_t* members, ListEach also = nullptr, void* also_context = nullptr) {
   ListColumnsRow(out);
   ListRows rows = {out, convert, 0, 0};
-  int32_t result = ListWalk(state, file_size, ListRow, &rows, members);
+  ListBoth both = {ListRow, &rows, also, also_context};
+  int32_t result = also ? ListWalk(state, file_size, ListToBoth, &both, members)
+                        : ListWalk(state, file_size, ListRow, &rows, members);
   if (result != LIST_COMPLETE) return result;
   char packed_text[24], unpacked_text[24];
   ListFormatCount(rows.packed, packed_text);

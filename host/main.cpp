@@ -1,7 +1,11 @@
 // vemosfx: lists, tests, extracts and packs LZH archives and packages.
 #include <getopt.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "host/commands.h"
 #include "host/input.h"
@@ -19,6 +23,11 @@ const char USAGE[] =
     "  vemosfx extract [-C DIR] [-kOv] FILE [MEMBER...]\n"
     "                                             extract (all, or the MEMBERs)\n"
     "  vemosfx pack -o OUT [options] PATH...      write a package or a .lzh archive\n"
+    "  vemosfx add [--update] ARCHIVE PATH...     add or replace members\n"
+    "  vemosfx delete ARCHIVE PATTERN...          remove members\n"
+    "\n"
+    "lha's verbs work too: l and v (list), t (test), x and e (extract),\n"
+    "p (extract to standard output), a (add), d (delete).\n"
     "\n"
     "'vemosfx COMMAND --help' describes a command's options; 'man vemosfx' all.\n"
     "Exit status: 0 done, 1 a member or the input failed, 2 usage, 130 interrupted.\n";
@@ -28,17 +37,38 @@ void Version() { printf("vemosfx %s\n", VEMO_VERSION); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit (ulimit -f) makes a write fail with EFBIG, which each
+  // command reports and cleans up after, instead of killing the process.
+  signal(SIGXFSZ, SIG_IGN);
   if (argc >= 2) {
     const char* command = argv[1];
-    if (!strcmp(command, "list")) return CmdList(argc - 1, argv + 1);
-    if (!strcmp(command, "test")) return CmdTest(argc - 1, argv + 1);
-    if (!strcmp(command, "extract")) return CmdExtract(argc - 1, argv + 1);
-    if (!strcmp(command, "pack")) return CmdPack(argc - 1, argv + 1);
+    // The long names, and the one-letter verbs of lha as aliases.
+    static const struct {
+      const char* name;
+      const char* alias;
+      int (*run)(int, char**);
+    } COMMANDS[] = {
+        {"list", "l", CmdList},      {"list", "v", CmdList},     {"test", "t", CmdTest},
+        {"extract", "x", CmdExtract}, {"extract", "e", CmdExtract}, {"extract", "p", CmdExtract},
+        {"pack", nullptr, CmdPack},  {"add", "a", CmdAdd},       {"delete", "d", CmdDelete},
+    };
+    for (const auto& c : COMMANDS) {
+      if (strcmp(command, c.name) != 0 && !(c.alias && !strcmp(command, c.alias))) continue;
+      // Messages name the command by its long name.
+      std::vector<char*> args(argv + 1, argv + argc);
+      args[0] = const_cast<char*>(c.name);
+      // "p" prints members: extract -O.
+      static char to_stdout[] = "-O";
+      if (!strcmp(command, "p")) args.insert(args.begin() + 1, to_stdout);
+      args.push_back(nullptr);
+      return c.run((int)args.size() - 1, args.data());
+    }
   }
   static const option LONG_OPTIONS[] = {
       {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "+hV", LONG_OPTIONS, nullptr)) != -1) {
+  opterr = 0;
+  while ((c = getopt_long(argc, argv, "+:hV", LONG_OPTIONS, nullptr)) != -1) {
     if (c == 'h') {
       fputs(USAGE, stdout);
       printf("\n");
@@ -49,11 +79,13 @@ int main(int argc, char** argv) {
       Version();
       return EXIT_OK;
     }
+    std::string given = optopt ? std::string("-") + (char)optopt : argv[optind - 1];
+    fprintf(stderr, "vemosfx: unknown option '%s'\n", Printable(given.substr(0, given.find('='))).c_str());
     fputs("Try 'vemosfx --help' for more information.\n", stderr);
     return EXIT_USAGE;
   }
   if (optind < argc)
-    fprintf(stderr, "vemosfx: unknown command '%s'\n", argv[optind]);
+    fprintf(stderr, "vemosfx: unknown command '%s'\n", Printable(argv[optind]).c_str());
   else
     fputs("vemosfx: no command given\n", stderr);
   fputs("Try 'vemosfx --help' for more information.\n", stderr);

@@ -3,22 +3,31 @@
 // Header layout: total length (16 bits; below 256, since readers take it
 // from the first byte), method, packed size, unpacked size, modification
 // time (seconds since 1970 UTC), the archive attribute 0x20, level 2, CRC-16 of the
-// data, OS id 'M', then the extended headers, each as type, data and the
-// 16-bit size of the next one (0 ends the chain): the header CRC (computed
-// over the whole header with its own field zero), the file name, and for
-// members in a folder the folder path with 0xFF after each folder, and an
-// attribute other than the plain archive bit.
+// data, OS id ('M', or 'U' in a plain archive), then the extended headers,
+// each as type, data and the 16-bit size of the next one (0 ends the
+// chain): the header CRC (computed over the whole header with its own field
+// zero), the file name, and for members in a folder the folder path with
+// 0xFF after each folder; then with 'U' the Unix mode, ids, owner names and
+// time, else an attribute other than the plain archive bit.
 #include "pack/archive.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <map>
 
 #include "decode/bitio.h"
 #include "decode/member.h"
 #include "extract/payload.h"
 #include "extract/run.h"
+#include "pack/pipeline.h"
 #include "platform/host_hooks.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -34,8 +43,6 @@ void Put32(std::vector<uint8_t>* v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v->push_back((uint8_t)(x >> (8 * i)));
 }
 
-bool IsLead(uint8_t b) { return IsLeadByte(b); }
-
 // Characters that Windows refuses in a file name, or that the reader would
 // take as a separator.
 bool ForbiddenAscii(unsigned char c) {
@@ -44,7 +51,7 @@ bool ForbiddenAscii(unsigned char c) {
 
 // Converts one path component; refuses components that would not come back
 // as the same single name.
-bool ConvertComponent(const std::string& part, const std::string& whole, bool windows_names,
+bool ConvertComponent(const std::string& part, const std::string& whole, bool windows_names, bool no_bar,
                       std::string* out, std::string* error) {
   if (part.empty() || part == "." || part == "..") {
     *error = "'" + whole + "': not a usable member name (empty, \".\" or \"..\" part)";
@@ -66,8 +73,13 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
     return false;
   }
   for (unsigned char c : part) {
-    if (ForbiddenAscii(c)) {
-      *error = "'" + whole + "': the name holds a character that Windows does not allow in file names";
+    if (windows_names && ForbiddenAscii(c)) {
+      *error = "'" + whole + "': the name holds a character that Windows does not allow in file names" +
+               " (--allow-unix-names for an archive meant for Unix)";
+      return false;
+    }
+    if (no_bar && c == '|') {
+      *error = "'" + whole + "': a folder's or a link's name cannot hold \"|\" (readers take what follows for a link's target)";
       return false;
     }
   }
@@ -77,13 +89,10 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
     return false;
   }
   std::string sjis(buf.data());
-  for (size_t i = 0; i < sjis.size(); ++i) {
-    uint8_t b = (uint8_t)sjis[i];
-    if (IsLead(b) && i + 1 < sjis.size()) {
-      ++i;
-      continue;
-    }
-    if (b == '\\' || b == '/' || b == FOLDER_SEPARATOR) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(sjis.c_str());
+  for (size_t i = 0; i < sjis.size(); i += SjisCharLength(bytes + i)) {
+    uint8_t b = bytes[i];
+    if ((windows_names && b == '\\') || b == '/' || b == FOLDER_SEPARATOR) {
       *error = "'" + whole + "': a character of the name becomes a path separator in Shift_JIS";
       return false;
     }
@@ -94,9 +103,31 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
 
 }  // namespace
 
-uint16_t DataCrc16(const uint8_t* data, size_t size) {
+UnixMeta MakeUnixMeta(const MemberSource& m) {
+  static std::map<uint32_t, std::string> users, groups;
+  UnixMeta meta;
+  meta.mode = m.unix_mode;
+  meta.uid = (uint16_t)m.uid;
+  meta.gid = (uint16_t)m.gid;
+  meta.mtime = m.mtime;
+  if (!m.unix_meta) return meta;
+  auto user = users.find(m.uid);
+  if (user == users.end()) {
+    struct passwd* pw = getpwuid((uid_t)m.uid);
+    user = users.emplace(m.uid, pw && HostIsUtf8(pw->pw_name) ? pw->pw_name : "").first;
+  }
+  auto group = groups.find(m.gid);
+  if (group == groups.end()) {
+    struct group* gr = getgrgid((gid_t)m.gid);
+    group = groups.emplace(m.gid, gr && HostIsUtf8(gr->gr_name) ? gr->gr_name : "").first;
+  }
+  meta.user = user->second;
+  meta.group = group->second;
+  return meta;
+}
+
+uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size) {
   if (g_crc_table[1] == 0) BuildCrcTable();
-  uint16_t crc = 0;
   while (size > 0) {
     uint32_t n = size > 0x40000000 ? 0x40000000u : (uint32_t)size;
     crc = Crc16(crc, data, n);
@@ -106,8 +137,10 @@ uint16_t DataCrc16(const uint8_t* data, size_t size) {
   return crc;
 }
 
+uint16_t DataCrc16(const uint8_t* data, size_t size) { return ContinueCrc16(0, data, size); }
+
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
-                    std::string* error, bool windows_names, const std::string& link_target) {
+                    std::string* error, bool windows_names, const std::string& link_target, bool unix_meta) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
@@ -118,7 +151,9 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   }
   std::vector<std::string> converted(parts.size());
   for (size_t i = 0; i < parts.size(); ++i)
-    if (!ConvertComponent(parts[i], utf8, windows_names, &converted[i], error)) return false;
+    if (!ConvertComponent(parts[i], utf8, windows_names, directory || !link_target.empty() || i + 1 < parts.size(),
+                          &converted[i], error))
+      return false;
   StoredName n;
   size_t folders = directory ? converted.size() : converted.size() - 1;
   for (size_t i = 0; i < folders; ++i) {
@@ -157,7 +192,10 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   uint32_t header = LEVEL2_BASIC_SIZE + CRC_EXT_SIZE;
   if (!directory) header += EXT_OVERHEAD + (uint32_t)n.file.size();
   if (!n.directory.empty()) header += EXT_OVERHEAD + (uint32_t)n.directory.size();
-  if (attribute != DOS_ARCHIVE) header += ATTRIBUTE_EXT_SIZE;
+  if (unix_meta)
+    header += UNIX_META_SIZE;
+  else if (attribute != DOS_ARCHIVE)
+    header += ATTRIBUTE_EXT_SIZE;
   if (header > LEVEL2_HEADER_MAX) {
     *error = "'" + utf8 + "': the name is too long for a member header (" + std::to_string(header) +
              " bytes; at most " + std::to_string(LEVEL2_HEADER_MAX) + ")";
@@ -169,7 +207,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
 
 std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
-                                       const StoredName& name, uint8_t os_id) {
+                                       const StoredName& name, const UnixMeta* unix) {
   bool has_file = !name.file.empty() || name.path.empty() || name.path.back() != '/';
   std::vector<uint8_t> h;
   Put16(&h, 0);  // total length, set below
@@ -180,7 +218,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
   h.push_back(DOS_ARCHIVE);
   h.push_back(2);
   Put16(&h, data_crc);
-  h.push_back(os_id);
+  h.push_back(unix ? OS_ID_UNIX : OS_ID_MSDOS);
   Put16(&h, CRC_EXT_SIZE);
   h.push_back(EXT_HEADER_CRC);
   size_t crc_at = h.size();
@@ -195,12 +233,30 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     h.push_back(EXT_DIRECTORY);
     h.insert(h.end(), name.directory.begin(), name.directory.end());
   }
-  if (os_id == 'U') {  // a symbolic link: its Unix mode, which readers take it by
+  if (unix) {
+    // Unix readers take a link by its mode.
     Put16(&h, EXT_OVERHEAD + 2);
     h.push_back(EXT_UNIX_MODE);
-    Put16(&h, 0120777);
-  }
-  if (attribute != DOS_ARCHIVE) {
+    Put16(&h, unix->mode);
+    Put16(&h, EXT_OVERHEAD + 4);
+    h.push_back(EXT_UNIX_IDS);
+    Put16(&h, unix->gid);
+    Put16(&h, unix->uid);
+    // The owner names, when the header has room for them.
+    size_t names = EXT_OVERHEAD * 2 + unix->group.size() + unix->user.size();
+    if (h.size() + names + EXT_OVERHEAD + 4 + 2 <= LEVEL2_HEADER_MAX && !unix->group.empty() &&
+        !unix->user.empty()) {
+      Put16(&h, EXT_OVERHEAD + (uint32_t)unix->group.size());
+      h.push_back(EXT_UNIX_GROUP);
+      h.insert(h.end(), unix->group.begin(), unix->group.end());
+      Put16(&h, EXT_OVERHEAD + (uint32_t)unix->user.size());
+      h.push_back(EXT_UNIX_USER);
+      h.insert(h.end(), unix->user.begin(), unix->user.end());
+    }
+    Put16(&h, EXT_OVERHEAD + 4);
+    h.push_back(EXT_UNIX_TIME);
+    Put32(&h, unix->mtime);
+  } else if (attribute != DOS_ARCHIVE) {
     Put16(&h, ATTRIBUTE_EXT_SIZE);
     h.push_back(EXT_ATTRIBUTE);
     Put16(&h, attribute);
@@ -233,148 +289,144 @@ bool ParseMethod(const std::string& text, PackMethod* method) {
   return true;
 }
 
-void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
-                      std::vector<uint8_t>* packed) {
-  if (method.dict_bits > 0 && size > 0 &&
-      CompressBlockHuffman(data, size, method.dict_bits, method.effort, packed)) {
-    memcpy(method_name, MethodTable[MethodIndex(method)].name, 5);
-    return;
-  }
-  memcpy(method_name, MethodTable[METHOD_LH0].name, 5);
-  packed->assign(data, data + size);
-}
-
 namespace {
-
-// A file read in pieces, its CRC-16 kept as it goes.
-class FileSource : public ByteSource {
- public:
-  FileSource(FILE* in, const ProgressHook* progress) : in_(in), progress_(progress) {}
-  bool Read(uint8_t* buf, size_t n) override {
-    if (n && fread(buf, 1, n, in_) != n) return false;
-    if (*progress_ && n) (*progress_)(n, false);
-    for (size_t done = 0; done < n;) {
-      uint32_t piece = n - done > 0x40000000 ? 0x40000000u : (uint32_t)(n - done);
-      crc_ = Crc16(crc_, buf + done, piece);
-      done += piece;
-    }
-    return true;
-  }
-  uint16_t crc() const { return crc_; }
-
- private:
-  FILE* in_;
-  const ProgressHook* progress_;
-  uint16_t crc_ = 0;
-};
-
-class FileSink : public ByteSink {
- public:
-  explicit FileSink(FILE* out) : out_(out) {}
-  bool Write(const uint8_t* data, size_t n) override { return fwrite(data, 1, n, out_) == n; }
-
- private:
-  FILE* out_;
-};
 
 std::string WriteError() { return std::string("cannot write the output: ") + strerror(errno); }
 
-// Writes one file member at the output's position: a header, the data
-// compressed as it is read, and the header again with the sizes and CRC now
-// known. When compression does not pay, the file is read again and stored.
-bool WriteFileMember(FILE* out, const MemberSource& m, const StoredName& name, const PackMethod& method,
-                     const ProgressHook& progress, uint64_t* written, std::string* error) {
-  static const ProgressHook none;
-  FILE* in = fopen(m.disk_path.c_str(), "rb");
-  if (!in) {
-    *error = "'" + m.disk_path + "': cannot be opened: " + strerror(errno);
+// Writes one file member at the output's position: a header, the data as
+// the pipeline writes it, and the header again with the method, sizes and
+// CRC now known.
+bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const StoredName& name, const UnixMeta* unix,
+                     const PackMethod& method, CompressPipeline* pipeline, const ProgressHook& progress,
+                     uint64_t* written, std::string* error) {
+  off_t header_at = ftello(out);
+  const char* method_name = MethodName(method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0);
+  std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name, unix);
+  if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
+    *error = WriteError();
     return false;
   }
-  off_t header_at = ftello(out);
-  const char* method_name = MethodTable[method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0].name;
-  std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name);
-  bool ok = fwrite(header.data(), 1, header.size(), out) == header.size();
-  if (!ok) *error = WriteError();
-  uint64_t packed = 0;
-  CompressResult result = COMPRESS_NOT_SMALLER;
-  FileSource source(in, &progress);
-  if (ok && method.dict_bits > 0 && m.size > 0) {
-    FileSink sink(out);
-    result = CompressStream(&source, m.size, method.dict_bits, method.effort, &sink, &packed);
-  }
-  const char* changed = "': the file changed size while it was being packed";
-  if (ok && result == COMPRESS_FAILED) {
-    *error = ferror(out) ? WriteError() : "'" + m.disk_path + changed;
-    ok = false;
-  }
-  // Bytes read a second time are not counted again.
-  FileSource stored(in, result == COMPRESS_NOT_SMALLER && method.dict_bits > 0 && m.size > 0 ? &none : &progress);
-  if (ok && result == COMPRESS_NOT_SMALLER) {
-    method_name = MethodTable[METHOD_LH0].name;
-    ok = fseeko(in, 0, SEEK_SET) == 0 && fseeko(out, header_at + (off_t)header.size(), SEEK_SET) == 0;
-    uint8_t buf[1 << 16];
-    for (uint64_t left = m.size; ok && left > 0;) {
-      size_t n = left < sizeof buf ? (size_t)left : sizeof buf;
-      if (!stored.Read(buf, n)) {
-        *error = "'" + m.disk_path + changed;
-        ok = false;
-      } else if (fwrite(buf, 1, n, out) != n) {
-        *error = WriteError();
-        ok = false;
-      }
-      left -= n;
-    }
-    packed = m.size;
-    // What compression wrote past the stored data goes.
-    if (ok && (fflush(out) != 0 || ftruncate(fileno(out), ftello(out)) != 0)) {
-      *error = WriteError();
-      ok = false;
-    }
-  }
-  if (ok && fgetc(in) != EOF) {
-    *error = "'" + m.disk_path + changed;
-    ok = false;
-  }
-  fclose(in);
-  if (!ok) return false;
-  uint16_t crc = result == COMPRESS_OK ? source.crc() : stored.crc();
-  header = BuildLevel2Header(method_name, (uint32_t)packed, (uint32_t)m.size, m.mtime, m.attribute, crc, name);
+  MemberData data;
+  if (!pipeline->WriteData(index, out, progress, &data, error)) return false;
+  if (!data.compressed) method_name = MethodName(METHOD_LH0);
+  header = BuildLevel2Header(method_name, (uint32_t)data.packed_size, (uint32_t)m.size, m.mtime, m.attribute,
+                             data.crc, name, unix);
   off_t end = ftello(out);
   if (fseeko(out, header_at, SEEK_SET) != 0 || fwrite(header.data(), 1, header.size(), out) != header.size() ||
       fseeko(out, end, SEEK_SET) != 0) {
     *error = WriteError();
     return false;
   }
-  *written = header.size() + packed;
+  *written = header.size() + data.packed_size;
+  return true;
+}
+
+// Copies one member as it is (header and data), checking what can be
+// checked without decoding.
+bool CopyMember(FILE* out, const MemberSource& m, const ProgressHook& progress, uint64_t* written,
+                std::string* error) {
+  FILE* in = fopen(m.copy_path.c_str(), "rb");
+  if (!in || fseeko(in, (off_t)m.copy_offset, SEEK_SET) != 0) {
+    *error = "'" + m.copy_path + "': cannot be read: " + strerror(errno);
+    if (in) fclose(in);
+    return false;
+  }
+  std::vector<uint8_t> header(m.copy_header);
+  bool ok = fread(header.data(), 1, header.size(), in) == header.size();
+  const char* damaged = "': the header CRC does not match (damaged); nothing was changed";
+  if (ok && !HeaderCrcMatches(header)) {
+    *error = "'" + m.name + damaged;
+    fclose(in);
+    return false;
+  }
+  ok = ok && fwrite(header.data(), 1, header.size(), out) == header.size();
+  uint16_t crc = 0;
+  uint8_t buf[1 << 16];
+  for (uint64_t left = m.copy_length - m.copy_header; ok && left > 0;) {
+    size_t n = left < sizeof buf ? (size_t)left : sizeof buf;
+    ok = fread(buf, 1, n, in) == n;
+    if (ok && m.copy_stored) crc = ContinueCrc16(crc, buf, n);
+    ok = ok && fwrite(buf, 1, n, out) == n;
+    if (ok && progress) progress(n, false);
+    left -= n;
+  }
+  bool read_failed = ferror(in) || feof(in);
+  fclose(in);
+  if (!ok) {
+    *error = read_failed ? "'" + m.copy_path + "': cannot be read (it changed meanwhile?)" : WriteError();
+    return false;
+  }
+  if (m.copy_stored && m.copy_has_crc && crc != m.copy_crc) {
+    *error = "'" + m.name + "': the data does not match its CRC (damaged); nothing was changed";
+    return false;
+  }
+  *written = m.copy_length;
   return true;
 }
 
 }  // namespace
 
+bool HeaderCrcMatches(const std::vector<uint8_t>& h) {
+  if (h.size() < LEVEL2_BASIC_SIZE || h[20] != 2) return true;
+  std::vector<uint8_t> zeroed = h;
+  bool found = false;
+  uint16_t stored = 0;
+  for (size_t at = 24; at + 2 <= h.size();) {
+    uint32_t size = h[at] | h[at + 1] << 8;
+    if (size == 0) break;
+    at += 2;
+    if (size < EXT_OVERHEAD || at + size - 2 > h.size()) return false;
+    if (h[at] == EXT_HEADER_CRC && size >= EXT_OVERHEAD + 2) {
+      found = true;
+      stored = (uint16_t)(h[at + 1] | h[at + 2] << 8);
+      zeroed[at + 1] = zeroed[at + 2] = 0;
+    }
+    at += size - 2;
+  }
+  return !found || DataCrc16(zeroed.data(), zeroed.size()) == stored;
+}
+
 bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
                   const PackMethod& method, std::string* error, bool windows_names,
                   const ProgressHook& progress) {
   uint64_t total = offset;
-  for (const MemberSource& m : members) {
+  CompressPipeline pipeline(members, method);
+  for (size_t index = 0; index < members.size(); ++index) {
+    const MemberSource& m = members[index];
+    if (!m.copy_path.empty()) {
+      uint64_t written = 0;
+      if (!CopyMember(out, m, progress, &written, error)) return false;
+      total += written;
+      if (progress) progress(0, true);
+      if (total + 1 > SIZE_LIMIT) {
+        *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
+        return false;
+      }
+      continue;
+    }
     StoredName name;
-    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error, windows_names, m.link_target)) return false;
+    // A symbolic link travels the way Unix archivers store it: an empty
+    // "-lhd-" member named "link|target" from a Unix system, with its mode.
+    bool unix_meta = m.unix_meta || !m.link_target.empty();
+    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error, windows_names, m.link_target, unix_meta))
+      return false;
+    UnixMeta meta = MakeUnixMeta(m);
+    if (!m.link_target.empty()) meta.mode = (uint16_t)(0120000 | (m.unix_meta ? meta.mode & 07777 : 0777));
+    const UnixMeta* unix = unix_meta ? &meta : nullptr;
     if (m.size > SIZE_LIMIT) {
       *error = "'" + m.name + "': a member of 4 GiB or more does not fit the 32-bit size fields";
       return false;
     }
     uint64_t written = 0;
     if (m.directory || !m.link_target.empty()) {
-      // A symbolic link travels the way Unix archivers store it: an empty
-      // "-lhd-" member named "link|target" from a Unix system.
       std::vector<uint8_t> header =
-          BuildLevel2Header(MethodTable[METHOD_LHD].name, 0, 0, m.mtime, m.attribute, 0, name,
-                            m.link_target.empty() ? OS_ID_MSDOS : 'U');
+          BuildLevel2Header(MethodName(METHOD_LHD), 0, 0, m.mtime, m.attribute, 0, name, unix);
       if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
         *error = WriteError();
         return false;
       }
       written = header.size();
-    } else if (!WriteFileMember(out, m, name, method, progress, &written, error)) {
+    } else if (!WriteFileMember(out, index, m, name, unix, method, &pipeline, progress, &written, error)) {
       return false;
     }
     total += written;

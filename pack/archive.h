@@ -34,7 +34,39 @@ struct MemberSource {
   uint8_t attribute = DOS_ARCHIVE;
   uint64_t size = 0;
   std::string link_target;  // a symbolic link's target (UTF-8): stored as a link
+  // Plain archives keep the Unix meaning: the mode, the owner (numbers and,
+  // when they fit, names) and the time in the extended headers Unix
+  // archivers write, with OS id 'U'. Packages keep MS-DOS attributes only.
+  bool unix_meta = false;
+  uint16_t unix_mode = 0;
+  uint32_t uid = 0, gid = 0;
+  // A member copied as it is from an archive (add, delete): copy_length
+  // bytes, header and data, at copy_offset of copy_path; the header's first
+  // copy_header bytes. Checked as it is copied: a level-2 header's CRC, and
+  // the data CRC (copy_crc, when copy_has_crc) of a stored member.
+  std::string copy_path;
+  uint64_t copy_offset = 0, copy_length = 0;
+  uint32_t copy_header = 0;
+  bool copy_stored = false, copy_has_crc = false;
+  uint16_t copy_crc = 0;
+  // The file collected at disk_path (0, 0: not checked), and whether it was
+  // reached through a symbolic link (-L). The file opened must be that one.
+  uint64_t device = 0, inode = 0;
+  bool through_link = false;
 };
+
+// The Unix extended headers of a member: mode, group and user ids, group
+// and user names (left out when they would not fit the header), time.
+struct UnixMeta {
+  uint16_t mode = 0;
+  uint16_t uid = 0, gid = 0;
+  std::string user, group;
+  uint32_t mtime = 0;
+};
+// The bytes the Unix extended headers take without the owner names.
+const uint32_t UNIX_META_SIZE = (EXT_OVERHEAD + 2) + (EXT_OVERHEAD + 4) + (EXT_OVERHEAD + 4);
+// A member's Unix headers, owner names looked up once per id.
+UnixMeta MakeUnixMeta(const MemberSource& m);
 
 // A member name as stored: Shift_JIS, split into the directory part (each
 // folder followed by 0xFF) and the file name (empty for a directory).
@@ -50,35 +82,41 @@ struct StoredName {
 // part is not UTF-8, has no Shift_JIS form, holds a character Windows cannot
 // have in a file name, or the path (or its header) would not fit; with
 // windows_names also when a part is a device name (CON, nul.txt, ...) or
-// ends in a dot or a space. A link's target, when given, follows the file
-// name after "|".
+// ends in a dot or a space; without it any name Unix allows passes, except
+// a "|" in a folder's or a link's name (the reader takes it for a link's
+// target). A link's target, when given, follows the file name after "|".
+// unix_meta: the header also holds the Unix extended headers.
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
-                    std::string* error, bool windows_names = true, const std::string& link_target = "");
+                    std::string* error, bool windows_names = true, const std::string& link_target = "",
+                    bool unix_meta = false);
 
 // The complete level-2 header of a member, header CRC filled in. The basic
 // header's attribute byte is always DOS_ARCHIVE, as level-2 readers expect
 // (some refuse any other value); another attribute (a directory, a
 // read-only file) travels in an attribute extended header, which takes
-// precedence for every reader.
+// precedence for every reader. With unix, the OS id is 'U' and the Unix
+// extended headers replace the attribute one.
 std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
-                                       const StoredName& name, uint8_t os_id = 'M');
+                                       const StoredName& name, const UnixMeta* unix = nullptr);
 
-// CRC-16 of a byte range, through the core's table.
+// CRC-16 of a byte range, through the core's table; ContinueCrc16 goes on
+// from the CRC of the bytes before.
 uint16_t DataCrc16(const uint8_t* data, size_t size);
+uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size);
 
-// "lh0", "lh5", "lh6" or "lh7".
+// "lh0", "lh5", "lh6" or "lh7", the level and the threads that compress.
 struct PackMethod {
   int dict_bits = 13;  // 0: store every member
-  CompressEffort effort = EFFORT_NORMAL;
+  int level = LEVEL_DEFAULT;
+  int threads = 1;
 };
 // Parses a method name; false for an unknown one.
 bool ParseMethod(const std::string& text, PackMethod* method);
 
-// Encodes one member's data: method name (5 bytes) and packed bytes. Stores
-// when the method is lh0 or compression would not make it smaller.
-void EncodeMemberData(const uint8_t* data, size_t size, const PackMethod& method, char* method_name,
-                      std::vector<uint8_t>* packed);
+// True when a level-2 header (its whole bytes) has no header-CRC extended
+// header or one that matches; levels 0 and 1 carry none that is checked.
+bool HeaderCrcMatches(const std::vector<uint8_t>& header);
 
 // Writes every member and the closing 0 byte to out (seekable), which
 // already holds `offset` bytes (stub and configuration block). False with a

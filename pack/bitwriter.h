@@ -29,6 +29,25 @@ class BitWriter {
 
   uint64_t BitCount() const { return (uint64_t)out_->size() * 8 + (uint64_t)bits_; }
 
+  // Goes back to bit position bit of the output (not past BitCount()),
+  // dropping what followed.
+  void Rewind(uint64_t bit) {
+    uint64_t whole = (uint64_t)out_->size() * 8;
+    if (bit >= whole) {
+      int keep = (int)(bit - whole);
+      acc_ >>= bits_ - keep;
+      bits_ = keep;
+      return;
+    }
+    out_->resize((size_t)((bit + 7) / 8));
+    bits_ = (int)(bit % 8);
+    acc_ = 0;
+    if (bits_) {
+      acc_ = (uint64_t)(out_->back() >> (8 - bits_));
+      out_->pop_back();
+    }
+  }
+
  private:
   std::vector<uint8_t>* out_;
   uint64_t acc_ = 0;

@@ -1,6 +1,8 @@
-// Block-Huffman compression: a hash-chain match finder over the whole input,
-// a parse into codes driven by their prices in bits, and blocks whose
-// boundaries are chosen by their exact encoded size.
+// Block-Huffman compression: a match finder over each method's window, a
+// parse into codes (greedy or lazy at the fast levels; at the others a
+// shortest path under the code lengths of an earlier parse of the same
+// stretch, iterated), and blocks whose boundaries are chosen by their exact
+// encoded size.
 //
 // The codes of one block: symbols 0-255 are literal bytes, 256-509 matches of
 // 3-256 bytes; each match is followed by its distance value d (the copy
@@ -11,7 +13,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "decode/format.h"
 #include "pack/bitwriter.h"
@@ -20,15 +21,16 @@
 namespace {
 
 const int LENGTH_BIAS = (int)MATCH_BIAS;
+// Position classes of the largest dictionary (-lh7-); the smaller ones use
+// a prefix of them.
+const int POSITION_CLASSES_MAX = 17;
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = 65535;
 // Blocks are assembled from slices of this many tokens.
-const uint32_t SLICE_TOKENS = 2048;
-// Tokens collected before their blocks are chosen and written out.
-const uint32_t BATCH_TOKENS = 1u << 20;
+const uint32_t SLICE_TOKENS = 1024;
 
 const int HASH_BITS = 16;
-const uint32_t WINDOW = 1u << 16;  // the chain array covers the largest dictionary
+const uint32_t WINDOW = 1u << 16;  // the finders' arrays cover the largest dictionary
 
 // A token: symbol in the low 9 bits, the distance value d above them.
 inline uint32_t Literal(uint8_t byte) { return byte; }
@@ -39,141 +41,36 @@ inline uint32_t TokenSymbol(uint32_t t) { return t & 511; }
 inline uint32_t TokenDistanceValue(uint32_t t) { return t >> 9; }
 
 inline int PositionClass(uint32_t d) { return d == 0 ? 0 : 32 - __builtin_clz(d); }
+// The bits sent below a class's top bit.
+inline int ExtraBits(int position_class) { return position_class > 1 ? position_class - 1 : 0; }
 
-// ---------------------------------------------------------------- input
-
-// The input seen through a buffer that slides along it: the bytes from a
-// dictionary's length before the current segment to a little past its end
-// are kept, read from the source as they are needed. Positions are absolute.
-class Window {
- public:
-  Window(ByteSource* source, uint64_t size) : source_(source), size_(size), buf_(WINDOW_BUFFER) {}
-
-  const uint8_t* At(uint64_t p) const { return buf_.data() + (p - base_); }
-
-  // Makes [keep_from, min(upto, size)) available; false when the source
-  // fails.
-  bool Ensure(uint64_t upto, uint64_t keep_from) {
-    if (upto > size_) upto = size_;
-    if (upto <= end_) return true;
-    if (upto - keep_from > buf_.size()) return false;  // cannot happen with the sizes used
-    if (upto > base_ + buf_.size()) {
-      memmove(buf_.data(), buf_.data() + (keep_from - base_), (size_t)(end_ - keep_from));
-      base_ = keep_from;
-    }
-    uint64_t room = base_ + buf_.size() - end_;
-    uint64_t want = std::min<uint64_t>(room, size_ - end_);
-    if (!source_->Read(buf_.data() + (end_ - base_), (size_t)want)) return false;
-    end_ += want;
-    return true;
-  }
-
- private:
-  static const size_t WINDOW_BUFFER = 4u << 20;
-  ByteSource* source_;
-  uint64_t size_;
-  std::vector<uint8_t> buf_;
-  uint64_t base_ = 0;  // position of buf_[0]
-  uint64_t end_ = 0;   // position after the last byte read
+// What each level does.
+struct LevelParams {
+  bool optimal;    // shortest-path parse (else greedy or lazy)
+  bool lazy;       // lazy: a match may give way to a better one a byte later
+  int depth;       // candidates examined per position
+  int nice;        // a match this long ends the search and is taken
+  int passes;      // optimal: parses per chunk, each priced by the one before
+  uint32_t chunk;  // optimal: positions parsed together
+};
+const LevelParams LEVELS[LEVEL_MAX + 1] = {
+    {false, false, 0, 0, 0, 0},          // (unused)
+    {false, false, 4, 16, 0, 0},         // 1
+    {false, true, 8, 32, 0, 0},          // 2
+    {false, true, 32, 64, 0, 0},         // 3
+    {false, true, 96, 128, 0, 0},        // 4
+    {true, false, 8, 32, 1, 16384},      // 5
+    {true, false, 12, 48, 1, 16384},     // 6
+    {true, false, 16, 64, 1, 16384},     // 7
+    {true, false, 32, 128, 2, 32768},    // 8
+    {true, false, 64, 256, 3, 32768},    // 9
 };
 
-// ---------------------------------------------------------------- matching
-
-struct Found {
-  uint32_t length;
-  uint32_t distance;
-};
-
-class ChainMatcher {
- public:
-  ChainMatcher(const Window* window, uint64_t size, uint32_t max_distance, const CompressEffort& effort)
-      : window_(window), size_(size), max_distance_(max_distance), max_chain_(effort.max_chain),
-        nice_(effort.nice_length), head_(1u << HASH_BITS, -1), prev_(WINDOW, -1) {}
-
-  // Adds every position before p to the chains.
-  void InsertUpTo(size_t p) {
-    while (next_insert_ < p) Insert(next_insert_++);
-  }
-
-  // Every match for position p that is longer than all nearer ones, in order
-  // of increasing length, into out; then inserts p. Returns the count.
-  int FindAllAndInsert(size_t p, Found* out) {
-    int count = 0;
-    size_t left = size_ - p;
-    if (left < (size_t)MIN_MATCH) {
-      next_insert_ = p + 1;
-      return 0;
-    }
-    uint32_t limit = left < (size_t)MAX_MATCH ? (uint32_t)left : (uint32_t)MAX_MATCH;
-    uint32_t nice = std::min<uint32_t>((uint32_t)nice_, limit);
-    uint32_t h = Hash(p);
-    int64_t cand = head_[h];
-    int chain = max_chain_;
-    const uint8_t* cur = window_->At(p);
-    uint32_t best_len = MIN_MATCH - 1;
-    while (cand >= 0 && chain-- > 0) {
-      uint32_t dist = (uint32_t)(p - (size_t)cand);
-      if (dist > max_distance_) break;
-      const uint8_t* c = window_->At((uint64_t)cand);
-      if (c[best_len] == cur[best_len] && c[0] == cur[0] && c[1] == cur[1]) {
-        uint32_t len = CommonLength(c, cur, limit);
-        if (len > best_len) {
-          best_len = len;
-          out[count].length = len;
-          out[count].distance = dist;
-          ++count;
-          if (len >= nice) break;
-        }
-      }
-      cand = prev_[(size_t)cand & (WINDOW - 1)];
-    }
-    Insert(p);
-    next_insert_ = p + 1;
-    return count;
-  }
-
- private:
-  uint32_t Hash(size_t p) const {
-    const uint8_t* d = window_->At(p);
-    uint32_t v = (uint32_t)d[0] | ((uint32_t)d[1] << 8) | ((uint32_t)d[2] << 16);
-    return (v * 2654435761u) >> (32 - HASH_BITS);
-  }
-
-  void Insert(size_t p) {
-    if (size_ - p < (size_t)MIN_MATCH) return;
-    uint32_t h = Hash(p);
-    prev_[p & (WINDOW - 1)] = head_[h];
-    head_[h] = (int64_t)p;
-  }
-
-  static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-    uint32_t n = 0;
-    while (n + 8 <= limit) {
-      uint64_t x, y;
-      memcpy(&x, a + n, 8);
-      memcpy(&y, b + n, 8);
-      if (x != y) return n + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
-      n += 8;
-    }
-    while (n < limit && a[n] == b[n]) ++n;
-    return n;
-  }
-
-  const Window* window_;
-  uint64_t size_;
-  uint32_t max_distance_;
-  int max_chain_;
-  int nice_;
-  std::vector<int64_t> head_;
-  std::vector<int64_t> prev_;
-  size_t next_insert_ = 0;
-};
-
-// ---------------------------------------------------------------- block plans
+// ---------------------------------------------------------------- blocks
 
 struct Frequencies {
   uint32_t chars[CHAR_SYMBOLS];
-  uint32_t positions[17];
+  uint32_t positions[POSITION_CLASSES_MAX];
   uint64_t extra_bits;  // distance bits below the class's top bit
   uint32_t tokens;
 
@@ -184,13 +81,13 @@ struct Frequencies {
     if (s >= 256) {
       int c = PositionClass(TokenDistanceValue(t));
       positions[c]++;
-      if (c > 1) extra_bits += (uint64_t)(c - 1);
+      extra_bits += (uint64_t)ExtraBits(c);
     }
     tokens++;
   }
   void AddAll(const Frequencies& o) {
     for (int i = 0; i < CHAR_SYMBOLS; ++i) chars[i] += o.chars[i];
-    for (int i = 0; i < 17; ++i) positions[i] += o.positions[i];
+    for (int i = 0; i < POSITION_CLASSES_MAX; ++i) positions[i] += o.positions[i];
     extra_bits += o.extra_bits;
     tokens += o.tokens;
   }
@@ -204,34 +101,42 @@ struct LengthItem {
   uint16_t extra;
 };
 
+// One code of a block header: its lengths, sent as a count and the lengths,
+// or (count 0) as the single value every code decodes to.
+template <int N>
+struct HeaderCode {
+  uint8_t len[N];
+  uint16_t code[N];
+  int count;
+  int single;
+};
+
 // Everything the block header sends, and the exact size of the block.
 struct BlockPlan {
-  uint8_t char_len[CHAR_SYMBOLS];
-  uint16_t char_code[CHAR_SYMBOLS];
-  int char_count;       // lengths sent; 0: a single character value
-  int char_single;
-  uint8_t tree_len[LENGTH_CODE_SYMBOLS];
-  uint16_t tree_code[LENGTH_CODE_SYMBOLS];
-  int tree_count;       // 0: a single code-length value
-  int tree_single;
-  uint8_t pos_len[17];
-  uint16_t pos_code[17];
-  int pos_count;        // 0: a single class
-  int pos_single;
+  HeaderCode<CHAR_SYMBOLS> chars;
+  HeaderCode<LENGTH_CODE_SYMBOLS> tree;
+  HeaderCode<POSITION_CLASSES_MAX> positions;
   LengthItem items[CHAR_SYMBOLS];
   int item_count;
   uint64_t bits;
 };
 
-inline int LengthFieldBits(int len) { return len < 7 ? 3 : len - 3; }
-
-void PutLengthField(BitWriter* w, int len) {
+// A code length in the header's length field: 0-6 in 3 bits, longer ones as
+// 7 and then a 1 for each length above 7 and a closing 0.
+template <typename Put>
+void PutLengthField(int len, Put put) {
   if (len < 7) {
-    w->Put((uint32_t)len, 3);
+    put((uint32_t)len, 3);
   } else {
-    w->Put(7, 3);
-    w->Put(((1u << (len - 7)) - 1) << 1, len - 6);
+    put(7, 3);
+    put(((1u << (len - 7)) - 1) << 1, len - 6);
   }
+}
+
+inline int LengthFieldBits(int len) {
+  int bits = 0;
+  PutLengthField(len, [&](uint32_t, int n) { bits += n; });
+  return bits;
 }
 
 int LastUsed(const uint8_t* len, int n) {
@@ -239,452 +144,797 @@ int LastUsed(const uint8_t* len, int n) {
   return n;
 }
 
+int LastNonZero(const uint32_t* freq, int n) {
+  int value = 0;
+  for (int s = 0; s < n; ++s)
+    if (freq[s]) value = s;
+  return value;
+}
+
 // Sends the code-length tree's lengths: the count, then each length, with
 // the number of zero lengths after the third one in 2 bits.
-template <typename Sink>
-void ForEachTreeField(const BlockPlan& p, Sink put) {
-  put((uint32_t)p.tree_count, 5);
-  for (int k = 0; k < p.tree_count; ++k) {
-    int len = p.tree_len[k];
-    if (len < 7) {
-      put((uint32_t)len, 3);
-    } else {
-      put(7, 3);
-      put(((1u << (len - 7)) - 1) << 1, len - 6);
-    }
+template <typename Put>
+void ForEachTreeField(const BlockPlan& p, Put put) {
+  put((uint32_t)p.tree.count, 5);
+  for (int k = 0; k < p.tree.count; ++k) {
+    PutLengthField(p.tree.len[k], put);
     if (k == 2) {
       int z = 0;
-      while (z < 3 && k + 1 + z < p.tree_count && p.tree_len[k + 1 + z] == 0) ++z;
+      while (z < 3 && k + 1 + z < p.tree.count && p.tree.len[k + 1 + z] == 0) ++z;
       put((uint32_t)z, 2);
       k += z;
     }
   }
 }
 
-// Plans a block for the frequencies; with want_codes the canonical codes are
-// made too (a size estimate does without them).
+// The character code's lengths as the run-length items the header sends:
+// lengths above 0 as length + 2, runs of zero lengths as 0 (one), 1 (3-18)
+// or 2 (20 and more).
+void MakeLengthItems(BlockPlan* p) {
+  p->item_count = 0;
+  int i = 0;
+  while (i < p->chars.count) {
+    if (p->chars.len[i]) {
+      p->items[p->item_count++] = {(uint8_t)(p->chars.len[i] + 2), 0, 0};
+      ++i;
+      continue;
+    }
+    int run = 0;
+    while (i + run < p->chars.count && p->chars.len[i + run] == 0) ++run;
+    if (run <= 2) {
+      for (int k = 0; k < run; ++k) p->items[p->item_count++] = {0, 0, 0};
+    } else if (run <= 18) {
+      p->items[p->item_count++] = {1, 4, (uint16_t)(run - 3)};
+    } else if (run == 19) {
+      p->items[p->item_count++] = {0, 0, 0};
+      p->items[p->item_count++] = {1, 4, 15};
+    } else {
+      p->items[p->item_count++] = {2, 9, (uint16_t)(run - 20)};
+    }
+    i += run;
+  }
+}
+
+// The character code: lengths and their items; the header bits it takes
+// beyond the tree, and the bits of the characters themselves.
+uint64_t PlanCharCode(const Frequencies& f, BlockPlan* p) {
+  int used = MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, p->chars.len);
+  p->item_count = 0;
+  if (used <= 1) {
+    p->chars.count = 0;
+    p->chars.single = LastNonZero(f.chars, CHAR_SYMBOLS);
+    memset(p->chars.len, 0, sizeof p->chars.len);
+    return 9 + 9;
+  }
+  p->chars.count = LastUsed(p->chars.len, CHAR_SYMBOLS);
+  MakeLengthItems(p);
+  uint64_t bits = 9;
+  for (int s = 0; s < CHAR_SYMBOLS; ++s) bits += (uint64_t)f.chars[s] * p->chars.len[s];
+  return bits;
+}
+
+// The code-length tree for the items; its header bits and the items' bits.
 //
 // A tree of a single code-length value has a short form (count 0 and the
 // value). The member's final block never uses it, nor any tree of fewer than
 // three lengths: one common reader then refuses the member, depending on
 // where the data ends. There the tree is sent as lengths, at least three.
-void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, bool final,
-               BlockPlan* p) {
-  uint64_t bits = 16;
-  int used = MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, p->char_len);
-  p->item_count = 0;
-  uint32_t tree_freq[LENGTH_CODE_SYMBOLS] = {0};
-  if (used <= 1) {
-    int value = 0;
-    for (int s = 0; s < CHAR_SYMBOLS; ++s)
-      if (f.chars[s]) value = s;
-    p->char_count = 0;
-    p->char_single = value;
-    memset(p->char_len, 0, sizeof p->char_len);
-    bits += 9 + 9;
+uint64_t PlanTreeCode(bool final, BlockPlan* p) {
+  uint32_t freq[LENGTH_CODE_SYMBOLS] = {0};
+  for (int k = 0; k < p->item_count; ++k) freq[p->items[k].symbol]++;
+  int used = MakeCodeLengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree.len);
+  int value = LastNonZero(freq, LENGTH_CODE_SYMBOLS);
+  uint64_t bits = 0;
+  if (used <= 1 && !final) {
+    p->tree.single = value;
+    p->tree.count = 0;
+    memset(p->tree.len, 0, sizeof p->tree.len);
+    bits = 5 + 5;
   } else {
-    p->char_count = LastUsed(p->char_len, CHAR_SYMBOLS);
-    int i = 0;
-    while (i < p->char_count) {
-      if (p->char_len[i]) {
-        p->items[p->item_count++] = {(uint8_t)(p->char_len[i] + 2), 0, 0};
-        ++i;
-        continue;
-      }
-      int run = 0;
-      while (i + run < p->char_count && p->char_len[i + run] == 0) ++run;
-      if (run <= 2) {
-        for (int k = 0; k < run; ++k) p->items[p->item_count++] = {0, 0, 0};
-      } else if (run <= 18) {
-        p->items[p->item_count++] = {1, 4, (uint16_t)(run - 3)};
-      } else if (run == 19) {
-        p->items[p->item_count++] = {0, 0, 0};
-        p->items[p->item_count++] = {1, 4, 15};
-      } else {
-        p->items[p->item_count++] = {2, 9, (uint16_t)(run - 20)};
-      }
-      i += run;
+    if (used <= 1) {  // the used value and a partner, one bit each
+      memset(p->tree.len, 0, sizeof p->tree.len);
+      p->tree.len[value] = 1;
+      p->tree.len[value == 0 ? 1 : 0] = 1;
     }
-    for (int k = 0; k < p->item_count; ++k) tree_freq[p->items[k].symbol]++;
-  }
-  int tree_used = MakeCodeLengths(tree_freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree_len);
-  int tree_value = 0;
-  for (int s = 0; s < LENGTH_CODE_SYMBOLS; ++s)
-    if (tree_freq[s]) tree_value = s;
-  if (tree_used <= 1 && !final) {
-    p->tree_single = tree_value;
-    p->tree_count = 0;
-    memset(p->tree_len, 0, sizeof p->tree_len);
-    bits += 5 + 5;
-  } else {
-    if (tree_used <= 1) {  // the used value and a partner, one bit each
-      memset(p->tree_len, 0, sizeof p->tree_len);
-      p->tree_len[tree_value] = 1;
-      p->tree_len[tree_value == 0 ? 1 : 0] = 1;
-    }
-    p->tree_count = std::max(LastUsed(p->tree_len, LENGTH_CODE_SYMBOLS), 3);
+    p->tree.count = std::max(LastUsed(p->tree.len, LENGTH_CODE_SYMBOLS), 3);
     ForEachTreeField(*p, [&](uint32_t, int n) { bits += (uint64_t)n; });
   }
-  if (p->char_count > 0) {
-    bits += 9;
-    for (int k = 0; k < p->item_count; ++k)
-      bits += (uint64_t)p->tree_len[p->items[k].symbol] + p->items[k].extra_count;
-    for (int s = 0; s < CHAR_SYMBOLS; ++s) bits += (uint64_t)f.chars[s] * p->char_len[s];
+  for (int k = 0; k < p->item_count; ++k)
+    bits += (uint64_t)p->tree.len[p->items[k].symbol] + p->items[k].extra_count;
+  return bits;
+}
+
+// The position code; its header bits and the positions' bits.
+uint64_t PlanPositionCode(const Frequencies& f, int pos_symbols, int pos_count_bits, BlockPlan* p) {
+  int used = MakeCodeLengths(f.positions, pos_symbols, MAX_CODE_BITS, p->positions.len);
+  if (used <= 1) {
+    p->positions.count = 0;
+    p->positions.single = LastNonZero(f.positions, pos_symbols);
+    memset(p->positions.len, 0, sizeof p->positions.len);
+    return 2 * (uint64_t)pos_count_bits + f.extra_bits;
   }
-  int pos_used = MakeCodeLengths(f.positions, pos_symbols, MAX_CODE_BITS, p->pos_len);
-  if (pos_used <= 1) {
-    int value = 0;
-    for (int s = 0; s < pos_symbols; ++s)
-      if (f.positions[s]) value = s;
-    p->pos_count = 0;
-    p->pos_single = value;
-    memset(p->pos_len, 0, sizeof p->pos_len);
-    bits += 2 * (uint64_t)pos_count_bits;
-  } else {
-    p->pos_count = LastUsed(p->pos_len, pos_symbols);
-    bits += (uint64_t)pos_count_bits;
-    for (int k = 0; k < p->pos_count; ++k) bits += (uint64_t)LengthFieldBits(p->pos_len[k]);
-    for (int s = 0; s < pos_symbols; ++s) bits += (uint64_t)f.positions[s] * p->pos_len[s];
-  }
-  bits += f.extra_bits;
+  p->positions.count = LastUsed(p->positions.len, pos_symbols);
+  uint64_t bits = (uint64_t)pos_count_bits + f.extra_bits;
+  for (int k = 0; k < p->positions.count; ++k) bits += (uint64_t)LengthFieldBits(p->positions.len[k]);
+  for (int s = 0; s < pos_symbols; ++s) bits += (uint64_t)f.positions[s] * p->positions.len[s];
+  return bits;
+}
+
+// Plans a block for the frequencies; with want_codes the canonical codes are
+// made too (a size estimate does without them). final: the member's last
+// block.
+void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, bool final,
+               BlockPlan* p) {
+  uint64_t bits = 16;  // the token count
+  bits += PlanCharCode(f, p);
+  bits += PlanTreeCode(final, p);
+  bits += PlanPositionCode(f, pos_symbols, pos_count_bits, p);
   p->bits = bits;
   if (want_codes) {
-    MakeCanonicalCodes(p->char_len, CHAR_SYMBOLS, p->char_code);
-    MakeCanonicalCodes(p->tree_len, LENGTH_CODE_SYMBOLS, p->tree_code);
-    MakeCanonicalCodes(p->pos_len, pos_symbols, p->pos_code);
+    MakeCanonicalCodes(p->chars.len, CHAR_SYMBOLS, p->chars.code);
+    MakeCanonicalCodes(p->tree.len, LENGTH_CODE_SYMBOLS, p->tree.code);
+    MakeCanonicalCodes(p->positions.len, pos_symbols, p->positions.code);
   }
 }
 
-uint64_t EstimateBits(const Frequencies& f, int pos_symbols, int pos_count_bits) {
-  static thread_local BlockPlan plan;
-  PlanBlock(f, pos_symbols, pos_count_bits, false, false, &plan);
-  return plan.bits;
-}
+// Writes blocks for a segment's tokens.
+class BlockWriter {
+ public:
+  BlockWriter(int dict_bits)
+      : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)) {}
 
-// Where the last character or position code of the output began.
-thread_local uint64_t g_last_lookup_bit;
+  // Chooses block boundaries for the tokens and writes the blocks. Slices
+  // are joined to the block before them while that makes the two smaller
+  // together than apart. final: the last block is the member's last.
+  // Records where the last block starts (token and bit) and the last code.
+  void WriteAll(BitWriter* w, const uint32_t* tokens, uint32_t count, bool final) {
+    uint32_t start = 0;
+    block_.Clear();
+    uint64_t block_bits = 0;
+    for (uint32_t s = 0; s < count; s += SLICE_TOKENS) {
+      uint32_t end = std::min(count, s + SLICE_TOKENS);
+      slice_.Clear();
+      for (uint32_t i = s; i < end; ++i) slice_.Add(tokens[i]);
+      uint64_t slice_bits = Estimate(slice_);
+      if (block_.tokens == 0) {
+        block_ = slice_;
+        block_bits = slice_bits;
+        continue;
+      }
+      bool fits = block_.tokens + slice_.tokens <= BLOCK_MAX_TOKENS;
+      uint64_t joined_bits = 0;
+      if (fits) {
+        joined_ = block_;
+        joined_.AddAll(slice_);
+        joined_bits = Estimate(joined_);
+      }
+      if (fits && joined_bits <= block_bits + slice_bits) {
+        block_ = joined_;
+        block_bits = joined_bits;
+      } else {
+        Write(w, tokens + start, block_, false);
+        start += block_.tokens;
+        block_ = slice_;
+        block_bits = slice_bits;
+      }
+    }
+    last_block_token_ = start;
+    last_block_bit_ = w->BitCount();
+    if (block_.tokens) Write(w, tokens + start, block_, final);
+  }
 
-// Some decoders look 16 bits ahead for every code, also for the last one,
-// and fail when the data ends sooner; others insist that the data ends with
-// the byte holding the last code. Both hold when the last code starts at
-// least 16 bits before the end of its byte.
-const uint64_t LOOKAHEAD_BITS = 16;
+  // Rewrites the last block written by WriteAll as two: all its tokens but
+  // the last, and the last alone, which ends the data with a block header
+  // and a code of whatever length it needs. False when that block holds a
+  // single token.
+  bool SplitLast(BitWriter* w, const uint32_t* tokens, uint32_t count) {
+    if (count - last_block_token_ < 2) return false;
+    w->Rewind(last_block_bit_);
+    block_.Clear();
+    for (uint32_t i = last_block_token_; i + 1 < count; ++i) block_.Add(tokens[i]);
+    Write(w, tokens + last_block_token_, block_, false);
+    block_.Clear();
+    block_.Add(tokens[count - 1]);
+    Write(w, tokens + count - 1, block_, true);
+    return true;
+  }
 
-void WriteBlock(BitWriter* w, const uint32_t* tokens, uint32_t count, const BlockPlan& p, int pos_count_bits) {
-  w->Put(count, 16);
-  if (p.tree_count == 0) {
-    w->Put(0, 5);
-    w->Put((uint32_t)p.tree_single, 5);
-  } else {
-    ForEachTreeField(p, [w](uint32_t value, int n) { w->Put(value, n); });
-  }
-  if (p.char_count == 0) {
-    w->Put(0, 9);
-    w->Put((uint32_t)p.char_single, 9);
-  } else {
-    w->Put((uint32_t)p.char_count, 9);
-    for (int k = 0; k < p.item_count; ++k) {
-      const LengthItem& it = p.items[k];
-      w->Put(p.tree_code[it.symbol], p.tree_len[it.symbol]);
-      w->Put(it.extra, it.extra_count);
-    }
-  }
-  if (p.pos_count == 0) {
-    w->Put(0, pos_count_bits);
-    w->Put((uint32_t)p.pos_single, pos_count_bits);
-  } else {
-    w->Put((uint32_t)p.pos_count, pos_count_bits);
-    for (int k = 0; k < p.pos_count; ++k) PutLengthField(w, p.pos_len[k]);
-  }
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t t = tokens[i];
-    uint32_t s = TokenSymbol(t);
-    g_last_lookup_bit = w->BitCount();
-    w->Put(p.char_code[s], p.char_len[s]);
-    if (s >= 256) {
-      uint32_t d = TokenDistanceValue(t);
-      int c = PositionClass(d);
-      g_last_lookup_bit = w->BitCount();
-      w->Put(p.pos_code[c], p.pos_len[c]);
-      if (c > 1) w->Put(d - (1u << (c - 1)), c - 1);
-    }
-  }
-}
+  uint64_t last_lookup() const { return last_lookup_; }
 
-// Chooses block boundaries for a batch of tokens and writes the blocks.
-// Slices are joined to the block before them while that makes the two
-// smaller together than apart.
-//
-// With split_last the last token gets a block of its own, which ends the
-// data with a block header and a code of whatever length it needs. With
-// final the batch's last block is the member's last.
-void WriteBatch(BitWriter* w, const uint32_t* tokens, uint32_t count, int pos_symbols, int pos_count_bits,
-                bool split_last, bool final) {
-  static thread_local BlockPlan plan;
-  static thread_local Frequencies block, slice, joined;
-  if (split_last && count > 1) {
-    WriteBatch(w, tokens, count - 1, pos_symbols, pos_count_bits, false, false);
-    block.Clear();
-    block.Add(tokens[count - 1]);
-    PlanBlock(block, pos_symbols, pos_count_bits, true, final, &plan);
-    WriteBlock(w, tokens + count - 1, 1, plan, pos_count_bits);
-    return;
+ private:
+  uint64_t Estimate(const Frequencies& f) {
+    PlanBlock(f, pos_symbols_, pos_count_bits_, false, false, &plan_);
+    return plan_.bits;
   }
-  uint32_t start = 0;
-  block.Clear();
-  uint64_t block_bits = 0;
-  for (uint32_t s = 0; s < count; s += SLICE_TOKENS) {
-    uint32_t end = std::min(count, s + SLICE_TOKENS);
-    slice.Clear();
-    for (uint32_t i = s; i < end; ++i) slice.Add(tokens[i]);
-    uint64_t slice_bits = EstimateBits(slice, pos_symbols, pos_count_bits);
-    if (block.tokens == 0) {
-      block = slice;
-      block_bits = slice_bits;
-      continue;
-    }
-    bool fits = block.tokens + slice.tokens <= BLOCK_MAX_TOKENS;
-    uint64_t joined_bits = 0;
-    if (fits) {
-      joined = block;
-      joined.AddAll(slice);
-      joined_bits = EstimateBits(joined, pos_symbols, pos_count_bits);
-    }
-    if (fits && joined_bits <= block_bits + slice_bits) {
-      block = joined;
-      block_bits = joined_bits;
+
+  void Write(BitWriter* w, const uint32_t* tokens, const Frequencies& f, bool final) {
+    PlanBlock(f, pos_symbols_, pos_count_bits_, true, final, &plan_);
+    const BlockPlan& p = plan_;
+    auto put = [w](uint32_t v, int n) { w->Put(v, n); };
+    w->Put(f.tokens, 16);
+    ForEachTreeField(p, put);
+    if (p.tree.count == 0) w->Put((uint32_t)p.tree.single, 5);
+    if (p.chars.count == 0) {
+      w->Put(0, 9);
+      w->Put((uint32_t)p.chars.single, 9);
     } else {
-      PlanBlock(block, pos_symbols, pos_count_bits, true, false, &plan);
-      WriteBlock(w, tokens + start, block.tokens, plan, pos_count_bits);
-      start += block.tokens;
-      block = slice;
-      block_bits = slice_bits;
+      w->Put((uint32_t)p.chars.count, 9);
+      for (int k = 0; k < p.item_count; ++k) {
+        const LengthItem& it = p.items[k];
+        w->Put(p.tree.code[it.symbol], p.tree.len[it.symbol]);
+        if (it.extra_count) w->Put(it.extra, it.extra_count);
+      }
+    }
+    if (p.positions.count == 0) {
+      w->Put(0, pos_count_bits_);
+      w->Put((uint32_t)p.positions.single, pos_count_bits_);
+    } else {
+      w->Put((uint32_t)p.positions.count, pos_count_bits_);
+      for (int k = 0; k < p.positions.count; ++k) PutLengthField(p.positions.len[k], put);
+    }
+    for (uint32_t i = 0; i < f.tokens; ++i) {
+      uint32_t t = tokens[i];
+      uint32_t s = TokenSymbol(t);
+      last_lookup_ = w->BitCount();
+      w->Put(p.chars.code[s], p.chars.len[s]);
+      if (s >= 256) {
+        uint32_t d = TokenDistanceValue(t);
+        int c = PositionClass(d);
+        last_lookup_ = w->BitCount();
+        w->Put(p.positions.code[c], p.positions.len[c]);
+        if (c > 1) w->Put(d - (1u << (c - 1)), c - 1);
+      }
     }
   }
-  if (block.tokens) {
-    PlanBlock(block, pos_symbols, pos_count_bits, true, final, &plan);
-    WriteBlock(w, tokens + start, block.tokens, plan, pos_count_bits);
+
+  int pos_symbols_;
+  int pos_count_bits_;
+  BlockPlan plan_;
+  Frequencies block_, slice_, joined_;
+  uint32_t last_block_token_ = 0;
+  uint64_t last_block_bit_ = 0;
+  uint64_t last_lookup_ = 0;
+};
+
+// ---------------------------------------------------------------- matching
+
+// Positions are kept as absolute numbers that grow from one segment to the
+// next with a gap of a window between, so that nothing found for an earlier
+// segment is ever taken for this one and the tables need no clearing.
+// Position 0 is "none".
+class PositionSpace {
+ public:
+  // Starts a segment of len bytes; returns the absolute position of its
+  // first byte. Sets reset when the tables must be cleared first.
+  uint32_t Begin(size_t len, bool* reset) {
+    *reset = false;
+    if ((uint64_t)next_ + len + 2 * WINDOW >= 0xF0000000u) {
+      next_ = WINDOW + 1;
+      *reset = true;
+    }
+    uint32_t base = next_;
+    next_ += (uint32_t)len + WINDOW;
+    return base;
   }
+
+ private:
+  uint32_t next_ = WINDOW + 1;
+};
+
+inline uint32_t Hash3(const uint8_t* d) {
+  uint32_t v = (uint32_t)d[0] | ((uint32_t)d[1] << 8) | ((uint32_t)d[2] << 16);
+  return (v * 2654435761u) >> (32 - HASH_BITS);
 }
+
+inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t n, uint32_t limit) {
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    memcpy(&x, a + n, 8);
+    memcpy(&y, b + n, 8);
+    if (x != y) return n + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+struct Found {
+  uint32_t length;
+  uint32_t distance;
+};
+
+// Hash chains: for each position the previous one with the same first
+// three bytes. data points at absolute position base.
+class ChainFinder {
+ public:
+  ChainFinder() : head_(1u << HASH_BITS, 0), prev_(WINDOW, 0) {}
+
+  void Begin(const uint8_t* data, uint32_t base, bool reset) {
+    if (reset) std::fill(head_.begin(), head_.end(), 0);
+    data_ = data;
+    base_ = base;
+  }
+
+  // Adds position i (an index into data; at least 3 bytes from the end).
+  void Insert(uint32_t i) {
+    uint32_t h = Hash3(data_ + i);
+    uint32_t abs = base_ + i;
+    prev_[abs & (WINDOW - 1)] = head_[h];
+    head_[h] = abs;
+  }
+
+  // The longest match for i (inserted) up to limit bytes, of at most max
+  // distance; the nearest of equal length. Length 0 when none.
+  Found Longest(uint32_t i, uint32_t limit, uint32_t nice, uint32_t max_distance, int depth) const {
+    Found best = {0, 0};
+    uint32_t abs = base_ + i;
+    uint32_t cutoff = abs - max_distance - 1;
+    const uint8_t* cur = data_ + i;
+    uint32_t best_len = MIN_MATCH - 1;
+    uint32_t cand = prev_[abs & (WINDOW - 1)];
+    while (cand > cutoff && depth-- > 0) {
+      const uint8_t* c = data_ + (cand - base_);
+      if (c[best_len] == cur[best_len] && c[0] == cur[0] && c[1] == cur[1] && c[2] == cur[2]) {
+        uint32_t len = CommonLength(c, cur, 3, limit);
+        if (len > best_len) {
+          best_len = len;
+          best = {len, abs - cand};
+          if (len >= nice) break;
+        }
+      }
+      cand = prev_[cand & (WINDOW - 1)];
+    }
+    return best;
+  }
+
+ private:
+  std::vector<uint32_t> head_;
+  std::vector<uint32_t> prev_;
+  const uint8_t* data_ = nullptr;
+  uint32_t base_ = 0;
+};
+
+// Binary trees: for each hash of four bytes, a tree of earlier positions
+// ordered by the bytes that follow them, re-rooted at every new position;
+// beside them the latest position of each hash of three bytes, for matches
+// of three. Finds, for each position, the nearest match of every length
+// that is longer than all nearer ones (within the search depth).
+class TreeFinder {
+ public:
+  TreeFinder() : head3_(1u << HASH_BITS, 0), head_(1u << HASH_BITS, 0), child_(2 * WINDOW, 0) {}
+
+  void Begin(const uint8_t* data, uint32_t base, bool reset) {
+    if (reset) {
+      std::fill(head3_.begin(), head3_.end(), 0);
+      std::fill(head_.begin(), head_.end(), 0);
+    }
+    data_ = data;
+    base_ = base;
+  }
+
+  // Adds position i and, when out is given, stores its matches there in
+  // order of increasing length (at most limit bytes long); returns their
+  // count. limit >= 3; nice <= limit.
+  int Advance(uint32_t i, uint32_t limit, uint32_t nice, uint32_t max_distance, int depth, Found* out) {
+    const uint8_t* cur = data_ + i;
+    uint32_t abs = base_ + i;
+    uint32_t cutoff = abs - max_distance - 1;
+    int count = 0;
+    uint32_t h3 = Hash3(cur);
+    uint32_t near3 = head3_[h3];
+    head3_[h3] = abs;
+    uint32_t best = MIN_MATCH - 1;
+    if (out && near3 > cutoff) {
+      const uint8_t* m = data_ + (near3 - base_);
+      if (m[0] == cur[0] && m[1] == cur[1] && m[2] == cur[2]) {
+        out[count++] = {3, abs - near3};
+        best = 3;
+      }
+    }
+    if (limit < 4) return count;
+    uint32_t h = Hash4(cur);
+    uint32_t node = head_[h];
+    head_[h] = abs;
+    uint32_t* pending_lt = &child_[2 * (abs & (WINDOW - 1))];
+    uint32_t* pending_gt = pending_lt + 1;
+    if (node <= cutoff) {
+      *pending_lt = *pending_gt = 0;
+      return count;
+    }
+    uint32_t best_lt = 0, best_gt = 0, len = 0;
+    for (;;) {
+      const uint8_t* m = data_ + (node - base_);
+      uint32_t* links = &child_[2 * (node & (WINDOW - 1))];
+      if (m[len] == cur[len]) {
+        len = CommonLength(m, cur, len + 1, limit);
+        if (len > best && out) {
+          best = len;
+          out[count++] = {len, abs - node};
+        }
+        if (len >= nice) {
+          *pending_lt = links[0];
+          *pending_gt = links[1];
+          return count;
+        }
+      }
+      if (m[len] < cur[len]) {
+        *pending_lt = node;
+        pending_lt = links + 1;
+        node = *pending_lt;
+        best_lt = len;
+        if (best_gt < len) len = best_gt;
+      } else {
+        *pending_gt = node;
+        pending_gt = links;
+        node = *pending_gt;
+        best_gt = len;
+        if (best_lt < len) len = best_lt;
+      }
+      if (node <= cutoff || --depth <= 0) {
+        *pending_lt = *pending_gt = 0;
+        return count;
+      }
+    }
+  }
+
+ private:
+  static uint32_t Hash4(const uint8_t* d) {
+    uint32_t v;
+    memcpy(&v, d, 4);
+    return (v * 2654435761u) >> (32 - HASH_BITS);
+  }
+
+  std::vector<uint32_t> head3_;
+  std::vector<uint32_t> head_;
+  std::vector<uint32_t> child_;
+  const uint8_t* data_ = nullptr;
+  uint32_t base_ = 0;
+};
 
 // ---------------------------------------------------------------- parsing
 
-// Parsing by price: within a segment, the cheapest way to reach every
-// position is found from literal and match prices in bits (the code lengths
-// the recent statistics give), then the cheapest path is taken back from the
-// segment's end. Matches of at least the nice length are taken outright.
-class OptimalParser {
- public:
-  OptimalParser(ByteSource* source, uint64_t size, uint32_t max_distance, int pos_symbols,
-                const CompressEffort& effort)
-      : window_(source, size), size_(size), pos_symbols_(pos_symbols), nice_((uint32_t)effort.nice_length),
-        finder_(&window_, size, max_distance, effort) {
-    cost_.resize(SEGMENT + MAX_MATCH + 1);
-    step_.resize(SEGMENT + MAX_MATCH + 1);
-    memset(&stats_, 0, sizeof stats_);
-    for (int s = 0; s < 256; ++s) char_price_[s] = 8;
-    for (int s = 256; s < CHAR_SYMBOLS; ++s) char_price_[s] = 7 + (s - 256) / 16;
-    for (int c = 0; c < 17; ++c) pos_price_[c] = 3 + (c > 1 ? c - 1 : 0);
-  }
+// Prices in bits under a set of code lengths.
+struct Prices {
+  uint32_t chars[CHAR_SYMBOLS];
+  uint32_t positions[POSITION_CLASSES_MAX];  // the class's code and its extra bits
 
-  // Parses segments into tokens while max leaves room for one more; true
-  // while input remains. Sets failed() when the source fails.
-  bool Next(std::vector<uint32_t>* tokens, size_t max) {
-    while (pos_ < size_ && tokens->size() + SEGMENT <= max) {
-      uint64_t keep = pos_ > WINDOW ? pos_ - WINDOW : 0;
-      if (!window_.Ensure(pos_ + SEGMENT + MAX_MATCH, keep)) {
-        failed_ = true;
-        return false;
-      }
-      Segment(tokens);
-    }
-    return pos_ < size_;
-  }
-  bool failed() const { return failed_; }
-
- private:
-  static const uint32_t SEGMENT = 16384;
-  static const uint32_t NO_COST = 0xFFFFFFFFu;
-
-  uint32_t MatchPrice(uint32_t length, uint32_t distance) const {
-    uint32_t d = distance - 1;
-    return char_price_[length + LENGTH_BIAS] + pos_price_[PositionClass(d)];
-  }
-
-  void Segment(std::vector<uint32_t>* tokens) {
-    size_t base = pos_;
-    uint32_t span = (uint32_t)std::min<size_t>(SEGMENT, size_ - base);
-    for (uint32_t i = 0; i <= span; ++i) cost_[i] = NO_COST;
-    cost_[0] = 0;
-    Found found[MAX_MATCH + 1];
-    uint32_t forced_until = 0;  // positions below are inside a long match
-    for (uint32_t i = 0; i < span; ++i) {
-      size_t p = base + i;
-      if (i < forced_until) {
-        finder_.InsertUpTo(p + 1);
-        continue;
-      }
-      uint32_t here = cost_[i];
-      uint8_t byte = *window_.At(p);
-      uint32_t lit = here + char_price_[byte];
-      if (lit < cost_[i + 1]) {
-        cost_[i + 1] = lit;
-        step_[i + 1] = Literal(byte) | LITERAL_STEP;
-      }
-      finder_.InsertUpTo(p);
-      int n = finder_.FindAllAndInsert(p, found);
-      if (n == 0) continue;
-      uint32_t longest = found[n - 1].length;
-      uint32_t limit = std::min<uint32_t>(longest, span - i);
-      if (longest >= nice_ && limit == longest) {
-        uint32_t c = here + MatchPrice(longest, found[n - 1].distance);
-        if (c < cost_[i + longest]) {
-          cost_[i + longest] = c;
-          step_[i + longest] = Match(longest, found[n - 1].distance);
-        }
-        forced_until = i + longest;
-        continue;
-      }
-      uint32_t len = MIN_MATCH;
-      for (int k = 0; k < n && len <= limit; ++k) {
-        uint32_t dist_price = pos_price_[PositionClass(found[k].distance - 1)];
-        uint32_t top = std::min(found[k].length, limit);
-        for (; len <= top; ++len) {
-          uint32_t c = here + char_price_[len + LENGTH_BIAS] + dist_price;
-          if (c < cost_[i + len]) {
-            cost_[i + len] = c;
-            step_[i + len] = Match(len, found[k].distance);
-          }
-        }
-      }
-    }
-    // Walk back from the end, then emit in order.
-    path_.clear();
-    uint32_t at = span;
-    while (at > 0) {
-      uint32_t t = step_[at];
-      path_.push_back(t & ~LITERAL_STEP);
-      at -= (t & LITERAL_STEP) ? 1 : TokenSymbol(t) - LENGTH_BIAS;
-    }
-    for (size_t k = path_.size(); k-- > 0;) {
-      tokens->push_back(path_[k]);
-      stats_.Add(path_[k]);
-    }
-    finder_.InsertUpTo(base + span);
-    pos_ = base + span;
-    UpdatePrices();
-  }
-
-  // Prices from the statistics so far, recent segments weighing more.
-  void UpdatePrices() {
-    uint32_t freq[CHAR_SYMBOLS];
+  // From the frequencies of a parse: their Huffman code lengths; a symbol
+  // not used gets a length a little above the longest used.
+  void FromFrequencies(const Frequencies& f, int pos_symbols) {
     uint8_t len[CHAR_SYMBOLS];
-    for (int s = 0; s < CHAR_SYMBOLS; ++s) freq[s] = stats_.chars[s] * 2 + 1;
-    MakeCodeLengths(freq, CHAR_SYMBOLS, MAX_CODE_BITS, len);
-    for (int s = 0; s < CHAR_SYMBOLS; ++s) char_price_[s] = len[s];
-    uint32_t pfreq[17];
-    uint8_t plen[17];
-    for (int c = 0; c < pos_symbols_; ++c) pfreq[c] = stats_.positions[c] * 2 + 1;
-    MakeCodeLengths(pfreq, pos_symbols_, MAX_CODE_BITS, plen);
-    for (int c = 0; c < pos_symbols_; ++c) pos_price_[c] = plen[c] + (c > 1 ? (uint32_t)(c - 1) : 0);
-    for (int s = 0; s < CHAR_SYMBOLS; ++s) stats_.chars[s] >>= 1;
-    for (int c = 0; c < 17; ++c) stats_.positions[c] >>= 1;
+    MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, len);
+    SetUnused(len, CHAR_SYMBOLS, chars);
+    uint8_t plen[POSITION_CLASSES_MAX];
+    MakeCodeLengths(f.positions, pos_symbols, MAX_CODE_BITS, plen);
+    SetUnused(plen, pos_symbols, positions);
+    for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c);
   }
 
-  // Marks a literal step in the step array (tokens use 25 bits).
-  static const uint32_t LITERAL_STEP = 1u << 31;
+  // A first guess for text or code: literals by the bytes' own frequencies,
+  // longer matches and farther distances a little dearer.
+  void Guess(const uint8_t* data, size_t size, int pos_symbols) {
+    uint32_t freq[CHAR_SYMBOLS] = {0};
+    for (size_t i = 0; i < size; ++i) freq[data[i]]++;
+    uint8_t len[CHAR_SYMBOLS];
+    MakeCodeLengths(freq, 256, MAX_CODE_BITS, len);
+    SetUnused(len, 256, chars);
+    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = 6 + (uint32_t)PositionClass((uint32_t)(s - 256));
+    for (int c = 0; c < pos_symbols; ++c) positions[c] = 4 + (uint32_t)ExtraBits(c);
+  }
 
-  Window window_;
-  uint64_t size_;
-  int pos_symbols_;
-  uint32_t nice_;
-  ChainMatcher finder_;
-  uint64_t pos_ = 0;
-  bool failed_ = false;
-  std::vector<uint32_t> cost_;
-  std::vector<uint32_t> step_;
-  std::vector<uint32_t> path_;
-  Frequencies stats_;
-  uint32_t char_price_[CHAR_SYMBOLS];
-  uint32_t pos_price_[17];
+  uint32_t Match(uint32_t length, uint32_t distance) const {
+    return chars[length + LENGTH_BIAS] + positions[PositionClass(distance - 1)];
+  }
+
+ private:
+  static void SetUnused(const uint8_t* len, int n, uint32_t* out) {
+    int longest = 1;
+    for (int s = 0; s < n; ++s) longest = std::max(longest, (int)len[s]);
+    for (int s = 0; s < n; ++s) out[s] = len[s] ? len[s] : (uint32_t)std::min(longest + 2, MAX_CODE_BITS + 2);
+  }
 };
 
 }  // namespace
 
-namespace {
-
-class MemorySource : public ByteSource {
- public:
-  explicit MemorySource(const uint8_t* data) : data_(data) {}
-  bool Read(uint8_t* buf, size_t n) override {
-    if (n) memcpy(buf, data_, n);
-    data_ += n;
-    return true;
-  }
-
- private:
-  const uint8_t* data_;
-};
-
-class VectorSink : public ByteSink {
- public:
-  explicit VectorSink(std::vector<uint8_t>* out) : out_(out) {}
-  bool Write(const uint8_t* data, size_t n) override {
-    out_->insert(out_->end(), data, data + n);
-    return true;
-  }
-
- private:
-  std::vector<uint8_t>* out_;
-};
-
-}  // namespace
-
-CompressResult CompressStream(ByteSource* source, uint64_t size, int dict_bits, const CompressEffort& effort,
-                              ByteSink* sink, uint64_t* packed_size) {
-  int pos_symbols = PositionClasses(dict_bits);
-  int pos_count_bits = PositionCountBits(dict_bits);
-  // The bytes of the batch being written; those of earlier batches have gone
-  // to the sink, since only the last batch may be written again.
-  std::vector<uint8_t> out;
-  BitWriter w(&out);
+// Everything one compressor keeps from segment to segment.
+struct Compressor::State {
+  static const uint32_t CHUNK = 1u << 15;  // positions parsed together at most
+  static const uint32_t CACHE = CHUNK * 8;  // matches kept for a chunk
+  int dict_bits;
+  LevelParams params;
+  uint32_t max_distance;
+  int pos_symbols;
+  PositionSpace space;
+  ChainFinder chains;
+  TreeFinder trees;
+  BlockWriter blocks;
   std::vector<uint32_t> tokens;
-  tokens.reserve(BATCH_TOKENS);
-  std::unique_ptr<OptimalParser> parser(
-      new OptimalParser(source, size, MaxDistance(dict_bits), pos_symbols, effort));
-  bool more = size > 0;
-  uint64_t written = 0;
-  BitWriter before_last = w;
-  while (more) {
-    if (!out.empty()) {
-      if (!sink->Write(out.data(), out.size())) return COMPRESS_FAILED;
-      written += out.size();
-      out.clear();
+  // The optimal parse's chunk: matches of each position, the cheapest way
+  // from each position to the chunk's end, and the step that takes it.
+  std::vector<Found> cache;
+  std::vector<uint32_t> cache_start;
+  std::vector<uint32_t> cost;
+  std::vector<uint32_t> step;
+  Frequencies stats;
+  Prices prices;
+
+  State(int bits, int level)
+      : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
+        pos_symbols(PositionClasses(bits)), blocks(bits) {
+    tokens.reserve(SEGMENT_BYTES + 1);
+    if (params.optimal) {
+      cache.resize(CACHE + MAX_MATCH);
+      cache_start.resize(CHUNK + 1);
+      cost.resize(CHUNK + 1);
+      step.resize(CHUNK + 1);
     }
-    tokens.clear();
-    more = parser->Next(&tokens, BATCH_TOKENS);
-    if (parser->failed()) return COMPRESS_FAILED;
-    before_last = w;
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, false, !more);
-    if (written + out.size() >= size) return COMPRESS_NOT_SMALLER;
   }
-  if (size > 0 && (w.BitCount() + 7) / 8 * 8 < g_last_lookup_bit + LOOKAHEAD_BITS) {
-    out.clear();
-    w = before_last;
-    WriteBatch(&w, tokens.data(), (uint32_t)tokens.size(), pos_symbols, pos_count_bits, true, true);
+
+  void ParseGreedy(const uint8_t* data, uint32_t start, uint32_t end);
+  void ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end);
+  uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until);
+  void ShortestPath(const uint8_t* data, uint32_t start, uint32_t n);
+  void EmitPath(const uint8_t* data, uint32_t start, uint32_t n, bool keep, Frequencies* f);
+};
+
+// Greedy and lazy parsing with hash chains, priced in bits under the code
+// lengths of what was parsed so far (re-estimated every PRICE_SPAN bytes).
+// A match is taken only when it costs less than its literals; a lazy match
+// gives way when a literal and the match at the next position cover the
+// same bytes for less.
+void Compressor::State::ParseGreedy(const uint8_t* data, uint32_t start, uint32_t end) {
+  const uint32_t PRICE_SPAN = 16384;
+  uint32_t nice = (uint32_t)params.nice;
+  uint32_t inserted = 0;  // positions below are in the chains
+  auto insert_to = [&](uint32_t upto) {
+    uint32_t stop = std::min(upto, end >= MIN_MATCH ? end - MIN_MATCH + 1 : 0);
+    for (; inserted < stop; ++inserted) chains.Insert(inserted);
+    if (inserted < upto) inserted = upto;
+  };
+  auto literals = [&](uint32_t from, uint32_t to) {
+    uint32_t sum = 0;
+    for (uint32_t k = from; k < to; ++k) sum += prices.chars[data[k]];
+    return sum;
+  };
+  auto find = [&](uint32_t i) -> Found {
+    insert_to(i + 1);
+    uint32_t left = end - i;
+    if (left < (uint32_t)MIN_MATCH) return {0, 0};
+    uint32_t limit = std::min<uint32_t>(left, MAX_MATCH);
+    Found m = chains.Longest(i, limit, std::min(nice, limit), max_distance, params.depth);
+    if (m.length && prices.Match(m.length, m.distance) >= literals(i, i + m.length)) m = {0, 0};
+    return m;
+  };
+  auto emit = [&](uint32_t t) {
+    tokens.push_back(t);
+    stats.Add(t);
+  };
+  insert_to(start);
+  stats.Clear();
+  prices.Guess(data + start, std::min(end - start, PRICE_SPAN), pos_symbols);
+  uint32_t reprice = start + PRICE_SPAN;
+  uint32_t i = start;
+  Found m = find(i);
+  while (i < end) {
+    if (i >= reprice) {
+      prices.FromFrequencies(stats, pos_symbols);
+      reprice = i + PRICE_SPAN;
+    }
+    if (m.length == 0) {
+      emit(Literal(data[i]));
+      ++i;
+      if (i < end) m = find(i);
+      continue;
+    }
+    if (params.lazy && m.length < nice && i + 1 < end) {
+      Found next = find(i + 1);
+      if (next.length) {
+        // Both ways to the same point: the match here and literals after
+        // it, or a literal, the next match and literals after that.
+        uint32_t reach = std::max(i + m.length, i + 1 + next.length);
+        uint32_t here = prices.Match(m.length, m.distance) + literals(i + m.length, reach);
+        uint32_t later = prices.chars[data[i]] + prices.Match(next.length, next.distance) +
+                         literals(i + 1 + next.length, reach);
+        if (later < here) {
+          emit(Literal(data[i]));
+          ++i;
+          m = next;
+          continue;
+        }
+      }
+    }
+    emit(Match(m.length, m.distance));
+    i += m.length;
+    if (i < end) m = find(i);
   }
-  w.Flush();
-  if (written + out.size() >= size) return COMPRESS_NOT_SMALLER;
-  if (!out.empty() && !sink->Write(out.data(), out.size())) return COMPRESS_FAILED;
-  *packed_size = written + out.size();
-  return COMPRESS_OK;
 }
 
-bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits,
-                          const CompressEffort& effort, std::vector<uint8_t>* out) {
+// Finds the matches of positions start.. into the cache, up to end or until
+// the cache is full; returns the chunk's length. Positions inside a match of
+// the nice length or more get none (they are only added to the trees).
+uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until) {
+  uint32_t n = std::min(end - start, params.chunk);
+  uint32_t used = 0;
+  uint32_t i = 0;
+  for (; i < n && used <= CACHE; ++i) {
+    uint32_t p = start + i;
+    cache_start[i] = used;
+    uint32_t left = end - p;
+    if (left < (uint32_t)MIN_MATCH) continue;
+    uint32_t limit = std::min<uint32_t>(left, MAX_MATCH);
+    uint32_t nice = std::min<uint32_t>((uint32_t)params.nice, limit);
+    if (p < *skip_until) {
+      trees.Advance(p, limit, nice, max_distance, params.depth, nullptr);
+      continue;
+    }
+    int count = trees.Advance(p, limit, nice, max_distance, params.depth, &cache[used]);
+    used += (uint32_t)count;
+    if (count && cache[used - 1].length >= nice) *skip_until = p + cache[used - 1].length;
+  }
+  cache_start[i] = used;
+  return i;
+}
+
+// The cheapest way from each position of the chunk to its end, under the
+// current prices, from the end backwards.
+void Compressor::State::ShortestPath(const uint8_t* data, uint32_t start, uint32_t n) {
+  cost[n] = 0;
+  for (uint32_t i = n; i-- > 0;) {
+    uint32_t best = prices.chars[data[start + i]] + cost[i + 1];
+    uint32_t best_step = 1;
+    uint32_t len = MIN_MATCH;
+    uint32_t room = n - i;
+    for (uint32_t k = cache_start[i]; k < cache_start[i + 1] && len <= room; ++k) {
+      const Found& m = cache[k];
+      uint32_t top = std::min(m.length, room);
+      uint32_t dist_price = prices.positions[PositionClass(m.distance - 1)];
+      for (; len <= top; ++len) {
+        uint32_t c = prices.chars[len + LENGTH_BIAS] + dist_price + cost[i + len];
+        if (c < best) {
+          best = c;
+          best_step = len | (m.distance << 9);
+        }
+      }
+    }
+    cost[i] = best;
+    step[i] = best_step;
+  }
+}
+
+// Follows the cheapest path from the chunk's start, counting its codes into
+// f; with keep, its tokens are kept.
+void Compressor::State::EmitPath(const uint8_t* data, uint32_t start, uint32_t n, bool keep, Frequencies* f) {
+  f->Clear();
+  for (uint32_t i = 0; i < n;) {
+    uint32_t s = step[i];
+    uint32_t len = s & 511;
+    uint32_t t = len == 1 ? Literal(data[start + i]) : Match(len, s >> 9);
+    f->Add(t);
+    if (keep) tokens.push_back(t);
+    i += len;
+  }
+}
+
+// Near-optimal parsing: the matches of a chunk are found once, then the
+// shortest path is taken under prices from the previous chunk (or a guess),
+// and again under the prices of the path just found, passes times.
+void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end) {
+  uint32_t skip_until = 0;
+  for (uint32_t i = 0; i < start && end - i >= (uint32_t)MIN_MATCH; ++i) {
+    uint32_t limit = std::min<uint32_t>(end - i, MAX_MATCH);
+    trees.Advance(i, limit, std::min<uint32_t>((uint32_t)params.nice, limit), max_distance, params.depth, nullptr);
+  }
+  bool first = true;
+  while (start < end) {
+    uint32_t n = FindChunk(start, end, &skip_until);
+    if (first) prices.Guess(data + start, n, pos_symbols);
+    first = false;
+    for (int pass = 0; pass < params.passes; ++pass) {
+      ShortestPath(data, start, n);
+      bool last = pass + 1 == params.passes;
+      EmitPath(data, start, n, last, &stats);
+      prices.FromFrequencies(stats, pos_symbols);
+    }
+    start += n;
+  }
+}
+
+Compressor::Compressor(int dict_bits, int level) : s_(new State(dict_bits, level)) {}
+Compressor::~Compressor() { delete s_; }
+
+void Compressor::Compress(const uint8_t* data, size_t history, size_t size, bool final, SegmentCode* out) {
+  State& s = *s_;
+  bool reset;
+  uint32_t base = s.space.Begin(history + size, &reset);
+  s.tokens.clear();
+  uint32_t start = (uint32_t)history, end = (uint32_t)(history + size);
+  if (s.params.optimal) {
+    s.trees.Begin(data, base, reset);
+    s.ParseOptimal(data, start, end);
+  } else {
+    s.chains.Begin(data, base, reset);
+    s.ParseGreedy(data, start, end);
+  }
+  out->code.bytes.clear();
+  BitWriter w(&out->code.bytes);
+  uint32_t count = (uint32_t)s.tokens.size();
+  s.blocks.WriteAll(&w, s.tokens.data(), count, final);
+  out->last_lookup = s.blocks.last_lookup();
+  out->code.bits = w.BitCount();
+  w.Flush();
+  out->has_split = false;
+  if (final && out->code.bits < out->last_lookup + 16) {
+    out->split.bytes = out->code.bytes;
+    BitWriter sw(&out->split.bytes);
+    if (s.blocks.SplitLast(&sw, s.tokens.data(), count)) {
+      out->has_split = true;
+      out->split.bits = sw.BitCount();
+      sw.Flush();
+    }
+  }
+}
+
+bool NeedsSplit(const SegmentCode& code, uint64_t start_bit) {
+  uint64_t end = start_bit + code.code.bits;
+  return code.has_split && (end + 7) / 8 * 8 < start_bit + code.last_lookup + 16;
+}
+
+void BitJoiner::Append(const BitString& s) {
+  uint64_t whole = s.bits / 8;
+  int rest = (int)(s.bits % 8);
+  const uint8_t* b = s.bytes.data();
+  if (partial_bits_ == 0) {
+    out_->insert(out_->end(), b, b + whole);
+  } else {
+    int k = partial_bits_;
+    size_t at = out_->size();
+    out_->resize(at + (size_t)whole);
+    uint8_t* o = out_->data() + at;
+    uint8_t carry = partial_;
+    for (uint64_t i = 0; i < whole; ++i) {
+      o[i] = (uint8_t)(carry | (b[i] >> k));
+      carry = (uint8_t)(b[i] << (8 - k));
+    }
+    partial_ = carry;
+  }
+  if (rest) {
+    // The last byte's high rest bits follow the partial bits.
+    uint8_t last = (uint8_t)(b[whole] & (0xFF00 >> rest));
+    int k = partial_bits_;
+    uint8_t merged = (uint8_t)(partial_ | (last >> k));
+    int total = k + rest;
+    if (total >= 8) {
+      out_->push_back(merged);
+      partial_ = (uint8_t)(last << (8 - k));
+      partial_bits_ = total - 8;
+    } else {
+      partial_ = merged;
+      partial_bits_ = total;
+    }
+  }
+  total_ += s.bits;
+}
+
+void BitJoiner::Finish() {
+  if (partial_bits_) out_->push_back(partial_);
+  partial_ = 0;
+  partial_bits_ = 0;
+}
+
+bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits, int level, std::vector<uint8_t>* out) {
   out->clear();
-  MemorySource source(data);
-  VectorSink sink(out);
-  uint64_t packed = 0;
-  return CompressStream(&source, size, dict_bits, effort, &sink, &packed) == COMPRESS_OK;
+  if (size == 0) return false;
+  Compressor compressor(dict_bits, level);
+  BitJoiner joiner(out);
+  SegmentCode code;
+  for (size_t at = 0; at < size; at += SEGMENT_BYTES) {
+    size_t n = std::min(SEGMENT_BYTES, size - at);
+    size_t history = HistoryBytes(dict_bits, at);
+    bool final = at + n == size;
+    compressor.Compress(data + at - history, history, n, final, &code);
+    joiner.Append(final && NeedsSplit(code, joiner.BitCount()) ? code.split : code.code);
+    if (joiner.BitCount() / 8 >= size) return false;
+  }
+  joiner.Finish();
+  return out->size() < size;
 }

@@ -3,6 +3,7 @@
 #include "pack/package.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <signal.h>
 #include <errno.h>
 #include <stdio.h>
@@ -19,6 +20,7 @@
 #include "extract/run.h"
 #include "pack/pe_checksum.h"
 #include "platform/host_hooks.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -40,13 +42,9 @@ bool BlockText(const std::string& utf8, const char* what, bool path, std::vector
     return false;
   }
   if (path) {
-    for (size_t i = 0; i < sjis.size(); ++i) {
-      if (IsLeadByte((uint8_t)sjis[i]) && i + 1 < sjis.size()) {
-        ++i;
-      } else if (sjis[i] == '/') {
-        sjis[i] = '\\';
-      }
-    }
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(&sjis[0]);
+    for (size_t i = 0; i < sjis.size(); i += SjisCharLength(bytes + i))
+      if (bytes[i] == '/') bytes[i] = '\\';
   }
   block->push_back((uint8_t)sjis.size());
   block->insert(block->end(), sjis.begin(), sjis.end());
@@ -65,7 +63,7 @@ std::string FoldCase(const std::string& sjis) {
   std::string out = sjis;
   for (size_t i = 0; i < out.size(); ++i) {
     uint8_t b = (uint8_t)out[i];
-    if (IsLeadByte(b) && i + 1 < out.size()) {
+    if (SjisCharLength(reinterpret_cast<const uint8_t*>(out.c_str()) + i) == 2) {
       uint32_t c = (uint32_t)b << 8 | (uint8_t)out[i + 1];
       if (c >= 0x8281 && c <= 0x829A) c -= 0x21;                     // full-width a-z
       else if (c >= 0x83BF && c <= 0x83D6) c -= 0x20;                // Greek
@@ -88,11 +86,31 @@ const char* SpecialKind(mode_t mode) {
   return "neither a file, a folder nor a link";
 }
 
+// A name for the shell, in single quotes.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char ch : text) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return out + "'";
+}
+
+// The hint that ends a refusal: the exclusion that leaves the input out
+// (the name as a pattern that matches only itself).
+std::string ExcludeHint(const std::string& name) {
+  std::string pattern;
+  for (char ch : name) {
+    if (strchr("\\*?[", ch)) pattern += '\\';
+    pattern += ch;
+  }
+  return "; --exclude " + Quoted(pattern) + " leaves it out";
+}
+
+// Gathers members; a refused input is noted in problems and the walk goes
+// on, so that one pass reports every problem.
 struct Collector {
   const CollectOptions* options;
   std::vector<MemberSource>* members;
   std::vector<std::string>* warnings;
-  std::string* error;
+  std::vector<std::string> problems;
   std::set<std::string> seen;                 // names added
   std::map<std::string, std::string> stored;  // Shift_JIS path -> the input that has it
   std::map<std::string, std::string> folded;  // the same ignoring case (packages)
@@ -105,6 +123,12 @@ struct Collector {
     return have_skip && S_ISREG(st.st_mode) && st.st_dev == skip_dev && st.st_ino == skip_ino;
   }
 
+  // Notes a refused input; returns true so that the walk goes on.
+  bool Problem(const std::string& text) {
+    problems.push_back(text);
+    return true;
+  }
+
   uint32_t Time(time_t t) const {
     uint32_t v = ClampTime(t);
     if (options->fixed_time || (options->clamp_time && v > options->max_time)) v = options->max_time;
@@ -112,28 +136,30 @@ struct Collector {
   }
 
   // Records the member's stored name; false when another input has it.
-  bool Claim(const std::string& disk, const StoredName& n) {
+  bool Claim(const std::string& name, const std::string& disk, const StoredName& n) {
     std::string key = n.path;
     if (!key.empty() && key.back() == '/') key.pop_back();
     auto [it, fresh] = stored.emplace(key, disk);
     if (!fresh) {
-      *error = "'" + it->second + "' and '" + disk +
-               "' would become the same member name (their Shift_JIS forms are equal)";
+      Problem("'" + it->second + "' and '" + disk +
+              "' would become the same member name (their Shift_JIS forms are equal)" + ExcludeHint(name));
       return false;
     }
     if (options->package) {
       auto [f, ffresh] = folded.emplace(FoldCase(key), disk);
       if (!ffresh) {
-        *error = "'" + f->second + "' and '" + disk +
-                 "' differ only in letter case, which Windows does not tell apart; one would replace the other";
+        Problem("'" + f->second + "' and '" + disk +
+                "' differ only in letter case, which Windows does not tell apart; one would replace the other" +
+                ExcludeHint(name));
         return false;
       }
     }
     return true;
   }
 
+  // Adds the member; false when it was refused.
   bool AddMember(const std::string& name, const std::string& disk, const struct stat& st,
-                 const std::string& link_target) {
+                 const std::string& link_target, bool through_link = false) {
     if (name.empty() || !seen.insert(name).second) return true;
     bool dir = S_ISDIR(st.st_mode);
     MemberSource m;
@@ -145,63 +171,89 @@ struct Collector {
     if (!(st.st_mode & S_IWUSR) && link_target.empty()) m.attribute |= DOS_READ_ONLY;
     m.size = dir || !link_target.empty() ? 0 : (uint64_t)st.st_size;
     m.link_target = link_target;
+    m.unix_meta = !options->package;
+    m.unix_mode = (uint16_t)(st.st_mode & 0177777);
+    m.uid = (uint32_t)st.st_uid;
+    m.gid = (uint32_t)st.st_gid;
+    m.device = (uint64_t)st.st_dev;
+    m.inode = (uint64_t)st.st_ino;
+    m.through_link = through_link;
     if (m.size > SIZE_LIMIT) {
-      *error = "'" + disk + "': " + std::to_string(m.size) +
-               " bytes; a member of 4 GiB or more does not fit the 32-bit size fields";
+      Problem("'" + disk + "': " + std::to_string(m.size) +
+              " bytes; a member of 4 GiB or more does not fit the 32-bit size fields" + ExcludeHint(name));
+      return false;
+    }
+    if (!dir && link_target.empty() && access(disk.c_str(), R_OK) != 0) {
+      Problem("'" + disk + "': cannot be read: " + strerror(errno) + ExcludeHint(name));
       return false;
     }
     StoredName n;
-    if (!MakeStoredName(name, dir, m.attribute, &n, error, options->windows_names, link_target)) return false;
-    if (!Claim(disk, n)) return false;
+    std::string error;
+    if (!MakeStoredName(name, dir, m.attribute, &n, &error, options->windows_names, link_target,
+                        !options->package)) {
+      // A package is unpacked on Windows whatever the option says.
+      const std::string unix_hint = " (--allow-unix-names for an archive meant for Unix)";
+      size_t at = options->package ? error.find(unix_hint) : std::string::npos;
+      if (at != std::string::npos) error.erase(at, unix_hint.size());
+      Problem(error + ExcludeHint(name));
+      return false;
+    }
+    if (!Claim(name, disk, n)) return false;
     members->push_back(m);
     return true;
   }
 
-  // st: what lstat says of disk.
-  bool Add(const std::string& name, const std::string& disk, struct stat st) {
+  bool Excluded(const std::string& name) const { return IsExcluded(options->exclude, name); }
+
+  // st: what lstat says of disk. Refused inputs are noted in problems.
+  void Add(const std::string& name, const std::string& disk, struct stat st) {
+    if (!name.empty() && Excluded(name)) return;
+    bool through_link = false;
     if (S_ISLNK(st.st_mode)) {
       if (!options->dereference) {
         if (options->package) {
-          *error = "'" + disk + "' is a symbolic link, which a package cannot hold (the stub cannot make links); " +
-                   "-L, --dereference packs what it points to";
-          return false;
+          Problem("'" + disk + "' is a symbolic link, which a package cannot hold (the stub cannot make links); " +
+                  "-L, --dereference packs what it points to" + ExcludeHint(name));
+          return;
         }
         std::vector<char> target((size_t)st.st_size + 256);
         ssize_t n = readlink(disk.c_str(), target.data(), target.size() - 1);
         if (n < 0) {
-          *error = "'" + disk + "': " + strerror(errno);
-          return false;
+          Problem("'" + disk + "': " + strerror(errno) + ExcludeHint(name));
+          return;
         }
-        return AddMember(name, disk, st, std::string(target.data(), (size_t)n));
+        AddMember(name, disk, st, std::string(target.data(), (size_t)n));
+        return;
       }
+      through_link = true;
       if (stat(disk.c_str(), &st) != 0) {
-        *error = "'" + disk + "' is a symbolic link whose target cannot be reached (" + strerror(errno) + ")";
-        return false;
+        Problem("'" + disk + "' is a symbolic link whose target cannot be reached (" + strerror(errno) + ")" +
+                ExcludeHint(name));
+        return;
       }
     }
     bool dir = S_ISDIR(st.st_mode);
     if (!dir && !S_ISREG(st.st_mode)) {
       warnings->push_back("'" + disk + "' is " + SpecialKind(st.st_mode) + ": skipped");
-      return true;
+      return;
     }
     if (Skipped(st)) {
       warnings->push_back("'" + disk + "' is the output: left out");
-      return true;
+      return;
     }
     if (dir) {
       for (const auto& f : open_folders) {
         if (f.first == st.st_dev && f.second == st.st_ino) {
-          *error = "'" + disk + "' leads back into a folder that holds it (a symbolic link loop)";
-          return false;
+          Problem("'" + disk + "' leads back into a folder that holds it (a symbolic link loop)" + ExcludeHint(name));
+          return;
         }
       }
     }
-    if (!AddMember(name, disk, st, "")) return false;
-    if (!dir) return true;
+    if (!AddMember(name, disk, st, "", through_link) || !dir) return;
     DIR* d = opendir(disk.c_str());
     if (!d) {
-      *error = "'" + disk + "': cannot be read: " + strerror(errno);
-      return false;
+      Problem("'" + disk + "': cannot be read: " + strerror(errno) + ExcludeHint(name));
+      return;
     }
     std::vector<std::string> entries;
     while (struct dirent* e = readdir(d)) {
@@ -212,15 +264,14 @@ struct Collector {
     open_folders.emplace_back(st.st_dev, st.st_ino);
     for (const std::string& e : entries) {
       std::string child_disk = disk + "/" + e;
+      std::string child = name.empty() ? e : name + "/" + e;
       struct stat cst;
-      if (lstat(child_disk.c_str(), &cst) != 0) {
-        *error = "'" + child_disk + "': " + strerror(errno);
-        return false;
-      }
-      if (!Add(name.empty() ? e : name + "/" + e, child_disk, cst)) return false;
+      if (lstat(child_disk.c_str(), &cst) != 0)
+        Problem("'" + child_disk + "': " + strerror(errno) + ExcludeHint(child));
+      else
+        Add(child, child_disk, cst);
     }
     open_folders.pop_back();
-    return true;
   }
 };
 
@@ -278,7 +329,6 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
   c.options = &options;
   c.members = members;
   c.warnings = warnings;
-  c.error = error;
   struct stat st;
   if (!options.skip.empty() && stat(options.skip.c_str(), &st) == 0) {
     c.have_skip = true;
@@ -287,10 +337,11 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
   }
   for (const std::string& path : paths) {
     if (path.empty() || path[0] == '/') {
-      *error = "'" + path + "': member names are relative paths; give the folder above it with -C DIR";
-      return false;
+      c.Problem("'" + path + "': member names are relative paths; give the folder above it with -C DIR");
+      continue;
     }
     std::string name;
+    bool climbs = false;
     size_t start = 0;
     while (start <= path.size()) {
       size_t slash = path.find('/', start);
@@ -298,35 +349,48 @@ bool CollectMembers(const std::string& base_dir, const std::vector<std::string>&
       std::string part = path.substr(start, slash - start);
       start = slash + 1;
       if (part.empty() || part == ".") continue;
-      if (part == "..") {
-        *error = "'" + path + "': a member name may not climb out with \"..\"; use -C DIR";
-        return false;
-      }
+      if (part == "..") climbs = true;
       name += name.empty() ? part : "/" + part;
+    }
+    if (climbs) {
+      c.Problem("'" + path + "': a member name may not climb out with \"..\"; use -C DIR");
+      continue;
     }
     std::string disk = base_dir.empty() ? (name.empty() ? "." : name)
                                         : (name.empty() ? base_dir : base_dir + "/" + name);
     if (lstat(disk.c_str(), &st) != 0) {
-      *error = "'" + path + "': " + strerror(errno);
-      return false;
+      c.Problem("'" + path + "': " + strerror(errno));
+      continue;
     }
     struct stat target;
     if (c.have_skip && stat(disk.c_str(), &target) == 0 && c.Skipped(target)) {
-      *error = "'" + path + "' is the output itself; write the output elsewhere";
-      return false;
+      c.Problem("'" + path + "' is the output itself; write the output elsewhere");
+      continue;
     }
-    if (!c.Add(name, disk, st)) return false;
+    c.Add(name, disk, st);
   }
-  return true;
+  error->clear();
+  for (const std::string& p : c.problems) *error += (error->empty() ? "" : "\n") + p;
+  return c.problems.empty();
 }
 
-bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
-                    const std::string& skip, std::vector<MemberSource>* members, std::string* error) {
-  CollectOptions options;
-  options.skip = skip;
-  options.dereference = true;
-  std::vector<std::string> warnings;
-  return CollectMembers(base_dir, paths, options, members, &warnings, error);
+bool IsExcluded(const std::vector<std::string>& patterns, const std::string& name) {
+  for (const std::string& pattern : patterns) {
+    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+    // Unanchored, as tar matches: from the start of any component, and each
+    // component by itself.
+    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+      if (fnmatch(pattern.c_str(), name.c_str() + slash + 1, 0) == 0) return true;
+    }
+    size_t start = 0;
+    while (start < name.size()) {
+      size_t end = name.find('/', start);
+      if (end == std::string::npos) end = name.size();
+      if (fnmatch(pattern.c_str(), name.substr(start, end - start).c_str(), 0) == 0) return true;
+      start = end + 1;
+    }
+  }
+  return false;
 }
 
 bool CheckSettings(const PackageSettings& settings, const std::vector<MemberSource>& members,
@@ -429,33 +493,41 @@ bool CopyToStdout(FILE* from, std::string* error) {
   return true;
 }
 
-}  // namespace
-
-bool WriteOutput(const PackJob& job, std::string* error) {
-  std::vector<uint8_t> front;
-  if (!job.plain) {
-    if (!CheckStub(job.stub, "the stub", error)) return false;
-    front = job.stub;
-    std::vector<uint8_t> block;
-    if (!BuildConfigBlock(job.settings, &block, error)) return false;
-    front.insert(front.end(), block.begin(), block.end());
+// What goes before the archive: nothing, or the stub and the block (with
+// add, the package's own as they were).
+bool BuildFront(const PackJob& job, std::vector<uint8_t>* front, std::string* error) {
+  front->clear();
+  if (job.plain) return true;
+  if (!job.front.empty()) {
+    std::vector<uint8_t> stub(job.front.begin(), job.front.begin() + std::min<size_t>(job.front.size(), PAYLOAD_OFFSET));
+    if (!CheckStub(stub, "the package's stub", error)) return false;
+    *front = job.front;
+    return true;
   }
-  // Standard output may not be seekable: the archive is made in an unnamed
-  // temporary file and copied out.
-  std::string temp;
+  if (!CheckStub(job.stub, "the stub", error)) return false;
+  *front = job.stub;
+  std::vector<uint8_t> block;
+  if (!BuildConfigBlock(job.settings, &block, error)) return false;
+  front->insert(front->end(), block.begin(), block.end());
+  return true;
+}
+
+// The temporary output: beside the output (renamed over it at the end), or
+// for standard output an unnamed file in TMPDIR. The signal handlers that
+// remove it are installed (saved receives the former ones). -1 on failure.
+int CreateTemp(const PackJob& job, std::string* temp, struct sigaction* saved, std::string* error) {
   if (job.to_stdout) {
     const char* dir = getenv("TMPDIR");
-    temp = std::string(dir && *dir ? dir : "/tmp") + "/vemosfx-XXXXXX";
+    *temp = std::string(dir && *dir ? dir : "/tmp") + "/vemosfx-XXXXXX";
   } else {
-    temp = job.output + ".partial-XXXXXX";
+    *temp = job.output + ".partial-XXXXXX";
   }
-  if (temp.size() >= sizeof g_temp_path) {
+  if (temp->size() >= sizeof g_temp_path) {
     *error = "'" + job.output + "': the name is too long";
-    return false;
+    return -1;
   }
-  std::vector<char> name(temp.begin(), temp.end());
+  std::vector<char> name(temp->begin(), temp->end());
   name.push_back(0);
-  struct sigaction saved[3];
   GuardTemp(true, saved);
   sigset_t block_set, old_set;
   sigemptyset(&block_set);
@@ -472,28 +544,56 @@ bool WriteOutput(const PackJob& job, std::string* error) {
   sigprocmask(SIG_SETMASK, &old_set, nullptr);
   if (fd < 0) {
     GuardTemp(false, saved);
-    *error = "'" + (job.to_stdout ? temp : job.output) + "': cannot create a file there: " + strerror(errno);
+    *error = "'" + (job.to_stdout ? *temp : job.output) + "': cannot create a file there: " + strerror(errno);
+    return -1;
+  }
+  *temp = name.data();
+  return fd;
+}
+
+// The front, the archive and (for a package) the PE checksum into out.
+bool WriteBody(const PackJob& job, FILE* out, int fd, const std::vector<uint8_t>& front, std::string* error) {
+  if (!front.empty() && fwrite(front.data(), 1, front.size(), out) != front.size()) {
+    *error = std::string("cannot write the output: ") + strerror(errno);
     return false;
   }
-  temp = name.data();
+  if (!WriteArchive(out, front.size(), job.members, job.method, error, job.windows_names, job.progress)) return false;
+  if (fflush(out) != 0) {
+    *error = std::string("cannot write the output: ") + strerror(errno);
+    return false;
+  }
+  return job.plain || WritePeChecksum(fd, error);
+}
+
+// Forgets the temporary output and puts the former signal handlers back.
+void ReleaseTemp(struct sigaction* saved) {
+  sigset_t block_set, old_set;
+  sigemptyset(&block_set);
+  for (int sig : CLEANUP_SIGNALS) sigaddset(&block_set, sig);
+  sigprocmask(SIG_BLOCK, &block_set, &old_set);
+  g_temp_path[0] = 0;
+  sigprocmask(SIG_SETMASK, &old_set, nullptr);
+  GuardTemp(false, saved);
+}
+
+}  // namespace
+
+bool WriteOutput(const PackJob& job, std::string* error) {
+  std::vector<uint8_t> front;
+  if (!BuildFront(job, &front, error)) return false;
+  std::string temp;
+  struct sigaction saved[3];
+  int fd = CreateTemp(job, &temp, saved, error);
+  if (fd < 0) return false;
   FILE* out = fdopen(fd, job.to_stdout ? "w+b" : "wb");
   bool ok = out != nullptr;
   if (!ok) *error = std::string("cannot write the output: ") + strerror(errno);
-  if (ok && !front.empty() && fwrite(front.data(), 1, front.size(), out) != front.size()) {
-    *error = std::string("cannot write the output: ") + strerror(errno);
-    ok = false;
-  }
-  if (ok) ok = WriteArchive(out, front.size(), job.members, job.method, error, job.windows_names, job.progress);
-  if (ok && fflush(out) != 0) {
-    *error = std::string("cannot write the output: ") + strerror(errno);
-    ok = false;
-  }
-  if (ok && !job.plain) ok = WritePeChecksum(fd, error);
+  if (ok) ok = WriteBody(job, out, fd, front, error);
   if (ok && job.to_stdout) ok = CopyToStdout(out, error);
   if (ok && !job.to_stdout) {
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    fchmod(fd, job.mode >= 0 ? (mode_t)job.mode : 0666 & ~mask);
   }
   if (out) {
     if (fclose(out) != 0 && ok) {
@@ -510,9 +610,6 @@ bool WriteOutput(const PackJob& job, std::string* error) {
     }
     if (!ok) unlink(temp.c_str());
   }
-  sigprocmask(SIG_BLOCK, &block_set, &old_set);
-  g_temp_path[0] = 0;
-  sigprocmask(SIG_SETMASK, &old_set, nullptr);
-  GuardTemp(false, saved);
+  ReleaseTemp(saved);
   return ok;
 }

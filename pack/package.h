@@ -42,22 +42,27 @@ struct CollectOptions {
   bool clamp_time = false;       // times later than max_time become max_time
   bool fixed_time = false;       // every time is max_time
   uint32_t max_time = 0;
+  std::vector<std::string> exclude;  // patterns of names left out (IsExcluded)
 };
+
+// True when a pattern matches the member name, any tail of it that starts a
+// component, or one of its components, as tar's exclusions match: "*", "?"
+// and "[...]", with "*" also matching "/".
+bool IsExcluded(const std::vector<std::string>& patterns, const std::string& name);
 
 // Gathers the members named by paths, relative to base_dir ("" for the
 // current directory). A folder brings its directory member and everything
-// below it, in byte order of the names. Every name is checked here, before
-// anything is written: two inputs may not become one member. Symbolic links
-// become link members (refused in a package), or with dereference their
-// targets; FIFOs, sockets and devices are skipped. Lines for the user go to
-// warnings. The file skip (if it exists) is left out with a warning; when it
-// is one of the paths themselves the pack is refused.
+// below it, in byte order of the names; names options.exclude matches are
+// left out. Every name is checked here, before anything is written: two
+// inputs may not become one member. Symbolic links become link members
+// (refused in a package), or with dereference their targets; FIFOs, sockets
+// and devices are skipped. Lines for the user go to warnings. The file skip
+// (if it exists) is left out with a warning; when it is one of the paths
+// themselves the pack is refused. Every refused input is found in one pass:
+// false with one line per refusal in *error.
 bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
                     const CollectOptions& options, std::vector<MemberSource>* members,
                     std::vector<std::string>* warnings, std::string* error);
-// The former form: a plain archive's rules, links followed.
-bool CollectMembers(const std::string& base_dir, const std::vector<std::string>& paths,
-                    const std::string& skip, std::vector<MemberSource>* members, std::string* error);
 
 // Checks the settings against the members: the shortcut's target and the
 // file to open must be file members; the destination a relative path
@@ -70,6 +75,11 @@ struct PackJob {
   bool plain = false;          // an archive without stub and configuration block
   std::vector<uint8_t> stub;   // for a package
   PackageSettings settings;
+  // When not empty: a package's stub and configuration block as they are
+  // (a package changed by add or delete keeps its own), in place of stub
+  // and settings.
+  std::vector<uint8_t> front;
+  int mode = -1;  // the output's permissions; -1: 0666 within the umask
   PackMethod method;
   std::vector<MemberSource> members;
   bool windows_names = true;

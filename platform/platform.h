@@ -22,22 +22,36 @@ int32_t PlatTimezoneOffset();
 // Mode "wb" is used only on a path whose file was just removed: the host then
 // opens it without following a link that appeared in its place.
 FILE* PlatOpenFile(const char* path, const char* mode);
+// Positions in 64 bits, so that packages and members past 2 and 4 GiB work:
+// the stream's position (-1 when unknown), a move to an absolute position
+// (false when it fails), and the size of the stream's file (-1 when unknown).
+int64_t PlatTell(FILE* stream);
+bool PlatSeek(FILE* stream, int64_t position);
+int64_t PlatStreamSize(FILE* stream);
 void PlatRemoveFile(const char* path);
 enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
 int32_t PlatPathKind(const char* path);
 bool PlatMakeDirectory(const char* path);
-#if !defined(_WIN32)
-// True when a folder on the path (any part before its last "/") is a symbolic
-// link, through which a write would leave the destination.
+// True when a part of the path is a link through which a write would leave
+// the destination. POSIX: a folder on it (any part before its last "/") is a
+// symbolic link; the last part is removed before its file is opened without
+// following a link. Windows: any part, the last included, is a reparse point
+// (a symbolic link or a junction, which another user may plant in a shared
+// folder).
 bool PlatLinkOnPath(const char* path);
+#if !defined(_WIN32)
 // A Unix symbolic link member ("link|target") was skipped: the host tool
 // says so.
 void PlatSkippedLink(const char* name);
 #else
-// The stub: no check of its own, and a skipped link goes unmentioned.
-inline bool PlatLinkOnPath(const char*) { return false; }
+// The stub: a skipped link goes unmentioned.
 inline void PlatSkippedLink(const char*) {}
 #endif
+// Makes the letters of text (length bytes, code page 932) capitals as
+// Windows compares file names. Windows: as the system does it; POSIX: the
+// ASCII letters and the double-byte Latin, Greek and Cyrillic letters, as the
+// packer folds them.
+void PlatUpperCase(char* text, uint32_t length);
 void PlatSetFileTime(const char* path, uint32_t unix_time);
 // Tells the shell that an absolute path ("\" separators) was created.
 void PlatNotifyCreated(const char* path);

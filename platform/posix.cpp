@@ -10,10 +10,10 @@
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include "platform/host_hooks.h"
 #include "platform/platform.h"
+#include "platform/sjis.h"
 
 namespace {
 
@@ -49,8 +49,7 @@ bool IsPlausibleSjis(const uint8_t* p) {
     uint8_t b = *p;
     if (b < 0x80) {
       ++p;
-    } else if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && p[1] >= 0x40 && p[1] <= 0xFC &&
-               p[1] != 0x7F) {
+    } else if (SjisCharLength(p) == 2) {
       p += 2;
     } else {
       return false;
@@ -218,6 +217,22 @@ int32_t PlatTimezoneOffset() {
   return (int32_t)timezone;
 }
 
+int64_t PlatTell(FILE* stream) { return (int64_t)ftello(stream); }
+
+bool PlatSeek(FILE* stream, int64_t position) {
+  return position >= 0 && fseeko(stream, (off_t)position, SEEK_SET) == 0;
+}
+
+// Through the stream (not the file's status), so that a stream that cannot
+// seek gives -1.
+int64_t PlatStreamSize(FILE* stream) {
+  off_t here = ftello(stream);
+  if (here < 0 || fseeko(stream, 0, SEEK_END) != 0) return -1;
+  off_t end = ftello(stream);
+  if (fseeko(stream, here, SEEK_SET) != 0) return -1;
+  return (int64_t)end;
+}
+
 FILE* PlatOpenFile(const char* path, const char* mode) {
   char local[LOCAL_PATH_SIZE];
   if (!LocalPath(path, local, sizeof local)) return nullptr;
@@ -256,6 +271,30 @@ bool PlatLinkOnPath(const char* path) {
   return false;
 }
 
+void PlatUpperCase(char* text, uint32_t length) {
+  // The double-byte small letters and the distance down to their capitals.
+  static const struct {
+    uint16_t first;
+    uint8_t count, down;
+  } RANGES[] = {{0x8281, 26, 0x21}, {0x83BF, 24, 0x20}, {0x8470, 15, 0x30}, {0x8480, 18, 0x31}};
+  uint8_t* p = reinterpret_cast<uint8_t*>(text);
+  uint8_t* end = p + length;
+  while (p < end) {
+    uint32_t c = *p;
+    if (SjisCharLength(p, (size_t)(end - p)) == 2) {
+      c = c << 8 | p[1];
+      for (const auto& r : RANGES)
+        if (c - r.first < r.count) c -= r.down;
+      p[0] = (uint8_t)(c >> 8);
+      p[1] = (uint8_t)c;
+      p += 2;
+    } else {
+      if (c >= 'a' && c <= 'z') *p = (uint8_t)(c - ('a' - 'A'));
+      ++p;
+    }
+  }
+}
+
 void PlatSkippedLink(const char* name) {
   if (callbacks.skipped_link) callbacks.skipped_link(name);
 }
@@ -265,13 +304,16 @@ bool PlatMakeDirectory(const char* path) {
   return LocalPath(path, local, sizeof local) && mkdir(local, 0777) == 0;
 }
 
+// Times and modes are set on the path itself, never through a link that
+// stands there (a directory member whose name is a link to a folder
+// elsewhere, or a file swapped for a link after it was written).
 void PlatSetFileTime(const char* path, uint32_t unix_time) {
   char local[LOCAL_PATH_SIZE];
   if (!LocalPath(path, local, sizeof local)) return;
-  struct utimbuf times;
-  times.actime = (time_t)unix_time;
-  times.modtime = (time_t)unix_time;
-  utime(local, &times);
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  utimensat(AT_FDCWD, local, times, AT_SYMLINK_NOFOLLOW);
 }
 
 bool HostSetMode(const char* path, uint32_t mode) {
@@ -279,7 +321,8 @@ bool HostSetMode(const char* path, uint32_t mode) {
   if (!LocalPath(path, local, sizeof local)) return false;
   mode_t mask = umask(0);
   umask(mask);
-  return chmod(local, (mode_t)(mode & 0777 & ~mask)) == 0;
+  // Refused (EOPNOTSUPP) on a link.
+  return fchmodat(AT_FDCWD, local, (mode_t)(mode & 0777 & ~mask), AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 void PlatNotifyCreated(const char*) {}

@@ -43,6 +43,21 @@ int32_t PlatTimezoneOffset() {
 
 FILE* PlatOpenFile(const char* path, const char* mode) { return fopen(path, mode); }
 
+// msvcrt's fpos_t is 64 bits wide in every version, while ftell, fseek and
+// the size through fseek's end are limited to a long (2 GiB); _fseeki64 and
+// _ftelli64 are missing from older system copies of msvcrt.dll.
+int64_t PlatTell(FILE* stream) {
+  fpos_t position;
+  return fgetpos(stream, &position) == 0 ? (int64_t)position : -1;
+}
+
+bool PlatSeek(FILE* stream, int64_t position) {
+  fpos_t to = (fpos_t)position;
+  return position >= 0 && fsetpos(stream, &to) == 0;
+}
+
+int64_t PlatStreamSize(FILE* stream) { return _filelengthi64(_fileno(stream)); }
+
 void PlatRemoveFile(const char* path) { _unlink(path); }
 
 int32_t PlatPathKind(const char* path) {
@@ -50,6 +65,26 @@ int32_t PlatPathKind(const char* path) {
   if (_stat(path, &info) != 0) return PATH_MISSING;
   return (info.st_mode & _S_IFMT) == _S_IFDIR ? PATH_DIRECTORY : PATH_FILE;
 }
+
+bool PlatLinkOnPath(const char* path) {
+  char part[PATH_BUFFER_SIZE];
+  lstrcpynA(part, path, PATH_BUFFER_SIZE);
+  for (char* p = part;; ++p) {
+    char c = *p;
+    // The reader has made every separator "/"; a "\" left is the second
+    // byte of a character.
+    if (c == '/' || c == 0) {
+      *p = 0;
+      // INVALID_FILE_ATTRIBUTES (a part that does not exist yet) has the
+      // high bit set, which no real attribute set has.
+      if ((GetFileAttributesA(part) & 0x80000400u) == FILE_ATTRIBUTE_REPARSE_POINT) return true;
+      if (c == 0) return false;
+      *p = c;
+    }
+  }
+}
+
+void PlatUpperCase(char* text, uint32_t length) { CharUpperBuffA(text, length); }
 
 bool PlatMakeDirectory(const char* path) {
   SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};

@@ -14,6 +14,7 @@
 namespace {
 
 const char CLASS_NAME[] = "VEMOSFXCLASS";
+const DWORD POPUP_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
 // The state record of the popup, from its creation parameters.
 SfxState* g_window_state;
@@ -33,6 +34,8 @@ const char* const FAILURE_TEXTS[] = {
     nullptr,  // FAILURE_UNKNOWN_HEADER: the reader has shown its own message
     "メモリが足りません: ",
     "ファイルを書き込めません: ",
+    "不正なパスです: ",  // FAILURE_LINK: a link or junction on the path
+    "不正なパスです: ",  // FAILURE_SAME_FILE: one file with an earlier member on Windows
 };
 
 void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
@@ -44,6 +47,24 @@ void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
     strcat(text, state->failure_name);
   }
   MessageBoxA(window, text, state->title, MB_OK | MB_ICONERROR);
+}
+
+// Libraries that are not among the system's known DLLs and that the stub, or
+// the system and shell parts it uses (the common controls, themes, the
+// folder browser, shell links), may load after the entry point. Loaded
+// early by full path, so that a later load by name finds them already in
+// the process instead of looking in the package's folder.
+const char LATE_LIBRARIES[] =
+    "\\msimg32.dll\0\\uxtheme.dll\0\\dwmapi.dll\0\\propsys.dll\0\\cryptbase.dll\0"
+    "\\userenv.dll\0\\apphelp.dll\0\\oleacc.dll\0\\clbcatq.dll\0";
+
+// Loads a library from the system directory by its full path; name is
+// "\\file.dll". Null when it is missing or the path does not fit.
+HMODULE LoadSystemLibrary(const char* name) {
+  char path[MAX_PATH + 16];
+  UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (!length || length >= MAX_PATH) return nullptr;
+  return LoadLibraryA(strcat(path, name));
 }
 
 void RemovePartialFile(SfxState* state) {
@@ -122,7 +143,7 @@ bool SfxStartUp(SfxState* state) {
 
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
-  HWND popup = CreateWindowExA(0, CLASS_NAME, DEFAULT_TITLE, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+  HWND popup = CreateWindowExA(0, CLASS_NAME, DEFAULT_TITLE, POPUP_STYLE,
                                cursor.x - 110, cursor.y + 32, 220, 100, nullptr, nullptr,
                                instance, state);
   if (!popup) return false;
@@ -135,20 +156,22 @@ bool SfxStartUp(SfxState* state) {
   state->abort_box = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_ABORT_BOX), popup,
                                         AbortDlgProc, (LPARAM)state);
   if (!state->abort_box) return false;
+  // The popup is made tall enough for the whole abort box, which is placed
+  // and sized in dialog units of its own font: its lower edge in pixels
+  // becomes the client height, and caption and frame are added to that.
+  RECT size = {0, 0, 0, ABORT_BOX_BOTTOM};
+  MapDialogRect((HWND)state->abort_box, &size);
+  AdjustWindowRectEx(&size, POPUP_STYLE, FALSE, 0);
+  MoveWindow(popup, cursor.x - 110, cursor.y + 32, 220, size.bottom - size.top, FALSE);
 
   // The progress bar's class comes from the common controls library, which
   // is not one of the system's known DLLs: it is loaded by its full path in
   // the system directory, never from the package's folder.
-  char library[MAX_PATH + 16];
-  UINT length = GetSystemDirectoryA(library, MAX_PATH);
-  if (length && length < MAX_PATH) {
-    strcat(library, "\\comctl32.dll");
-    typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
-    InitControls init = (InitControls)(void*)GetProcAddress(LoadLibraryA(library),
-                                                            "InitCommonControlsEx");
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    if (init) init(&controls);
-  }
+  typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
+  InitControls init = (InitControls)(void*)GetProcAddress(LoadSystemLibrary("\\comctl32.dll"),
+                                                          "InitCommonControlsEx");
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  if (init) init(&controls);
   g_progress_bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
                                    7, 23, 200, 20, popup, nullptr, instance, nullptr);
   if (!g_progress_bar) return false;
@@ -183,7 +206,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 // DLL is loaded on demand, the search for DLLs named without a path is
 // restricted to the system directory, so that a DLL planted beside the
 // package (in a downloads folder, say) is never loaded; where that call is
-// missing, at least the current directory is taken out of the search.
+// missing, at least the current directory is taken out of the search. Then
+// the libraries loaded later by name are loaded from the system directory.
 extern "C" void __stdcall SfxEntry() {
   HMODULE kernel = GetModuleHandleA("kernel32");
   typedef BOOL(WINAPI * SetDefaultDirectories)(DWORD);
@@ -196,5 +220,6 @@ extern "C" void __stdcall SfxEntry() {
   } else if (set_directory) {
     set_directory("");
   }
+  for (const char* name = LATE_LIBRARIES; *name; name += strlen(name) + 1) LoadSystemLibrary(name);
   ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT));
 }

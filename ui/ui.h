@@ -14,6 +14,9 @@ const int IDC_BROWSE = 1001;
 const int IDC_START_MENU = 1002;
 const int IDC_DESKTOP = 1003;
 const int IDC_SEND_TO = 1004;
+// The abort box's lower edge in its dialog units: top 33 plus height 22
+// (vemosfx.rc); the button inside it ends at 33 + 14.
+const LONG ABORT_BOX_BOTTOM = 33 + 22;
 
 bool SfxStartUp(SfxState* state);
 LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

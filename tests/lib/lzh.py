@@ -3,7 +3,9 @@
 
 usage: lzh.py OUT MEMBER...   where MEMBER is NAME=DATA with optional
        suffixes ;mode=OCTAL (Unix permission extended header), ;time=SECONDS,
-       ;crc=HEX (a wrong CRC on purpose). NAME is taken as UTF-8 bytes unless
+       ;crc=HEX (a wrong CRC on purpose), ;method=-lhd- (a directory named
+       as a file, without a final "/"), ;link=TARGET (a symbolic link, an
+       empty -lhd- member named "NAME|TARGET"). NAME is taken as UTF-8 bytes unless
        it starts with "sjis:", then it is encoded as Shift_JIS; a NAME ending
        in "/" is a -lhd- directory. Level-2 headers, OS id "U".
 """
@@ -26,8 +28,10 @@ def member(spec):
     options = dict(f.split("=", 1) for f in fields[1:])
     raw = name[5:].encode("cp932") if name.startswith("sjis:") else name.encode()
     data = data.encode()
+    if "link" in options:
+        raw += b"|" + options["link"].encode()
     directory = raw.endswith(b"/")
-    method = b"-lhd-" if directory else b"-lh0-"
+    method = b"-lhd-" if directory or "link" in options else options.get("method", "-lh0-").encode()
     folder, _, base = raw.rstrip(b"/").rpartition(b"/")
     if directory:
         folder, base = raw.rstrip(b"/"), b""

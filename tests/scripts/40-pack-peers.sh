@@ -45,6 +45,9 @@ text 8192 >"$src/exact-8192.txt"
 text 65536 >"$src/exact-65536.txt"
 text 65537 >"$src/over-65536.txt"
 text 300000 >"$src/large.txt"
+# Longer than a segment (1 MiB), twice over: the segments' bits are joined
+# at offsets that are not whole bytes.
+{ text 1500000; bytes 300000 9; text 900000; } >"$src/segments.bin"
 head -c 1000000 /dev/zero >"$src/zeros.bin"
 yes abcabcabd | head -c 200000 >"$src/run.txt"
 bytes 40000 7 >"$src/random.bin"
@@ -103,6 +106,36 @@ for m in lh0 lh5 lh6 lh7; do
   else
     fail "vemosfx could not test or extract the $m archive"
   fi
+done
+
+# Every level, each with one of the methods; -j 1 and -j 4 must give the
+# same bytes, and every peer must read them back.
+for level in 1 2 3 4 5 6 7 8 9; do
+  m=lh$((5 + level % 3))
+  echo "-- level $level, method $m"
+  arc=$work/l$level.lzh
+  if ! "$tool" pack -o "$arc" --method $m --level $level -j 1 -C "$work/src" tree ||
+     ! "$tool" pack -o "$work/l$level-j4.lzh" --method $m --level $level -j 4 -C "$work/src" tree; then
+    fail "pack --level $level"; continue
+  fi
+  cmp -s "$arc" "$work/l$level-j4.lzh" || fail "level $level: -j 1 and -j 4 wrote different bytes"
+  out=$work/xl-$level
+  mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar"
+  if (cd "$out/lhasa" && lhasa xq "$arc") && lhasa tq "$arc"; then to_utf8 "$out/lhasa"; same lhasa "$out/lhasa"
+  else fail "lhasa could not extract the level $level archive"; fi
+  if unar -q -e shift_jis -o "$out/unar" "$arc" >/dev/null; then same unar "$out/unar"
+  else fail "unar could not extract the level $level archive"; fi
+  for peer in "${optional[@]}"; do
+    case $peer in
+      7z) if 7z x -y -o"$out/7z" "$arc" >/dev/null; then to_utf8 "$out/7z"
+            same 7z "$out/7z" -x "$(printf '\x95')" -x '表示テスト.txt'
+          else fail "7z could not extract the level $level archive"; fi ;;
+      bsdtar) if bsdtar -xf "$arc" -C "$out/bsdtar" --options hdrcharset=CP932 2>"$work/bsdtar.err"; then
+                same bsdtar "$out/bsdtar"
+              else fail "bsdtar could not extract the level $level archive"; head -5 "$work/bsdtar.err"; fi ;;
+    esac
+  done
+  rm -rf "$out" "$work/l$level-j4.lzh"
 done
 
 # A real folder of hundreds of files: the first 400 files below

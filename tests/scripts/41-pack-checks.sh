@@ -91,7 +91,66 @@ done <<'TABLE'
 2|unknown option '--bogus'|$P -o o.lzh --bogus ok
 2|--format takes lzh or package|$P -o o.lzh --format=zip ok
 2|--mtime takes @N|$P -o o.lzh --mtime=5 ok
+2|--mtime takes @N|$P -o o.lzh --mtime=2024-13-01 ok
+0|-|$P -o o.lzh --mtime='2024-01-01 12:00:00Z' -q ok
+2|--update is for 'vemosfx add'|$P -o o.lzh --update ok
+2|--title is for 'vemosfx pack'|$tool add --title x o.lzh ok
 TABLE
+
+# A real tree in one pass: a copy of /usr/share/doc (when there is one) with
+# links, dangling links, case pairs, odd names and modes 755/600/644 added.
+# The package refuses every problem at once, each line naming the exclusion
+# that leaves it out; with those exclusions it packs.
+mkdir -p tree/bin tree/private tree/empty
+[ -d /usr/share/doc ] && cp -a /usr/share/doc tree/doc 2>/dev/null
+printf '#!/bin/sh\n' >tree/bin/run.sh; chmod 755 tree/bin/run.sh
+echo key >tree/private/key; chmod 600 tree/private/key; chmod 700 tree/private
+echo doc >tree/doc.txt; chmod 644 tree/doc.txt
+ln -s doc.txt tree/link; ln -s ../bin/run.sh tree/private/up; ln -s nowhere tree/dangling
+echo a >tree/Case; echo b >tree/case; echo c >'tree/a:b?'; echo d >'tree/back\slash'; echo e >'tree/trail.'
+"$tool" pack -o tree.exe "${S[@]}" -L --method lh0 tree 2>err.txt && fail "the tree's package was not refused"
+refusals=$(grep -c '^vemosfx pack: .*; --exclude .* leaves it out$' err.txt)
+[ "$refusals" = "$(wc -l <err.txt)" ] && [ "$refusals" -ge 5 ] || fail "refusals: $(head -3 err.txt)"
+for name in "'tree/a:b\?'" "'tree/back\\\\slash'" "'tree/case'" "'tree/dangling'" "'tree/trail.'"; do
+  grep -qF -- "--exclude $name" err.txt || fail "no --exclude $name among the refusals"
+done
+eval "\"\$tool\" pack -o tree.exe \"\${S[@]}\" -L --method lh0 tree $(grep -o -- "--exclude '.*' leaves" err.txt | sed 's/ leaves$//' | tr '\n' ' ')" 2>err2.txt ||
+  fail "the suggested exclusions did not make the package: $(head -3 err2.txt)"
+"$tool" test -q tree.exe || fail "the tree's package does not test clean"
+# Plain: everything kept, links and modes too, as vemosfx, lhasa and bsdtar
+# extract it.
+rm -rf tree/doc
+umask 022
+"$tool" pack -o tree.lzh --allow-unix-names tree || fail "the plain archive of the tree was refused"
+listing() { (cd "$1" && find . -printf '%p %m %y %l\n' | sort); }
+for peer in vemosfx lhasa bsdtar; do
+  mkdir -p "x-$peer"
+  case $peer in
+    vemosfx) (cd "x-$peer" && "$tool" extract --allow-unix-names ../tree.lzh) ;;
+    lhasa) command -v lhasa >/dev/null || continue; (cd "x-$peer" && lhasa xq ../tree.lzh) ;;
+    bsdtar) command -v bsdtar >/dev/null || continue; (cd "x-$peer" && bsdtar xf ../tree.lzh) ;;
+  esac
+  diff -r --no-dereference tree "x-$peer/tree" >/dev/null 2>&1 || fail "$peer: the round trip differs: $(diff -r --no-dereference tree "x-$peer/tree" 2>&1 | head -3)"
+  [ "$(listing tree)" = "$(listing "x-$peer/tree")" ] || fail "$peer: modes or links differ: $(diff <(listing tree) <(listing "x-$peer/tree") | head -4)"
+done
+[ "$(stat -c %Y tree/private/key)" = "$(stat -c %Y x-vemosfx/tree/private/key)" ] || fail "the time did not come back"
+
+# -T and --exclude-from as tar takes them; the listed paths, the excluded left out.
+printf 'ok/a.txt\0links/d/f.txt\0' >list0; printf 'ok/a.txt\nlinks\n' >list; printf '*.lzh\nlink\n' >pats
+"$tool" pack -o t0.lzh --null -T list0 && [ "$("$tool" list -q t0.lzh | awk '{print $NF}' | paste -sd' ')" = "ok/a.txt links/d/f.txt" ] ||
+  fail "--null -T: $("$tool" list -q t0.lzh)"
+"$tool" pack -o t1.lzh -T - --exclude-from pats --exclude dangling <list && [ "$("$tool" list -q t1.lzh | awk '{print $NF}' | paste -sd' ')" = "ok/a.txt links/ links/d/ links/d/f.txt" ] ||
+  fail "-T - --exclude-from: $("$tool" list -q t1.lzh)"
+
+# Unreadable inputs are refused with the rest, before anything is written.
+if command -v setpriv >/dev/null; then
+  out=$(mktemp -d /tmp/vemounread.XXXXXX); chmod 777 "$out"; chmod 755 "$work"
+  mkdir -p unread/sub; echo x >unread/a; echo y >unread/sub/b; chmod 000 unread/a unread/sub
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$tool" pack -o "$out/u.lzh" unread 2>err.txt
+  [ $? = 1 ] && [ "$(grep -c "cannot be read: Permission denied; --exclude 'unread/" err.txt)" = 2 ] && [ ! -e "$out/u.lzh" ] ||
+    fail "unreadable inputs: $(cat err.txt)"
+  chmod 755 unread/sub; rm -rf "$out"
+fi
 
 # -o - writes the archive to standard output.
 "$tool" pack -o - ok >stdout.lzh 2>/dev/null && "$tool" test stdout.lzh >/dev/null 2>&1 ||
@@ -112,6 +171,10 @@ cmp -s r1.exe r2.exe || fail "SOURCE_DATE_EPOCH: the packages differ"
 "$tool" list r1.exe | grep -q '2023-11-14T22:13:20Z ok/a.txt' || fail "SOURCE_DATE_EPOCH did not clamp: $("$tool" list r1.exe)"
 "$tool" pack -o m.lzh --mtime=@86400 ok && "$tool" list m.lzh | grep -q '1970-01-02T00:00:00Z ok/a.txt' ||
   fail "--mtime=@86400 did not set the time"
+TZ=UTC "$tool" pack -o m.lzh --mtime=2024-01-01 ok && "$tool" list m.lzh | grep -q '2024-01-01T00:00:00Z ok/a.txt' ||
+  fail "--mtime=2024-01-01 did not set the time"
+"$tool" pack -o m.lzh --mtime='2024-01-01T12:00:30Z' ok && "$tool" list m.lzh | grep -q '2024-01-01T12:00:30Z ok/a.txt' ||
+  fail "--mtime=2024-01-01T12:00:30Z did not set the time"
 # On a terminal a progress line counts files and bytes; elsewhere nothing.
 if command -v script >/dev/null; then
   script -qc "$tool pack -o tty.lzh ok" /dev/null >tty.txt 2>&1

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# The Windows twin of `vemosfx list` (build/win64/listtwin.exe, the core as
-# built for Windows) must print exactly what the host tool prints, and end
+# The Windows twin of `vemosfx list` (build/win32/listtwin.exe, the core as
+# the product builds it, under 32-bit Wine) must print exactly what the host tool prints, and end
 # with the same status, for each fixture and for a cut-short archive.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
-twin=${VEMO_LISTTWIN:-$root/build/win64/listtwin.exe}
+twin=${VEMO_LISTTWIN:-$root/build/win32/listtwin.exe}
 host=${VEMO_HOST_TOOL:-$root/build/host/vemosfx}
 
-[ -x /usr/lib/wine/wine64 ] || { echo "wine-list: wine64 is not installed (scripts/setup installs it)"; exit 77; }
 for f in "$twin" "$host"; do
   [ -f "$f" ] || { echo "wine-list: $f is missing (scripts/build makes it)"; exit 1; }
 done
 
 source tests/lib/wine.sh
+wine_installed || { echo "wine-list: 32-bit Wine is not installed (scripts/setup installs it)"; exit 77; }
 wine_up || { echo "wine-list: could not start Wine"; exit 1; }
 scratch=$(mktemp -d /tmp/vemowinelist.XXXXXX)
 trap 'rm -rf "$scratch"; wine_down' EXIT

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The stub as a whole under wine64: the x86_64 twin build/win64/vemosfx.exe
-# with payloads appended, driven by build/win64/driver.exe. Without a
+# The product as a whole under 32-bit Wine: build/win32/vemosfx.exe with
+# payloads appended, driven by build/win32/driver.exe in a win32 prefix. Without a
 # configuration block: popup at the cursor, label, files and times. With
 # one: the destination dialog (texts, checkboxes, OK into existing, new and
 # impossible folders, Cancel, a 300-character folder, the folder browser),
@@ -16,15 +16,15 @@ set -uo pipefail
 started=$SECONDS
 cd "$(dirname "$0")/../.."
 root=$PWD
-win64=${VEMO_WIN64_BUILD:-$root/build/win64}
-stub=$win64/vemosfx.exe
-for f in "$stub" "$win64/driver.exe" "$win64/marker.exe"; do
+win32=${VEMO_WIN32_BUILD:-$root/build/win32}
+stub=$win32/vemosfx.exe
+for f in "$stub" "$win32/driver.exe" "$win32/marker.exe"; do
   [ -f "$f" ] || { echo "wine-ui: $f is not built"; exit 77; }
 done
-[ -x /usr/lib/wine/wine64 ] || { echo "wine-ui: wine64 is not installed"; exit 77; }
 command -v xdotool >/dev/null || { echo "wine-ui: xdotool is not installed"; exit 77; }
 
 source tests/lib/wine.sh
+wine_installed || { echo "wine-ui: 32-bit Wine is not installed"; exit 77; }
 wine_up || { echo "wine-ui: Wine did not start"; exit 1; }
 scratch=$(mktemp -d /tmp/wineui.XXXXXX)
 c=$WINEPREFIX/drive_c/vemotest
@@ -36,7 +36,7 @@ desktop=$HOME
 cleanup() { rm -rf "$scratch" "$c"; wine_down; }
 trap cleanup EXIT
 mkdir -p "$c"
-cp "$win64/driver.exe" "$win64/marker.exe" "$c/"
+cp "$win32/driver.exe" "$win32/marker.exe" "$c/"
 driver="$c/driver.exe"
 # Files of type .vemotest open with marker.exe.
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.vemotest]\r\n@="vemotestfile"\r\n\r\n[HKEY_CLASSES_ROOT\\vemotestfile\\shell\\open\\command]\r\n@="\\"C:\\\\vemotest\\\\marker.exe\\" \\"%%1\\""\r\n' \
@@ -57,7 +57,8 @@ drive() {
   wine_run 60 "$driver" "$@" >"$scratch/driver.out" 2>&1 </dev/null
   rc=$?
   out=$(tr -d '\r' <"$scratch/driver.out")
-  echo "   driver $1: exit $rc, $((SECONDS - t0)) s"
+  echo "   driver $1: exit $rc, $((SECONDS - t0)) s$(sed -n 's/^note: first window after \(.*\)/, first window after \1/p' <<<"$out")"
+  sed -n '/^note: first window/d; s/^note: /      /p' <<<"$out"
   local ok bad
   ok=$(grep -c '^ok:' <<<"$out")
   bad=$(grep -c '^FAIL:' <<<"$out")

@@ -36,12 +36,28 @@ gen() { python3 tests/lib/lzh.py "$@" || fail "generator: $*"; }
 gen "$A/a.lzh" 'docs/=;time=1000000000' 'docs/one.txt=one;mode=4755' 'docs/two.md=two;mode=600' 'top.txt=top'
 gen "$A/d.lzh" 'first.txt=1' 'bad.txt=2;crc=1234' 'last.txt=3'
 gen "$A/u.lzh" 'ü.txt=u'
+# A link to a folder outside, then a member through it.
+gen "$A/evil.lzh" "link=;link=$scratch/outside" 'link/x=evil'
 cp tests/fixtures/headers/package.bin "$A/package.exe"
 cp tests/fixtures/crafted/unix-links.lzh "$A/links.lzh"
 { printf 'MZ'; head -c 30000 /dev/zero; } > "$A/program.exe"
 : > "$A/empty.lzh"
 echo "just text, nothing else" > "$A/text.lzh"
 ln -s a.lzh "$A/-dash.lzh"
+# Compressed members larger than the decoder's read-ahead, for standard input.
+(cd "$A" && mkdir -p many && for i in 1 2 3; do seq $i 7 900000 >many/$i.txt; head -c 150000 /dev/urandom >many/r$i.bin; done &&
+  vemosfx pack -q -o many.lzh --method lh7 many && rm -rf many) || fail "pack many"
+# Hostile names: control characters (a carriage return, a terminal title
+# colour and a bell, a bad CRC to reach an error line), a way out beside an existing
+# file and through a link, a folder that may be a link, the destination
+# itself, names that Windows takes for one file (list and test warn).
+gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1' $'del\x7f\u009b.txt=d'
+gen "$A/up.lzh" '../victim=x' 'l/victim=y'
+gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
+gen "$A/dot.lzh" './=;mode=700;time=0'
+gen "$A/fold.lzh" 'readme.txt=a' 'README.TXT=b' 'setup.bat=c' 'setup.bat.=d' 'docs/=' 'DOCS/='
+head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
+gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
 (cd "$A" && seq 1 3000 > s.txt && vemosfx pack -o s.lzh s.txt && rm s.txt) || fail "pack"
 python3 -c 'import struct,sys; d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
@@ -53,9 +69,14 @@ rows=(
   "0|out:usage: vemosfx extract|vemosfx extract --help"
   "0|out:usage: vemosfx list|vemosfx list -h"
   "0|out:usage: vemosfx test|vemosfx test --help"
-  "2|err:invalid option -- 'x'|vemosfx extract -x \$A/a.lzh"
-  "2|err:unrecognized option '--frob'|vemosfx list --frob \$A/a.lzh"
+  "2|err:vemosfx extract: unknown option '-x'|vemosfx extract -kx \$A/a.lzh"
+  "2|err:vemosfx list: unknown option '--frob'|vemosfx list --frob=1 \$A/a.lzh"
+  "2|err:Try 'vemosfx test --help' for more information.|vemosfx test -u \$A/a.lzh"
+  "2|err:vemosfx pack: unknown option '-u'|vemosfx pack -u -o x.lzh ."
+  "2|err:vemosfx extract: '-C' needs a value|vemosfx extract \$A/a.lzh -C"
+  "2|err:vemosfx delete: no PATTERN given|vemosfx d \$A/a.lzh"
   "2|err:unknown command 'frob'|vemosfx frob"
+  "2|err:vemosfx: unknown option '--frob'|vemosfx --frob=2"
   "2|err:--names takes cp932, utf-8 or auto|vemosfx test --names=latin1 \$A/a.lzh"
   "2|err:no FILE given|vemosfx extract -C out"
   "0|eq:out/top.txt=top|vemosfx extract -kvCout \$A/a.lzh"
@@ -84,19 +105,81 @@ rows=(
   "1|err:top.txt: cannot write to standard output: No space left on device|vemosfx extract -O \$A/a.lzh top.txt >/dev/full"
   "0|no:docs|vemosfx extract -O \$A/a.lzh >/dev/null"
   "0|eq:top.txt=mine|echo -n mine >top.txt; vemosfx extract -k \$A/a.lzh"
-  "0|err:top.txt: kept the existing file|echo -n mine >top.txt; vemosfx extract --keep-old-files \$A/a.lzh"
+  "0|err:vemosfx: 1 existing file kept (-k)|echo -n mine >top.txt; vemosfx extract --keep-old-files \$A/a.lzh"
+  "0|err:top.txt: kept the existing file|echo -n mine >top.txt; vemosfx extract -kv \$A/a.lzh"
+  "0|eq:err=|echo -n mine >top.txt; vemosfx extract -kq \$A/a.lzh 2>err"
+  "0|eq:out=|vemosfx test -q \$A/a.lzh >out"
+  "0|eq:out=-lh0-           3          3     2 56dc    U 2020-09-13T12:26:40Z docs/one.txt|vemosfx list -q \$A/a.lzh | grep one >out"
+  "0|eq:out=4|vemosfx l -q \$A/a.lzh | wc -l >out"
+  "0|out:4 members, 4 intact|vemosfx t \$A/a.lzh"
+  "0|eq:out=onetop|vemosfx p \$A/a.lzh docs/one.txt top.txt >out"
+  "0|eq:docs/two.md=two|vemosfx x \$A/a.lzh docs/two.md"
+  "0|eq:out=top.txt|cp \$A/a.lzh a.lzh; vemosfx d a.lzh docs; vemosfx list -q a.lzh | awk '{print \$NF}' >out"
+  "1|err:vemosfx: nope: not found in the archive|cp \$A/a.lzh a.lzh; vemosfx delete a.lzh nope"
+  "0|eq:t=4|cp \$A/a.lzh a.lzh; vemosfx delete a.lzh nope; vemosfx list -q a.lzh | wc -l >t"
+  "0|eq:out=new|cp \$A/a.lzh a.lzh; echo new >top.txt; vemosfx a a.lzh top.txt; rm top.txt; vemosfx extract -O a.lzh top.txt >out"
+  "0|eq:out=top|cp \$A/a.lzh a.lzh; echo new >top.txt; touch -d @1 top.txt; vemosfx add --update a.lzh top.txt; vemosfx extract -O a.lzh top.txt >out"
+  "0|out:added new.txt|cp \$A/a.lzh a.lzh; echo n >new.txt; vemosfx add -v --update a.lzh new.txt"
+  "1|err:the data does not match its CRC (damaged); nothing was changed|cp \$A/d.lzh d.lzh; echo n >new.txt; vemosfx add d.lzh new.txt"
+  "0|eq:out=target.txt|vemosfx extract \$A/links.lzh; readlink link >out"
+  "0|eq:out=|vemosfx extract -O \$A/links.lzh link >out"
+  "0|no:two.txt|vemosfx extract \$A/links.lzh link"
+  "0|err:1 symbolic link skipped (--no-links)|vemosfx extract --no-links \$A/links.lzh"
+  "0|no:link|vemosfx extract --skip-links \$A/links.lzh"
+  "1|err:vemosfx: link: refused: a symbolic link does not replace a folder|mkdir link; vemosfx extract \$A/links.lzh"
+  "1|err:vemosfx: link/x: refused: a folder on its path is a symbolic link|mkdir -p \$A/../outside; vemosfx extract \$A/evil.lzh"
+  "1|no:../outside/x|vemosfx extract \$A/evil.lzh"
   "0|eq:top.txt=top|echo -n mine >top.txt; vemosfx extract \$A/a.lzh"
   "0|eq:modes=755 600|umask 022; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt docs/two.md | paste -sd' ' >modes"
   "0|eq:modes=750|umask 027; vemosfx extract \$A/a.lzh; stat -c %a docs/one.txt >modes"
   "0|eq:time=1000000000|vemosfx extract \$A/a.lzh; stat -c %Y docs >time"
+  "0|eq:modes=700 1500000000|umask 000; mkdir -m 700 out w; touch -d @1500000000 out; ln -s ../out w/d; vemosfx extract -C w \$A/dir.lzh; stat -c '%a %Y' out >modes"
+  "0|eq:modes=755 1500000000|mkdir -m 755 w; touch -d @1500000000 w; vemosfx extract -C w \$A/dot.lzh; stat -c '%a %Y' w >modes"
+  "0|eq:time=1000000000|mkdir docs; vemosfx extract -k \$A/a.lzh; stat -c %Y docs >time"
+  "1|err:../victim: refused: the name leads outside|echo -n v >victim; mkdir w; cd w; vemosfx extract -k \$A/up.lzh"
+  "1|err:l/victim: refused: a folder on its path is a symbolic link|echo -n v >victim; mkdir w; ln -s .. w/l; cd w; vemosfx extract -k \$A/up.lzh"
+  "0|err:warning: README.TXT: the same file as readme.txt on Windows|vemosfx list \$A/fold.lzh"
+  "0|err:warning: setup.bat.: the same file as setup.bat on Windows|vemosfx test \$A/fold.lzh"
+  "0|eq:warnings=2|vemosfx test \$A/fold.lzh 2>&1 >/dev/null | grep -c warning >warnings"
+  "0|eq:README.TXT=b|vemosfx extract \$A/fold.lzh"
+  "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
+  "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
+  "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
+  "0|out:del\\u007f\\u009b.txt|vemosfx list --json \$A/ctl.lzh"
+  "0|out:del\\x7f\\u009b.txt|vemosfx list \$A/ctl.lzh"
+  "1|out:ok      evil.sh\\rreadme.txt|vemosfx test -v \$A/ctl.lzh"
+  "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx test \$A/ctl.lzh"
+  "1|out:\\x1b[31mred\\x07.txt|vemosfx extract -v \$A/ctl.lzh"
+  "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx extract \$A/ctl.lzh"
+  "0|eq:clean=0|vemosfx list \$A/ctl.lzh | tr -d '\\n' | tr -dc '\\000-\\037\\177' | wc -c >clean"
+  "1|eq:files=big.txt|cp \$A/big.txt .; (ulimit -f 20; vemosfx pack -o o.lzh --method=lh0 big.txt 2>err); s=\$?; grep -q 'File too large' err && rm err; files=\$(ls); echo \$files >files; exit \$s"
+  "1|err:big.txt: cannot write the file: File too large|ulimit -f 20; vemosfx extract \$A/big.lzh"
+  "1|no:big.txt|ulimit -f 20; vemosfx extract \$A/big.lzh"
   "0|out:ü.txt|vemosfx list \$A/u.lzh"
   "0|eq:ü.txt=u|vemosfx extract --names=auto \$A/u.lzh"
   "0|out:ﾃｼ.txt|vemosfx list --names=cp932 \$A/u.lzh"
   "0|eq:t=link symlink target.txt|vemosfx list --json \$A/links.lzh | python3 -c 'import json,sys; m=json.load(sys.stdin)[\"members\"][1]; print(m[\"path\"], m[\"type\"], m[\"target\"], end=\"\")' >t"
   "0|out:  start menu:      ask-yes|vemosfx list \$A/package.exe"
+  "0|out:  start menu:      ask-yes|cat \$A/package.exe | vemosfx list -"
+  "0|out:docs/readme.txt|cat \$A/package.exe | vemosfx extract -v -C p -"
+  "0|eq:top.txt=top|cat \$A/a.lzh | vemosfx extract -"
+  "0|out:4 members, 4 intact|cat \$A/a.lzh | vemosfx t -"
+  "0|eq:out=same|cat \$A/many.lzh | vemosfx extract -C p -; vemosfx extract -C f \$A/many.lzh; diff -r p f && echo same >out"
+  "1|err:vemosfx: many/2.txt: the data is cut short|head -c 250000 \$A/many.lzh | vemosfx extract -"
+  "1|err:vemosfx: -: not an LZH archive or package|vemosfx list - </dev/null"
+  "2|err:must be a file, not standard input|vemosfx add - x"
+  "1|err:docs/readme.txt: the package's settings name it|cp \$A/package.exe p.exe; vemosfx delete p.exe docs"
+  "0|eq:n=5 present|cp \$A/package.exe p.exe; vemosfx delete p.exe '日*'; echo \$(vemosfx list -q p.exe | wc -l) \$(vemosfx list p.exe | sed -n 's/^config: //p') >n"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
+# Owners: recorded by pack, given back only by root with --same-owner.
+if [ "$(id -u)" = 0 ]; then
+  rows+=(
+    "0|eq:o=65534:65534|touch f; chown 65534:65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract --same-owner o.lzh; stat -c %u:%g f >o"
+    "0|eq:o=0|touch f; chown 65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract o.lzh; stat -c %u f >o"
+  )
+fi
 n=0
 for row in "${rows[@]}"; do
   IFS='|' read -r want check command <<< "$row"
@@ -114,6 +197,25 @@ for row in "${rows[@]}"; do
     no:*) [ ! -e "$work/${check#no:}" ] || fail "$command: ${check#no:} exists" ;;
   esac
 done
+
+# Ctrl-C once a member is complete (here while -v waits on a full pipe at a
+# kept file) leaves that file alone: only an unfinished file is removed.
+mkdir -p "$scratch/int"
+kept=()
+for i in $(seq 600); do kept+=("k$(printf %0200d "$i")=k"); : >"$scratch/int/k$(printf %0200d "$i")"; done
+gen "$A/int.lzh" 'a.txt=complete' "${kept[@]}"
+(cd "$scratch/int" && python3 - "$A/int.lzh" <<'PY') || fail "Ctrl-C after a complete member: $(ls "$scratch/int" | head -c 100)"
+import os, signal, subprocess, sys, time
+p = subprocess.Popen(["vemosfx", "extract", "-kv", sys.argv[1]], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+for _ in range(1000):
+    with open(f"/proc/{p.pid}/wchan") as f:
+        if f.read() == "pipe_write":
+            break
+    time.sleep(0.01)
+p.send_signal(signal.SIGINT)
+p.stdout.read()
+sys.exit(0 if p.wait() == 130 and open("a.txt").read() == "complete" else 1)
+PY
 
 # Member selection and -O as the peers see them.
 if command -v bsdtar >/dev/null; then

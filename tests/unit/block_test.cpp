@@ -15,7 +15,7 @@ namespace {
 // The code tables a member starts from: damaged data (and a block whose
 // lengths are all 0) can reach what earlier members left in them.
 struct Tables {
-  uint8_t char_len[CHAR_LEN_SIZE], pos_len[POS_LEN_SIZE];
+  uint8_t char_len[CHAR_SYMBOLS], pos_len[POS_LEN_SIZE];
   uint16_t char_table[CHAR_TABLE_SIZE], pos_table[POS_TABLE_SIZE], left[TREE_SIZE], right[TREE_SIZE];
   void Save() {
     memcpy(char_len, g_char_len, sizeof char_len);

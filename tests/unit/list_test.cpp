@@ -127,6 +127,22 @@ TEST_F(ListTool, Failures) {
   EXPECT_EQ(r.err, "vemosfx: " + cut + ": member data cut short after 3 members\n");
   EXPECT_EQ(r.out.find("readme"), std::string::npos);
 
+  // The last member's data may end the file (no end mark); a byte less is
+  // cut short.
+  ASSERT_EQ(whole.back(), 0);
+  r = List("'" + Write("unmarked.lzh", Bytes(whole.begin(), whole.end() - 1)) + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string short_one = Write("short.lzh", Bytes(whole.begin(), whole.end() - 2));
+  r = List("'" + short_one + "'");
+  EXPECT_EQ(r.err, "vemosfx: " + short_one + ": member data cut short after 5 members\n");
+
+  // A header shape but for the "-" that closes the method: not an archive.
+  Bytes almost = whole;
+  almost[6] = 'x';
+  std::string not_lzh = Write("almost.lzh", almost);
+  r = List("'" + not_lzh + "'");
+  EXPECT_EQ(r.err, "vemosfx: " + not_lzh + ": not an LZH archive or package\n");
+
   std::string header_cut = Write("header.lzh", Bytes(whole.begin(), whole.begin() + 60));
   r = List("'" + header_cut + "'");
   EXPECT_EQ(r.status, 1);

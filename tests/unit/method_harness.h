@@ -13,6 +13,7 @@
 #include "decode/member.h"
 #include "extract/header.h"
 #include "extract/payload.h"
+#include "extract/walk.h"
 
 namespace methods_test {
 
@@ -121,11 +122,13 @@ inline std::vector<ArchiveMember> DecodeArchive(const std::string& path) {
   memset(&state, 0, sizeof state);
   state.archive = fopen(path.c_str(), "rb");
   if (!state.archive) return members;
+  // As extraction walks it, but without checking the data against the end.
+  MemberWalk walk;
+  WalkBegin(&walk, &state, -1);
   for (;;) {
     ArchiveMember m;
     memset(&m.header, 0, sizeof m.header);
-    if (ReadMemberHeader(&state, &m.header) != HEADER_READ) break;
-    long data_start = ftell(state.archive);
+    if (WalkNext(&walk, &m.header) != WALK_MEMBER) break;
     int32_t method = FindMethod(m.header.method);
     if (method >= 0 && method != METHOD_LHD) {
       FILE* out = tmpfile();
@@ -135,7 +138,6 @@ inline std::vector<ArchiveMember> DecodeArchive(const std::string& path) {
       fclose(out);
     }
     members.push_back(m);
-    fseek(state.archive, data_start + (long)m.header.packed_size, SEEK_SET);
   }
   fclose(state.archive);
   return members;

@@ -33,6 +33,16 @@ std::map<std::string, Bytes> MakeTree(const TempDir& dir) {
   return files;
 }
 
+// A plain archive's rules, links followed; the warnings are dropped.
+bool Collect(const std::string& base_dir, const std::vector<std::string>& paths, const std::string& skip,
+             std::vector<MemberSource>* members, std::string* error) {
+  CollectOptions options;
+  options.skip = skip;
+  options.dereference = true;
+  std::vector<std::string> warnings;
+  return CollectMembers(base_dir, paths, options, members, &warnings, error);
+}
+
 std::string Sjis(const std::string& utf8) {
   StoredName n;
   std::string error;
@@ -50,7 +60,7 @@ TEST(Archive, EveryMethodReadsBackThroughTheCore) {
     job.plain = true;
     ASSERT_TRUE(ParseMethod(method, &job.method));
     std::string error;
-    ASSERT_TRUE(CollectMembers(dir.path(), {"tree"}, "", &job.members, &error)) << error;
+    ASSERT_TRUE(Collect(dir.path(), {"tree"}, "", &job.members, &error)) << error;
     ASSERT_TRUE(WriteOutput(job, &error)) << error;
 
     std::vector<ReadMember> read;
@@ -67,7 +77,8 @@ TEST(Archive, EveryMethodReadsBackThroughTheCore) {
       EXPECT_EQ(m.header.crc, m.crc) << f.first;
       EXPECT_EQ(m.header.unpacked_size, f.second.size());
       EXPECT_EQ(m.header.level, 2);
-      EXPECT_EQ(m.header.os_id, 'M');
+      // A plain archive keeps the Unix meaning: mode and owner.
+      EXPECT_EQ(m.header.os_id, 'U');
       EXPECT_EQ(m.header.attribute, DOS_ARCHIVE);
       std::string expect = std::string(method) == "lh0" || f.first == "tree/random.bin" ||
                                    f.second.size() < 2
@@ -77,13 +88,16 @@ TEST(Archive, EveryMethodReadsBackThroughTheCore) {
       struct stat st;
       stat((dir / f.first).c_str(), &st);
       EXPECT_EQ(m.header.mtime, (uint32_t)st.st_mtime);
+      EXPECT_EQ(m.header.unix_mode, (uint16_t)st.st_mode) << f.first;
+      EXPECT_EQ(m.header.uid, (uint16_t)st.st_uid);
+      EXPECT_TRUE(m.header.has_unix_ids);
     }
     // Every folder, the empty ones too, is a directory member ending in "/".
     for (const char* d : {"tree/", "tree/a/b/c/d/e/f/g/h/", "tree/empty-folder/"}) {
       auto it = by_name.find(d);
       ASSERT_NE(it, by_name.end()) << d;
       EXPECT_EQ(std::string(it->second->header.method, 5), "-lhd-");
-      EXPECT_EQ(it->second->header.attribute, DOS_DIRECTORY);
+      EXPECT_EQ(it->second->header.unix_mode & 0170000, 040000);  // a directory by its Unix mode
       EXPECT_EQ(it->second->header.packed_size, 0u);
     }
     EXPECT_EQ(read.size(), files.size() + 11);
@@ -104,7 +118,7 @@ TEST(Archive, PackageHoldsStubThenBlockThenArchive) {
   job.settings.destination = "Vemo/Tools";
   job.settings.open_after = "a.txt";
   std::string error;
-  ASSERT_TRUE(CollectMembers(dir.path(), {"a.txt"}, "", &job.members, &error)) << error;
+  ASSERT_TRUE(Collect(dir.path(), {"a.txt"}, "", &job.members, &error)) << error;
   ASSERT_TRUE(WriteOutput(job, &error)) << error;
   Bytes file = ReadFile(job.output);
   ASSERT_GT(file.size(), PAYLOAD_OFFSET);
@@ -261,23 +275,61 @@ TEST(Collect, RelativeNamesOnly) {
   WriteFile(dir / "d/f.txt", {'x'});
   std::vector<MemberSource> members;
   std::string error;
-  EXPECT_FALSE(CollectMembers(dir.path(), {"/etc/hostname"}, "", &members, &error));
+  EXPECT_FALSE(Collect(dir.path(), {"/etc/hostname"}, "", &members, &error));
   EXPECT_NE(error.find("/etc/hostname"), std::string::npos);
-  EXPECT_FALSE(CollectMembers(dir.path(), {"d/../d/f.txt"}, "", &members, &error));
+  EXPECT_FALSE(Collect(dir.path(), {"d/../d/f.txt"}, "", &members, &error));
   EXPECT_NE(error.find(".."), std::string::npos);
-  EXPECT_FALSE(CollectMembers(dir.path(), {"missing.txt"}, "", &members, &error));
+  EXPECT_FALSE(Collect(dir.path(), {"missing.txt"}, "", &members, &error));
   EXPECT_NE(error.find("missing.txt"), std::string::npos);
   // "./d/" and "d" name the same folder; "." is the contents of DIR.
   members.clear();
-  ASSERT_TRUE(CollectMembers(dir.path(), {"./d/", "d", "."}, "", &members, &error)) << error;
+  ASSERT_TRUE(Collect(dir.path(), {"./d/", "d", "."}, "", &members, &error)) << error;
   ASSERT_EQ(members.size(), 2u);
   EXPECT_EQ(members[0].name, "d");
   EXPECT_TRUE(members[0].directory);
   EXPECT_EQ(members[1].name, "d/f.txt");
   // The output itself is left out of a folder it lies in.
   members.clear();
-  ASSERT_TRUE(CollectMembers(dir.path(), {"d"}, dir / "d/f.txt", &members, &error));
+  ASSERT_TRUE(Collect(dir.path(), {"d"}, dir / "d/f.txt", &members, &error));
   EXPECT_EQ(members.size(), 1u);
+}
+
+// The file written is the file collected: a link or another file put in its
+// place between collecting and packing is an error naming it, whatever it
+// points to. With -L a link collected as such is still followed.
+TEST(Collect, SwappedFileIsRefused) {
+  TempDir dir;
+  WriteFile(dir / "secret", {'s'});
+  WriteFile(dir / "other", {'o'});
+  struct Swap {
+    const char* how;
+    bool dereference;
+  } swaps[] = {{"link", false}, {"file", false}, {"link", true}};
+  for (const Swap& swap : swaps) {
+    WriteFile(dir / "a.txt", {'a'});
+    if (swap.dereference) {
+      unlink((dir / "b.txt").c_str());
+      ASSERT_EQ(symlink("a.txt", (dir / "b.txt").c_str()), 0);
+    }
+    CollectOptions options;
+    options.dereference = swap.dereference;
+    std::vector<MemberSource> members;
+    std::vector<std::string> warnings;
+    std::string error;
+    ASSERT_TRUE(CollectMembers(dir.path(), {swap.dereference ? "b.txt" : "a.txt"}, options, &members, &warnings, &error));
+    unlink((dir / "a.txt").c_str());
+    if (!strcmp(swap.how, "link"))
+      ASSERT_EQ(symlink("secret", (dir / "a.txt").c_str()), 0);
+    else
+      ASSERT_EQ(link((dir / "other").c_str(), (dir / "a.txt").c_str()), 0);
+    FILE* out = tmpfile();
+    ASSERT_NE(out, nullptr);
+    PackMethod method;
+    EXPECT_FALSE(WriteArchive(out, 0, members, method, &error)) << swap.how << swap.dereference;
+    EXPECT_NE(error.find(swap.dereference ? "b.txt" : "a.txt"), std::string::npos) << error;
+    fclose(out);
+    unlink((dir / "a.txt").c_str());
+  }
 }
 
 }  // namespace

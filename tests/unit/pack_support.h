@@ -15,6 +15,7 @@
 #include "decode/member.h"
 #include "extract/header.h"
 #include "extract/progress.h"
+#include "extract/walk.h"
 #include "pack/archive.h"
 
 namespace pack_test {
@@ -130,9 +131,9 @@ struct ReadMember {
   uint16_t crc;  // of the decoded data
 };
 
-// Reads an archive file (from offset) with ReadMemberHeader and decodes
-// every member with DecodeMember. Returns false when the reader stops
-// before a proper end.
+// Walks an archive file (from offset) as extraction does and decodes every
+// member with DecodeMember. Returns false when the walk stops before a
+// proper end (a member's data past the file's end included).
 inline bool ReadArchiveWithCore(const std::string& path, long offset, std::vector<ReadMember>* out) {
   BuildCrcTable();
   g_total_bytes = 0;
@@ -141,18 +142,19 @@ inline bool ReadArchiveWithCore(const std::string& path, long offset, std::vecto
   memset(&state, 0, sizeof state);
   state.archive = fopen(path.c_str(), "rb");
   if (!state.archive) return false;
-  fseek(state.archive, offset, SEEK_SET);
+  MemberWalk walk;
+  WalkBegin(&walk, &state, StreamEnd(state.archive));
+  SeekStream(state.archive, offset);
   bool ok = true;
   while (true) {
     ReadMember m;
     memset(&m.header, 0, sizeof m.header);
-    int32_t r = ReadMemberHeader(&state, &m.header);
-    if (r != HEADER_READ) {
+    int32_t r = WalkNext(&walk, &m.header);
+    if (r != WALK_MEMBER) {
       // A proper end is the closing 0 byte, and nothing after it.
       ok = r == HEADER_END && fgetc(state.archive) == EOF;
       break;
     }
-    long data_at = ftell(state.archive);
     int32_t index = FindMethod(m.header.method);
     m.crc = 0;
     if (index >= 0 && index != METHOD_LHD) {
@@ -164,7 +166,6 @@ inline bool ReadArchiveWithCore(const std::string& path, long offset, std::vecto
       m.data.assign(buf, buf + size);
       free(buf);
     }
-    fseek(state.archive, data_at + (long)m.header.packed_size, SEEK_SET);
     out->push_back(m);
   }
   fclose(state.archive);

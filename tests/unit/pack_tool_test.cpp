@@ -106,6 +106,11 @@ TEST_F(PackTool, UsageErrors) {
       "-o OUT.lzh --title T IN",                 // package option on a plain archive
       "-o OUT.exe --stub STUB --desktop yes IN", // a shortcut without a target
       "-o OUT.lzh --frobnicate IN",              // unknown option
+      "-o OUT.lzh --level 10 IN",                // levels are 1 to 9
+      "-o OUT.lzh --level 0 IN",
+      "-o OUT.lzh --best --level 3 IN",          // two levels
+      "-o OUT.lzh -j 0 IN",                      // no threads
+      "-o OUT.lzh --threads 2x IN",
       "-o",                                      // option without its value
   };
   for (const char* c : cases) {
@@ -129,7 +134,7 @@ TEST_F(PackTool, HelpNamesEveryOption) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   EXPECT_EQ(pclose(p), 0);
-  for (const char* o : {"-o OUT", "-C DIR", "--method", "lh0", "lh5", "lh6", "lh7", "--best", "--no-dialog",
+  for (const char* o : {"-o OUT", "-C DIR", "--method", "lh0", "lh5", "lh6", "lh7", "--best", "--level", "--threads", "--no-dialog",
                         "--title", "--base", "program-files", "--dest", "--shortcut", "--open", "--start-menu",
                         "--desktop", "--send-to", "ask-no", "ask-yes", "--stub"})
     EXPECT_NE(out.find(o), std::string::npos) << o;

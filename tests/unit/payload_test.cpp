@@ -8,6 +8,7 @@
 
 #include "extract/header.h"
 #include "extract/payload.h"
+#include "platform/sjis.h"
 #include "tests/unit/reader_support.h"
 
 using namespace reader_test;
@@ -72,20 +73,20 @@ class PayloadTest : public ::testing::Test {
   SfxState state_;
 };
 
-TEST(Payload, InitClearsEverythingButTheInstance) {
+TEST(Payload, FreeingLeavesNothingToFreeAgain) {
+  // A block read in full, then freed twice: the second call must find
+  // nothing (a double free or a second fclose would abort here).
   SfxState state;
-  memset(&state, 0xAB, sizeof state);
   int marker;
   InitSfxState(&state, &marker);
   EXPECT_EQ(state.instance, &marker);
+  Bytes block = Block("title", 1, "sub", "target", 3, 2, 1, "open");
+  state.archive = fmemopen(block.data(), block.size(), "rb");
+  ASSERT_TRUE(ReadConfig(&state));
+  FreeSfxState(&state);
+  FreeSfxState(&state);
   EXPECT_EQ(state.archive, nullptr);
   EXPECT_EQ(state.title, nullptr);
-  EXPECT_EQ(state.destination, nullptr);
-  EXPECT_EQ(state.shortcut_target, nullptr);
-  EXPECT_EQ(state.open_after, nullptr);
-  EXPECT_EQ(state.output_path[0], 0);
-  EXPECT_EQ(state.has_config | state.start_menu_option | state.desktop_option | state.send_to_option, 0);
-  FreeSfxState(&state);
 }
 
 // The payload of a package as built: a block that names the only member to
@@ -321,10 +322,37 @@ TEST(Payload, OpensTheJlhaPackage) {
   HostSetOwnPath("");
 }
 
-TEST(IsLeadByte, Ranges) {
-  for (uint32_t b = 0; b < 256; ++b) {
-    bool expected = (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    EXPECT_EQ(IsLeadByte((uint8_t)b), expected) << b;
+TEST(Sjis, CharactersAndTheBackslashRule) {
+  // Where a name's characters start, as code page 932 divides it: the text
+  // with "|" before each character, and whether it ends in a real "\".
+  struct Case {
+    std::string text, divided;
+    bool backslash;
+  } cases[] = {
+      {"a\\", "|a|\\", true},
+      {"\x81\x40\x9F\xFC\xE0\x5C\xFC\x80", "|\x81\x40|\x9F\xFC|\xE0\x5C|\xFC\x80", false},  // lead and trail ends
+      {"\x83\x5C\\", "|\x83\x5C|\\", true},           // "so", then a real "\"
+      {"\x80\x5C", "|\x80|\x5C", true},                  // 0x80 is a single byte
+      {"\xA0\x5C\xDF\x5C\xFD\x5C", "|\xA0|\x5C|\xDF|\x5C|\xFD|\x5C", true},
+      {"\x81\x3F\x81\x7F\x81\xFD", "|\x81|\x3F|\x81|\x7F|\x81|\xFD", false},  // no trail byte
+      {"\x81/", "|\x81|/", false},                       // a separator behind a lone lead byte
+      {"\x81\x81\x5C", "|\x81\x81|\x5C", true},         // a lead byte as a trail byte
+      {"\x81", "|\x81", false},                          // lead byte at the end
+      {"", "", false},
+  };
+  for (const Case& c : cases) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(c.text.c_str());
+    std::string divided, counted;
+    for (size_t i = 0; i < c.text.size(); i += SjisCharLength(p + i)) divided += "|" + c.text.substr(i, SjisCharLength(p + i));
+    EXPECT_EQ(divided, c.divided) << testing::PrintToString(c.text);
+    // The counted form stops at its count even where the bytes go on.
+    for (size_t i = 0; i < c.text.size(); i += SjisCharLength(p + i, c.text.size() - i))
+      counted += "|" + c.text.substr(i, SjisCharLength(p + i, c.text.size() - i));
+    EXPECT_EQ(counted, c.divided);
+    if (!c.text.empty()) {
+      EXPECT_EQ(SjisCharLength(p + c.text.size() - 1, 1), 1u);
+    }
+    EXPECT_EQ(SjisEndsInBackslash(c.text.c_str(), c.text.size()), c.backslash) << testing::PrintToString(c.text);
   }
 }
 
@@ -342,6 +370,7 @@ TEST(AppendSeparator, Table) {
       {"\x83\x5C", "\x83\x5C\\", true},
       {"\x83\x5C\\", "\x83\x5C\\", true},    // a real "\" after the character
       {"x\xA0\\", "x\xA0\\", true},          // 0xA0 is no lead byte
+      {"\x81\x81\\", "\x81\x81\\", true},      // the byte before the "\" ends a character
       {std::string(258, 'a'), std::string(258, 'a') + "\\", true},
       {std::string(259, 'a'), std::string(259, 'a'), false},
       {std::string(258, 'a') + "\\", std::string(258, 'a') + "\\", true},

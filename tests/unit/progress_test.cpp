@@ -12,7 +12,7 @@ namespace {
 
 class ProgressTest : public ::testing::Test {
  protected:
-  void Start(uint32_t total, uint32_t done = 0) {
+  void Start(uint64_t total, uint64_t done = 0) {
     g_total_bytes = total;
     g_done_bytes = done;
     g_last_percent = 0;
@@ -40,14 +40,42 @@ TEST_F(ProgressTest, UnchangedPositionIsNotSentAgain) {
   EXPECT_EQ(Sent(), (std::vector<uint32_t>{2}));
 }
 
-TEST_F(ProgressTest, LargeTotalsUseTheTruncatedHundredth) {
-  Start(1001);
-  UpdateProgress(1001);
-  Start(1099);
-  UpdateProgress(1099);  // divisor 10: runs past 100
-  Start(4000000000u);
-  UpdateProgress(4000000000u);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{100, 109, 100}));
+TEST_F(ProgressTest, LargeTotalsEndAtOneHundred) {
+  for (uint64_t total : {1001ull, 1099ull, 4000000000ull, 0x1234567890ull}) {
+    Start(total);
+    UpdateProgress(0);
+    g_done_bytes = total - 1 - total / 1000;
+    UpdateProgress(0);  // a thousandth short: not yet full
+    UpdateProgress((uint32_t)(total - g_done_bytes));
+  }
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{99, 100, 99, 100, 99, 100, 99, 100}));
+}
+
+// The run as the decoders drive it: counts within a member through the quiet
+// ranges, finished members added. Totals past 4 GiB (two 2.3 GiB members,
+// many members of 4 GiB - 1) must give every position from 1 to 100 once,
+// in order.
+TEST_F(ProgressTest, PositionsPastFourGiBOnlyMoveForward) {
+  const uint32_t big = 2469606195u, largest = 0xFFFFFFFFu;
+  const std::vector<std::vector<uint32_t>> runs = {
+      {big, big}, {largest, largest, largest, 1000, largest}, std::vector<uint32_t>(300, largest)};
+  std::vector<uint32_t> every(100);
+  for (uint32_t i = 0; i < 100; ++i) every[i] = i + 1;
+  for (const auto& members : runs) {
+    uint64_t total = 0;
+    for (uint32_t size : members) total += size;
+    Start(total);
+    Sent().clear();
+    for (uint32_t size : members) {
+      uint32_t quiet_end = 0;
+      for (uint64_t count = 0; count <= size; count += 1 << 20) {
+        if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
+      }
+      UpdateProgress(size);
+      g_done_bytes += size;
+    }
+    EXPECT_EQ(Sent(), every) << members.size() << " members, " << total << " bytes";
+  }
 }
 
 TEST_F(ProgressTest, FinishedMembersCount) {

@@ -292,8 +292,14 @@ TEST_F(RunTest, PrescanSumsAndReturnsToItsStart) {
   state.archive = fopen((root_ / "m.lzh").c_str(), "rb");
   ASSERT_NE(state.archive, nullptr);
   uint32_t failure = FAILURE_DAMAGED;
-  EXPECT_EQ(SumUnpackedSizes(&state, &failure), 20000u + 13893u + 5000u + 40000u + 40000u);
+  EXPECT_EQ(SumUnpackedSizes(&state, (int64_t)archive.size(), &failure),
+            20000u + 13893u + 5000u + 40000u + 40000u);
   EXPECT_EQ(failure, FAILURE_NONE);
+  EXPECT_EQ(ftell(state.archive), 0);
+  // One byte short of the last member's data: the scan says so, and still
+  // returns to its start.
+  EXPECT_EQ(SumUnpackedSizes(&state, (int64_t)archive.size() - 2, &failure), 20000u + 13893u + 5000u + 40000u);
+  EXPECT_EQ(failure, FAILURE_DAMAGED);
   EXPECT_EQ(ftell(state.archive), 0);
   FreeSfxState(&state);
 }
@@ -351,6 +357,8 @@ TEST_F(RunTest, NamesStayInsideTheDestination) {
       {"a/nul.txt", nullptr},
       {"Com7.tar.gz", nullptr},
       {"LPT1", nullptr},
+      {"COM9", nullptr},            // the last digit of each series
+      {"lpt9.txt", nullptr},
       {"aux .txt/x", nullptr},
       {"prn..", nullptr},
       {"CONIN$", nullptr},
@@ -416,6 +424,53 @@ TEST_F(RunTest, ArchivesOfOtherSystems) {
   }
   EXPECT_EQ(MTime(dest_ / "target.txt"), 1589718896);  // from the Unix time
   EXPECT_EQ(links, (std::vector<std::string>{"link|target.txt"}));
+}
+
+// Names that Windows takes for one file (letter case, also of the
+// double-byte Latin, Greek and Cyrillic letters, and trailing dots and
+// spaces) end the run at the second, which would replace the first: the
+// first keeps its bytes. Folders may repeat; other names pass.
+TEST_F(RunTest, NamesWindowsTakesForOneFileAreRefused) {
+  struct Case {
+    Bytes first, second;
+    bool same;
+  } cases[] = {
+      {"readme.txt", "README.TXT", true},
+      {"setup.bat", "setup.bat.", true},
+      {"run.cmd", "run.cmd ", true},
+      {"x", "x", true},
+      {"Docs/a.txt", "docs. /A.TXT", true},
+      {"a/./b", "A//b", true},
+      {"\x82\x81.txt", "\x82\x60.txt", true},  // full-width a, A
+      {"\x83\xbf\x83\xd6", "\x83\x9f\x83\xb6", true},  // Greek alpha omega
+      {"\x84\x70\x84\x91", "\x84\x40\x84\x60", true},  // Cyrillic a ya
+      {"\x95\\a", "\x95\\A", true},          // a second byte 0x5C, then a letter
+      {"\x82\x9f", "\x82\xa0", false},          // small and normal hiragana a
+      {"\x82\x60", "\x82\x61", false},          // full-width A, B
+      {"a.txt", "a.txt.gz", false},
+      {"a b", "ab", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.second);
+    Clear();
+    uint32_t outcome = Run(Archive({Member(c.first, "one"), Member(c.second, "two")}));
+    if (!c.same) {
+      EXPECT_EQ(outcome, OUTCOME_DONE);
+      continue;
+    }
+    EXPECT_EQ(outcome, OUTCOME_FAILED);
+    EXPECT_EQ(failure_, FAILURE_SAME_FILE);
+    EXPECT_EQ(failure_name_, c.second);
+    for (const auto& e : fs::recursive_directory_iterator(dest_)) {
+      if (e.is_regular_file()) {
+        EXPECT_EQ(ReadAll(e.path()), "one") << e.path();
+      }
+    }
+  }
+  Clear();
+  EXPECT_EQ(Run(Archive({Member("d/", "", "-lhd-"), Member("D/", "", "-lhd-"), Member("d/x", "1")})), OUTCOME_DONE);
+  // Each run starts afresh.
+  EXPECT_EQ(Run(Archive({Member("d/x", "1")})), OUTCOME_DONE);
 }
 
 TEST_F(RunTest, NothingIsWrittenThroughALink) {
@@ -647,11 +702,15 @@ TEST_F(ToolTest, FailuresNameTheMemberInUtf8) {
   EXPECT_EQ(run.err, "vemosfx: three.txt: the data is cut short (the archive is damaged)\n");
 }
 
-TEST_F(ToolTest, LinksAreSkippedAndUnixNamesAllowedOnRequest) {
+TEST_F(ToolTest, LinksAreMadeOrSkippedAndUnixNamesAllowedOnRequest) {
   std::string links = std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/crafted/unix-links.lzh";
   ToolRun run = Tool({"extract", "-C", (root_ / "o").string(), links});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fs::read_symlink(root_ / "o/link"), "target.txt");
+  run = Tool({"extract", "--no-links", "-C", (root_ / "n").string(), links});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "vemosfx: link: symbolic link to target.txt skipped\n");
+  EXPECT_EQ(run.err, "vemosfx: 1 symbolic link skipped (--no-links)\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "n/link")));
   run = Tool({"list", links});
   EXPECT_NE(run.out.find(" link -> target.txt\n"), std::string::npos) << run.out;
 
@@ -680,6 +739,35 @@ TEST_F(ToolTest, TestChecksEveryMember) {
   EXPECT_EQ(run.out, "3 members, 1 intact, 2 failed\n");
   // Nothing was written.
   EXPECT_EQ(Tree(root_), (std::set<std::string>{"t.lzh", "out", "err"}));
+}
+
+TEST_F(ToolTest, EveryWalkAgreesWhereTheDataEnds) {
+  // Cut short in the packed data, or only where the stored copy reads (it
+  // reads the unpacked size): list, test and extract stop at the same member.
+  Bytes three = Fixture("three.lzh");
+  const struct {
+    const char* what;
+    Bytes archive;
+    const char* member;  // the member named as cut short
+    unsigned before;     // members listed before it
+  } cases[] = {
+      {"packed data", three.substr(0, three.size() - 20), "three.txt", 2},
+      {"stored read", Archive({Member("a.txt", "abc"), Member("x.txt", "abc", "-lh0-", 3, 4000)}), "x.txt", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string input = Input("cut.lzh", c.archive);
+    ToolRun list = Tool({"list", input});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.err, "vemosfx: " + input + ": member data cut short after " + std::to_string(c.before) +
+                            " member" + (c.before == 1 ? "" : "s") + "\n");
+    ToolRun test = Tool({"test", input});
+    EXPECT_EQ(test.status, 1);
+    EXPECT_NE(test.err.find(std::string(c.member) + ": the data is cut short\n"), std::string::npos) << test.err;
+    ToolRun extract = Tool({"extract", "-C", (root_ / "o").string(), input});
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_EQ(extract.err, "vemosfx: " + std::string(c.member) + ": the data is cut short (the archive is damaged)\n");
+  }
 }
 
 TEST_F(ToolTest, InterruptRemovesThePartlyWrittenFile) {

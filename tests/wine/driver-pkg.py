@@ -6,6 +6,9 @@ by another archiver. Texts are given in UTF-8 and written as Shift_JIS.
   driver-pkg.py OUT STUB [options]
     --config TITLE BASE SUBPATH TARGET START DESKTOP SENDTO OPEN
     --member NAME SOURCE MTIME     (repeatable; NAME uses "/" separators)
+    --zeros NAME SIZE MTIME        a member of SIZE zero bytes, left as a hole
+                                   in the package (a sparse file); in order
+                                   with --member
     --lzh FILE                     append FILE's archive instead of members
     --bad-crc N                    store a wrong CRC for member N (0-based)
     --truncate N                   cut the package N bytes before its end
@@ -49,15 +52,23 @@ def counted(text):
     return bytes([len(raw)]) + raw
 
 
-def member(name, data, mtime, bad_crc):
-    raw_name = sjis(name)
-    crc = crc16(data) ^ (0x5555 if bad_crc else 0)
-    ext = bytes([1]) + raw_name + b"\0\0"
+def header(name, length, crc, mtime):
+    ext = bytes([1]) + sjis(name) + b"\0\0"
     size = 26 + len(ext)
     assert size < 256
-    head = struct.pack("<H5sIIIBBHB", size, b"-lh0-", len(data), len(data), mtime, 0x20, 2,
+    head = struct.pack("<H5sIIIBBHB", size, b"-lh0-", length, length, mtime, 0x20, 2,
                        crc, ord("M"))
-    return head + struct.pack("<H", len(ext)) + ext + data
+    return head + struct.pack("<H", len(ext)) + ext
+
+
+def member(name, data, mtime, bad_crc):
+    crc = crc16(data) ^ (0x5555 if bad_crc else 0)
+    return header(name, len(data), crc, mtime) + data
+
+
+class InOrder(argparse.Action):
+    def __call__(self, parser, namespace, values, option_string=None):
+        namespace.members.append((self.dest,) + tuple(values))
 
 
 def main():
@@ -65,7 +76,9 @@ def main():
     parser.add_argument("out")
     parser.add_argument("stub")
     parser.add_argument("--config", nargs=8)
-    parser.add_argument("--member", nargs=3, action="append", default=[])
+    parser.add_argument("--member", nargs=3, action=InOrder)
+    parser.add_argument("--zeros", nargs=3, action=InOrder)
+    parser.set_defaults(members=[])
     parser.add_argument("--lzh")
     parser.add_argument("--bad-crc", type=int, default=-1)
     parser.add_argument("--truncate", type=int, default=0)
@@ -79,17 +92,21 @@ def main():
                   bytes([int(start), int(desktop), int(send_to)]) + counted(open_after))
     else:
         config = b"\0"
-    if args.lzh:
-        archive = open(args.lzh, "rb").read()
-    else:
-        archive = b""
-        for i, (name, source, mtime) in enumerate(args.member):
-            archive += member(name, open(source, "rb").read(), int(mtime), i == args.bad_crc)
-        archive += b"\0"
-    package = stub + config + archive
-    if args.truncate:
-        package = package[:-args.truncate]
-    open(args.out, "wb").write(package)
+    with open(args.out, "wb") as out:
+        out.write(stub + config)
+        if args.lzh:
+            out.write(open(args.lzh, "rb").read())
+        else:
+            for i, (kind, name, source, mtime) in enumerate(args.members):
+                if kind == "zeros":
+                    # The CRC-16 of zero bytes from 0 stays 0.
+                    out.write(header(name, int(source), 0, int(mtime)))
+                    out.seek(int(source), 1)
+                else:
+                    out.write(member(name, open(source, "rb").read(), int(mtime), i == args.bad_crc))
+            out.write(b"\0")
+        if args.truncate:
+            out.truncate(out.tell() - args.truncate)
 
 
 if __name__ == "__main__":

@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
   }
 
   ListStored stored;
-  bool has_stored = !(got == 2 && magic[0] == 'M' && magic[1] == 'Z') ? false
-                    : ListReadStored(file, (long)PAYLOAD_OFFSET, &stored);
+  bool has_stored = state.has_config != 0;
+  if (has_stored) ListStoredOf(&state, &stored);
   ListConfig(stdout, &state, has_stored ? &stored : nullptr, ToUtf8);
   uint32_t members = 0;
-  int32_t result = ListMembers(stdout, &state, (uint64_t)size, ToUtf8, &members);
+  int32_t result = ListMembers(stdout, &state, (int64_t)size, ToUtf8, &members);
   FreeSfxState(&state);
   if (result != LIST_COMPLETE) {
     char problem[96];

@@ -1,0 +1,72 @@
+#include "host/links.h"
+
+#include <errno.h>
+#include <grp.h>
+#include <pwd.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "extract/run.h"
+#include "platform/host_hooks.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A core path (Shift_JIS, or UTF-8 as --names says) as the local name.
+std::string Local(const char* core) {
+  char out[4 * PATH_BUFFER_SIZE + 1];
+  if (!HostSjisToUtf8(core, out, sizeof out, false)) return "";
+  return out;
+}
+
+}  // namespace
+
+bool IsSymbolicLink(const char* path) {
+  struct stat info;
+  std::string local = Local(path);
+  return !local.empty() && lstat(local.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
+  const char* target = LinkTarget(member);
+  std::string name(member, target - 1 - member);
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  std::string local = Local(name.c_str()), local_target = Local(target);
+  if (local.empty() || local_target.empty()) {
+    *problem = "the name does not fit in a path";
+    return LINK_REFUSED;
+  }
+  if (PlatLinkOnPath(name.c_str())) {
+    *problem = "refused: a folder on its path is a symbolic link";
+    return LINK_REFUSED;
+  }
+  struct stat info;
+  if (lstat(local.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      *problem = "refused: a symbolic link does not replace a folder";
+      return LINK_REFUSED;
+    }
+    if (keep_old) return LINK_KEPT;
+    unlink(local.c_str());
+  }
+  MakeParentDirs(name.c_str());
+  if (symlink(local_target.c_str(), local.c_str()) != 0) {
+    *problem = std::string("cannot create the link: ") + strerror(errno);
+    return LINK_REFUSED;
+  }
+  return LINK_MADE;
+}
+
+bool SetOwner(const char* path, const MemberHeader* header) {
+  if (!header->has_unix_ids) return false;
+  uid_t uid = header->uid;
+  gid_t gid = header->gid;
+  // As tar does: the names count where this system knows them.
+  if (header->user[0])
+    if (struct passwd* pw = getpwnam(header->user)) uid = pw->pw_uid;
+  if (header->group[0])
+    if (struct group* gr = getgrnam(header->group)) gid = gr->gr_gid;
+  std::string local = Local(path);
+  return !local.empty() && lchown(local.c_str(), uid, gid) == 0;
+}

@@ -1,0 +1,37 @@
+// What pack, add and delete share: their options, the inputs they gather
+// and the output they write (a new file renamed over the old when complete).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "pack/package.h"
+
+// One command line of pack, add or delete.
+struct PackCommand {
+  const char* name = "pack";  // the command, for messages
+  PackJob job;
+  std::string output, base_dir, stub_path, method = "lh5", format, mtime, level, threads;
+  std::vector<std::string> package_only;  // package options given (names)
+  std::vector<std::string> paths, files_from, exclude_from;
+  CollectOptions collect;
+  bool best = false, modes_given = false, unix_names = false, dereference = false;
+  bool null_separated = false, quiet = false, verbose = false, update = false;
+};
+
+// Parses the options of pack (add: the archive is the first operand, and
+// package options are refused). Returns -1 to go on, else the exit status
+// (help shown, or a usage error).
+int ParsePackOptions(int argc, char** argv, PackCommand* command);
+// The method, --mtime and SOURCE_DATE_EPOCH, the exclusions and -T lists;
+// -1 to go on, else the exit status.
+int PrepareCollect(PackCommand* command);
+// Gathers the members; every refused input is reported. -1 to go on, else
+// the exit status.
+int GatherMembers(PackCommand* command);
+// Writes the job with a progress line on a terminal; the exit status.
+int WriteWithProgress(PackCommand* command);
+// "vemosfx COMMAND: problem", one line per line of problem; EXIT_FAILED.
+int Refuse(const char* command, const std::string& problem);
+// "@N", "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]" (also with "T"; local time,
+// or UTC with a trailing "Z") as seconds since 1970 within 32 bits.
+bool ParseMtime(const std::string& text, uint32_t* out);

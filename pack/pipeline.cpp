@@ -1,0 +1,330 @@
+// The compression pipeline: a dispatcher (the writer's thread) hands out
+// segments in member order to a fixed set of job slots; workers read each
+// segment with the window history before it (pread on the member's file,
+// opened once) and compress it; the writer takes the jobs back in the same
+// order, joins the bits and writes them.
+#include "pack/pipeline.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "decode/bitio.h"
+
+namespace {
+
+// Opens a member's file without following a link that took the collected
+// file's place, and checks that it is the very file collected: another
+// file's bytes never become this member. -1 with a message on failure.
+int OpenMember(const MemberSource& m, std::string* error) {
+  int fd = open(m.disk_path.c_str(), O_RDONLY | O_CLOEXEC | (m.through_link ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    *error = "'" + m.disk_path + "': cannot be opened: " + (errno == ELOOP ? "it is now a symbolic link" : strerror(errno));
+    return -1;
+  }
+  struct stat st;
+  if (m.inode != 0 && (fstat(fd, &st) != 0 || (uint64_t)st.st_dev != m.device || (uint64_t)st.st_ino != m.inode)) {
+    close(fd);
+    *error = "'" + m.disk_path + "': was replaced by another file while it was being packed";
+    return -1;
+  }
+  return fd;
+}
+
+// Reads exactly n bytes at offset; false on an error or a short file.
+bool ReadAt(int fd, uint8_t* buf, size_t n, uint64_t offset) {
+  while (n > 0) {
+    ssize_t got = pread(fd, buf, n, (off_t)offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buf += got;
+    n -= (size_t)got;
+    offset += (uint64_t)got;
+  }
+  return true;
+}
+
+// True when the file holds a byte at offset (it grew).
+bool HasByteAt(int fd, uint64_t offset) {
+  uint8_t b;
+  ssize_t got;
+  do {
+    got = pread(fd, &b, 1, (off_t)offset);
+  } while (got < 0 && errno == EINTR);
+  return got != 0;
+}
+
+struct Job {
+  size_t member = 0;
+  uint64_t offset = 0;  // of the segment in the member
+  size_t size = 0;
+  size_t history = 0;
+  bool final = false;
+  int fd = -1;
+  bool done = false;
+  bool failed = false;  // the file changed size or could not be read
+  std::vector<uint8_t> input;  // history, then the segment
+  SegmentCode code;
+};
+
+}  // namespace
+
+struct CompressPipeline::Impl {
+  const std::vector<MemberSource>& members;
+  PackMethod method;
+  int threads;
+  std::vector<std::unique_ptr<Job>> slots;
+  std::vector<Job*> free_slots;
+  std::deque<Job*> in_order;  // handed out, in member order
+  std::deque<Job*> queue;     // waiting for a worker
+  std::vector<int> fds;       // open files, by member
+  std::vector<std::string> open_errors;
+  size_t next_member = 0;     // the dispatcher's place
+  uint64_t next_offset = 0;
+  std::mutex mutex;
+  std::condition_variable work_ready, job_done;
+  bool stopping = false;
+  std::vector<std::thread> workers;
+  std::unique_ptr<Compressor> inline_compressor;  // one thread: the writer compresses
+  std::vector<uint8_t> joined;
+
+  Impl(const std::vector<MemberSource>& m, const PackMethod& pm)
+      : members(m), method(pm), threads(pm.threads < 1 ? 1 : pm.threads), fds(m.size(), -1),
+        open_errors(m.size()) {
+    size_t count = threads == 1 ? 1 : 2 * (size_t)threads + 1;
+    for (size_t i = 0; i < count; ++i) {
+      slots.emplace_back(new Job);
+      free_slots.push_back(slots.back().get());
+    }
+    if (g_crc_table[1] == 0) BuildCrcTable();
+    if (threads == 1) {
+      inline_compressor.reset(new Compressor(method.dict_bits, method.level));
+    } else {
+      // One malloc arena for every thread: glibc gives each new thread an
+      // arena that reserves 64 MiB of address space, so a few workers would
+      // multiply the address space taken (and fail under ulimit -v) while
+      // the buffers they hold stay small. The workers allocate per segment,
+      // not per symbol, so sharing the arena costs no measurable time.
+      mallopt(M_ARENA_MAX, 1);
+      for (int i = 0; i < threads; ++i) workers.emplace_back([this] { Work(); });
+    }
+  }
+
+  ~Impl() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    work_ready.notify_all();
+    for (std::thread& t : workers) t.join();
+    for (int fd : fds)
+      if (fd >= 0) close(fd);
+  }
+
+  bool Compressible(const MemberSource& m) const {
+    return method.dict_bits > 0 && m.copy_path.empty() && !m.directory && m.link_target.empty() && m.size > 0;
+  }
+
+  static void Run(Job* job, Compressor* compressor) {
+    job->input.resize(job->history + job->size);
+    if (!ReadAt(job->fd, job->input.data(), job->input.size(), job->offset - job->history) ||
+        (job->final && HasByteAt(job->fd, job->offset + job->size))) {
+      job->failed = true;
+      return;
+    }
+    compressor->Compress(job->input.data(), job->history, job->size, job->final, &job->code);
+  }
+
+  void Work() {
+    std::unique_ptr<Compressor> compressor;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      work_ready.wait(lock, [this] { return stopping || !queue.empty(); });
+      if (stopping) return;
+      Job* job = queue.front();
+      queue.pop_front();
+      lock.unlock();
+      if (!compressor) compressor.reset(new Compressor(method.dict_bits, method.level));
+      Run(job, compressor.get());
+      lock.lock();
+      job->done = true;
+      job_done.notify_all();
+    }
+  }
+
+  // Hands out segments while a slot is free.
+  void Dispatch() {
+    for (;;) {
+      while (next_member < members.size() && (!Compressible(members[next_member]) ||
+                                               next_offset >= members[next_member].size)) {
+        ++next_member;
+        next_offset = 0;
+      }
+      if (next_member >= members.size() || free_slots.empty()) return;
+      const MemberSource& m = members[next_member];
+      if (next_offset == 0) {
+        fds[next_member] = OpenMember(m, &open_errors[next_member]);
+        if (fds[next_member] < 0) {
+          next_offset = m.size;  // nothing to hand out
+          continue;
+        }
+      }
+      Job* job = free_slots.back();
+      free_slots.pop_back();
+      job->member = next_member;
+      job->offset = next_offset;
+      job->size = (size_t)std::min<uint64_t>(SEGMENT_BYTES, m.size - next_offset);
+      job->history = HistoryBytes(method.dict_bits, next_offset);
+      job->final = next_offset + job->size == m.size;
+      job->fd = fds[next_member];
+      job->done = job->failed = false;
+      next_offset += job->size;
+      in_order.push_back(job);
+      if (threads > 1) {
+        std::lock_guard<std::mutex> lock(mutex);
+        queue.push_back(job);
+        work_ready.notify_one();
+      }
+    }
+  }
+
+  // The next job in order, compressed.
+  Job* Next() {
+    Job* job = in_order.front();
+    in_order.pop_front();
+    if (threads == 1) {
+      Run(job, inline_compressor.get());
+    } else {
+      std::unique_lock<std::mutex> lock(mutex);
+      job_done.wait(lock, [job] { return job->done; });
+    }
+    return job;
+  }
+
+  void Release(Job* job) {
+    free_slots.push_back(job);
+    Dispatch();
+  }
+
+  void CloseFile(size_t index) {
+    if (fds[index] >= 0) close(fds[index]);
+    fds[index] = -1;
+  }
+};
+
+CompressPipeline::CompressPipeline(const std::vector<MemberSource>& members, const PackMethod& method)
+    : impl_(new Impl(members, method)) {}
+
+CompressPipeline::~CompressPipeline() { delete impl_; }
+
+namespace {
+
+std::string WriteError() { return std::string("cannot write the output: ") + strerror(errno); }
+
+// Stores the file's size bytes at out's position; its CRC into crc.
+bool Store(int fd, uint64_t size, FILE* out, const ProgressHook* progress, std::vector<uint8_t>* buf,
+           uint16_t* crc, const std::string& changed, std::string* error) {
+  buf->resize(1u << 16);
+  *crc = 0;
+  for (uint64_t done = 0; done < size;) {
+    size_t n = (size_t)std::min<uint64_t>(size - done, buf->size());
+    if (!ReadAt(fd, buf->data(), n, done)) {
+      *error = changed;
+      return false;
+    }
+    if (fwrite(buf->data(), 1, n, out) != n) {
+      *error = WriteError();
+      return false;
+    }
+    *crc = ContinueCrc16(*crc, buf->data(), n);
+    if (progress && *progress) (*progress)(n, false);
+    done += n;
+  }
+  if (HasByteAt(fd, size)) {
+    *error = changed;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& progress, MemberData* data,
+                                 std::string* error) {
+  Impl& p = *impl_;
+  const MemberSource& m = p.members[index];
+  const std::string changed = "'" + m.disk_path + "': the file changed size while it was being packed";
+  p.Dispatch();
+  *data = MemberData();
+  if (!p.Compressible(m)) {
+    int fd = OpenMember(m, error);
+    if (fd < 0) return false;
+    bool ok = Store(fd, m.size, out, &progress, &p.joined, &data->crc, changed, error);
+    close(fd);
+    data->packed_size = m.size;
+    return ok;
+  }
+  if (p.fds[index] < 0) {
+    *error = p.open_errors[index];
+    return false;
+  }
+  off_t data_at = ftello(out);
+  BitJoiner joiner(&p.joined);
+  p.joined.clear();
+  uint64_t written = 0;
+  uint16_t crc = 0;
+  bool ok = true, smaller = true;
+  for (uint64_t offset = 0; offset < m.size;) {
+    Job* job = p.Next();
+    offset += job->size;
+    if (job->failed) {
+      if (ok) *error = changed;
+      ok = false;
+    }
+    if (ok) {
+      crc = ContinueCrc16(crc, job->input.data() + job->history, job->size);
+      if (progress) progress(job->size, false);
+    }
+    if (ok && smaller) {
+      bool split = job->final && NeedsSplit(job->code, joiner.BitCount());
+      joiner.Append(split ? job->code.split : job->code.code);
+      if (job->final) joiner.Finish();
+      if (fwrite(p.joined.data(), 1, p.joined.size(), out) != p.joined.size()) {
+        *error = WriteError();
+        ok = false;
+      }
+      written += p.joined.size();
+      p.joined.clear();
+      if (written >= m.size) smaller = false;
+    }
+    p.Release(job);
+  }
+  if (ok && !smaller) {
+    // Stored after all: read again from the start, over what compression
+    // wrote, and cut off what it wrote past the stored data.
+    ok = fseeko(out, data_at, SEEK_SET) == 0;
+    if (!ok) *error = WriteError();
+    if (ok) ok = Store(p.fds[index], m.size, out, nullptr, &p.joined, &crc, changed, error);
+    if (ok && (fflush(out) != 0 || ftruncate(fileno(out), ftello(out)) != 0)) {
+      *error = WriteError();
+      ok = false;
+    }
+    written = m.size;
+  }
+  p.CloseFile(index);
+  if (!ok) return false;
+  data->compressed = smaller;
+  data->packed_size = written;
+  data->crc = crc;
+  return true;
+}
