@@ -91,15 +91,17 @@ const char ADD_USAGE[] =
     "usage: vemosfx add [options] ARCHIVE PATH...\n"
     "       vemosfx delete [-qv] ARCHIVE PATTERN...\n"
     "\n"
-    "add puts files and folders into an existing archive or package, replacing\n"
-    "members of the same name (with --update only when the file is newer);\n"
+    "add puts files and folders into an archive or package (a missing archive\n"
+    "is made, unless its name ends in .exe), replacing members of the same\n"
+    "name (with --update only when the file is newer);\n"
     "delete removes the members that match the PATTERNs (a folder takes what is\n"
     "below it). A new file is written beside ARCHIVE and renamed over it when\n"
     "complete; the other members are copied as they are, their CRC checked. A\n"
     "package keeps its stub and settings.\n"
     "\n"
     "  --update              replace a member only when the file is newer\n"
-    "  -C DIR, -L, --method M, --level N, --best, -j N, --mtime DATE, --exclude PATTERN,\n"
+    "  -C DIR, -L, --method M, --level N, --best, -j N, --mtime DATE,\n"
+    "  --exclude PATTERN,\n"
     "  --exclude-from FILE, -T FILE, --null, --allow-unix-names\n"
     "                        as for 'vemosfx pack'\n"
     "  -q, --quiet           errors only\n"
@@ -164,15 +166,6 @@ bool ParseSeconds(const char* text, uint32_t* out) {
   unsigned long long v = strtoull(text, &end, 10);
   if (errno || *end || text[0] == '-' || v > 0xFFFFFFFFull) return false;
   *out = (uint32_t)v;
-  return true;
-}
-
-// A whole number from low to high.
-bool ParseCount(const std::string& text, int low, int high, int* out) {
-  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  int v = atoi(text.c_str());
-  if (v < low || v > high) return false;
-  *out = v;
   return true;
 }
 
@@ -388,10 +381,10 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
         if (!add) return UsageError(command->name, "--update is for 'vemosfx add'");
         command->update = true;
         break;
-      case OPT_LEVEL: command->level = v; break;
-      case 'j': command->threads = v; break;
       case OPT_METHOD: command->method = v; break;
       case OPT_BEST: command->best = true; break;
+      case OPT_LEVEL: command->level = v; break;
+      case 'j': command->threads = v; break;
       case OPT_FORMAT: command->format = v; break;
       case OPT_MTIME: command->mtime = v; break;
       case OPT_UNIX_NAMES: command->unix_names = true; break;
@@ -409,6 +402,15 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
   command->paths.assign(argv + optind, argv + argc);
   if (command->output.empty()) return UsageError(command->name, "no output given (-o OUT)");
   return add ? -1 : ResolveFormat(command);
+}
+
+// A whole number from low to high.
+static bool ParseCount(const std::string& text, int low, int high, int* out) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  int v = atoi(text.c_str());
+  if (v < low || v > high) return false;
+  *out = v;
+  return true;
 }
 
 int PrepareCollect(PackCommand* command) {

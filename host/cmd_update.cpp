@@ -2,6 +2,8 @@
 // archive or package changed by writing a new one beside it, the members
 // left alone copied as they are, and renaming it over the old one when
 // complete.
+#include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -128,6 +130,14 @@ std::string NewKey(const MemberSource& m, bool package) {
   return Key(n.path, package);
 }
 
+// A name that says package: ".exe" in any case.
+bool IsPackageName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& ch : tail) ch = (char)tolower((unsigned char)ch);
+  return tail == ".exe";
+}
+
 void Tell(const PackCommand& command, const char* what, const std::string& name) {
   if (command.verbose && !command.quiet) printf("%s %s\n", what, Printable(name).c_str());
 }
@@ -141,7 +151,15 @@ int CmdAdd(int argc, char** argv) {
   CommandInput input;
   std::vector<OldMember> old;
   PackJob& job = command.job;
-  if (int status = OpenOld(command.name, command.output, &input, &old, &job); status >= 0) return status;
+  struct stat info;
+  if (command.output != "-" && lstat(command.output.c_str(), &info) != 0 && errno == ENOENT &&
+      !IsPackageName(command.output)) {
+    // As lha's "a": a missing archive is made.
+    job.plain = true;
+    job.output = command.output;
+  } else if (int status = OpenOld(command.name, command.output, &input, &old, &job); status >= 0) {
+    return status;
+  }
   if (!job.plain && command.unix_names)
     return UsageError(command.name, "--allow-unix-names is for plain archives; a package is unpacked on Windows");
   if (int status = PrepareCollect(&command); status >= 0) return status;

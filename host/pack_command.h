@@ -10,7 +10,8 @@
 struct PackCommand {
   const char* name = "pack";  // the command, for messages
   PackJob job;
-  std::string output, base_dir, stub_path, method = "lh5", format, mtime, level, threads;
+  std::string output, base_dir, stub_path, method = "lh5", format, mtime;
+  std::string level, threads;  // --level, -j: checked with the method
   std::vector<std::string> package_only;  // package options given (names)
   std::vector<std::string> paths, files_from, exclude_from;
   CollectOptions collect;

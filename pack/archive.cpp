@@ -296,9 +296,9 @@ std::string WriteError() { return std::string("cannot write the output: ") + str
 // Writes one file member at the output's position: a header, the data as
 // the pipeline writes it, and the header again with the method, sizes and
 // CRC now known.
-bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const StoredName& name, const UnixMeta* unix,
-                     const PackMethod& method, CompressPipeline* pipeline, const ProgressHook& progress,
-                     uint64_t* written, std::string* error) {
+bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const StoredName& name,
+                     const UnixMeta* unix, const PackMethod& method, CompressPipeline* pipeline,
+                     const ProgressHook& progress, uint64_t* written, std::string* error) {
   off_t header_at = ftello(out);
   const char* method_name = MethodName(method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0);
   std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name, unix);

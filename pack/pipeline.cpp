@@ -7,7 +7,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,7 +94,7 @@ struct CompressPipeline::Impl {
   std::condition_variable work_ready, job_done;
   bool stopping = false;
   std::vector<std::thread> workers;
-  std::unique_ptr<Compressor> inline_compressor;  // one thread: the writer compresses
+  std::vector<std::unique_ptr<Compressor>> compressors;  // one per worker (one thread: the writer's)
   std::vector<uint8_t> joined;
 
   Impl(const std::vector<MemberSource>& m, const PackMethod& pm)
@@ -107,17 +106,12 @@ struct CompressPipeline::Impl {
       free_slots.push_back(slots.back().get());
     }
     if (g_crc_table[1] == 0) BuildCrcTable();
-    if (threads == 1) {
-      inline_compressor.reset(new Compressor(method.dict_bits, method.level));
-    } else {
-      // One malloc arena for every thread: glibc gives each new thread an
-      // arena that reserves 64 MiB of address space, so a few workers would
-      // multiply the address space taken (and fail under ulimit -v) while
-      // the buffers they hold stay small. The workers allocate per segment,
-      // not per symbol, so sharing the arena costs no measurable time.
-      mallopt(M_ARENA_MAX, 1);
-      for (int i = 0; i < threads; ++i) workers.emplace_back([this] { Work(); });
-    }
+    // Everything is allocated here and in Dispatch, on the writer's thread,
+    // so that the workers allocate nothing (no per-thread heaps either).
+    // Storing (lh0) needs neither.
+    if (method.dict_bits == 0) return;
+    for (int i = 0; i < threads; ++i) compressors.emplace_back(new Compressor(method.dict_bits, method.level));
+    for (int i = 0; threads > 1 && i < threads; ++i) workers.emplace_back([this, i] { Work(compressors[i].get()); });
   }
 
   ~Impl() {
@@ -132,11 +126,10 @@ struct CompressPipeline::Impl {
   }
 
   bool Compressible(const MemberSource& m) const {
-    return method.dict_bits > 0 && m.copy_path.empty() && !m.directory && m.link_target.empty() && m.size > 0;
+    return method.dict_bits > 0 && !m.directory && m.link_target.empty() && m.copy_path.empty() && m.size > 0;
   }
 
   static void Run(Job* job, Compressor* compressor) {
-    job->input.resize(job->history + job->size);
     if (!ReadAt(job->fd, job->input.data(), job->input.size(), job->offset - job->history) ||
         (job->final && HasByteAt(job->fd, job->offset + job->size))) {
       job->failed = true;
@@ -145,8 +138,7 @@ struct CompressPipeline::Impl {
     compressor->Compress(job->input.data(), job->history, job->size, job->final, &job->code);
   }
 
-  void Work() {
-    std::unique_ptr<Compressor> compressor;
+  void Work(Compressor* compressor) {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
       work_ready.wait(lock, [this] { return stopping || !queue.empty(); });
@@ -154,8 +146,7 @@ struct CompressPipeline::Impl {
       Job* job = queue.front();
       queue.pop_front();
       lock.unlock();
-      if (!compressor) compressor.reset(new Compressor(method.dict_bits, method.level));
-      Run(job, compressor.get());
+      Run(job, compressor);
       lock.lock();
       job->done = true;
       job_done.notify_all();
@@ -188,6 +179,10 @@ struct CompressPipeline::Impl {
       job->final = next_offset + job->size == m.size;
       job->fd = fds[next_member];
       job->done = job->failed = false;
+      // Room for the input and for output somewhat larger than it.
+      job->input.resize(job->history + job->size);
+      job->code.code.bytes.reserve(job->size + job->size / 8 + 4096);
+      if (job->final) job->code.split.bytes.reserve(job->size + job->size / 8 + 4096);
       next_offset += job->size;
       in_order.push_back(job);
       if (threads > 1) {
@@ -203,7 +198,7 @@ struct CompressPipeline::Impl {
     Job* job = in_order.front();
     in_order.pop_front();
     if (threads == 1) {
-      Run(job, inline_compressor.get());
+      Run(job, compressors[0].get());
     } else {
       std::unique_lock<std::mutex> lock(mutex);
       job_done.wait(lock, [job] { return job->done; });
