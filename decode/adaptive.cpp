@@ -172,7 +172,7 @@ int32_t BumpNode(int32_t node) {
 // Walks a tree from its root: a 0 bit leads to the higher-numbered child. The
 // bits are peeked from a copy of the window and consumed in one go at the
 // leaf (or 16 at a time on very deep paths).
-static int32_t WalkTree(int32_t root) {
+static int32_t WalkAdaptiveTree(int32_t root) {
   int32_t x = g_node_child[root];
   uint16_t bits = g_bit_buf;
   uint8_t used = 0;
@@ -197,7 +197,7 @@ void StartLh1() {
   g_static_pos_symbols = 64;
   InitCharTree();
   ExpandFixedLengths(FIXED_POS_LH1);
-  BuildDecodeTable(64, g_pos_len, 8, g_pos_table);
+  BuildCode(64, g_pos_len, 8, g_pos_table);
 }
 
 void StartLh2() {
@@ -217,7 +217,7 @@ void StartLh2() {
 }
 
 VEMO_ADAPTIVE_FLATTEN uint16_t DecodeCharAdaptive() {
-  int32_t c = WalkTree(CHAR_ROOT);
+  int32_t c = WalkAdaptiveTree(CHAR_ROOT);
   if (g_node_weight[CHAR_ROOT] == 0x8000) RebuildTree(CHAR_ROOT, 2 * g_char_symbols - 1);
   ++g_node_weight[CHAR_ROOT];
   intptr_t q = g_leaf_node[c];
@@ -270,7 +270,7 @@ VEMO_ADAPTIVE_FLATTEN uint16_t DecodePosAdaptive() {
     g_pos_next_count += 64;
     if (g_pos_next_count >= (uint32_t)g_pos_limit) g_pos_next_count = 0xFFFFFFFFu;
   }
-  int32_t p = WalkTree(POS_ROOT) - POS_SYMBOL_BASE;
+  int32_t p = WalkAdaptiveTree(POS_ROOT) - POS_SYMBOL_BASE;
   UpdatePosTree(p);
   return (uint16_t)((p << 6) + GetBits(6));
 }

@@ -26,11 +26,10 @@ uint32_t g_unpacked_size;
 BitWindow g_bit_window;
 uint32_t g_bit_avail;
 
-#if VEMO_FAST_DECODE
 // crc_slices[k][b]: the table entry of byte b followed by k + 1 zero bytes,
-// so sixteen bytes are folded in with sixteen independent lookups.
+// so sixteen bytes are folded in with sixteen independent lookups (the fast
+// paths only).
 static uint16_t crc_slices[15][256];
-#endif
 
 #if VEMO_CLMUL_CRC
 // Carry-less folding, 16 bytes a step. The CRC is the remainder of the
@@ -84,23 +83,21 @@ void BuildCrcTable() {
     for (int k = 0; k < 8; ++k) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
     g_crc_table[i] = (uint16_t)r;
   }
-#if VEMO_FAST_DECODE
-  for (uint32_t i = 0; i < 256; ++i) {
+  for (uint32_t i = 0; kFastDecode && i < 256; ++i) {
     uint16_t r = g_crc_table[i];
     for (int k = 0; k < 15; ++k) {
       r = (uint16_t)(g_crc_table[r & 0xFF] ^ (r >> 8));
       crc_slices[k][i] = r;
     }
   }
-#endif
 #if VEMO_CLMUL_CRC
   crc_fold_keys = _mm_set_epi64x((long long)ReversedPowerModP(127), (long long)ReversedPowerModP(191));
   crc_clmul = __builtin_cpu_supports("pclmul");
 #endif
 }
 
-void UpdateCrc(const uint8_t* data, uint32_t len) {
-  uint32_t crc = g_crc;
+uint16_t Crc16(uint16_t crc_in, const uint8_t* data, uint32_t len) {
+  uint32_t crc = crc_in;
 #if VEMO_CLMUL_CRC
   if (len >= 64 && crc_clmul) {
     crc = FoldCrc(crc, data, len / 16);
@@ -108,8 +105,7 @@ void UpdateCrc(const uint8_t* data, uint32_t len) {
     len &= 15;
   }
 #endif
-#if VEMO_FAST_DECODE
-  while (len >= 16) {
+  while (kFastDecode && len >= 16) {
     uint32_t x = crc ^ (data[0] | (uint32_t)data[1] << 8);
     crc = crc_slices[14][x & 0xFF] ^ crc_slices[13][x >> 8] ^ crc_slices[12][data[2]] ^
           crc_slices[11][data[3]] ^ crc_slices[10][data[4]] ^ crc_slices[9][data[5]] ^
@@ -120,9 +116,8 @@ void UpdateCrc(const uint8_t* data, uint32_t len) {
     data += 16;
     len -= 16;
   }
-#endif
   for (uint32_t i = 0; i < len; ++i) crc = g_crc_table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  g_crc = (uint16_t)crc;
+  return (uint16_t)crc;
 }
 
 void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {
@@ -147,8 +142,7 @@ uint8_t ReadPackedByte() {
 // Past the member's compressed bytes ReadPackedByte supplies zeros without
 // reading anything.
 void RefillBitWindow() {
-#if VEMO_FAST_DECODE
-  if (g_packed_left >= 8 && g_in_buf_size - g_in_buf_pos >= 8) {
+  if (kFastDecode && g_packed_left >= 8 && g_in_buf_size - g_in_buf_pos >= 8) {
     uint64_t v;
     memcpy(&v, g_in_buf + g_in_buf_pos, 8);
     v = __builtin_bswap64(v);
@@ -160,7 +154,6 @@ void RefillBitWindow() {
     g_packed_left -= bytes;
     return;
   }
-#endif
   while (g_bit_avail <= BIT_WINDOW_BITS - 8) {
     g_bit_window |= (BitWindow)ReadPackedByte() << (BIT_WINDOW_BITS - 8 - g_bit_avail);
     g_bit_avail += 8;

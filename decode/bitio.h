@@ -48,7 +48,12 @@ extern uint32_t g_bit_avail;
 inline bool InputOverrun() { return g_overrun * 8 > g_bit_avail + OVERRUN_LIMIT * 8; }
 
 void BuildCrcTable();
-void UpdateCrc(const uint8_t* data, uint32_t len);
+// The CRC-16 of size bytes of data, going on from crc (0 to start): for
+// every caller outside the decoders' loop (BuildCrcTable first).
+uint16_t Crc16(uint16_t crc, const uint8_t* data, uint32_t size);
+// The decoders' loop keeps the running CRC of a member's output in g_crc: a
+// global there spares passing and returning it through every write.
+inline void UpdateCrc(const uint8_t* data, uint32_t len) { g_crc = Crc16(g_crc, data, len); }
 void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out);
 
 // Loads whole bytes into the window until fewer than 8 bits of it are free.

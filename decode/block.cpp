@@ -10,7 +10,7 @@
 #include "decode/methods.h"
 #include "decode/loop.h"
 #include "decode/table.h"
-#include "extract/progress.h"
+#include "platform/floor.h"
 
 uint16_t g_block_left;
 int32_t g_pos_symbols;
@@ -24,23 +24,6 @@ void StartBlockMethod() {
   g_block_left = 0;
 }
 
-// Walks the tree below a table entry j >= n, taking one bit of the 16-bit
-// window per level from the bit selected by mask downwards. Valid codes end
-// on a symbol within the bits of the window; a walk that reaches no symbol
-// (a slot no code reaches, a path longer than the window) is damage and ends
-// on symbol 0.
-static inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
-  do {
-    if (mask == 0 || j >= (uint32_t)TREE_SIZE) {
-      MarkDamaged();
-      return 0;
-    }
-    j = (bits & mask) ? g_right[j] : g_left[j];
-    mask >>= 1;
-  } while (j >= n);
-  return j;
-}
-
 // A table of code lengths sent with a fixed-size count (count_bits bits; a
 // count of 0 means one value for every code, sent next, whose code takes no
 // bits). Each length is 3 bits; 7 is an escape that continues in unary: every
@@ -52,10 +35,7 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
   if (n > POS_LEN_SIZE) n = (int16_t)POS_LEN_SIZE;
   int32_t count = GetBits((uint8_t)count_bits);
   if (count == 0) {
-    uint16_t v = GetBits((uint8_t)count_bits);
-    if (v >= n) v = NO_CODE;
-    if (n > 0) memset(g_pos_len, 0, (size_t)n);
-    for (int32_t e = 0; e < POS_TABLE_SIZE; ++e) g_pos_table[e] = v;
+    SetSingleCode(n, g_pos_len, 8, g_pos_table, GetBits((uint8_t)count_bits));
     return;
   }
   // count is below 32 and a zero run adds at most 3, so i stays inside
@@ -73,7 +53,7 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
     }
   }
   while (i < n) g_pos_len[i++] = 0;
-  BuildDecodeTable(n, g_pos_len, 8, g_pos_table);
+  BuildCode(n, g_pos_len, 8, g_pos_table);
 }
 
 // The 510 character/length code lengths, each sent in the code-length code:
@@ -83,19 +63,14 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
 void ReadCharLengths() {
   int32_t count = GetBits(9);
   if (count == 0) {
-    uint16_t v = GetBits(9);
-    if (v >= CHAR_SYMBOLS) v = NO_CODE;
-    memset(g_char_len, 0, sizeof g_char_len);
-    for (int32_t e = 0; e < CHAR_TABLE_SIZE; ++e) g_char_table[e] = v;
+    SetSingleCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table, GetBits(9));
     return;
   }
   // A damaged count or zero run may ask for more than 510 lengths: they are
   // read from the stream, but only the first 510 are kept.
   int32_t i = 0;
   while (i < count) {
-    uint32_t c = g_pos_table[g_bit_buf >> 8];
-    if (c >= (uint32_t)LENGTH_CODE_SYMBOLS) c = WalkTree(c, LENGTH_CODE_SYMBOLS, g_bit_buf, 1u << 7);
-    FillBits(g_pos_len[c]);
+    const uint32_t c = DecodeSymbol(g_pos_table, g_pos_len, 8, LENGTH_CODE_SYMBOLS);
     if (c > 2) {
       if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - 2);
       ++i;
@@ -106,7 +81,7 @@ void ReadCharLengths() {
       if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
   }
   while (i < CHAR_SYMBOLS) g_char_len[i++] = 0;
-  BuildDecodeTable(CHAR_SYMBOLS, g_char_len, 12, g_char_table);
+  BuildCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table);
 }
 
 void ReadBlockHeader() {
@@ -119,40 +94,21 @@ void ReadBlockHeader() {
 uint16_t DecodeCharBlock() {
   if (g_block_left == 0) ReadBlockHeader();
   --g_block_left;
-  uint32_t j = g_char_table[g_bit_buf >> 4];
-  if (j < (uint32_t)CHAR_SYMBOLS) {
-    FillBits(g_char_len[j]);
-    return (uint16_t)j;
-  }
-  FillBits(12);
-  j = WalkTree(j, CHAR_SYMBOLS, g_bit_buf, 0x8000);
-  FillBits((uint8_t)(g_char_len[j] - 12));
-  return (uint16_t)j;
+  return (uint16_t)DecodeSymbol(g_char_table, g_char_len, 12, CHAR_SYMBOLS);
 }
 
 uint16_t DecodePosBlock() {
-  const uint32_t n = (uint32_t)g_pos_symbols;
-  uint32_t j = g_pos_table[g_bit_buf >> 8];
-  if (j < n) {
-    FillBits(g_pos_len[j]);
-  } else {
-    FillBits(8);
-    j = WalkTree(j, n, g_bit_buf, 0x8000);
-    FillBits((uint8_t)(g_pos_len[j] - 8));
-  }
+  const uint32_t j = DecodeSymbol(g_pos_table, g_pos_len, 8, (uint32_t)g_pos_symbols);
   if (j == 0) return 0;
   return (uint16_t)((1u << (j - 1)) + GetBits((uint8_t)(j - 1)));
 }
 
 #if VEMO_BLOCK_LOOP
-uint8_t g_use_block_loop = 1;
 
 // Per block, the lookup tables again with each symbol's code length beside
 // it (length << 16 | symbol), so a short code costs one load; entries that
-// lead into the tree keep their node number with LONG_CODE set, and symbols
-// with a (damaged) length above 16 are marked LONG_LENGTH.
+// lead into the tree (or to NO_CODE) keep their value with LONG_CODE set.
 const uint32_t LONG_CODE = 0x80000000u;
-const uint32_t LONG_LENGTH = 0x40000000u;
 static uint32_t char_codes[CHAR_TABLE_SIZE];
 static uint32_t pos_codes[POS_TABLE_SIZE];
 
@@ -165,7 +121,7 @@ const uint32_t POS_LONG = 0xFF;
 static void PackPosCodes(uint32_t n) {
   for (uint32_t e = 0; e < POS_TABLE_SIZE; ++e) {
     const uint32_t j = g_pos_table[e];
-    if (j >= n || g_pos_len[j] > 16)
+    if (j >= n)
       pos_codes[e] = j << 16 | POS_LONG;
     else if (j == 0)
       pos_codes[e] = g_pos_len[0];
@@ -175,18 +131,14 @@ static void PackPosCodes(uint32_t n) {
 }
 
 // The packed entry of every value a table slot can hold: a symbol below
-// CHAR_SYMBOLS, or a tree node (or a one-value table's 9-bit value) below
-// 1024. Packing a table is then one lookup per slot; only the symbols' part
-// changes from block to block.
-static uint32_t char_entry[1024];
+// CHAR_SYMBOLS, a tree node or NO_CODE. Packing a table is then one lookup
+// per slot; only the symbols' part changes from block to block.
+static uint32_t char_entry[NO_CODE + 1];
 
 static void PackCharCodes() {
-  for (uint32_t j = 0; j < (uint32_t)CHAR_SYMBOLS; ++j) {
-    const uint32_t len = g_char_len[j];
-    char_entry[j] = len > 16 ? LONG_CODE | LONG_LENGTH | j : len << 16 | j;
-  }
-  if (char_entry[1023] == 0)
-    for (uint32_t j = CHAR_SYMBOLS; j < 1024; ++j) char_entry[j] = LONG_CODE | j;
+  for (uint32_t j = 0; j < (uint32_t)CHAR_SYMBOLS; ++j) char_entry[j] = (uint32_t)g_char_len[j] << 16 | j;
+  if (char_entry[NO_CODE] == 0)
+    for (uint32_t j = CHAR_SYMBOLS; j <= NO_CODE; ++j) char_entry[j] = LONG_CODE | j;
   for (uint32_t e = 0; e < (uint32_t)CHAR_TABLE_SIZE; ++e) char_codes[e] = char_entry[g_char_table[e]];
 }
 
@@ -209,9 +161,9 @@ struct BlockDecoder {
   uint64_t w;
   uint32_t avail;
   const uint8_t* in;
-  // Bytes that bulk loads may take: within the member and within the buffer
-  // (eight of them must be readable for a load).
-  uint32_t bulk;
+  // The last position from which a bulk load may take its eight bytes:
+  // within the member and within the buffer.
+  const uint8_t* bulk_end;
   uint32_t left;
   uint32_t pos_symbols;
 
@@ -232,7 +184,9 @@ struct BlockDecoder {
     avail = g_bit_avail;
     in = g_in_buf + g_in_buf_pos;
     uint32_t room = g_in_buf_size - g_in_buf_pos;
-    bulk = g_packed_left < room ? g_packed_left : room;
+    const uint32_t bulk = g_packed_left < room ? g_packed_left : room;
+    // Below 8 bytes no bulk load (null lies below every buffer).
+    bulk_end = bulk >= 8 ? in + (bulk - 8) : nullptr;
   }
   void PackTables() {
     PackCharCodes();
@@ -240,12 +194,11 @@ struct BlockDecoder {
   }
   void Ensure() {
     if (__builtin_expect(avail < 48, 0)) {
-      if (__builtin_expect(bulk >= 8, 1)) {
+      if (__builtin_expect(in <= bulk_end, 1)) {
+        // Whole bytes up to 56 bits or more: avail + 8 * bytes is avail | 56.
         w |= LoadBigEndian64(in) >> avail;
-        uint32_t bytes = (63 - avail) >> 3;
-        in += bytes;
-        bulk -= bytes;
-        avail += bytes * 8;
+        in += (63 - avail) >> 3;
+        avail |= 56;
       } else {
         Save();
         RefillBitWindow();
@@ -279,15 +232,36 @@ struct BlockDecoder {
       avail -= code >> 16;
       return code & 0xFFFF;
     }
-    uint32_t j = code & 0xFFFF;
-    if (code & LONG_LENGTH) {
-      Consume(g_char_len[j]);
-    } else {
-      Consume(12);
-      j = WalkTree(j, CHAR_SYMBOLS, (uint32_t)(w >> 48), 0x8000);
-      Consume((uint8_t)(g_char_len[j] - 12));
-    }
+    const uint32_t j = WalkTree(code & 0xFFFF, CHAR_SYMBOLS, (uint32_t)(w >> 48), 1u << 3);
+    Consume(g_char_len[j]);
     return j;
+  }
+  // After a literal, the literals that follow while the window area lasts
+  // (pos below end) and the block has codes left: a literal whose code the
+  // table resolves is taken without a round through the loop, two per
+  // refill of the window (each at most 12 bits). Returns the new pos; the
+  // first code that is no such literal stays unread.
+  static constexpr bool kLiteralRuns = true;
+  uint32_t Literals(uint8_t* window, uint32_t pos, uint32_t end) {
+    if (pos >= end) return pos;
+    if (end - pos > left) end = pos + left;
+    const uint32_t first = pos;
+    while (pos < end) {
+      Ensure();
+      uint32_t code = char_codes[w >> 52];
+      if (code & (LONG_CODE | 0xFF00)) break;
+      w <<= code >> 16;
+      avail -= code >> 16;
+      window[pos++] = (uint8_t)code;
+      if (pos >= end) break;
+      code = char_codes[w >> 52];
+      if (code & (LONG_CODE | 0xFF00)) break;
+      w <<= code >> 16;
+      avail -= code >> 16;
+      window[pos++] = (uint8_t)code;
+    }
+    left -= pos - first;
+    return pos;
   }
   // The 48 bits loaded before the character code leave at least 32 after
   // it, enough for a position code and its extra bits (16 + 15).
@@ -303,14 +277,8 @@ struct BlockDecoder {
       avail -= len + extra;
       return d;
     }
-    uint32_t p = pcode >> 16;
-    if (p < pos_symbols) {
-      Consume(g_pos_len[p]);
-    } else {
-      Consume(8);
-      p = WalkTree(p, pos_symbols, (uint32_t)(w >> 48), 0x8000);
-      Consume((uint8_t)(g_pos_len[p] - 8));
-    }
+    const uint32_t p = WalkTree(pcode >> 16, pos_symbols, (uint32_t)(w >> 48), 1u << 7);
+    Consume(g_pos_len[p]);
     // A damaged length may have taken more than 16 bits.
     Ensure();
     if (p == 0) return 0;
@@ -328,6 +296,6 @@ struct BlockDecoder {
 
 int32_t RunBlockLoop(uint32_t size) {
   BlockDecoder d;
-  return DictionaryLoop(d, g_dict, size, MATCH_BIAS);
+  return DictionaryLoop<true>(d, g_dict, size, MATCH_BIAS);
 }
 #endif

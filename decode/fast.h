@@ -11,3 +11,7 @@
 #define VEMO_FAST_DECODE 1
 #endif
 #endif
+
+// The same choice as a constant, for choosing variants by `if constexpr` and
+// template arguments, so that the host compiles (and tests) both.
+constexpr bool kFastDecode = VEMO_FAST_DECODE != 0;

@@ -20,22 +20,21 @@
 #include "decode/bitio.h"
 #include "decode/fast.h"
 #include "decode/member.h"
-#include "extract/progress.h"
+#include "platform/floor.h"
 
 // Output counts are 32 bits: the checks run before the count can pass the
 // declared size by more than one match, so a count that wrapped past 4 GiB
 // is below the bytes already flushed, and that is how the loop tells it.
 typedef uint32_t LoopCount;
 
-// Bytes written at a time: a dictionary in the stub; on the host at least
-// 256 KiB, so that writes are large and the history moves down seldom.
+// Bytes written at a time: a dictionary in the compact loop; in the fast
+// one at least 256 KiB, so that writes are large and the history moves down
+// seldom. The window is allocated for the larger.
+template <bool kFast>
 inline uint32_t WindowArea(uint32_t size) {
-#if VEMO_FAST_DECODE
-  return size < (1u << 18) ? 1u << 18 : size;
-#else
-  return size;
-#endif
+  return kFast && size < (1u << 18) ? 1u << 18 : size;
 }
+inline uint32_t WindowAllocation(uint32_t size) { return size + WindowArea<kFastDecode>(size); }
 
 // Longest match of any method (an -lh1- escape reaches 315) and a word of
 // overshoot, rounded up.
@@ -54,11 +53,11 @@ const uint32_t WINDOW_SLACK = 1024;
 
 // Copies len bytes from dist bytes back, with the result of a copy one byte
 // at a time (a source that runs into the bytes being written repeats them).
+template <bool kFast>
 VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
   const uint8_t* src = dst - dist;
-#if VEMO_FAST_DECODE
   uint8_t* const end = dst + len;
-  if (dist >= 8) {
+  if (kFast && dist >= 8) {
     // Every word read is in place before it is read; the last word may run
     // up to 7 bytes past the match into bytes not yet made.
     do {
@@ -70,11 +69,10 @@ VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
     } while (dst < end);
     return;
   }
-  if (dist == 1) {
+  if (kFast && dist == 1) {
     memset(dst, *src, len);
     return;
   }
-#endif
   do *dst++ = *src++;
   while (--len);
 }
@@ -83,23 +81,20 @@ VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
 // of symbol - bias bytes); Pos(pos, count) the match's distance code, given
 // the window offset and the output count; Finish() leaves its state behind.
 // Returns a DecodeStatus; g_dict_pos and g_out_count tell where it stopped.
-template <class Decoder>
+// kFast: the host's loop; otherwise the stub's compact one.
+template <bool kFast, class Decoder>
 VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t size, uint32_t bias) {
   const uint32_t mask = size - 1;
-  const uint32_t area = WindowArea(size);
+  const uint32_t area = WindowArea<kFast>(size);
   uint32_t pos = size;
   LoopCount flushed = 0;  // bytes written before window[size]
   uint32_t quiet_end = 1;
-#if VEMO_FAST_DECODE
   uint32_t limit = pos;  // the next offset where the checks run
-#endif
   int32_t result = DECODE_DONE;
   for (;;) {
-    // The stub runs these checks after every code, the host only where the
-    // window fills, a progress step comes or the size is reached.
-#if VEMO_FAST_DECODE
-    if (pos >= limit) {
-#endif
+    // The compact loop runs these checks after every code, the fast one only
+    // where the window fills, a progress step comes or the size is reached.
+    if (!kFast || pos >= limit) {
       const LoopCount count = flushed + pos - size;
       if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
       if (!g_continue) {
@@ -116,26 +111,26 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
       if (pos >= size + area) {
         WriteWithCrc(window + size, area, g_out_stream);
         pos -= area;
-#if VEMO_FAST_DECODE
-        memmove(window, window + area, pos);
-#else
-        for (uint32_t i = 0; i < pos; ++i) window[i] = window[i + area];
-#endif
+        if (kFast)
+          memmove(window, window + area, pos);
+        else
+          for (uint32_t i = 0; i < pos; ++i) window[i] = window[i + area];
         flushed += area;
       }
-#if VEMO_FAST_DECODE
-      LoopCount next = quiet_end < g_unpacked_size ? quiet_end : g_unpacked_size;
-      const LoopCount ahead = next - flushed;
-      limit = ahead < area ? (uint32_t)ahead + size : size + area;
+      if (kFast) {
+        const LoopCount next = quiet_end < g_unpacked_size ? quiet_end : g_unpacked_size;
+        const LoopCount ahead = next - flushed;
+        limit = ahead < area ? (uint32_t)ahead + size : size + area;
+      }
     }
-#endif
     const uint32_t c = d.Char();
     if (c < 256) {
       window[pos++] = (uint8_t)c;
+      if constexpr (kFast && Decoder::kLiteralRuns) pos = d.Literals(window, pos, limit);
     } else {
       const uint32_t len = c - bias;
       const uint32_t dist = (d.Pos(pos, (uint32_t)(flushed + pos - size)) & mask) + 1;
-      CopyMatch(window + pos, dist, len);
+      CopyMatch<kFast>(window + pos, dist, len);
       pos += len;
     }
   }
@@ -148,6 +143,7 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 // The stub's decoder (and the host's for methods without a loop of their
 // own): the routines of the method table, which keep their state in globals.
 struct TableDecoder {
+  static constexpr bool kLiteralRuns = false;  // see BlockDecoder::Literals
   DecodeRoutine decode_char;
   DecodeRoutine decode_pos;
   VEMO_LOOP_INLINE uint32_t Char() { return decode_char(); }
@@ -155,6 +151,20 @@ struct TableDecoder {
     g_dict_pos = pos;
     g_out_count = count;
     return decode_pos();
+  }
+  VEMO_LOOP_INLINE void Finish() {}
+};
+
+// The fast loop's decoder for methods whose routines are inline (lzs.h):
+// the same routines as TableDecoder's, without a call per code.
+template <DecodeRoutine kChar, DecodeRoutine kPos>
+struct InlineDecoder {
+  static constexpr bool kLiteralRuns = false;
+  VEMO_LOOP_INLINE uint32_t Char() { return kChar(); }
+  VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
+    g_dict_pos = pos;
+    g_out_count = count;
+    return kPos();
   }
   VEMO_LOOP_INLINE void Finish() {}
 };

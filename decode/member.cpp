@@ -11,8 +11,9 @@
 #include "decode/fast.h"
 #include "decode/format.h"
 #include "decode/loop.h"
+#include "decode/lzs.h"
 #include "decode/methods.h"
-#include "extract/progress.h"
+#include "platform/floor.h"
 #include "platform/platform.h"
 
 const MethodRow MethodTable[METHOD_COUNT] = {
@@ -30,6 +31,7 @@ const MethodRow MethodTable[METHOD_COUNT] = {
     {"lhd", 0, 0, 0, nullptr, nullptr, nullptr},
 };
 
+uint8_t g_decode_paths;
 FILE* g_out_stream;
 uint8_t* g_dict;
 uint16_t g_dict_bits;
@@ -37,9 +39,7 @@ uint32_t g_dict_pos;
 uint32_t g_out_count;
 
 const uint32_t FALLBACK_IN_BUF_SIZE = 16384;
-#if VEMO_FAST_DECODE
 const uint32_t HOST_IN_BUF_SIZE = 128 * 1024;
-#endif
 
 int32_t FindMethod(const char* method) {
   if (method[0] != '-' || method[4] != '-') return -1;
@@ -76,6 +76,20 @@ DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint3
       dict_bits(bits),
       method_index(index) {}
 
+// The fast general loop, with the per-code routines of -lzs- and -lz5-
+// taken into it.
+static int32_t RunFastLoop(TableDecoder& table, uint32_t size, uint32_t bias) {
+  if (table.decode_char == DecodeCharLzs) {
+    InlineDecoder<DecodeCharLzs, DecodePosLzs> d;
+    return DictionaryLoop<true>(d, g_dict, size, bias);
+  }
+  if (table.decode_char == DecodeCharLz5) {
+    InlineDecoder<DecodeCharLz5, DecodePosLz5> d;
+    return DictionaryLoop<true>(d, g_dict, size, bias);
+  }
+  return DictionaryLoop<true>(table, g_dict, size, bias);
+}
+
 int32_t DecodeJob::Run() {
   g_in_stream = in;
   g_out_stream = out;
@@ -91,7 +105,7 @@ int32_t DecodeJob::Run() {
   g_crc = 0;
 
   dict_size = 1u << dict_bits;
-  g_dict = (uint8_t*)malloc(dict_size + WindowArea(dict_size) + WINDOW_SLACK);
+  g_dict = (uint8_t*)malloc(WindowAllocation(dict_size) + WINDOW_SLACK);
   if (!g_dict) return DECODE_NO_MEMORY;
   memset(g_dict, 0x20, dict_size);
 
@@ -104,11 +118,9 @@ int32_t DecodeJob::Run() {
   uint32_t buf_size = packed_size;
   uint32_t available = PlatAvailableMemory();
   if (available != 0 && available < buf_size) buf_size = available;
-#if VEMO_FAST_DECODE
   // On the host a modest buffer, refilled as it runs out, stays in the cache
   // and spares faulting in a buffer as large as the member.
-  if (buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
-#endif
+  if (kFastDecode && buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
   g_in_buf_size = buf_size;
   g_in_buf = buf_size ? (uint8_t*)malloc(buf_size) : nullptr;
   if (!g_in_buf) {
@@ -126,15 +138,14 @@ int32_t DecodeJob::Run() {
   start();
 
   int32_t result;
-#if VEMO_BLOCK_LOOP
-  if (g_use_block_loop && decode_char == DecodeCharBlock && decode_pos == DecodePosBlock) {
+  TableDecoder table = {decode_char, decode_pos};
+  const uint32_t paths = kFastDecode ? g_decode_paths : (uint32_t)PATHS_COMPACT;
+  if (kBlockLoop && paths == PATHS_BLOCK_LOOP && decode_char == DecodeCharBlock)
     result = RunBlockLoop(dict_size);
-  } else
-#endif
-  {
-    TableDecoder table = {decode_char, decode_pos};
-    result = DictionaryLoop(table, g_dict, dict_size, row.bias);
-  }
+  else if (kFastDecode && paths != PATHS_COMPACT)
+    result = RunFastLoop(table, dict_size, row.bias);
+  else
+    result = DictionaryLoop<false>(table, g_dict, dict_size, row.bias);
   // Once the input has run out it stays so: ReadPackedByte's cut implies this.
   if (InputOverrun()) result = DECODE_DAMAGED;
   // An abort or damage leaves what waits in the window unwritten.
@@ -148,7 +159,7 @@ int32_t DecodeJob::Run() {
 }
 
 // Stored members: the archive's bytes straight to the output, a chunk at a time.
-static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
+static int32_t CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
   uint8_t* buffer = (uint8_t*)malloc(STORED_CHUNK);
   g_crc = 0;
   if (!buffer) return DECODE_NO_MEMORY;
@@ -159,7 +170,7 @@ static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
   int32_t result = DECODE_DONE;
   while (remaining > 0) {
     uint32_t chunk = remaining < STORED_CHUNK ? remaining : STORED_CHUNK;
-    fread(buffer, 1, chunk, state->archive);
+    fread(buffer, 1, chunk, in);
     fwrite(buffer, 1, chunk, out);
     UpdateCrc(buffer, chunk);
     remaining -= chunk;
@@ -174,19 +185,14 @@ static int32_t CopyStored(SfxState* state, FILE* out, uint32_t unpacked_size) {
   return result;
 }
 
-uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
-                      uint32_t packed_size, const char* output_path,
+uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status) {
-  memset(state->output_path, 0, sizeof state->output_path);
-  for (uint32_t i = 0; i < PATH_MAX_BYTES && output_path[i]; ++i)
-    state->output_path[i] = output_path[i];
-
   int32_t result;
   const MethodRow& row = MethodTable[method_index];
   if (row.stored) {
-    result = CopyStored(state, out, unpacked_size);
+    result = CopyStored(in, out, unpacked_size);
   } else {
-    DecodeJob job(state->archive, out, unpacked_size, packed_size, row.dict_bits, method_index);
+    DecodeJob job(in, out, unpacked_size, packed_size, row.dict_bits, method_index);
     result = job.Run();
   }
   if (status) *status = result;

@@ -3,16 +3,11 @@
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
-#include "extract/payload.h"
 
 #include "decode/fast.h"
 
 // Stored members are copied this many bytes at a time.
-#if VEMO_FAST_DECODE
-const uint32_t STORED_CHUNK = 256 * 1024;
-#else
-const uint32_t STORED_CHUNK = 2048;
-#endif
+const uint32_t STORED_CHUNK = kFastDecode ? 256 * 1024 : 2048;
 
 typedef uint16_t (*DecodeRoutine)();
 typedef void (*StartRoutine)();
@@ -76,10 +71,9 @@ struct DecodeJob {
   int32_t Run();
 };
 
-// Decodes one member from state->archive into out and returns the CRC-16 of
-// the bytes produced; *status (may be null) receives a DecodeStatus.
-// method_index names a stored row or one with routines (CheckMember has
-// refused any other).
-uint16_t DecodeMember(SfxState* state, FILE* out, uint32_t unpacked_size,
-                      uint32_t packed_size, const char* output_path,
+// Decodes one member from the archive stream in (at its data) into out and
+// returns the CRC-16 of the bytes produced; *status (may be null) receives a
+// DecodeStatus. method_index names a stored row or one with routines
+// (CheckMember has refused any other).
+uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status);

@@ -62,9 +62,6 @@ void UpdatePosTree(int32_t p);
 extern int32_t g_match_pos;
 extern int32_t g_flag_count;
 extern int32_t g_flags;
+// (DecodeCharLzs, DecodePosLzs, DecodeCharLz5, DecodePosLz5: decode/lzs.h)
 void StartLzs();
-uint16_t DecodeCharLzs();
-uint16_t DecodePosLzs();
 void StartLz5();
-uint16_t DecodeCharLz5();
-uint16_t DecodePosLz5();

@@ -1,9 +1,11 @@
 // Canonical Huffman decode tables: a direct lookup of the next table-bits
-// input bits, and a small binary tree below the table for longer codes.
+// input bits, and a small binary tree below the table for longer codes; the
+// one judge of a code and the one symbol decoder of every Huffman method.
 #include "decode/table.h"
 
 #include <string.h>
 
+#include "decode/bitio.h"
 #include "decode/fast.h"
 
 uint8_t g_char_len[CHAR_SYMBOLS];
@@ -13,87 +15,89 @@ uint16_t g_pos_table[POS_TABLE_SIZE];
 uint16_t g_left[TREE_SIZE];
 uint16_t g_right[TREE_SIZE];
 
-// Lengths come from the compressed stream and are trusted only as far as
-// valid data goes: a length above 16 takes no part in the code, table writes
-// are clipped to the table, and tree nodes never run past TREE_SIZE. Valid
-// codes (lengths 0 to 16 that fit the code space) are built exactly.
-void BuildDecodeTable(int16_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
-  uint32_t count[17];
-  uint32_t weight[18];
-  uint32_t start[18];
-  memset(count, 0, sizeof count);
-  for (int32_t s = 0; s < n; ++s)
-    if (lengths[s] <= 16) ++count[lengths[s]];
-  int32_t longest = 0;
-  for (int32_t len = 1; len <= 16; ++len) {
-    weight[len] = 1u << (16 - len);
-    if (count[len]) longest = len;
-  }
-  // No code at all: nothing can be decoded through the table.
-  if (longest == 0) {
-    for (uint32_t e = 0; e < (1u << table_bits); ++e) table[e] = NO_CODE;
-    return;
-  }
+// As puff's construct(): the lengths are counted first, and only a code
+// that fits the code space is built. Its codes are then prefix-free, so a
+// long code's path meets only NO_CODE or nodes of this build, and the nodes
+// stay below TREE_SIZE (a code of n symbols that fits needs fewer than n
+// plus the levels below the table).
+static void FillNoCode(uint16_t* table, uint32_t from, uint32_t size) {
+  for (uint32_t e = from; e < size; ++e) table[e] = NO_CODE;
+}
 
-  start[1] = 0;
-  for (int32_t len = 1; len <= 16; ++len)
-    start[len + 1] = (start[len] + count[len] * weight[len]) & 0xFFFF;
-
-  const int32_t shift = 16 - table_bits;
+int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
   const uint32_t size = 1u << table_bits;
-  for (int32_t len = 1; len <= table_bits; ++len) {
-    start[len] >>= shift;
-    weight[len] >>= shift;
+  uint32_t count[17] = {0};
+  bool too_long = false;
+  for (int32_t s = 0; s < n; ++s) {
+    if (lengths[s] > 16)
+      too_long = true;
+    else
+      ++count[lengths[s]];
   }
-  uint32_t first_long = start[table_bits + 1] >> shift;
-  // The slots past the short codes: free, or roots of the long codes.
-  if (first_long != 0) {
-    for (uint32_t e = first_long; e < size; ++e) table[e] = NO_CODE;
-  } else if (longest > table_bits) {
-    // Only long codes (an incomplete code): their slots would otherwise start
-    // from whatever an earlier build left, so start from an empty table.
-    for (uint32_t e = 0; e < size; ++e) table[e] = NO_CODE;
+  // start[len]: the first code of that length, in units of 2^-16.
+  uint32_t start[17];
+  int32_t left = 1 << 16;
+  for (int32_t len = 1; len <= 16; ++len) {
+    start[len] = (uint32_t)((1 << 16) - left);
+    left -= (int32_t)(count[len] << (16 - len));
   }
+  if (too_long) left = -1;
+  if (left < 0) {
+    FillNoCode(table, 0, size);
+    return left;
+  }
+  // The short codes fill the slots from 0 up; the rest are free or roots of
+  // the long codes.
+  const int32_t shift = 16 - table_bits;
+  FillNoCode(table, start[table_bits + 1] >> shift, size);
 
   uint32_t next_node = (uint32_t)n;
   for (int32_t s = 0; s < n; ++s) {
     const int32_t len = lengths[s];
-    if (len == 0 || len > 16) continue;
+    if (len == 0) continue;
     const uint32_t k = start[len];
-    const uint32_t end = k + weight[len];
+    start[len] += 1u << (16 - len);
+    uint16_t* slot = &table[k >> shift];
     if (len <= table_bits) {
-#if VEMO_FAST_DECODE
-      // Four slots per store, then the rest one at a time.
-      const uint32_t stop = end < size ? end : size;
-      uint32_t e = k;
-      const uint64_t four = 0x0001000100010001ull * (uint16_t)s;
-      for (; e + 4 <= stop; e += 4) memcpy(&table[e], &four, 8);
-      for (; e < stop; ++e) table[e] = (uint16_t)s;
-#else
-      for (uint32_t e = k; e < end && e < size; ++e) table[e] = (uint16_t)s;
-#endif
-    } else {
-      uint16_t* slot = &table[(k & 0xFFFF) >> shift];
-      uint32_t bit = 1u << (15 - table_bits);
-      bool placed = true;
-      for (int32_t step = len - table_bits; step > 0; --step, bit >>= 1) {
-        uint32_t node = *slot;
-        // Only nodes made by this build are followed; anything else in the
-        // slot (NO_CODE, or a leaf of an over-full code) gets a fresh node.
-        if (node < (uint32_t)n || node >= next_node) {
-          if (next_node >= (uint32_t)TREE_SIZE) {
-            placed = false;
-            break;
-          }
-          node = next_node++;
-          g_left[node] = NO_CODE;
-          g_right[node] = NO_CODE;
-          *slot = (uint16_t)node;
-        }
-        slot = (k & bit) ? &g_right[node] : &g_left[node];
+      const uint32_t slots = 1u << (table_bits - len);
+      if (kFastDecode && slots >= 4) {
+        // Four slots per store (a code's slots start at a multiple of their count).
+        const uint64_t four = 0x0001000100010001ull * (uint16_t)s;
+        for (uint32_t e = 0; e < slots; e += 4) memcpy(slot + e, &four, 8);
+      } else {
+        for (uint32_t e = 0; e < slots; ++e) slot[e] = (uint16_t)s;
       }
-      if (placed) *slot = (uint16_t)s;
+      continue;
     }
-    start[len] = end & 0xFFFF;
+    for (uint32_t bit = 1u << (15 - table_bits); bit >= 1u << (16 - len); bit >>= 1) {
+      uint32_t node = *slot;
+      if (node == NO_CODE) {
+        // Unreachable for a code that fits (see above); a bound all the same.
+        if (next_node >= (uint32_t)TREE_SIZE) return -1;
+        node = next_node++;
+        g_left[node] = NO_CODE;
+        g_right[node] = NO_CODE;
+        *slot = (uint16_t)node;
+      }
+      slot = (k & bit) ? &g_right[node] : &g_left[node];
+    }
+    *slot = (uint16_t)s;
   }
+  return left;
+}
+
+void BuildCode(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
+  if (BuildDecodeTable(n, lengths, table_bits, table) < 0) MarkDamaged();
+}
+
+void SetSingleCode(int32_t n, uint8_t* lengths, int32_t table_bits, uint16_t* table, uint32_t v) {
+  for (int32_t s = 0; s < n; ++s) lengths[s] = 0;
+  if (v >= (uint32_t)n) v = NO_CODE;
+  for (uint32_t e = 0; e < 1u << table_bits; ++e) table[e] = (uint16_t)v;
+}
+
+uint32_t DecodeSymbol(const uint16_t* table, const uint8_t* lengths, int32_t table_bits, uint32_t n) {
+  const uint32_t j = WalkTree(table[g_bit_buf >> (16 - table_bits)], n, g_bit_buf, 1u << (15 - table_bits));
+  FillBits(lengths[j]);
+  return j;
 }

@@ -1,7 +1,9 @@
-// Canonical Huffman lookup tables shared by the Huffman-coded methods.
+// Canonical Huffman lookup tables shared by the Huffman-coded methods, the
+// one judge of a code and the one symbol decoder.
 #pragma once
 #include <stdint.h>
 
+#include "decode/bitio.h"
 #include "decode/format.h"
 
 const int32_t CHAR_TABLE_SIZE = 4096;
@@ -21,6 +23,38 @@ extern uint16_t g_pos_table[POS_TABLE_SIZE];
 extern uint16_t g_left[TREE_SIZE];
 extern uint16_t g_right[TREE_SIZE];
 
-// n symbols with the given code lengths; table_bits is 8 or 12. Every slot
-// is written: a code with no lengths at all leaves only NO_CODE.
-void BuildDecodeTable(int16_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);
+// Builds the table (table_bits 8 or 12) of n symbols with the given code
+// lengths and returns the code space left, in units of 2^-16 of the whole:
+// 0 for a complete code, above 0 for an incomplete one (the slots no code
+// reaches hold NO_CODE), below 0 for an over-full code or a length above 16,
+// of which nothing is built (every slot holds NO_CODE). Every slot is
+// written, so nothing of an earlier build can be reached.
+int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);
+
+// The one judge of a code, the same for every method: an over-full code is
+// damage at once; an incomplete one only where a symbol is decoded through
+// a slot no code reaches (WalkTree).
+void BuildCode(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);
+
+// A code of one value v taking no bits (v outside the n symbols: no code).
+void SetSingleCode(int32_t n, uint8_t* lengths, int32_t table_bits, uint16_t* table, uint32_t v);
+
+// The one tree walk: from table entry j down the tree, one bit of the 16-bit
+// window bits per level from the bit selected by mask downwards, to a symbol
+// below n. A walk that reaches no symbol (NO_CODE, or a path longer than the
+// window) is damage and ends on symbol 0.
+inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
+  while (j >= n) {
+    if (mask == 0 || j >= (uint32_t)TREE_SIZE) {
+      MarkDamaged();
+      return 0;
+    }
+    j = (bits & mask) ? g_right[j] : g_left[j];
+    mask >>= 1;
+  }
+  return j;
+}
+
+// The one symbol decoder of the compact paths: the next symbol of the code
+// in table and lengths (n symbols), its bits consumed.
+uint32_t DecodeSymbol(const uint16_t* table, const uint8_t* lengths, int32_t table_bits, uint32_t n);

@@ -108,7 +108,7 @@ int32_t ReadCrcAndOsId(SfxState* state, HeaderBytes* b, MemberHeader* header) {
     b->pos += 1;
   } else if (d != 22) {
     if (d == 20) return HEADER_READ;
-    PlatShowError(state, "Unknown header", DEFAULT_TITLE);
+    PlatShowError(state->main_window, "Unknown header", DEFAULT_TITLE);
     return HEADER_UNKNOWN;
   }
   header->crc = Le16(at);

@@ -4,11 +4,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "platform/floor.h"
+
 // File offset of the payload inside a package: the stub's exact size.
 const uint32_t PAYLOAD_OFFSET = 23040;
-// Every path buffer: 259 bytes plus the terminator.
-const uint32_t PATH_BUFFER_SIZE = 260;
-const uint32_t PATH_MAX_BYTES = PATH_BUFFER_SIZE - 1;
 
 #define DEFAULT_TITLE "Vemo SFX"
 
@@ -16,9 +15,6 @@ const uint32_t PATH_MAX_BYTES = PATH_BUFFER_SIZE - 1;
 const uint8_t OPTION_ENABLED = 1;  // the checkbox may be changed
 const uint8_t OPTION_CREATE = 2;   // the shortcut is wanted
 
-// Opaque handles of the operating system (window, instance). The core never
-// looks inside them; the Win32 side of platform/ casts them back.
-typedef void* PlatHandle;
 
 // How a run ended, when it ended as failed. The front end turns the kind into
 // its message; failure_name names the member concerned.
@@ -36,12 +32,6 @@ enum FailureKind : uint32_t {
   FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
 };
 
-// The final outcome of a run, as reported to the user interface.
-enum RunOutcome : uint32_t {
-  OUTCOME_DONE = 0,
-  OUTCOME_ABORTED = 1,
-  OUTCOME_FAILED = 2,
-};
 
 struct SfxState {
   PlatHandle instance;

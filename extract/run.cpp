@@ -263,11 +263,10 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   return index < 0 ? FAILURE_METHOD : FAILURE_NONE;
 }
 
-uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out,
-                       const char* path) {
+uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out) {
   int32_t status = DECODE_DONE;
-  uint16_t crc = DecodeMember(state, out, header->unpacked_size, header->packed_size, path,
-                              method, &status);
+  uint16_t crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method,
+                              &status);
   // A decoder that runs past the declared size has read damaged data.
   int64_t written = PlatTell(out);
   bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&
@@ -311,7 +310,7 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
     if (!out) return Fail(state, header, FAILURE_CREATE);
   }
   CopyPath(state->output_path, path);
-  failure = DecodeChecked(state, header, method, out, path);
+  failure = DecodeChecked(state, header, method, out);
   if (failure == CHECK_ABORTED) {
     PlatRemoveFile(path);
     return MEMBER_ABORTED;
@@ -354,7 +353,7 @@ void ExtractionWorker(void* arg) {
       SetFailure(state, failure, nullptr);
       break;
     }
-    PlatSetLabel(state, header.name);
+    PlatSetLabel(state->main_window, header.name);
     int32_t result = ExtractMember(state, &header);
     if (result == MEMBER_ABORTED) break;
     if (result == MEMBER_FAILED) {
@@ -370,5 +369,5 @@ void ExtractionWorker(void* arg) {
 #endif
   uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
   if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
-  PlatReportOutcome(state, outcome);
+  PlatReportOutcome(state, state->main_window, outcome, state->failure);
 }

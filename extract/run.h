@@ -28,11 +28,9 @@ const uint32_t CHECK_LINK = 0xFE;
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method);
 // Decodes the member's data from the stream's position into out, closes out
 // and judges the result: FAILURE_NONE when the bytes are intact, else the
-// kind, or CHECK_ABORTED when the run was aborted meanwhile. path names the
-// output for the progress label ("" for none).
+// kind, or CHECK_ABORTED when the run was aborted meanwhile.
 const uint32_t CHECK_ABORTED = 0xFF;
-uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out,
-                       const char* path);
+uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the
 // current directory and names an ordinary file there: not empty, no leading

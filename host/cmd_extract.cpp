@@ -151,7 +151,7 @@ uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
   fflush(stdout);
   FILE* out = HostCountingStream(STDOUT_FILENO, &count);
   if (!out) return FAILURE_MEMORY;
-  uint32_t failure = DecodeChecked(state, header, method, out, "");
+  uint32_t failure = DecodeChecked(state, header, method, out);
   return failure == CHECK_ABORTED ? FAILURE_NONE : failure;
 }
 

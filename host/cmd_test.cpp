@@ -88,7 +88,7 @@ int CmdTest(int argc, char** argv) {
         CloseCommandInput(&input);
         return Fail(path, "cannot make the output sink");
       }
-      failure = DecodeChecked(state, &header, method, sink, "");
+      failure = DecodeChecked(state, &header, method, sink);
     }
     std::string name = Utf8(header.name);
     if (failure == FAILURE_NONE) {

@@ -128,16 +128,12 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
 
 uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size) {
   if (g_crc_table[1] == 0) BuildCrcTable();
-  uint16_t saved = g_crc;
-  g_crc = crc;
   while (size > 0) {
     uint32_t n = size > 0x40000000 ? 0x40000000u : (uint32_t)size;
-    UpdateCrc(data, n);
+    crc = Crc16(crc, data, n);
     data += n;
     size -= n;
   }
-  crc = g_crc;
-  g_crc = saved;
   return crc;
 }
 

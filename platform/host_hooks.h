@@ -1,7 +1,7 @@
 // Host-only settings of the POSIX platform layer, made by the host tool.
 #pragma once
 #include <stdint.h>
-#include "extract/payload.h"
+#include "platform/floor.h"
 
 // The file the host tool works on stands in for "the program's own path".
 void HostSetOwnPath(const char* path);

@@ -5,7 +5,7 @@
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
-#include "extract/payload.h"
+#include "platform/floor.h"
 
 // Full path of the running program (on the host: the file the tool was
 // given), into a PATH_BUFFER_SIZE buffer. False when it does not fit.
@@ -60,11 +60,13 @@ uint32_t PlatAvailableMemory();
 
 // Reports to the user interface. The label and progress calls wait until the
 // user interface has taken them; the outcome is posted and does not wait.
-void PlatSetLabel(SfxState* state, const char* name);
+// window is the state's main window; failure its FailureKind (with
+// OUTCOME_FAILED); the state itself is only passed on to the host's hooks.
+void PlatSetLabel(PlatHandle window, const char* name);
 void PlatSetProgress(PlatHandle bar, uint32_t position);
-void PlatReportOutcome(SfxState* state, uint32_t outcome);
-// A modal error message with an error icon, owned by the main window.
-void PlatShowError(SfxState* state, const char* text, const char* caption);
+void PlatReportOutcome(SfxState* state, PlatHandle window, uint32_t outcome, uint32_t failure);
+// A modal error message with an error icon, owned by the window.
+void PlatShowError(PlatHandle window, const char* text, const char* caption);
 
 // Starts body(arg) on a new thread; false when it cannot be started.
 bool PlatStartThread(void (*body)(void*), void* arg);

@@ -335,7 +335,7 @@ uint32_t PlatAvailableMemory() {
   return bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : (uint32_t)bytes;
 }
 
-void PlatSetLabel(SfxState*, const char* name) {
+void PlatSetLabel(PlatHandle, const char* name) {
   if (callbacks.label) callbacks.label(name);
 }
 
@@ -343,11 +343,11 @@ void PlatSetProgress(PlatHandle, uint32_t position) {
   if (callbacks.progress) callbacks.progress(position);
 }
 
-void PlatReportOutcome(SfxState* state, uint32_t outcome) {
+void PlatReportOutcome(SfxState* state, PlatHandle, uint32_t outcome, uint32_t) {
   if (callbacks.outcome) callbacks.outcome(state, outcome);
 }
 
-void PlatShowError(SfxState*, const char* text, const char* caption) {
+void PlatShowError(PlatHandle, const char* text, const char* caption) {
   if (callbacks.error)
     callbacks.error(text, caption);
   else

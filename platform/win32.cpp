@@ -111,23 +111,23 @@ uint32_t PlatAvailableMemory() {
   return avail > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)avail;
 }
 
-void PlatSetLabel(SfxState* state, const char* name) {
-  SendMessageA((HWND)state->main_window, WM_SFX_SETLABEL, 0, (LPARAM)name);
+void PlatSetLabel(PlatHandle window, const char* name) {
+  SendMessageA((HWND)window, WM_SFX_SETLABEL, 0, (LPARAM)name);
 }
 
 void PlatSetProgress(PlatHandle bar, uint32_t position) {
   if (bar) SendMessageA((HWND)bar, SFX_PBM_SETPOS, (WPARAM)position, 0);
 }
 
-void PlatReportOutcome(SfxState* state, uint32_t outcome) {
+void PlatReportOutcome(SfxState*, PlatHandle window, uint32_t outcome, uint32_t failure) {
   UINT message = outcome == OUTCOME_DONE      ? WM_SFX_DONE
                  : outcome == OUTCOME_ABORTED ? WM_SFX_ABORTED
                                               : WM_SFX_FAILED;
-  PostMessageA((HWND)state->main_window, message, (WPARAM)state->failure, 0);
+  PostMessageA((HWND)window, message, (WPARAM)failure, 0);
 }
 
-void PlatShowError(SfxState* state, const char* text, const char* caption) {
-  MessageBoxA((HWND)state->main_window, text, caption, MB_OK | MB_ICONERROR);
+void PlatShowError(PlatHandle window, const char* text, const char* caption) {
+  MessageBoxA((HWND)window, text, caption, MB_OK | MB_ICONERROR);
 }
 
 bool PlatStartThread(void (*body)(void*), void* arg) {

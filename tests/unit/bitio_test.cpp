@@ -10,11 +10,7 @@ using namespace reader_test;
 
 namespace {
 
-uint16_t Crc(const std::string& s) {
-  g_crc = 0;
-  UpdateCrc(reinterpret_cast<const uint8_t*>(s.data()), (uint32_t)s.size());
-  return g_crc;
-}
+uint16_t Crc(const std::string& s) { return Crc16(0, reinterpret_cast<const uint8_t*>(s.data()), (uint32_t)s.size()); }
 
 TEST(Crc16, TableAndCheckValues) {
   BuildCrcTable();

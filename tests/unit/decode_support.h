@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode/bitio.h"
+#include "decode/block_loop.h"
 #include "decode/member.h"
 #include "extract/payload.h"
 #include "extract/progress.h"
@@ -87,8 +88,7 @@ inline Decoded DecodeBytes(const Bytes& packed, int32_t method, uint32_t unpacke
   memset(&state, 0, sizeof state);
   state.archive = in_file;
   Decoded d;
-  d.crc = DecodeMember(&state, out_file, unpacked, (uint32_t)packed.size(), "out.bin", method,
-                       &d.status);
+  d.crc = DecodeMember(state.archive, out_file, unpacked, (uint32_t)packed.size(), method, &d.status);
   d.in_pos = (long)in.read_pos;
   fclose(in_file);
   fclose(out_file);
@@ -199,6 +199,17 @@ inline Bytes ExpandItems(const std::vector<Item>& items, int32_t dict_bits) {
     }
   }
   return out;
+}
+
+// Runs body(paths) with each loop of this build in turn (DecodePaths): the
+// host has all three, the compact build only the stub's.
+template <typename F>
+void ForEachPaths(F body) {
+  for (int p = kFastDecode ? PATHS_BLOCK_LOOP : PATHS_COMPACT; p <= PATHS_COMPACT; ++p) {
+    g_decode_paths = (uint8_t)p;
+    body(p);
+  }
+  g_decode_paths = PATHS_BLOCK_LOOP;
 }
 
 // Records every progress position the platform layer is given.

@@ -34,28 +34,6 @@ TEST(MethodTable, EveryRowIsFoundAndCanDecode) {
   EXPECT_EQ(FindMethod("-lh5\0"), -1);
 }
 
-TEST(DecodeMember, RecordsTheOutputPathFirst) {
-  Bytes packed = {0x00, 0x05, 0x00, 0x00, 0x04, 0x10, 0x00};
-  BuildCrcTable();
-  static SfxState state;
-  memset(&state, 0, sizeof state);
-  memset(state.output_path, 'x', sizeof state.output_path);
-  FILE* in = fmemopen(packed.data(), packed.size(), "rb");
-  FILE* out = fopen("/dev/null", "wb");
-  state.archive = in;
-  std::string long_path(400, 'p');
-  int32_t status = -1;
-  ResetProgress(0, 0);
-  DecodeMember(&state, out, 5, 7, long_path.c_str(), 5, &status);
-  EXPECT_EQ(status, DECODE_DONE);
-  EXPECT_EQ(strlen(state.output_path), PATH_MAX_BYTES);
-  DecodeMember(&state, out, 0, 0, "a/b.txt", 0, nullptr);
-  EXPECT_STREQ(state.output_path, "a/b.txt");
-  for (size_t i = 8; i < sizeof state.output_path; ++i) ASSERT_EQ(state.output_path[i], 0);
-  fclose(in);
-  fclose(out);
-}
-
 TEST(StoredCopy, ChunksProgressAndCrc) {
   const uint32_t n = 2 * STORED_CHUNK + 904;
   Bytes data(n);
@@ -130,10 +108,9 @@ TEST(DictionaryLoop, RandomItemsMatchTheByteAtATimeModel) {
   for (const LoopCase& c : cases) {
     std::mt19937 rng((uint32_t)c.dict_bits);
     const uint32_t size = 1u << c.dict_bits;
-    const uint32_t chunk = WindowArea(size);
     std::vector<Item> items;
     uint32_t total = 0;
-    while (total < chunk * 3 + 1234) {
+    while (total < WindowArea<kFastDecode>(size) * 3 + 1234) {
       uint32_t r = (uint32_t)(rng() % 100);
       Item it;
       if (r < 40) {
@@ -154,10 +131,8 @@ TEST(DictionaryLoop, RandomItemsMatchTheByteAtATimeModel) {
     BitWriter w;
     PutFlatBlock(&w, items, (uint32_t)items.size(), c.dict_bits);
     Bytes expected = ExpandItems(items, c.dict_bits);
-    for (int loop = 0; loop < 2; ++loop) {
-#if VEMO_BLOCK_LOOP
-      g_use_block_loop = (uint8_t)loop;
-#endif
+    ForEachPaths([&](int loop) {
+      const uint32_t chunk = loop == PATHS_COMPACT ? WindowArea<false>(size) : WindowArea<kFastDecode>(size);
       ResetProgress(0, 0);
       Decoded d = DecodeBytes(w.bytes, c.method, total);
       ASSERT_EQ(d.status, DECODE_DONE);
@@ -167,11 +142,8 @@ TEST(DictionaryLoop, RandomItemsMatchTheByteAtATimeModel) {
       ASSERT_GE(d.writes.size(), 3u);
       for (size_t i = 0; i + 1 < d.writes.size(); ++i) EXPECT_EQ(d.writes[i], chunk);
       EXPECT_EQ(d.writes.back(), total % chunk == 0 ? chunk : total % chunk);
-    }
+    });
   }
-#if VEMO_BLOCK_LOOP
-  g_use_block_loop = 1;
-#endif
 }
 
 // A member's output depends on its own bytes only: decoding the same bytes
@@ -210,6 +182,7 @@ TEST(DecodeMember, OutputDependsOnlyOnTheMembersOwnBytes) {
 // Matches of 256 bytes, one byte back, without end; past a given number of
 // codes the input "runs out".
 struct EndlessRuns {
+  static constexpr bool kLiteralRuns = false;
   uint32_t codes = 0;
   uint32_t Char() {
     if (++codes == 17000000) MarkDamaged();
@@ -223,15 +196,15 @@ struct EndlessRuns {
 // output count wraps, and the loop must stop there as damaged, not go on
 // while input lasts. (4 GiB of copies: the fast paths only.)
 TEST(DictionaryLoop, CountThatWrapsPast4GiBIsDamage) {
-  if (!VEMO_FAST_DECODE) GTEST_SKIP() << "4 GiB through the compact paths take too long";
+  if (!kFastDecode) GTEST_SKIP() << "4 GiB through the compact paths take too long";
   ResetProgress(0xFFFFFFFFu, 0);
   BuildCrcTable();
   g_out_stream = fopen("/dev/null", "wb");
   g_unpacked_size = 0xFFFFFFFFu;
   const uint32_t size = 1u << 13;
-  std::vector<uint8_t> window(size + WindowArea(size) + WINDOW_SLACK, ' ');
+  std::vector<uint8_t> window(WindowAllocation(size) + WINDOW_SLACK, ' ');
   EndlessRuns d;
-  EXPECT_EQ(DictionaryLoop(d, window.data(), size, MATCH_BIAS), DECODE_DAMAGED);
+  EXPECT_EQ(DictionaryLoop<kFastDecode>(d, window.data(), size, MATCH_BIAS), DECODE_DAMAGED);
   // The match that crosses 4 GiB is the last one decoded.
   EXPECT_EQ(d.codes, 1u << 24);
   fclose(g_out_stream);
@@ -278,10 +251,7 @@ TEST(DictionaryLoop, ProgressAfterEveryCodeAndAbort) {
   for (int i = 0; i < 20000; ++i) items.push_back({false, (uint32_t)(i & 0x7F), 0});
   BitWriter w;
   PutFlatBlock(&w, items, (uint32_t)items.size(), 15);
-  for (int loop = 0; loop < 2; ++loop) {
-#if VEMO_BLOCK_LOOP
-    g_use_block_loop = (uint8_t)loop;
-#endif
+  ForEachPaths([&](int) {
     ResetProgress(20000, 0);
     Decoded d = DecodeBytes(w.bytes, 6, 20000);
     std::vector<uint32_t> all;
@@ -304,10 +274,7 @@ TEST(DictionaryLoop, ProgressAfterEveryCodeAndAbort) {
     EXPECT_EQ(ProgressLog(), (std::vector<uint32_t>{1, 2, 3}));
     // The count stopped at the code that made the third percent.
     EXPECT_EQ(g_out_count, 600u);
-  }
-#if VEMO_BLOCK_LOOP
-  g_use_block_loop = 1;
-#endif
+  });
 }
 
 // UpdateProgressQuiet(n) sends what UpdateProgress(n) sends and promises that

@@ -73,12 +73,7 @@ inline Bytes ReadAll(FILE* f) {
 
 inline uint16_t Crc16(const Bytes& data) {
   BuildCrcTable();
-  uint16_t saved = g_crc;
-  g_crc = 0;
-  UpdateCrc(data.data(), (uint32_t)data.size());
-  uint16_t crc = g_crc;
-  g_crc = saved;
-  return crc;
+  return ::Crc16(0, data.data(), (uint32_t)data.size());
 }
 
 struct Decoded {
@@ -98,7 +93,7 @@ inline Decoded DecodeBytes(int32_t method, const Bytes& packed, uint32_t unpacke
   fseek(state.archive, 0, SEEK_SET);
   FILE* out = tmpfile();
   Decoded d;
-  d.crc = DecodeMember(&state, out, unpacked, (uint32_t)packed.size(), "member", method, &d.status);
+  d.crc = DecodeMember(state.archive, out, unpacked, (uint32_t)packed.size(), method, &d.status);
   d.out = ReadAll(out);
   fclose(out);
   fclose(state.archive);
@@ -137,8 +132,8 @@ inline std::vector<ArchiveMember> DecodeArchive(const std::string& path) {
     int32_t method = FindMethod(m.header.method);
     if (method >= 0 && method != METHOD_LHD) {
       FILE* out = tmpfile();
-      m.decoded.crc = DecodeMember(&state, out, m.header.unpacked_size, m.header.packed_size,
-                                   "member", method, &m.decoded.status);
+      m.decoded.crc = DecodeMember(state.archive, out, m.header.unpacked_size, m.header.packed_size, method,
+                                   &m.decoded.status);
       m.decoded.out = ReadAll(out);
       fclose(out);
     }

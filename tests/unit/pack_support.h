@@ -116,7 +116,7 @@ inline Bytes DecodeWithCore(const Bytes& packed, int32_t method_index, uint32_t 
   size_t out_size = 0;
   FILE* out = open_memstream(&out_buf, &out_size);
   int32_t status = -1;
-  *crc = DecodeMember(&state, out, unpacked, (uint32_t)packed.size(), "member", method_index, &status);
+  *crc = DecodeMember(state.archive, out, unpacked, (uint32_t)packed.size(), method_index, &status);
   fclose(out);
   fclose(state.archive);
   Bytes result(out_buf, out_buf + out_size);
@@ -161,8 +161,7 @@ inline bool ReadArchiveWithCore(const std::string& path, long offset, std::vecto
       char* buf = nullptr;
       size_t size = 0;
       FILE* o = open_memstream(&buf, &size);
-      m.crc = DecodeMember(&state, o, m.header.unpacked_size, m.header.packed_size, m.header.name, index,
-                           nullptr);
+      m.crc = DecodeMember(state.archive, o, m.header.unpacked_size, m.header.packed_size, index, nullptr);
       fclose(o);
       m.data.assign(buf, buf + size);
       free(buf);

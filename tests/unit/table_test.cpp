@@ -87,6 +87,25 @@ void ExpectCanonical(const std::vector<uint8_t>& lengths, int32_t table_bits, co
   }
 }
 
+// As puff's construct(), the builder says what it built: the code space
+// left, in units of 2^-16. Over-full codes and lengths above 16 build
+// nothing: every slot then reaches no symbol.
+TEST(BuildDecodeTable, ReportsTheCodeSpaceLeft) {
+  const struct {
+    std::vector<uint8_t> lengths;
+    int32_t left;
+  } cases[] = {
+      {{1, 1}, 0},           {{1, 2, 2}, 0},         {{2, 1}, 16384},     {{0, 0, 0}, 65536},
+      {{16, 0, 16}, 65534},  {{1, 1, 1}, -32768},    {{1, 2, 2, 16}, -1}, {{1, 17}, -1},
+      {{2, 2, 2, 2, 9}, -128},
+  };
+  for (const auto& c : cases) {
+    for (int32_t e = 0; e < 256; ++e) g_pos_table[e] = 0x3333;
+    EXPECT_EQ(BuildDecodeTable((int32_t)c.lengths.size(), c.lengths.data(), 8, g_pos_table), c.left);
+    for (int32_t e = 0; e < 256 && c.left < 0; ++e) ASSERT_EQ(g_pos_table[e], NO_CODE);
+  }
+}
+
 TEST(BuildDecodeTable, ThreeShortCodes) {
   std::vector<uint8_t> lengths(19, 0);
   lengths[0] = 2;
@@ -187,11 +206,12 @@ TEST(BuildDecodeTable, DamagedLengthsStayInBounds) {
     for (uint8_t& l : lengths) l = round % 3 == 0 ? (uint8_t)rng() : (uint8_t)(rng() % 21);
     if (round % 5 == 0)
       for (uint8_t& l : lengths) l = (uint8_t)(l % 8 + a.table_bits + 1);
-    BuildDecodeTable((int16_t)a.n, lengths.data(), a.table_bits, table);
+    const bool refused = BuildDecodeTable((int16_t)a.n, lengths.data(), a.table_bits, table) < 0;
     for (uint32_t window = 0; window < 65536; window += 1 + rng() % 7) {
       // Every slot is written: it leads to a symbol or to none (damage).
       uint32_t s = Lookup(window, a.n, a.table_bits, table);
       ASSERT_TRUE(s < (uint32_t)a.n || s == 0xFFFFu) << round;
+      ASSERT_TRUE(!refused || s == 0xFFFFu) << round;
     }
   }
 }

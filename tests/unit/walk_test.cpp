@@ -81,7 +81,7 @@ Walked WalkAndDecode(Pipe* pipe) {
     uint32_t failure = CheckMember(&header, path, &method);
     if (failure == FAILURE_NONE && method != METHOD_LHD) {
       uint64_t count = 0;
-      failure = DecodeChecked(&state, &header, method, HostCountingStream(-1, &count), "");
+      failure = DecodeChecked(&state, &header, method, HostCountingStream(-1, &count));
     }
     if (failure == FAILURE_NONE) ++w.intact;
   }

@@ -1,0 +1,35 @@
+// The floor every layer stands on (platform <- decode <- extract <- ui, host,
+// pack): the few definitions that the platform layer and the decoders share
+// with the extraction core, so that no lower layer includes a higher one.
+#pragma once
+#include <stdint.h>
+
+// Every path buffer: 259 bytes plus the terminator.
+const uint32_t PATH_BUFFER_SIZE = 260;
+const uint32_t PATH_MAX_BYTES = PATH_BUFFER_SIZE - 1;
+
+// Opaque handles of the operating system (window, instance). The core never
+// looks inside them; the Win32 side of platform/ casts them back.
+typedef void* PlatHandle;
+
+// The state record of a run (extract/payload.h); below extract/ it is only
+// passed on, never looked into.
+struct SfxState;
+
+// The final outcome of a run, as reported to the user interface.
+enum RunOutcome : uint32_t {
+  OUTCOME_DONE = 0,
+  OUTCOME_ABORTED = 1,
+  OUTCOME_FAILED = 2,
+};
+
+// The progress and abort hook of the decoders, kept by extract/progress.cpp.
+// Nonzero: go on. The user interface clears it to stop the run; every poll
+// reads it afresh from memory.
+extern volatile int32_t g_continue;
+// n: bytes of the current member produced so far.
+void UpdateProgress(uint32_t n);
+// UpdateProgress(n), returning the first count above n at which the position
+// can change: for every count from n up to it UpdateProgress sends nothing,
+// so a loop whose count only grows may skip those calls.
+uint32_t UpdateProgressQuiet(uint32_t n);
