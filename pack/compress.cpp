@@ -59,9 +59,9 @@ const LevelParams LEVELS[LEVEL_MAX + 1] = {
     {false, true, 8, 32, 0, 0},          // 2
     {false, true, 32, 64, 0, 0},         // 3
     {false, true, 96, 128, 0, 0},        // 4
-    {true, false, 8, 32, 1, 16384},      // 5
-    {true, false, 12, 48, 1, 16384},     // 6
-    {true, false, 16, 64, 1, 16384},     // 7
+    {true, false, 12, 48, 1, 16384},     // 5
+    {true, false, 16, 64, 1, 16384},     // 6
+    {true, false, 24, 96, 1, 16384},     // 7
     {true, false, 32, 128, 2, 32768},    // 8
     {true, false, 64, 256, 3, 32768},    // 9
 };
@@ -601,11 +601,16 @@ struct Prices {
   // From the frequencies of a parse: their Huffman code lengths; a symbol
   // not used gets a length a little above the longest used.
   void FromFrequencies(const Frequencies& f, int pos_symbols) {
+    // Every symbol counts as used a little, so that one the last parse did
+    // without stays within reach of the next.
+    uint32_t fc[CHAR_SYMBOLS], fp[POSITION_CLASSES_MAX];
+    for (int s = 0; s < CHAR_SYMBOLS; ++s) fc[s] = f.chars[s] * 4 + 1;
+    for (int c = 0; c < pos_symbols; ++c) fp[c] = f.positions[c] * 4 + 1;
     uint8_t len[CHAR_SYMBOLS];
-    MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, len);
+    MakeCodeLengths(fc, CHAR_SYMBOLS, MAX_CODE_BITS, len);
     SetUnused(len, CHAR_SYMBOLS, chars);
     uint8_t plen[POSITION_CLASSES_MAX];
-    MakeCodeLengths(f.positions, pos_symbols, MAX_CODE_BITS, plen);
+    MakeCodeLengths(fp, pos_symbols, MAX_CODE_BITS, plen);
     SetUnused(plen, pos_symbols, positions);
     for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c);
   }
@@ -827,11 +832,16 @@ void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32
   bool first = true;
   while (start < end) {
     uint32_t n = FindChunk(start, end, &skip_until);
-    if (first) prices.Guess(data + start, n, pos_symbols);
+    // The first chunk has only guessed prices: it gets a pass more.
+    int passes = params.passes;
+    if (first) {
+      prices.Guess(data + start, n, pos_symbols);
+      passes = std::max(passes, 2);
+    }
     first = false;
-    for (int pass = 0; pass < params.passes; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
       ShortestPath(data, start, n);
-      bool last = pass + 1 == params.passes;
+      bool last = pass + 1 == passes;
       EmitPath(data, start, n, last, &stats);
       prices.FromFrequencies(stats, pos_symbols);
     }
