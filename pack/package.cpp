@@ -20,6 +20,7 @@
 #include "extract/run.h"
 #include "pack/pe_checksum.h"
 #include "platform/host_hooks.h"
+#include "platform/platform.h"
 #include "platform/sjis.h"
 
 namespace {
@@ -57,25 +58,11 @@ uint32_t ClampTime(time_t t) {
   return (uint32_t)t;
 }
 
-// A Shift_JIS path as Windows compares names: ASCII letters and the
-// full-width Latin, Greek and Cyrillic letters in one case.
+// A Shift_JIS path as Windows compares names: letters in one case, as the
+// core folds them when it refuses two members that Windows takes for one.
 std::string FoldCase(const std::string& sjis) {
   std::string out = sjis;
-  for (size_t i = 0; i < out.size(); ++i) {
-    uint8_t b = (uint8_t)out[i];
-    if (SjisCharLength(reinterpret_cast<const uint8_t*>(out.c_str()) + i) == 2) {
-      uint32_t c = (uint32_t)b << 8 | (uint8_t)out[i + 1];
-      if (c >= 0x8281 && c <= 0x829A) c -= 0x21;                     // full-width a-z
-      else if (c >= 0x83BF && c <= 0x83D6) c -= 0x20;                // Greek
-      else if (c >= 0x8470 && c <= 0x847E) c -= 0x30;                // Cyrillic
-      else if (c >= 0x8480 && c <= 0x8491) c -= 0x31;
-      out[i] = (char)(c >> 8);
-      out[i + 1] = (char)c;
-      ++i;
-    } else if (b >= 'a' && b <= 'z') {
-      out[i] = (char)(b - 32);
-    }
-  }
+  if (!out.empty()) PlatUpperCase(&out[0], (uint32_t)out.size());
   return out;
 }
 
