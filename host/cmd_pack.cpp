@@ -2,6 +2,8 @@
 // block, archive).
 #include <errno.h>
 #include <getopt.h>
+#include <grp.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -62,6 +64,10 @@ const char PACK_USAGE[] =
     "  -v, --verbose         name each member\n"
     "  --allow-unix-names    archives only: allow any name Unix allows (\":\",\n"
     "                        \"?\", \"\\\", CON, a trailing dot or space)\n"
+    "  --owner NAME[:ID], --group NAME[:ID]\n"
+    "                        archives only: every member's owner or group is\n"
+    "                        NAME (a number alone: that id, no name stored)\n"
+    "  --numeric-owner       archives only: store owner ids, not names\n"
     "\n"
     "Package options:\n"
     "  --stub FILE           the stub to put in front (exactly 23040 bytes, \"MZ\");\n"
@@ -169,6 +175,28 @@ bool ParseSeconds(const char* text, uint32_t* out) {
   return true;
 }
 
+// --owner or --group as tar takes them: "NAME", "NAME:ID", or an id alone
+// (stored without a name). A NAME without an id must exist here.
+bool ParseOwner(const std::string& text, bool user, uint32_t* id, std::string* name) {
+  size_t colon = text.rfind(':');
+  std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
+  *name = colon == std::string::npos ? "" : text.substr(0, colon);
+  if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
+    if (!ParseSeconds(digits.c_str(), id)) return false;  // any 32-bit number
+    return *id <= 0xFFFF && HostIsUtf8(name->c_str());
+  }
+  if (colon != std::string::npos) return false;
+  *name = text;
+  if (user) {
+    struct passwd* pw = getpwnam(text.c_str());
+    if (pw) *id = (uint32_t)pw->pw_uid;
+    return pw && *id <= 0xFFFF && HostIsUtf8(text.c_str());
+  }
+  struct group* gr = getgrnam(text.c_str());
+  if (gr) *id = (uint32_t)gr->gr_gid;
+  return gr && *id <= 0xFFFF && HostIsUtf8(text.c_str());
+}
+
 // The lines of a file (- for standard input), split at "\n" or, with null,
 // at NUL bytes; empty lines are dropped.
 bool ReadList(const std::string& path, bool null, std::vector<std::string>* items, std::string* error) {
@@ -198,7 +226,7 @@ bool ReadList(const std::string& path, bool null, std::vector<std::string>* item
 enum {
   OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
   OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
-  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE
+  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER
 };
 
 const struct option PACK_OPTIONS[] = {
@@ -211,6 +239,9 @@ const struct option PACK_OPTIONS[] = {
     {"exclude-from", required_argument, nullptr, OPT_EXCLUDE_FROM},
     {"null", no_argument, nullptr, OPT_NULL},
     {"update", no_argument, nullptr, OPT_UPDATE},
+    {"owner", required_argument, nullptr, OPT_OWNER},
+    {"group", required_argument, nullptr, OPT_GROUP},
+    {"numeric-owner", no_argument, nullptr, OPT_NUMERIC_OWNER},
     {"method", required_argument, nullptr, OPT_METHOD},
     {"best", no_argument, nullptr, OPT_BEST},
     {"level", required_argument, nullptr, OPT_LEVEL},
@@ -277,6 +308,8 @@ int ResolveFormat(PackCommand* command) {
   job.output = output;
   if (job.plain && !command->package_only.empty())
     return UsageError(name, command->package_only[0] + " is for packages; this writes a plain archive");
+  if (!job.plain && (!command->owner.empty() || !command->group.empty() || command->numeric_owner))
+    return UsageError(name, "--owner, --group and --numeric-owner are for plain archives; a package keeps no owners");
   if (!job.plain && command->unix_names)
     return UsageError(name, "--allow-unix-names is for plain archives; a package is unpacked on Windows");
   if (!job.plain && !job.settings.dialog && command->package_only.size() > 1) {
@@ -388,6 +421,9 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
       case OPT_FORMAT: command->format = v; break;
       case OPT_MTIME: command->mtime = v; break;
       case OPT_UNIX_NAMES: command->unix_names = true; break;
+      case OPT_OWNER: command->owner = v; break;
+      case OPT_GROUP: command->group = v; break;
+      case OPT_NUMERIC_OWNER: command->numeric_owner = true; break;
       case ':': case '?': return BadOption(command->name, c, argv);
       default:
         if (add) return UsageError(command->name, name + " is for 'vemosfx pack'; a package's settings are kept");
@@ -425,6 +461,10 @@ int PrepareCollect(PackCommand* command) {
   job.method.threads = online > 0 ? (int)std::min(online, 64L) : 1;
   if (!command->threads.empty() && !ParseCount(command->threads, 1, 256, &job.method.threads))
     return UsageError(name, "-j/--threads takes a number of threads from 1 to 256");
+  if (!command->owner.empty() && !ParseOwner(command->owner, true, &command->owner_id, &command->owner_name))
+    return UsageError(name, "--owner takes a user of this system, NAME:ID or an ID up to 65535");
+  if (!command->group.empty() && !ParseOwner(command->group, false, &command->group_id, &command->group_name))
+    return UsageError(name, "--group takes a group of this system, NAME:ID or an ID up to 65535");
   CollectOptions& collect = command->collect;
   if (!command->mtime.empty()) {
     if (!ParseMtime(command->mtime, &collect.max_time))
@@ -455,6 +495,31 @@ int PrepareCollect(PackCommand* command) {
   return -1;
 }
 
+namespace {
+
+// --owner, --group and --numeric-owner applied to every member.
+void SetOwners(const PackCommand& command, std::vector<MemberSource>* members) {
+  for (MemberSource& m : *members) {
+    if (!command.owner.empty()) {
+      m.uid = command.owner_id;
+      m.user = command.owner_name;
+      m.user_set = true;
+    }
+    if (!command.group.empty()) {
+      m.gid = command.group_id;
+      m.group = command.group_name;
+      m.group_set = true;
+    }
+    if (command.numeric_owner) {
+      m.user_set = m.group_set = true;
+      m.user.clear();
+      m.group.clear();
+    }
+  }
+}
+
+}  // namespace
+
 int GatherMembers(PackCommand* command) {
   std::vector<std::string> warnings;
   std::string error;
@@ -463,6 +528,7 @@ int GatherMembers(PackCommand* command) {
   if (!command->quiet)
     for (const std::string& w : warnings) fprintf(stderr, "vemosfx %s: %s\n", command->name, Printable(w).c_str());
   if (!collected) return Refuse(command->name, error);
+  SetOwners(*command, &job.members);
   if (!job.plain && job.settings.dialog && !CheckSettings(job.settings, job.members, &error))
     return Refuse(command->name, error);
   return -1;

@@ -103,6 +103,30 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
 
 }  // namespace
 
+namespace {
+
+const char* UserName(uint32_t id) {
+  struct passwd* pw = getpwuid((uid_t)id);
+  return pw ? pw->pw_name : nullptr;
+}
+
+const char* GroupName(uint32_t id) {
+  struct group* gr = getgrgid((gid_t)id);
+  return gr ? gr->gr_name : nullptr;
+}
+
+// The name of an owner id, looked up once; empty when it has none in UTF-8.
+const std::string& OwnerName(std::map<uint32_t, std::string>* cache, uint32_t id, const char* (*lookup)(uint32_t)) {
+  auto it = cache->find(id);
+  if (it == cache->end()) {
+    const char* name = lookup(id);
+    it = cache->emplace(id, name && HostIsUtf8(name) ? name : "").first;
+  }
+  return it->second;
+}
+
+}  // namespace
+
 UnixMeta MakeUnixMeta(const MemberSource& m) {
   static std::map<uint32_t, std::string> users, groups;
   UnixMeta meta;
@@ -111,18 +135,8 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
   meta.gid = (uint16_t)m.gid;
   meta.mtime = m.mtime;
   if (!m.unix_meta) return meta;
-  auto user = users.find(m.uid);
-  if (user == users.end()) {
-    struct passwd* pw = getpwuid((uid_t)m.uid);
-    user = users.emplace(m.uid, pw && HostIsUtf8(pw->pw_name) ? pw->pw_name : "").first;
-  }
-  auto group = groups.find(m.gid);
-  if (group == groups.end()) {
-    struct group* gr = getgrgid((gid_t)m.gid);
-    group = groups.emplace(m.gid, gr && HostIsUtf8(gr->gr_name) ? gr->gr_name : "").first;
-  }
-  meta.user = user->second;
-  meta.group = group->second;
+  meta.user = m.user_set ? m.user : OwnerName(&users, m.uid, UserName);
+  meta.group = m.group_set ? m.group : OwnerName(&groups, m.gid, GroupName);
   return meta;
 }
 

@@ -40,6 +40,10 @@ struct MemberSource {
   bool unix_meta = false;
   uint16_t unix_mode = 0;
   uint32_t uid = 0, gid = 0;
+  // --owner, --group, --numeric-owner: the owner names to store instead of
+  // those of the ids (empty: none).
+  bool user_set = false, group_set = false;
+  std::string user, group;
   // A member copied as it is from an archive (add, delete): copy_length
   // bytes, header and data, at copy_offset of copy_path; the header's first
   // copy_header bytes. Checked as it is copied: a level-2 header's CRC, and

@@ -95,7 +95,19 @@ done <<'TABLE'
 0|-|$P -o o.lzh --mtime='2024-01-01 12:00:00Z' -q ok
 2|--update is for 'vemosfx add'|$P -o o.lzh --update ok
 2|--title is for 'vemosfx pack'|$tool add --title x o.lzh ok
+2|are for plain archives|$P -o o.exe "${S[@]}" --numeric-owner ok
+2|--owner takes a user|$P -o o.lzh --owner no-such-user-here ok
 TABLE
+
+# A plain archive made the same on any machine: fixed owners and time.
+mkdir -p owners && echo a >owners/a && echo b >owners/b
+SOURCE_DATE_EPOCH=1700000000 "$tool" pack -q -o own1.lzh --owner 0 --group 0 --numeric-owner owners
+chown 1234:4321 owners/b 2>/dev/null
+SOURCE_DATE_EPOCH=1700000000 "$tool" pack -q -o own2.lzh --owner 0 --group 0 --numeric-owner owners
+cmp -s own1.lzh own2.lzh || fail "--owner 0 --group 0 --numeric-owner: another owner changed the archive"
+"$tool" pack -q -o own3.lzh --owner builder:1000 --group staff:50 owners
+[ "$(bsdtar -tvf own3.lzh | awk '{print $3, $4}' | sort -u)" = "builder staff" ] ||
+  fail "--owner builder:1000 --group staff:50: bsdtar shows $(bsdtar -tvf own3.lzh | head -1)"
 
 # A real tree in one pass: a copy of /usr/share/doc (when there is one) with
 # links, dangling links, case pairs, odd names and modes 755/600/644 added.
