@@ -33,6 +33,9 @@ wine_up() {
   export DISPLAY=:$(cat "$WINE_ROOT/display")
   "$WINESERVER" -p
   timeout 120 "$WINE" wineboot -i >/dev/null 2>&1
+  # The caption buttons are drawn in Marlett, which this Wine does not find
+  # in its own font folder; without it they show as letters.
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n' \
     | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/setup.reg"
   timeout 60 "$WINE" regedit /S "$WINE_ROOT/setup.reg" >/dev/null 2>&1
