@@ -236,31 +236,40 @@ struct BlockDecoder {
     Consume(g_char_len[j]);
     return j;
   }
-  // After a literal, the literals that follow while the window area lasts
-  // (pos below end) and the block has codes left: a literal whose code the
-  // table resolves is taken without a round through the loop, two per
-  // refill of the window (each at most 12 bits). Returns the new pos; the
-  // first code that is no such literal stays unread.
-  static constexpr bool kLiteralRuns = true;
-  uint32_t Literals(uint8_t* window, uint32_t pos, uint32_t end) {
-    if (pos >= end) return pos;
-    if (end - pos > left) end = pos + left;
-    const uint32_t first = pos;
+  // Codes in bulk, while the block has codes left and the window area
+  // lasts: a budget of codes that cannot carry pos past end by more than
+  // one match (256 bytes each), so the loop tests neither the block's count
+  // nor pos per code; a char entry whose code the table resolves tells a
+  // literal from a match in one test. Returns the new pos; it stops before
+  // a code that needs the tree (Char and Pos take that), leaving it unread.
+  static constexpr bool kRuns = true;
+  uint32_t Run(uint8_t* window, uint32_t pos, uint32_t end, uint32_t mask) {
     while (pos < end) {
-      Ensure();
-      uint32_t code = char_codes[w >> 52];
-      if (code & (LONG_CODE | 0xFF00)) break;
-      w <<= code >> 16;
-      avail -= code >> 16;
-      window[pos++] = (uint8_t)code;
-      if (pos >= end) break;
-      code = char_codes[w >> 52];
-      if (code & (LONG_CODE | 0xFF00)) break;
-      w <<= code >> 16;
-      avail -= code >> 16;
-      window[pos++] = (uint8_t)code;
+      uint32_t n = (end - pos + 255) >> 8;
+      if (n > left) n = left;
+      if (n == 0) break;
+      left -= n;
+      do {
+        Ensure();
+        const uint32_t code = char_codes[w >> 52];
+        if (__builtin_expect(!(code & (LONG_CODE | 0xFF00)), 1)) {
+          w <<= code >> 16;
+          avail -= code >> 16;
+          window[pos++] = (uint8_t)code;
+          continue;
+        }
+        if (code & LONG_CODE) {
+          left += n;
+          return pos;
+        }
+        w <<= code >> 16;
+        avail -= code >> 16;
+        const uint32_t len = (code & 0xFFFF) - MATCH_BIAS;
+        const uint32_t dist = (Pos(0, 0) & mask) + 1;
+        CopyMatch<true>(window + pos, dist, len);
+        pos += len;
+      } while (--n);
     }
-    left -= pos - first;
     return pos;
   }
   // The 48 bits loaded before the character code leave at least 32 after

@@ -123,10 +123,13 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
         limit = ahead < area ? (uint32_t)ahead + size : size + area;
       }
     }
+    if constexpr (kFast && Decoder::kRuns) {
+      pos = d.Run(window, pos, limit, mask);
+      if (pos >= limit) continue;
+    }
     const uint32_t c = d.Char();
     if (c < 256) {
       window[pos++] = (uint8_t)c;
-      if constexpr (kFast && Decoder::kLiteralRuns) pos = d.Literals(window, pos, limit);
     } else {
       const uint32_t len = c - bias;
       const uint32_t dist = (d.Pos(pos, (uint32_t)(flushed + pos - size)) & mask) + 1;
@@ -143,7 +146,7 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
 // The stub's decoder (and the host's for methods without a loop of their
 // own): the routines of the method table, which keep their state in globals.
 struct TableDecoder {
-  static constexpr bool kLiteralRuns = false;  // see BlockDecoder::Literals
+  static constexpr bool kRuns = false;  // see BlockDecoder::Run
   DecodeRoutine decode_char;
   DecodeRoutine decode_pos;
   VEMO_LOOP_INLINE uint32_t Char() { return decode_char(); }
@@ -159,7 +162,7 @@ struct TableDecoder {
 // the same routines as TableDecoder's, without a call per code.
 template <DecodeRoutine kChar, DecodeRoutine kPos>
 struct InlineDecoder {
-  static constexpr bool kLiteralRuns = false;
+  static constexpr bool kRuns = false;
   VEMO_LOOP_INLINE uint32_t Char() { return kChar(); }
   VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
     g_dict_pos = pos;

@@ -182,7 +182,7 @@ TEST(DecodeMember, OutputDependsOnlyOnTheMembersOwnBytes) {
 // Matches of 256 bytes, one byte back, without end; past a given number of
 // codes the input "runs out".
 struct EndlessRuns {
-  static constexpr bool kLiteralRuns = false;
+  static constexpr bool kRuns = false;
   uint32_t codes = 0;
   uint32_t Char() {
     if (++codes == 17000000) MarkDamaged();
