@@ -139,6 +139,7 @@ static void PackCharCodes() {
   for (uint32_t j = 0; j < (uint32_t)CHAR_SYMBOLS; ++j) char_entry[j] = (uint32_t)g_char_len[j] << 16 | j;
   if (char_entry[NO_CODE] == 0)
     for (uint32_t j = CHAR_SYMBOLS; j <= NO_CODE; ++j) char_entry[j] = LONG_CODE | j;
+#pragma GCC unroll 8
   for (uint32_t e = 0; e < (uint32_t)CHAR_TABLE_SIZE; ++e) char_codes[e] = char_entry[g_char_table[e]];
 }
 
@@ -192,7 +193,7 @@ struct BlockDecoder {
     PackCharCodes();
     PackPosCodes(pos_symbols);
   }
-  void Ensure() {
+  VEMO_LOOP_INLINE void Ensure() {
     if (__builtin_expect(avail < 48, 0)) {
       if (__builtin_expect(in <= bulk_end, 1)) {
         // Whole bytes up to 56 bits or more: avail + 8 * bytes is avail | 56.
@@ -206,7 +207,7 @@ struct BlockDecoder {
       }
     }
   }
-  void Consume(uint32_t n) {
+  VEMO_LOOP_INLINE void Consume(uint32_t n) {
     if (n <= 16) {
       w <<= n;
       avail -= n;
@@ -216,7 +217,7 @@ struct BlockDecoder {
       Load();
     }
   }
-  uint32_t Char() {
+  VEMO_LOOP_INLINE uint32_t Char() {
     if (__builtin_expect(left == 0, 0)) {
       Save();
       ReadBlockHeader();
@@ -243,7 +244,7 @@ struct BlockDecoder {
   // literal from a match in one test. Returns the new pos; it stops before
   // a code that needs the tree (Char and Pos take that), leaving it unread.
   static constexpr bool kRuns = true;
-  uint32_t Run(uint8_t* window, uint32_t pos, uint32_t end, uint32_t mask) {
+  VEMO_LOOP_INLINE uint32_t Run(uint8_t* window, uint32_t pos, uint32_t end, uint32_t mask) {
     while (pos < end) {
       uint32_t n = (end - pos + 255) >> 8;
       if (n > left) n = left;
@@ -274,7 +275,7 @@ struct BlockDecoder {
   }
   // The 48 bits loaded before the character code leave at least 32 after
   // it, enough for a position code and its extra bits (16 + 15).
-  uint32_t Pos(uint32_t, uint32_t) {
+  VEMO_LOOP_INLINE uint32_t Pos(uint32_t, uint32_t) {
     const uint32_t pcode = pos_codes[w >> 56];
     if (__builtin_expect((pcode & 0xFF) != POS_LONG, 1)) {
       const uint32_t len = pcode & 0xFF;
