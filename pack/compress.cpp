@@ -289,13 +289,15 @@ class BlockWriter {
   // of equals) is joined. final: the last block is the member's last.
   // Records where the last block starts (token and bit) and the last code.
   void WriteAll(BitWriter* w, const uint32_t* tokens, uint32_t count, bool final) {
-    uint32_t n = (count + slice_tokens_ - 1) / slice_tokens_;
+    // At most MAX_PARTS slices, which bounds the memory they take.
+    uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
+    uint32_t n = (count + slice - 1) / slice;
     parts_.resize(n);
     for (uint32_t k = 0; k < n; ++k) {
       Part& part = parts_[k];
-      part.start = k * slice_tokens_;
+      part.start = k * slice;
       part.freq.Clear();
-      uint32_t end = std::min(count, part.start + slice_tokens_);
+      uint32_t end = std::min(count, part.start + slice);
       for (uint32_t i = part.start; i < end; ++i) part.freq.Add(tokens[i]);
       part.bits = Estimate(part.freq);
       part.next = k + 1;
@@ -430,6 +432,7 @@ class BlockWriter {
 
   int pos_symbols_;
   int pos_count_bits_;
+  static const uint32_t MAX_PARTS = 2048;
   uint32_t slice_tokens_;
   BlockPlan plan_;
   std::vector<Part> parts_;
