@@ -26,8 +26,6 @@ const int LENGTH_BIAS = (int)MATCH_BIAS;
 const int POSITION_CLASSES_MAX = 17;
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = 65535;
-// Blocks are assembled from slices of this many tokens.
-const uint32_t SLICE_TOKENS = 1024;
 
 const int HASH_BITS = 16;
 const uint32_t WINDOW = 1u << 16;  // the finders' arrays cover the largest dictionary
@@ -52,18 +50,19 @@ struct LevelParams {
   int nice;        // a match this long ends the search and is taken
   int passes;      // optimal: parses per chunk, each priced by the one before
   uint32_t chunk;  // optimal: positions parsed together
+  uint32_t slice;  // tokens of the slices blocks are assembled from
 };
 const LevelParams LEVELS[LEVEL_MAX + 1] = {
-    {false, false, 0, 0, 0, 0},          // (unused)
-    {false, false, 4, 16, 0, 0},         // 1
-    {false, true, 8, 32, 0, 0},          // 2
-    {false, true, 32, 64, 0, 0},         // 3
-    {false, true, 96, 128, 0, 0},        // 4
-    {true, false, 12, 48, 1, 16384},     // 5
-    {true, false, 16, 64, 1, 16384},     // 6
-    {true, false, 24, 96, 1, 16384},     // 7
-    {true, false, 32, 128, 2, 32768},    // 8
-    {true, false, 64, 256, 3, 32768},    // 9
+    {false, false, 0, 0, 0, 0, 0},             // (unused)
+    {false, false, 4, 16, 0, 0, 1024},         // 1
+    {false, true, 8, 32, 0, 0, 1024},          // 2
+    {false, true, 32, 64, 0, 0, 1024},         // 3
+    {false, true, 96, 128, 0, 0, 1024},        // 4
+    {true, false, 12, 48, 1, 16384, 512},      // 5
+    {true, false, 16, 64, 1, 16384, 512},      // 6
+    {true, false, 24, 96, 1, 16384, 512},      // 7
+    {true, false, 32, 128, 1, 32768, 256},     // 8
+    {true, false, 64, 256, 2, 32768, 256},     // 9
 };
 
 // ---------------------------------------------------------------- blocks
@@ -280,47 +279,64 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
 // Writes blocks for a segment's tokens.
 class BlockWriter {
  public:
-  BlockWriter(int dict_bits)
-      : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)) {}
+  BlockWriter(int dict_bits, uint32_t slice_tokens)
+      : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)),
+        slice_tokens_(slice_tokens) {}
 
-  // Chooses block boundaries for the tokens and writes the blocks. Slices
-  // are joined to the block before them while that makes the two smaller
-  // together than apart. final: the last block is the member's last.
+  // Chooses block boundaries for the tokens and writes the blocks. Every
+  // slice starts as a block; then, while some pair of neighbouring blocks
+  // is no larger joined than apart, the pair that gains the most (the first
+  // of equals) is joined. final: the last block is the member's last.
   // Records where the last block starts (token and bit) and the last code.
   void WriteAll(BitWriter* w, const uint32_t* tokens, uint32_t count, bool final) {
-    uint32_t start = 0;
-    block_.Clear();
-    uint64_t block_bits = 0;
-    for (uint32_t s = 0; s < count; s += SLICE_TOKENS) {
-      uint32_t end = std::min(count, s + SLICE_TOKENS);
-      slice_.Clear();
-      for (uint32_t i = s; i < end; ++i) slice_.Add(tokens[i]);
-      uint64_t slice_bits = Estimate(slice_);
-      if (block_.tokens == 0) {
-        block_ = slice_;
-        block_bits = slice_bits;
-        continue;
-      }
-      bool fits = block_.tokens + slice_.tokens <= BLOCK_MAX_TOKENS;
-      uint64_t joined_bits = 0;
-      if (fits) {
-        joined_ = block_;
-        joined_.AddAll(slice_);
-        joined_bits = Estimate(joined_);
-      }
-      if (fits && joined_bits <= block_bits + slice_bits) {
-        block_ = joined_;
-        block_bits = joined_bits;
-      } else {
-        Write(w, tokens + start, block_, false);
-        start += block_.tokens;
-        block_ = slice_;
-        block_bits = slice_bits;
-      }
+    // At most MAX_PARTS slices, which bounds the memory they take.
+    uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
+    uint32_t n = (count + slice - 1) / slice;
+    parts_.resize(n);
+    for (uint32_t k = 0; k < n; ++k) {
+      Part& part = parts_[k];
+      part.start = k * slice;
+      part.freq.Clear();
+      uint32_t end = std::min(count, part.start + slice);
+      for (uint32_t i = part.start; i < end; ++i) part.freq.Add(tokens[i]);
+      part.bits = Estimate(part.freq);
+      part.next = k + 1;
+      part.prev = k - 1;
     }
-    last_block_token_ = start;
+    for (uint32_t k = 0; k + 1 < n; ++k) Pair(k);
+    for (;;) {
+      uint32_t pick = n;
+      int64_t most = -1;
+      for (uint32_t k = 0; k < n; k = parts_[k].next)
+        if (parts_[k].next < n && parts_[k].gain > most) {
+          most = parts_[k].gain;
+          pick = k;
+        }
+      if (pick == n) break;
+      Part& part = parts_[pick];
+      uint32_t next = part.next;
+      part.freq.AddAll(parts_[next].freq);
+      part.bits = part.joined_bits;
+      part.next = parts_[next].next;
+      if (part.next < n) Pair(pick);
+      else part.gain = -1;
+      if (pick > 0) {
+        uint32_t before = parts_[pick].prev;
+        Pair(before);
+      }
+      if (part.next < n) parts_[part.next].prev = pick;
+    }
+    uint32_t last = 0;
+    for (uint32_t k = 0; k < n; k = parts_[k].next) {
+      if (parts_[k].next >= n) {
+        last = k;
+        break;
+      }
+      Write(w, tokens + parts_[k].start, parts_[k].freq, false);
+    }
+    last_block_token_ = n ? parts_[last].start : 0;
     last_block_bit_ = w->BitCount();
-    if (block_.tokens) Write(w, tokens + start, block_, final);
+    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final);
   }
 
   // Rewrites the last block written by WriteAll as two: all its tokens but
@@ -387,10 +403,40 @@ class BlockWriter {
     }
   }
 
+  // A block while boundaries are chosen: its tokens from start, its codes'
+  // counts and size, the next block's index, and what joining it to the
+  // next saves (-1: not allowed).
+  struct Part {
+    uint32_t start;
+    uint32_t next;
+    uint32_t prev;
+    Frequencies freq;
+    uint64_t bits;
+    uint64_t joined_bits;
+    int64_t gain;
+  };
+
+  // Prices joining block k to the next.
+  void Pair(uint32_t k) {
+    Part& part = parts_[k];
+    const Part& next = parts_[part.next];
+    if (part.freq.tokens + next.freq.tokens > BLOCK_MAX_TOKENS) {
+      part.gain = -1;
+      return;
+    }
+    joined_ = part.freq;
+    joined_.AddAll(next.freq);
+    part.joined_bits = Estimate(joined_);
+    part.gain = (int64_t)(part.bits + next.bits) - (int64_t)part.joined_bits;
+  }
+
   int pos_symbols_;
   int pos_count_bits_;
+  static const uint32_t MAX_PARTS = 2048;
+  uint32_t slice_tokens_;
   BlockPlan plan_;
-  Frequencies block_, slice_, joined_;
+  std::vector<Part> parts_;
+  Frequencies block_, joined_;
   uint32_t last_block_token_ = 0;
   uint64_t last_block_bit_ = 0;
   uint64_t last_lookup_ = 0;
@@ -595,24 +641,52 @@ class TreeFinder {
 
 // Prices in bits under a set of code lengths.
 struct Prices {
+  static const uint32_t SCALE = 16;
   uint32_t chars[CHAR_SYMBOLS];
   uint32_t positions[POSITION_CLASSES_MAX];  // the class's code and its extra bits
 
-  // From the frequencies of a parse: their Huffman code lengths; a symbol
-  // not used gets a length a little above the longest used.
+  // From the frequencies of a parse: each symbol's share in bits (not
+  // rounded to whole code lengths, which lets the next parse weigh close
+  // choices finer).
   void FromFrequencies(const Frequencies& f, int pos_symbols) {
     // Every symbol counts as used a little, so that one the last parse did
     // without stays within reach of the next.
     uint32_t fc[CHAR_SYMBOLS], fp[POSITION_CLASSES_MAX];
     for (int s = 0; s < CHAR_SYMBOLS; ++s) fc[s] = f.chars[s] * 4 + 1;
     for (int c = 0; c < pos_symbols; ++c) fp[c] = f.positions[c] * 4 + 1;
-    uint8_t len[CHAR_SYMBOLS];
-    MakeCodeLengths(fc, CHAR_SYMBOLS, MAX_CODE_BITS, len);
-    SetUnused(len, CHAR_SYMBOLS, chars);
-    uint8_t plen[POSITION_CLASSES_MAX];
-    MakeCodeLengths(fp, pos_symbols, MAX_CODE_BITS, plen);
-    SetUnused(plen, pos_symbols, positions);
-    for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c);
+    Entropy(fc, CHAR_SYMBOLS, chars);
+    Entropy(fp, pos_symbols, positions);
+    for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c) * SCALE;
+  }
+
+  // Each symbol's share of the counts in bits (1 to MAX_CODE_BITS + 2),
+  // in SCALE-ths of a bit; integers only, so every machine prices alike.
+  static void Entropy(const uint32_t* freq, int n, uint32_t* out) {
+    uint64_t total = 0;
+    for (int s = 0; s < n; ++s) total += freq[s];
+    int32_t top = Log2(total);
+    for (int s = 0; s < n; ++s) {
+      int32_t b = top - Log2(freq[s]);
+      b = std::max<int32_t>(b, (int32_t)SCALE);
+      b = std::min<int32_t>(b, (MAX_CODE_BITS + 2) * (int32_t)SCALE);
+      out[s] = (uint32_t)b;
+    }
+  }
+
+  // log2(x) in SCALE-ths (x >= 1): the top bit's place, then the fraction
+  // by squaring the mantissa a bit at a time.
+  static int32_t Log2(uint64_t x) {
+    int whole = 63 - __builtin_clzll(x);
+    uint64_t m = whole >= 15 ? x >> (whole - 15) : x << (15 - whole);  // in [2^15, 2^16)
+    int32_t frac = 0;
+    for (uint32_t bit = SCALE >> 1; bit; bit >>= 1) {
+      m = (m * m) >> 15;
+      if (m >= (1u << 16)) {
+        m >>= 1;
+        frac |= (int32_t)bit;
+      }
+    }
+    return whole * (int32_t)SCALE + frac;
   }
 
   // A first guess for text or code: literals by the bytes' own frequencies,
@@ -623,8 +697,9 @@ struct Prices {
     uint8_t len[CHAR_SYMBOLS];
     MakeCodeLengths(freq, 256, MAX_CODE_BITS, len);
     SetUnused(len, 256, chars);
-    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = 6 + (uint32_t)PositionClass((uint32_t)(s - 256));
-    for (int c = 0; c < pos_symbols; ++c) positions[c] = 4 + (uint32_t)ExtraBits(c);
+    for (int s = 0; s < 256; ++s) chars[s] *= SCALE;
+    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = (6 + (uint32_t)PositionClass((uint32_t)(s - 256))) * SCALE;
+    for (int c = 0; c < pos_symbols; ++c) positions[c] = (4 + (uint32_t)ExtraBits(c)) * SCALE;
   }
 
   uint32_t Match(uint32_t length, uint32_t distance) const {
@@ -665,7 +740,7 @@ struct Compressor::State {
 
   State(int bits, int level)
       : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
-        pos_symbols(PositionClasses(bits)), blocks(bits) {
+        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice) {
     tokens.reserve(SEGMENT_BYTES + 1);
     if (params.optimal) {
       cache.resize(CACHE + MAX_MATCH);

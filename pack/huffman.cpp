@@ -45,18 +45,24 @@ int BuildDepths(const uint32_t* weight_sorted, int m, uint8_t* depth_sorted) {
 
 int MakeCodeLengths(const uint32_t* freq, int n, int limit, uint8_t* lengths) {
   memset(lengths, 0, (size_t)n);
-  int order[512];
+  // Sort keys: the frequency above the symbol, so that equal frequencies
+  // keep symbol order.
+  uint64_t key[512];
   int m = 0;
   for (int s = 0; s < n; ++s)
-    if (freq[s]) order[m++] = s;
+    if (freq[s]) key[m++] = (uint64_t)freq[s] << 10 | (uint64_t)s;
   if (m == 0) return 0;
   if (m == 1) {
-    lengths[order[0]] = 1;
+    lengths[key[0] & 1023] = 1;
     return 1;
   }
-  std::stable_sort(order, order + m, [&](int a, int b) { return freq[a] < freq[b]; });
+  std::sort(key, key + m);
+  int order[512];
   uint32_t w[512];
-  for (int i = 0; i < m; ++i) w[i] = freq[order[i]];
+  for (int i = 0; i < m; ++i) {
+    order[i] = (int)(key[i] & 1023);
+    w[i] = (uint32_t)(key[i] >> 10);
+  }
   uint8_t depth[512];
   while (BuildDepths(w, m, depth) > limit) {
     for (int i = 0; i < m; ++i) w[i] = (w[i] >> 1) | 1;
