@@ -52,6 +52,18 @@ wine_up() {
   _wine_owner=1
 }
 
+# The start every Wine test shares: skipped when 32-bit Wine is missing, the
+# prefix up, then $scratch (a folder under /tmp) and $c (a folder on C:, of
+# the name given), both removed with the prefix when the script exits.
+wine_test_begin() {  # name folder
+  wine_installed || { echo "$1: 32-bit Wine is not installed (scripts/setup installs it)"; exit 77; }
+  wine_up || { echo "$1: Wine did not start"; exit 1; }
+  scratch=$(mktemp -d "/tmp/vemo-$1.XXXXXX")
+  c=$WINEPREFIX/drive_c/$2
+  mkdir -p "$c"
+  trap 'rm -rf "$scratch" "$c"; wine_down' EXIT
+}
+
 wine_down() {
   [ "$_wine_owner" = 1 ] || return 0
   "$WINESERVER" -k >/dev/null 2>&1 || true

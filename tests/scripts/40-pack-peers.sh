@@ -78,29 +78,37 @@ same() {  # who folder [diff options]
   fi
 }
 
-for m in lh0 lh5 lh6 lh7; do
-  echo "-- method $m"
-  arc=$work/t-$m.lzh
-  if ! "$tool" pack -o "$arc" --method $m -C "$work/src" tree; then fail "pack --method $m"; continue; fi
-
-  out=$work/x-$m
-  mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar" "$out/vemosfx"
+# Every peer extracts ARC into OUT/PEER and is compared with the input;
+# WHAT names the archive in messages.
+peers_extract() {  # arc out what
+  local arc=$1 out=$2 what=$3
+  mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar"
   if (cd "$out/lhasa" && lhasa xq "$arc") && lhasa tq "$arc"; then to_utf8 "$out/lhasa"; same lhasa "$out/lhasa"
-  else fail "lhasa could not extract the $m archive"; fi
+  else fail "lhasa could not extract the $what archive"; fi
   if unar -q -e shift_jis -o "$out/unar" "$arc" >/dev/null; then same unar "$out/unar"
-  else fail "unar could not extract the $m archive"; fi
+  else fail "unar could not extract the $what archive"; fi
   for peer in "${optional[@]}"; do
     case $peer in
       # 7z reads names byte-wise, so the second byte 0x5C of 表 splits the
       # name; that one file is left out of its comparison.
       7z) if 7z x -y -o"$out/7z" "$arc" >/dev/null; then to_utf8 "$out/7z"
             same 7z "$out/7z" -x "$(printf '\x95')" -x '表示テスト.txt'
-          else fail "7z could not extract the $m archive"; fi ;;
+          else fail "7z could not extract the $what archive"; fi ;;
       bsdtar) if bsdtar -xf "$arc" -C "$out/bsdtar" --options hdrcharset=CP932 2>"$work/bsdtar.err"; then
                 same bsdtar "$out/bsdtar"
-              else fail "bsdtar could not extract the $m archive"; head -5 "$work/bsdtar.err"; fi ;;
+              else fail "bsdtar could not extract the $what archive"; head -5 "$work/bsdtar.err"; fi ;;
     esac
   done
+}
+
+for m in lh0 lh5 lh6 lh7; do
+  echo "-- method $m"
+  arc=$work/t-$m.lzh
+  if ! "$tool" pack -o "$arc" --method $m -C "$work/src" tree; then fail "pack --method $m"; continue; fi
+
+  out=$work/x-$m
+  mkdir -p "$out/vemosfx"
+  peers_extract "$arc" "$out" "$m"
   if "$tool" test "$arc" >/dev/null && "$tool" extract -C "$out/vemosfx" "$arc" >/dev/null; then
     same vemosfx "$out/vemosfx"
   else
@@ -120,21 +128,7 @@ for level in 1 2 3 4 5 6 7 8 9; do
   fi
   cmp -s "$arc" "$work/l$level-j4.lzh" || fail "level $level: -j 1 and -j 4 wrote different bytes"
   out=$work/xl-$level
-  mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar"
-  if (cd "$out/lhasa" && lhasa xq "$arc") && lhasa tq "$arc"; then to_utf8 "$out/lhasa"; same lhasa "$out/lhasa"
-  else fail "lhasa could not extract the level $level archive"; fi
-  if unar -q -e shift_jis -o "$out/unar" "$arc" >/dev/null; then same unar "$out/unar"
-  else fail "unar could not extract the level $level archive"; fi
-  for peer in "${optional[@]}"; do
-    case $peer in
-      7z) if 7z x -y -o"$out/7z" "$arc" >/dev/null; then to_utf8 "$out/7z"
-            same 7z "$out/7z" -x "$(printf '\x95')" -x '表示テスト.txt'
-          else fail "7z could not extract the level $level archive"; fi ;;
-      bsdtar) if bsdtar -xf "$arc" -C "$out/bsdtar" --options hdrcharset=CP932 2>"$work/bsdtar.err"; then
-                same bsdtar "$out/bsdtar"
-              else fail "bsdtar could not extract the level $level archive"; head -5 "$work/bsdtar.err"; fi ;;
-    esac
-  done
+  peers_extract "$arc" "$out" "level $level"
   rm -rf "$out" "$work/l$level-j4.lzh"
 done
 

@@ -13,10 +13,7 @@ for f in "$twin" "$host"; do
 done
 
 source tests/lib/wine.sh
-wine_installed || { echo "wine-list: 32-bit Wine is not installed (scripts/setup installs it)"; exit 77; }
-wine_up || { echo "wine-list: could not start Wine"; exit 1; }
-scratch=$(mktemp -d /tmp/vemowinelist.XXXXXX)
-trap 'rm -rf "$scratch"; wine_down' EXIT
+wine_test_begin wine-list vemolist
 
 head -c 300 tests/fixtures/headers/level1.lzh > "$scratch/cut.lzh"
 files=(tests/fixtures/sample.lzh tests/fixtures/headers/level0.lzh tests/fixtures/headers/level1.lzh

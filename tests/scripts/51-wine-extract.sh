@@ -17,13 +17,7 @@ twin=$win32/extracttwin.exe
 [ -f "$twin" ] || { echo "wine-extract: $twin is not built"; exit 77; }
 
 source tests/lib/wine.sh
-wine_installed || { echo "wine-extract: 32-bit Wine is not installed"; exit 77; }
-wine_up || { echo "wine-extract: Wine did not start"; exit 1; }
-scratch=$(mktemp -d /tmp/wineextract.XXXXXX)
-c=$WINEPREFIX/drive_c/extracttest
-cleanup() { rm -rf "$scratch" "$c"; wine_down; }
-trap cleanup EXIT
-mkdir -p "$c"
+wine_test_begin wine-extract extracttest
 cp "$twin" "$c/twin.exe"
 
 # Relative path, size and modification time (whole seconds) of every file;

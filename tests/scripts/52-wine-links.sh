@@ -17,14 +17,7 @@ for f in "$stub" "$win32/driver.exe"; do
   [ -f "$f" ] || { echo "wine-links: $f is not built"; exit 77; }
 done
 source tests/lib/wine.sh
-wine_installed || { echo "wine-links: 32-bit Wine is not installed"; exit 77; }
-
-wine_up || { echo "wine-links: Wine did not start"; exit 1; }
-scratch=$(mktemp -d /tmp/winelinks.XXXXXX)
-c=$WINEPREFIX/drive_c/vemolinks
-cleanup() { rm -rf "$scratch" "$c"; wine_down; }
-trap cleanup EXIT
-mkdir -p "$c"
+wine_test_begin wine-links vemolinks
 cp "$win32/driver.exe" "$c/"
 
 status=0

@@ -24,18 +24,12 @@ done
 command -v xdotool >/dev/null || { echo "wine-ui: xdotool is not installed"; exit 77; }
 
 source tests/lib/wine.sh
-wine_installed || { echo "wine-ui: 32-bit Wine is not installed"; exit 77; }
-wine_up || { echo "wine-ui: Wine did not start"; exit 1; }
-scratch=$(mktemp -d /tmp/wineui.XXXXXX)
-c=$WINEPREFIX/drive_c/vemotest
+wine_test_begin wine-ui vemotest
 user=${USER:-$(id -un)}
 user_dir=$WINEPREFIX/drive_c/users/$user
 programs="$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 send_to="$user_dir/AppData/Roaming/Microsoft/Windows/SendTo"
 desktop=$HOME
-cleanup() { rm -rf "$scratch" "$c"; wine_down; }
-trap cleanup EXIT
-mkdir -p "$c"
 cp "$win32/driver.exe" "$win32/marker.exe" "$c/"
 driver="$c/driver.exe"
 # Files of type .vemotest open with marker.exe.

@@ -24,12 +24,7 @@ for tool in i686-w64-mingw32-gcc osslsigncode openssl; do
 done
 
 source tests/lib/wine.sh
-wine_installed || { echo "wine-download: 32-bit Wine is not installed"; exit 77; }
-wine_up || { echo "wine-download: Wine did not start"; exit 1; }
-scratch=$(mktemp -d /tmp/winedl.XXXXXX)
-c=$WINEPREFIX/drive_c/vemodl
-cleanup() { rm -rf "$scratch" "$c"; wine_down; }
-trap cleanup EXIT
+wine_test_begin wine-download vemodl
 mkdir -p "$c/downloads/out" "$c/signed" "$c/unsigned" "$scratch/src/sub"
 cp "$win32/driver.exe" "$c/"
 failures=0

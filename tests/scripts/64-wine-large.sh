@@ -26,10 +26,7 @@ if [ "$avail" -lt "$need" ]; then
   exit 77
 fi
 
-wine_up || { echo "wine-large: Wine did not start"; exit 1; }
-c=$WINEPREFIX/drive_c/vemolarge
-cleanup() { rm -rf "$c"; wine_down; }
-trap cleanup EXIT
+wine_test_begin wine-large vemolarge
 mkdir -p "$c/out"
 cp "$win32/driver.exe" "$c/"
 printf 'first member\r\n' > "$c/a.txt"
