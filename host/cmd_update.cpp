@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,15 +32,34 @@ struct OldMember {
   MemberSource copy;  // the member copied as it is
 };
 
-// The stored path a member is matched by; in a package letter case does
-// not count, as on Windows.
+// The stored path a member is matched by; in a package as Windows compares
+// names (FoldPath), since the stub would write both spellings to one file.
 std::string Key(std::string sjis, bool package) {
+  if (package) {
+    char folded[PATH_BUFFER_SIZE];
+    FoldPath(sjis.c_str(), folded);
+    return folded;
+  }
   while (!sjis.empty() && sjis[0] == '/') sjis.erase(0, 1);
   while (!sjis.empty() && sjis.back() == '/') sjis.pop_back();
-  if (!package) return sjis;
-  for (char& ch : sjis)  // ASCII letters only; double-byte names stay as they are
-    if (ch >= 'a' && ch <= 'z') ch = (char)(ch - 32);
   return sjis;
+}
+
+// A package member's key in UTF-8.
+std::string KeyUtf8(const std::string& key) {
+  char utf8[4 * PATH_BUFFER_SIZE];
+  HostSjisToUtf8(key.c_str(), utf8, sizeof utf8, false);
+  return utf8;
+}
+
+// A pattern (UTF-8) as Windows compares names, for matching against the
+// keys of a package's members in UTF-8; as it is when it has no Shift_JIS
+// form (then it names no member but by its wildcards).
+std::string FoldedPattern(const std::string& pattern) {
+  std::vector<char> sjis(pattern.size() * 2 + 8);
+  if (!HostUtf8ToSjis(pattern.c_str(), sjis.data(), (uint32_t)sjis.size()) || strlen(sjis.data()) > PATH_MAX_BYTES)
+    return pattern;
+  return KeyUtf8(Key(sjis.data(), true));
 }
 
 // Reads the members of an opened archive (the stream at its first header)
@@ -170,11 +190,13 @@ int CmdAdd(int argc, char** argv) {
   std::map<std::string, size_t> fresh;
   for (size_t i = 0; i < job.members.size(); ++i) fresh[NewKey(job.members[i], !job.plain)] = i;
   std::vector<MemberSource> result;
-  std::vector<bool> placed(job.members.size(), false);
+  std::vector<bool> placed(job.members.size(), false), replaced(job.members.size(), false);
   for (const OldMember& m : old) {
     auto it = fresh.find(m.key);
     if (it == fresh.end() || placed[it->second]) {
-      result.push_back(m.copy);
+      // A later member that Windows takes for the one just replaced (an
+      // older tool let such pairs into a package) goes with it.
+      if (it == fresh.end() || !replaced[it->second]) result.push_back(m.copy);
       continue;
     }
     const MemberSource& replacement = job.members[it->second];
@@ -183,6 +205,7 @@ int CmdAdd(int argc, char** argv) {
       result.push_back(m.copy);
     } else {
       Tell(command, "replaced", replacement.name);
+      replaced[it->second] = true;
       result.push_back(replacement);
     }
   }
@@ -223,7 +246,7 @@ int CmdDelete(int argc, char** argv) {
   if (optind >= argc) return UsageError("delete", "no ARCHIVE given");
   if (optind + 1 >= argc) return UsageError("delete", "no PATTERN given (which members to delete?)");
   command.output = argv[optind];
-  std::vector<std::string> patterns;
+  std::vector<std::string> patterns, match;
   for (int i = optind + 1; i < argc; ++i) patterns.push_back(PatternPath(argv[i]));
 
   CommandInput input;
@@ -231,17 +254,18 @@ int CmdDelete(int argc, char** argv) {
   PackJob& job = command.job;
   std::vector<std::string> targets;
   if (int status = OpenOld(command.name, command.output, &input, &old, &job, &targets); status >= 0) return status;
+  // In a package a pattern names members as Windows would find them.
+  for (const std::string& pattern : patterns) match.push_back(job.plain ? pattern : FoldedPattern(pattern));
   std::vector<bool> matched(patterns.size(), false);
   int status = EXIT_OK;
   for (const OldMember& m : old) {
     bool gone = false;
+    std::string path = job.plain ? m.path : KeyUtf8(m.key);
     for (size_t i = 0; i < patterns.size(); ++i)
-      if (Matches(patterns[i], m.path)) gone = matched[i] = true;
+      if (Matches(match[i], path)) gone = matched[i] = true;
     // A package whose settings name a missing file would fail on Windows.
-    if (gone && !job.plain)
-      for (const std::string& target : targets)
-        if (Key(m.key, true) == target)
-          status = Fail(Printable(m.path), "the package's settings name it (shortcut or file to open); it stays");
+    if (gone && !job.plain && std::find(targets.begin(), targets.end(), m.key) != targets.end())
+      status = Fail(Printable(m.path), "the package's settings name it (shortcut or file to open); it stays");
     if (gone)
       Tell(command, "deleted", m.path);
     else

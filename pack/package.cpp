@@ -58,11 +58,11 @@ uint32_t ClampTime(time_t t) {
   return (uint32_t)t;
 }
 
-// A Shift_JIS path as Windows compares names: letters in one case, as the
-// core folds them when it refuses two members that Windows takes for one.
+// A Shift_JIS path as Windows compares names, as the run folds it when it
+// refuses two members that Windows takes for one.
 std::string FoldCase(const std::string& sjis) {
-  std::string out = sjis;
-  if (!out.empty()) PlatUpperCase(&out[0], (uint32_t)out.size());
+  char out[PATH_BUFFER_SIZE];
+  FoldPath(sjis.c_str(), out);
   return out;
 }
 
@@ -136,7 +136,7 @@ struct Collector {
       auto [f, ffresh] = folded.emplace(FoldCase(key), disk);
       if (!ffresh) {
         Problem("'" + f->second + "' and '" + disk +
-                "' differ only in letter case, which Windows does not tell apart; one would replace the other" +
+                "' are one file name on Windows (it ignores letter case, and code page 932 has some characters twice); one would replace the other" +
                 ExcludeHint(name));
         return false;
       }

@@ -56,6 +56,9 @@ gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
 gen "$A/fold.lzh" 'readme.txt=a' 'README.TXT=b' 'setup.bat=c' 'setup.bat.=d' 'docs/=' 'DOCS/='
+# Codes page 932 has twice (Roman numeral one, a kanji) and a small Roman
+# numeral, which Windows upper-cases.
+gen "$A/fold2.lzh" 'bytes:\x87\x54=a' 'bytes:\xfa\x4a=b' 'bytes:\xed\x40=c' 'bytes:\xfa\x5c=d' 'bytes:\xfa\x40=e'
 head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
 gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
@@ -142,6 +145,10 @@ rows=(
   "0|err:warning: setup.bat.: the same file as setup.bat on Windows|vemosfx test \$A/fold.lzh"
   "0|eq:warnings=2|vemosfx test \$A/fold.lzh 2>&1 >/dev/null | grep -c warning >warnings"
   "0|eq:README.TXT=b|vemosfx extract \$A/fold.lzh"
+  "0|eq:warnings=3|vemosfx test \$A/fold2.lzh 2>&1 >/dev/null | grep -c 'warning: .*: the same file as Ⅰ\\|as 纊' >warnings"
+  "0|eq:n=1 Я.txt|echo a >я.txt; vemosfx pack -q -o s.exe я.txt; echo A >Я.txt; vemosfx add s.exe Я.txt; echo \$(vemosfx list -q s.exe | wc -l) \$(vemosfx list -q s.exe | awk '{print \$NF}') >n"
+  "1|err:Ａ.txt: the package's settings name it|echo A >Ａ.txt; echo b >b.txt; vemosfx pack -q -o s.exe --open ａ.txt --shortcut ａ.txt Ａ.txt b.txt; vemosfx delete s.exe Ａ.txt"
+  "0|eq:n=b.txt|echo a >ａ.txt; echo b >b.txt; vemosfx pack -q -o s.exe ａ.txt b.txt; vemosfx delete s.exe 'Ａ.*'; vemosfx list -q s.exe | awk '{print \$NF}' >n"
   "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
   "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
   "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
