@@ -386,25 +386,81 @@ bool PlatMakeDirectory(const char* path) {
   return LocalPath(path, local, sizeof local) && mkdir(local, 0777) == 0;
 }
 
-// Times and modes are set on the path itself, never through a link that
-// stands there (a directory member whose name is a link to a folder
-// elsewhere, or a file swapped for a link after it was written).
+namespace {
+
+// The folder that holds a local path, opened part by part without following
+// a link (a folder swapped for a link after the check cannot lead
+// elsewhere), and in *base the last part (trailing "/" dropped: "d/" names
+// the entry d itself, even when it is a link). -1 when a part is missing or
+// a link.
+int OpenParent(char* local, const char** base) {
+  size_t length = strlen(local);
+  while (length > 1 && local[length - 1] == '/') local[--length] = 0;
+  char* slash = strrchr(local, '/');
+  if (!slash) {
+    *base = local;
+    return open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  *base = slash + 1;
+  *slash = 0;
+  int fd = open(local[0] == 0 ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (char* part = local; fd >= 0 && part < slash;) {
+    char* end = strchr(part, '/');
+    if (!end) end = slash;
+    *end = 0;
+    if (*part) {
+      int next = openat(fd, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      close(fd);
+      fd = next;
+    }
+    if (end != slash) *end = '/';
+    part = end + 1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+// Times, modes and owners are set on the entry the path names itself,
+// through its folder's descriptor, never through a link that stands there
+// or on the way (a directory member whose name is a link to a folder
+// elsewhere, a file or folder swapped for a link after it was written).
 void PlatSetFileTime(const char* path, uint32_t unix_time) {
   char local[LOCAL_PATH_SIZE];
+  const char* base;
   if (!LocalPath(path, local, sizeof local)) return;
+  int fd = OpenParent(local, &base);
+  if (fd < 0) return;
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
   times[0].tv_nsec = times[1].tv_nsec = 0;
-  utimensat(AT_FDCWD, local, times, AT_SYMLINK_NOFOLLOW);
+  utimensat(fd, base, times, AT_SYMLINK_NOFOLLOW);
+  close(fd);
 }
 
 bool HostSetMode(const char* path, uint32_t mode) {
   char local[LOCAL_PATH_SIZE];
+  const char* base;
   if (!LocalPath(path, local, sizeof local)) return false;
+  int fd = OpenParent(local, &base);
+  if (fd < 0) return false;
   mode_t mask = umask(0);
   umask(mask);
   // Refused (EOPNOTSUPP) on a link.
-  return fchmodat(AT_FDCWD, local, (mode_t)(mode & 0777 & ~mask), AT_SYMLINK_NOFOLLOW) == 0;
+  bool ok = fchmodat(fd, base, (mode_t)(mode & 0777 & ~mask), AT_SYMLINK_NOFOLLOW) == 0;
+  close(fd);
+  return ok;
+}
+
+bool HostSetOwner(const char* path, uint32_t uid, uint32_t gid) {
+  char local[LOCAL_PATH_SIZE];
+  const char* base;
+  if (!LocalPath(path, local, sizeof local)) return false;
+  int fd = OpenParent(local, &base);
+  if (fd < 0) return false;
+  bool ok = fchownat(fd, base, (uid_t)uid, (gid_t)gid, AT_SYMLINK_NOFOLLOW) == 0;
+  close(fd);
+  return ok;
 }
 
 void PlatNotifyCreated(const char*) {}

@@ -183,9 +183,18 @@ rows=(
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
-# Owners: recorded by pack, given back only by root with --same-owner.
+# Owners: recorded by pack, given back only by root with --same-owner, and
+# only to what extraction made: not through a link whose name ends in "/",
+# not to the destination itself (a member "."); ids past 16 bits are not
+# stored cut.
+gen "$A/own-link.lzh" 'd/=;link=../victim1;owner=1234:1234'
+gen "$A/own-dot.lzh" './=;owner=1234:1234'
 if [ "$(id -u)" = 0 ]; then
   rows+=(
+    "0|eq:o=0:0 1234:1234|mkdir -p ../victim1; vemosfx extract --same-owner \$A/own-link.lzh; stat -c %u:%g ../victim1 >o; stat -c %u:%g d >>o; echo \$(cat o) >o"
+    "0|eq:o=0:0|mkdir w; vemosfx extract --same-owner -C w \$A/own-dot.lzh; stat -c %u:%g w >o"
+    "0|eq:o=0:0|touch f; chown 100000:165536 f; vemosfx pack -q -o o.lzh f; rm f; vemosfx extract --same-owner o.lzh; stat -c %u:%g f >o"
+    "0|eq:n=1|touch f g; chown 100000:165536 f g; vemosfx pack -o o.lzh f g 2>err; grep -c '2 members are owned by ids above 65535' err >n"
     "0|eq:o=65534:65534|touch f; chown 65534:65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract --same-owner o.lzh; stat -c %u:%g f >o"
     "0|eq:o=0|touch f; chown 65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract o.lzh; stat -c %u f >o"
   )
