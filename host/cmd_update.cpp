@@ -6,7 +6,10 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -125,16 +128,58 @@ std::vector<std::string> SettingsTargets(const SfxState* state) {
   return keys;
 }
 
+// The same file as when it was read: a writer that did not take the lock
+// would otherwise lose its change, or ours.
+bool Unchanged(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Takes the lock on the archive that two adds or deletes share, held until
+// the process ends: the new file is renamed over the one locked, so a
+// waiter that then holds the lock of a file no longer at the path tries
+// again. The archive's status when locked into *locked; false with errno.
+bool LockArchive(const std::string& path, struct stat* locked) {
+  for (;;) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat now;
+    errno = 0;
+    if (flock(fd, LOCK_EX) == 0 && fstat(fd, locked) == 0 && stat(path.c_str(), &now) == 0 &&
+        now.st_dev == locked->st_dev && now.st_ino == locked->st_ino)
+      return true;  // fd stays open: the lock lasts
+    int error = errno;
+    close(fd);
+    if (error != 0 && error != ENOENT && error != EINTR) {
+      errno = error;
+      return false;
+    }
+  }
+}
+
 // Opens the archive to change and reads it; -1 to go on, else the status.
 // *targets receives the members a package's settings name.
 int OpenOld(const char* command, const std::string& path, CommandInput* input, std::vector<OldMember>* old,
             PackJob* job, std::vector<std::string>* targets = nullptr) {
   if (path == "-") return UsageError(command, "the archive to change must be a file, not standard input");
+  struct stat locked;
+  if (!LockArchive(path, &locked)) return Fail(path, strerror(errno));
+  if (!S_ISREG(locked.st_mode)) return Refuse(command, "'" + path + "': not a regular file; nothing was changed");
   if (!OpenCommandInput(path.c_str(), input)) return EXIT_FAILED;
   std::string error;
   bool ok = ReadOld(path.c_str(), input, old, &job->front, &error);
-  struct stat info;
-  if (ok && stat(path.c_str(), &info) == 0) job->mode = (int)(info.st_mode & 07777);
+  // The new file takes the old one's place where a link leads, with its
+  // permissions and owner.
+  job->mode = (int)(locked.st_mode & 07777);
+  job->uid = locked.st_uid;
+  job->gid = locked.st_gid;
+  job->before_replace = [path, locked](std::string* problem) {
+    struct stat now;
+    if (stat(path.c_str(), &now) == 0 && Unchanged(now, locked)) return true;
+    *problem = "'" + path + "' was changed by another program meanwhile; nothing was changed (run it again)";
+    return false;
+  };
   job->plain = input->plain;
   job->output = path;
   if (targets) *targets = SettingsTargets(&input->state);
@@ -174,9 +219,11 @@ int CmdAdd(int argc, char** argv) {
   struct stat info;
   if (command.output != "-" && lstat(command.output.c_str(), &info) != 0 && errno == ENOENT &&
       !IsPackageName(command.output)) {
-    // As lha's "a": a missing archive is made.
+    // As lha's "a": a missing archive is made, unless another one has
+    // made it meanwhile.
     job.plain = true;
     job.output = command.output;
+    job.no_replace = true;
   } else if (int status = OpenOld(command.name, command.output, &input, &old, &job); status >= 0) {
     return status;
   }
