@@ -222,6 +222,13 @@ void NotifyShellCreated(SfxState* state, const char* name) {
 }
 
 size_t FoldPath(const char* path, char* out) {
+#if !defined(_WIN32)
+  // As Windows does: the whole name read as characters first (a lead byte
+  // takes even a "/" or a dot after it), then its parts.
+  char whole[PATH_BUFFER_SIZE];
+  whole[FoldNameLikeWindows(path, (uint32_t)strlen(path), whole, PATH_MAX_BYTES)] = 0;
+  path = whole;
+#endif
   char* o = out;
   char* start = o;  // where the current component starts
   for (;;) {
@@ -238,7 +245,9 @@ size_t FoldPath(const char* path, char* out) {
     }
   }
   *o = 0;
+#if defined(_WIN32)
   PlatUpperCase(out, (uint32_t)(o - out));
+#endif
   return (size_t)(o - out);
 }
 

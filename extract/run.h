@@ -56,9 +56,10 @@ extern uint8_t g_allow_unix_names;
 const char* LinkTarget(const char* name);
 void NotifyShellCreated(SfxState* state, const char* name);
 // A member path ("/" separators) as Windows compares names, into out
-// (PATH_BUFFER_SIZE bytes): letters in one case (PlatUpperCase), each
-// component without its trailing dots and spaces, empty and "." components
-// dropped. Two files whose folded paths are equal are one file on Windows:
+// (PATH_BUFFER_SIZE bytes): letters in one case (the stub: PlatUpperCase;
+// the host: every name Windows takes for one in one spelling,
+// FoldNameLikeWindows), each component without its trailing dots and
+// spaces, empty and "." components dropped. Two files whose folded paths are equal are one file on Windows:
 // the run (ExtractionWorker) fails the later one with FAILURE_SAME_FILE.
 // Returns the length of the folded path.
 size_t FoldPath(const char* path, char* out);

@@ -212,7 +212,8 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
   if (result != MEMBER_NEXT) return FAILURE_NONE;
   // A finished member is no longer the file an interrupt removes.
   state->output_path[0] = 0;
-  if (options->same_owner) SetOwner(local, header);
+  // The destination is the user's, whatever a member named "." says.
+  if (options->same_owner && !IsDestination(local)) SetOwner(local, header);
   int32_t mode = header->has_unix_mode ? header->unix_mode : -1;
   if (directory) {
     if (!IsDestination(local)) directories->push_back({local, header->mtime, mode});

@@ -529,6 +529,13 @@ int GatherMembers(PackCommand* command) {
     for (const std::string& w : warnings) fprintf(stderr, "vemosfx %s: %s\n", command->name, Printable(w).c_str());
   if (!collected) return Refuse(command->name, error);
   SetOwners(*command, &job.members);
+  size_t wide = 0;
+  for (const MemberSource& m : job.members) wide += m.unix_meta && (m.uid > 0xFFFF || m.gid > 0xFFFF);
+  if (wide && !command->quiet)
+    fprintf(stderr,
+            "vemosfx %s: %zu member%s owned by ids above 65535, which an LZH header cannot hold: stored with "
+            "the owner's names where this system has them, else without an owner\n",
+            command->name, wide, wide == 1 ? " is" : "s are");
   if (!job.plain && job.settings.dialog && !CheckSettings(job.settings, job.members, &error))
     return Refuse(command->name, error);
   return -1;

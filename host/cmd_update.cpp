@@ -6,8 +6,12 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,15 +35,34 @@ struct OldMember {
   MemberSource copy;  // the member copied as it is
 };
 
-// The stored path a member is matched by; in a package letter case does
-// not count, as on Windows.
+// The stored path a member is matched by; in a package as Windows compares
+// names (FoldPath), since the stub would write both spellings to one file.
 std::string Key(std::string sjis, bool package) {
+  if (package) {
+    char folded[PATH_BUFFER_SIZE];
+    FoldPath(sjis.c_str(), folded);
+    return folded;
+  }
   while (!sjis.empty() && sjis[0] == '/') sjis.erase(0, 1);
   while (!sjis.empty() && sjis.back() == '/') sjis.pop_back();
-  if (!package) return sjis;
-  for (char& ch : sjis)  // ASCII letters only; double-byte names stay as they are
-    if (ch >= 'a' && ch <= 'z') ch = (char)(ch - 32);
   return sjis;
+}
+
+// A package member's key in UTF-8.
+std::string KeyUtf8(const std::string& key) {
+  char utf8[4 * PATH_BUFFER_SIZE];
+  HostSjisToUtf8(key.c_str(), utf8, sizeof utf8, false);
+  return utf8;
+}
+
+// A pattern (UTF-8) as Windows compares names, for matching against the
+// keys of a package's members in UTF-8; as it is when it has no Shift_JIS
+// form (then it names no member but by its wildcards).
+std::string FoldedPattern(const std::string& pattern) {
+  std::vector<char> sjis(pattern.size() * 2 + 8);
+  if (!HostUtf8ToSjis(pattern.c_str(), sjis.data(), (uint32_t)sjis.size()) || strlen(sjis.data()) > PATH_MAX_BYTES)
+    return pattern;
+  return KeyUtf8(Key(sjis.data(), true));
 }
 
 // Reads the members of an opened archive (the stream at its first header)
@@ -105,16 +128,58 @@ std::vector<std::string> SettingsTargets(const SfxState* state) {
   return keys;
 }
 
+// The same file as when it was read: a writer that did not take the lock
+// would otherwise lose its change, or ours.
+bool Unchanged(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Takes the lock on the archive that two adds or deletes share, held until
+// the process ends: the new file is renamed over the one locked, so a
+// waiter that then holds the lock of a file no longer at the path tries
+// again. The archive's status when locked into *locked; false with errno.
+bool LockArchive(const std::string& path, struct stat* locked) {
+  for (;;) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat now;
+    errno = 0;
+    if (flock(fd, LOCK_EX) == 0 && fstat(fd, locked) == 0 && stat(path.c_str(), &now) == 0 &&
+        now.st_dev == locked->st_dev && now.st_ino == locked->st_ino)
+      return true;  // fd stays open: the lock lasts
+    int error = errno;
+    close(fd);
+    if (error != 0 && error != ENOENT && error != EINTR) {
+      errno = error;
+      return false;
+    }
+  }
+}
+
 // Opens the archive to change and reads it; -1 to go on, else the status.
 // *targets receives the members a package's settings name.
 int OpenOld(const char* command, const std::string& path, CommandInput* input, std::vector<OldMember>* old,
             PackJob* job, std::vector<std::string>* targets = nullptr) {
   if (path == "-") return UsageError(command, "the archive to change must be a file, not standard input");
+  struct stat locked;
+  if (!LockArchive(path, &locked)) return Fail(path, strerror(errno));
+  if (!S_ISREG(locked.st_mode)) return Refuse(command, "'" + path + "': not a regular file; nothing was changed");
   if (!OpenCommandInput(path.c_str(), input)) return EXIT_FAILED;
   std::string error;
   bool ok = ReadOld(path.c_str(), input, old, &job->front, &error);
-  struct stat info;
-  if (ok && stat(path.c_str(), &info) == 0) job->mode = (int)(info.st_mode & 07777);
+  // The new file takes the old one's place where a link leads, with its
+  // permissions and owner.
+  job->mode = (int)(locked.st_mode & 07777);
+  job->uid = locked.st_uid;
+  job->gid = locked.st_gid;
+  job->before_replace = [path, locked](std::string* problem) {
+    struct stat now;
+    if (stat(path.c_str(), &now) == 0 && Unchanged(now, locked)) return true;
+    *problem = "'" + path + "' was changed by another program meanwhile; nothing was changed (run it again)";
+    return false;
+  };
   job->plain = input->plain;
   job->output = path;
   if (targets) *targets = SettingsTargets(&input->state);
@@ -154,9 +219,11 @@ int CmdAdd(int argc, char** argv) {
   struct stat info;
   if (command.output != "-" && lstat(command.output.c_str(), &info) != 0 && errno == ENOENT &&
       !IsPackageName(command.output)) {
-    // As lha's "a": a missing archive is made.
+    // As lha's "a": a missing archive is made, unless another one has
+    // made it meanwhile.
     job.plain = true;
     job.output = command.output;
+    job.no_replace = true;
   } else if (int status = OpenOld(command.name, command.output, &input, &old, &job); status >= 0) {
     return status;
   }
@@ -170,11 +237,13 @@ int CmdAdd(int argc, char** argv) {
   std::map<std::string, size_t> fresh;
   for (size_t i = 0; i < job.members.size(); ++i) fresh[NewKey(job.members[i], !job.plain)] = i;
   std::vector<MemberSource> result;
-  std::vector<bool> placed(job.members.size(), false);
+  std::vector<bool> placed(job.members.size(), false), replaced(job.members.size(), false);
   for (const OldMember& m : old) {
     auto it = fresh.find(m.key);
     if (it == fresh.end() || placed[it->second]) {
-      result.push_back(m.copy);
+      // A later member that Windows takes for the one just replaced (an
+      // older tool let such pairs into a package) goes with it.
+      if (it == fresh.end() || !replaced[it->second]) result.push_back(m.copy);
       continue;
     }
     const MemberSource& replacement = job.members[it->second];
@@ -183,6 +252,7 @@ int CmdAdd(int argc, char** argv) {
       result.push_back(m.copy);
     } else {
       Tell(command, "replaced", replacement.name);
+      replaced[it->second] = true;
       result.push_back(replacement);
     }
   }
@@ -223,7 +293,7 @@ int CmdDelete(int argc, char** argv) {
   if (optind >= argc) return UsageError("delete", "no ARCHIVE given");
   if (optind + 1 >= argc) return UsageError("delete", "no PATTERN given (which members to delete?)");
   command.output = argv[optind];
-  std::vector<std::string> patterns;
+  std::vector<std::string> patterns, match;
   for (int i = optind + 1; i < argc; ++i) patterns.push_back(PatternPath(argv[i]));
 
   CommandInput input;
@@ -231,17 +301,18 @@ int CmdDelete(int argc, char** argv) {
   PackJob& job = command.job;
   std::vector<std::string> targets;
   if (int status = OpenOld(command.name, command.output, &input, &old, &job, &targets); status >= 0) return status;
+  // In a package a pattern names members as Windows would find them.
+  for (const std::string& pattern : patterns) match.push_back(job.plain ? pattern : FoldedPattern(pattern));
   std::vector<bool> matched(patterns.size(), false);
   int status = EXIT_OK;
   for (const OldMember& m : old) {
     bool gone = false;
+    std::string path = job.plain ? m.path : KeyUtf8(m.key);
     for (size_t i = 0; i < patterns.size(); ++i)
-      if (Matches(patterns[i], m.path)) gone = matched[i] = true;
+      if (Matches(match[i], path)) gone = matched[i] = true;
     // A package whose settings name a missing file would fail on Windows.
-    if (gone && !job.plain)
-      for (const std::string& target : targets)
-        if (Key(m.key, true) == target)
-          status = Fail(Printable(m.path), "the package's settings name it (shortcut or file to open); it stays");
+    if (gone && !job.plain && std::find(targets.begin(), targets.end(), m.key) != targets.end())
+      status = Fail(Printable(m.path), "the package's settings name it (shortcut or file to open); it stays");
     if (gone)
       Tell(command, "deleted", m.path);
     else

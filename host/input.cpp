@@ -296,20 +296,87 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   }
 }
 
+namespace {
+
+// FNV-1a over the folded path, then mixed so that linear probing sees every
+// bit; never 0, which marks a free slot.
+uint64_t NameHash(const char* folded) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (const uint8_t* p = reinterpret_cast<const uint8_t*>(folded); *p; ++p) h = (h ^ *p) * 0x100000001B3ull;
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  return h ? h : 1;
+}
+
+// The slot of hash: where it is, or the free one where it would go.
+uint32_t FindSlot(const WindowsNames* names, uint64_t hash) {
+  uint32_t mask = (uint32_t)names->hashes.size() - 1;
+  uint32_t i = (uint32_t)hash & mask;
+  while (names->hashes[i] != 0 && names->hashes[i] != hash) i = (i + 1) & mask;
+  return i;
+}
+
+// Doubles the table while it may grow; false when it is at its largest.
+bool Grow(WindowsNames* names) {
+  size_t slots = names->hashes.size();
+  if (slots >= SAME_FILE_SLOTS) return false;
+  WindowsNames grown;
+  grown.hashes.assign(slots ? slots * 2 : 1024, 0);
+  grown.names.assign(grown.hashes.size(), 0);
+  for (size_t i = 0; i < slots; ++i) {
+    if (names->hashes[i] == 0) continue;
+    uint32_t to = FindSlot(&grown, names->hashes[i]);
+    grown.hashes[to] = names->hashes[i];
+    grown.names[to] = names->names[i];
+  }
+  names->hashes.swap(grown.hashes);
+  names->names.swap(grown.names);
+  return true;
+}
+
+}  // namespace
+
 void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
   // The files the run would write: no directory, link or refused name.
   const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
   int32_t method;
-  if (CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
+  if (names->stopped || CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
   char folded[PATH_BUFFER_SIZE];
   FoldPath(local, folded);
-  auto [it, fresh] = names->emplace(folded, header->name);
-  if (fresh) return;
+  uint64_t hash = NameHash(folded);
+  // Filled to three quarters while the table grows, to seven eighths at its
+  // largest (longer probes, but only near the end).
+  size_t slots = names->hashes.size();
+  if (names->count + 1 > slots / 4 * 3 && !(slots >= SAME_FILE_SLOTS && names->count + 1 <= slots / 8 * 7) &&
+      !Grow(names)) {
+    names->stopped = true;
+    fflush(stdout);
+    fprintf(stderr,
+            "vemosfx: note: more than %u files; later names are not checked for the same file on Windows\n",
+            names->count);
+    return;
+  }
+  uint32_t slot = FindSlot(names, hash);
+  if (names->hashes[slot] == 0) {
+    names->hashes[slot] = hash;
+    size_t length = strlen(header->name);
+    if (names->text.size() + length + 1 <= SAME_FILE_TEXT) {
+      names->names[slot] = (uint32_t)names->text.size() + 1;
+      names->text.append(header->name, length + 1);
+    }
+    ++names->count;
+    return;
+  }
+  // Equal 64-bit hashes of different paths: about one chance in 2^64 per
+  // pair of names.
+  uint32_t earlier = names->names[slot];
+  std::string other = earlier ? Utf8(names->text.c_str() + earlier - 1) : "an earlier member";
   fflush(stdout);
   fprintf(stderr,
-          "vemosfx: warning: %s: the same file as %s on Windows, which does not tell letter case or "
-          "trailing dots and spaces apart; a package stops there\n",
-          Utf8(header->name).c_str(), Utf8(it->second.c_str()).c_str());
+          "vemosfx: warning: %s: the same file as %s on Windows, which ignores letter case and trailing "
+          "dots and spaces and reads a character code page 932 has twice as one; a package stops there\n",
+          Utf8(header->name).c_str(), other.c_str());
 }
 
 bool Matches(const std::string& pattern, const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "extract/header.h"
 #include "extract/payload.h"
@@ -81,8 +82,20 @@ std::string Printable(const std::string& text);
 // Utf8Raw made Printable: for every human-readable line.
 std::string Utf8(const char* text);
 
-// The file members met so far, by folded path (FoldPath): their names.
-typedef std::map<std::string, std::string> WindowsNames;
+// The file members met so far, by folded path (FoldPath), in memory that
+// does not grow with the archive: a 64-bit hash of each folded path in an
+// open-addressed table of at most SAME_FILE_SLOTS slots, and the first
+// names themselves (SAME_FILE_TEXT bytes) for the warnings. When the table
+// is full the check stops, and says so once.
+const uint32_t SAME_FILE_SLOTS = 1u << 21;
+const uint32_t SAME_FILE_TEXT = 4u << 20;
+struct WindowsNames {
+  std::vector<uint64_t> hashes;  // 0: a free slot
+  std::vector<uint32_t> names;   // 1 + the name's offset in text; 0: not kept
+  std::string text;
+  uint32_t count = 0;
+  bool stopped = false;
+};
 // Warns on stderr when a file member's name folds onto an earlier file
 // member's, which Windows (and the stub) would take for the same file.
 void WarnSameFile(WindowsNames* names, const MemberHeader* header);

@@ -59,14 +59,14 @@ int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
 }
 
 bool SetOwner(const char* path, const MemberHeader* header) {
-  if (!header->has_unix_ids) return false;
-  uid_t uid = header->uid;
-  gid_t gid = header->gid;
+  // Ids too large for the header are stored as names alone.
+  uint32_t uid = header->has_unix_ids ? header->uid : (uint32_t)-1;
+  uint32_t gid = header->has_unix_ids ? header->gid : (uint32_t)-1;
   // As tar does: the names count where this system knows them.
   if (header->user[0])
-    if (struct passwd* pw = getpwnam(header->user)) uid = pw->pw_uid;
+    if (struct passwd* pw = getpwnam(header->user)) uid = (uint32_t)pw->pw_uid;
   if (header->group[0])
-    if (struct group* gr = getgrnam(header->group)) gid = gr->gr_gid;
-  std::string local = Local(path);
-  return !local.empty() && lchown(local.c_str(), uid, gid) == 0;
+    if (struct group* gr = getgrnam(header->group)) gid = (uint32_t)gr->gr_gid;
+  if (uid == (uint32_t)-1 && gid == (uint32_t)-1) return false;
+  return HostSetOwner(path, uid, gid);
 }

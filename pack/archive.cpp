@@ -131,8 +131,11 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
   static std::map<uint32_t, std::string> users, groups;
   UnixMeta meta;
   meta.mode = m.unix_mode;
-  meta.uid = (uint16_t)m.uid;
-  meta.gid = (uint16_t)m.gid;
+  // The header holds 16-bit ids: a larger one is not stored at all (a cut
+  // one would name another owner), nor the other id beside it.
+  meta.ids = m.uid <= 0xFFFF && m.gid <= 0xFFFF;
+  meta.uid = meta.ids ? (uint16_t)m.uid : 0;
+  meta.gid = meta.ids ? (uint16_t)m.gid : 0;
   meta.mtime = m.mtime;
   if (!m.unix_meta) return meta;
   meta.user = m.user_set ? m.user : OwnerName(&users, m.uid, UserName);
@@ -252,20 +255,26 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     Put16(&h, EXT_OVERHEAD + 2);
     h.push_back(EXT_UNIX_MODE);
     Put16(&h, unix->mode);
-    Put16(&h, EXT_OVERHEAD + 4);
-    h.push_back(EXT_UNIX_IDS);
-    Put16(&h, unix->gid);
-    Put16(&h, unix->uid);
-    // The owner names, when the header has room for them.
-    size_t names = EXT_OVERHEAD * 2 + unix->group.size() + unix->user.size();
-    if (h.size() + names + EXT_OVERHEAD + 4 + 2 <= LEVEL2_HEADER_MAX && !unix->group.empty() &&
-        !unix->user.empty()) {
-      Put16(&h, EXT_OVERHEAD + (uint32_t)unix->group.size());
-      h.push_back(EXT_UNIX_GROUP);
-      h.insert(h.end(), unix->group.begin(), unix->group.end());
-      Put16(&h, EXT_OVERHEAD + (uint32_t)unix->user.size());
-      h.push_back(EXT_UNIX_USER);
-      h.insert(h.end(), unix->user.begin(), unix->user.end());
+    if (unix->ids) {
+      Put16(&h, EXT_OVERHEAD + 4);
+      h.push_back(EXT_UNIX_IDS);
+      Put16(&h, unix->gid);
+      Put16(&h, unix->uid);
+    }
+    // The owner names there are, when the header has room for them.
+    size_t names = (unix->group.empty() ? 0 : EXT_OVERHEAD + unix->group.size()) +
+                   (unix->user.empty() ? 0 : EXT_OVERHEAD + unix->user.size());
+    if (names && h.size() + names + EXT_OVERHEAD + 4 + 2 <= LEVEL2_HEADER_MAX) {
+      if (!unix->group.empty()) {
+        Put16(&h, EXT_OVERHEAD + (uint32_t)unix->group.size());
+        h.push_back(EXT_UNIX_GROUP);
+        h.insert(h.end(), unix->group.begin(), unix->group.end());
+      }
+      if (!unix->user.empty()) {
+        Put16(&h, EXT_OVERHEAD + (uint32_t)unix->user.size());
+        h.push_back(EXT_UNIX_USER);
+        h.insert(h.end(), unix->user.begin(), unix->user.end());
+      }
     }
     Put16(&h, EXT_OVERHEAD + 4);
     h.push_back(EXT_UNIX_TIME);

@@ -63,6 +63,7 @@ struct MemberSource {
 // and user names (left out when they would not fit the header), time.
 struct UnixMeta {
   uint16_t mode = 0;
+  bool ids = true;  // false: an id past 16 bits; no ids are stored, the names are
   uint16_t uid = 0, gid = 0;
   std::string user, group;
   uint32_t mtime = 0;

@@ -6,6 +6,7 @@
 #include <fnmatch.h>
 #include <signal.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -58,11 +59,11 @@ uint32_t ClampTime(time_t t) {
   return (uint32_t)t;
 }
 
-// A Shift_JIS path as Windows compares names: letters in one case, as the
-// core folds them when it refuses two members that Windows takes for one.
+// A Shift_JIS path as Windows compares names, as the run folds it when it
+// refuses two members that Windows takes for one.
 std::string FoldCase(const std::string& sjis) {
-  std::string out = sjis;
-  if (!out.empty()) PlatUpperCase(&out[0], (uint32_t)out.size());
+  char out[PATH_BUFFER_SIZE];
+  FoldPath(sjis.c_str(), out);
   return out;
 }
 
@@ -136,7 +137,7 @@ struct Collector {
       auto [f, ffresh] = folded.emplace(FoldCase(key), disk);
       if (!ffresh) {
         Problem("'" + f->second + "' and '" + disk +
-                "' differ only in letter case, which Windows does not tell apart; one would replace the other" +
+                "' are one file name on Windows (it ignores letter case, and code page 932 has some characters twice); one would replace the other" +
                 ExcludeHint(name));
         return false;
       }
@@ -460,7 +461,9 @@ void GuardTemp(bool on, struct sigaction* saved) {
   }
 }
 
-bool CopyToStdout(FILE* from, std::string* error) {
+// The finished temporary output copied to where it goes: standard output,
+// or an output that is not a regular file (what names it in messages).
+bool CopyOut(FILE* from, FILE* to, const std::string& what, std::string* error) {
   if (fseeko(from, 0, SEEK_SET) != 0) {
     *error = std::string("cannot read the temporary output: ") + strerror(errno);
     return false;
@@ -468,14 +471,57 @@ bool CopyToStdout(FILE* from, std::string* error) {
   uint8_t buf[1 << 16];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, from)) > 0) {
-    if (fwrite(buf, 1, n, stdout) != n) {
-      *error = std::string("cannot write to standard output: ") + strerror(errno);
+    if (fwrite(buf, 1, n, to) != n) {
+      *error = "cannot write to " + what + ": " + strerror(errno);
       return false;
     }
   }
-  if (fflush(stdout) != 0) {
-    *error = std::string("cannot write to standard output: ") + strerror(errno);
+  if (fflush(to) != 0) {
+    *error = "cannot write to " + what + ": " + strerror(errno);
     return false;
+  }
+  return true;
+}
+
+// Where the output goes. A regular file (reached through any links, which
+// stay) is replaced by a new file renamed over it; anything else that
+// exists (a device, a FIFO, a terminal, a pipe through /proc/self/fd) is
+// written into as it is, as tar does, never replaced: then *direct is its
+// open stream. A folder, or a link that leads nowhere, is refused.
+bool ResolveOutput(const PackJob& job, std::string* target, FILE** direct, std::string* error) {
+  *target = job.output;
+  *direct = nullptr;
+  if (job.to_stdout) return true;
+  struct stat st, lst;
+  if (stat(job.output.c_str(), &st) != 0) {
+    if (errno == ENOENT && lstat(job.output.c_str(), &lst) == 0) {
+      *error = "'" + job.output + "': a symbolic link to nothing; give the file it should name";
+      return false;
+    }
+    return true;  // made anew
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = "'" + job.output + "': is a folder";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    int fd = open(job.output.c_str(), O_WRONLY | O_CLOEXEC);
+    *direct = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!*direct) {
+      *error = "'" + job.output + "': " + strerror(errno);
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    return true;
+  }
+  if (lstat(job.output.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    char* real = realpath(job.output.c_str(), nullptr);
+    if (!real) {
+      *error = "'" + job.output + "': " + strerror(errno);
+      return false;
+    }
+    *target = real;
+    free(real);
   }
   return true;
 }
@@ -502,12 +548,13 @@ bool BuildFront(const PackJob& job, std::vector<uint8_t>* front, std::string* er
 // The temporary output: beside the output (renamed over it at the end), or
 // for standard output an unnamed file in TMPDIR. The signal handlers that
 // remove it are installed (saved receives the former ones). -1 on failure.
-int CreateTemp(const PackJob& job, std::string* temp, struct sigaction* saved, std::string* error) {
-  if (job.to_stdout) {
+int CreateTemp(const PackJob& job, const std::string& target, bool unnamed, std::string* temp,
+               struct sigaction* saved, std::string* error) {
+  if (unnamed) {
     const char* dir = getenv("TMPDIR");
     *temp = std::string(dir && *dir ? dir : "/tmp") + "/vemosfx-XXXXXX";
   } else {
-    *temp = job.output + ".partial-XXXXXX";
+    *temp = target + ".partial-XXXXXX";
   }
   if (temp->size() >= sizeof g_temp_path) {
     *error = "'" + job.output + "': the name is too long";
@@ -522,7 +569,7 @@ int CreateTemp(const PackJob& job, std::string* temp, struct sigaction* saved, s
   sigprocmask(SIG_BLOCK, &block_set, &old_set);
   int fd = mkstemp(name.data());
   if (fd >= 0) {
-    if (job.to_stdout) {
+    if (unnamed) {
       unlink(name.data());
     } else {
       memcpy(g_temp_path, name.data(), name.size());
@@ -531,7 +578,7 @@ int CreateTemp(const PackJob& job, std::string* temp, struct sigaction* saved, s
   sigprocmask(SIG_SETMASK, &old_set, nullptr);
   if (fd < 0) {
     GuardTemp(false, saved);
-    *error = "'" + (job.to_stdout ? *temp : job.output) + "': cannot create a file there: " + strerror(errno);
+    *error = "'" + (unnamed ? *temp : job.output) + "': cannot create a file there: " + strerror(errno);
     return -1;
   }
   *temp = name.data();
@@ -568,18 +615,37 @@ void ReleaseTemp(struct sigaction* saved) {
 bool WriteOutput(const PackJob& job, std::string* error) {
   std::vector<uint8_t> front;
   if (!BuildFront(job, &front, error)) return false;
+  std::string target;
+  FILE* direct;
+  if (!ResolveOutput(job, &target, &direct, error)) return false;
+  // Standard output and the outputs written into are filled from an
+  // unnamed file, since a package's checksum is written last.
+  bool unnamed = job.to_stdout || direct;
   std::string temp;
   struct sigaction saved[3];
-  int fd = CreateTemp(job, &temp, saved, error);
-  if (fd < 0) return false;
-  FILE* out = fdopen(fd, job.to_stdout ? "w+b" : "wb");
+  int fd = CreateTemp(job, target, unnamed, &temp, saved, error);
+  if (fd < 0) {
+    if (direct) fclose(direct);
+    return false;
+  }
+  FILE* out = fdopen(fd, unnamed ? "w+b" : "wb");
   bool ok = out != nullptr;
   if (!ok) *error = std::string("cannot write the output: ") + strerror(errno);
   if (ok) ok = WriteBody(job, out, fd, front, error);
-  if (ok && job.to_stdout) ok = CopyToStdout(out, error);
-  if (ok && !job.to_stdout) {
+  if (ok && unnamed) ok = CopyOut(out, direct ? direct : stdout, direct ? "'" + job.output + "'" : "standard output", error);
+  if (direct && fclose(direct) != 0 && ok) {
+    *error = "cannot write to '" + job.output + "': " + strerror(errno);
+    ok = false;
+  }
+  if (ok && !unnamed) {
     mode_t mask = umask(0);
     umask(mask);
+    // A rewritten file keeps its owner (root rewriting a user's archive),
+    // before its mode, which a change of owner may clear bits of.
+    if (job.uid >= 0 && fchown(fd, (uid_t)job.uid, (gid_t)job.gid) != 0 && geteuid() == 0) {
+      *error = "'" + job.output + "': cannot keep its owner: " + strerror(errno);
+      ok = false;
+    }
     fchmod(fd, job.mode >= 0 ? (mode_t)job.mode : 0666 & ~mask);
   }
   if (out) {
@@ -590,8 +656,13 @@ bool WriteOutput(const PackJob& job, std::string* error) {
   } else {
     close(fd);
   }
-  if (!job.to_stdout) {
-    if (ok && rename(temp.c_str(), job.output.c_str()) != 0) {
+  if (!unnamed) {
+    if (ok && job.before_replace) ok = job.before_replace(error);
+    if (ok && job.no_replace && renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+      *error = errno == EEXIST ? "'" + job.output + "' was made by another program meanwhile; nothing was changed (run it again)"
+                               : "'" + job.output + "': cannot be made: " + strerror(errno);
+      ok = false;
+    } else if (ok && !job.no_replace && rename(temp.c_str(), target.c_str()) != 0) {
       *error = "'" + job.output + "': cannot be replaced: " + strerror(errno);
       ok = false;
     }

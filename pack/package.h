@@ -80,6 +80,11 @@ struct PackJob {
   // and settings.
   std::vector<uint8_t> front;
   int mode = -1;  // the output's permissions; -1: 0666 within the umask
+  int64_t uid = -1, gid = -1;  // the output's owner (a file rewritten keeps its own); -1: ours
+  // Asked just before the new file replaces the output; false (with a
+  // message) leaves the output as it is.
+  std::function<bool(std::string* error)> before_replace;
+  bool no_replace = false;  // the output is new: fail if another has made it meanwhile
   PackMethod method;
   std::vector<MemberSource> members;
   bool windows_names = true;
@@ -92,7 +97,10 @@ struct PackJob {
 bool IsPlainArchiveName(const std::string& output);
 
 // Writes the package or archive to a temporary file beside the output and
-// renames it into place at the end; on failure nothing is left behind.
+// renames it into place at the end; on failure nothing is left behind. An
+// output reached through symbolic links is replaced where they lead (the
+// links stay); an output that exists and is not a regular file (a device, a
+// FIFO) is written into, not replaced.
 // While the temporary file exists, SIGINT, SIGTERM and SIGHUP remove it and
 // end the process (status 128 + the signal).
 bool WriteOutput(const PackJob& job, std::string* error);

@@ -32,3 +32,7 @@ void HostSetNames(int32_t names);
 // Sets the permission bits of a core path (no set-user-ID, set-group-ID or
 // sticky bit, and none that the umask clears); false when that fails.
 bool HostSetMode(const char* path, uint32_t mode);
+// Gives the entry at a core path (a link itself, not what it points to; no
+// link on the way) the owner uid and group gid, either (uint32_t)-1 to
+// leave it; false when that fails.
+bool HostSetOwner(const char* path, uint32_t uid, uint32_t gid);

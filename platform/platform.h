@@ -47,11 +47,23 @@ void PlatSkippedLink(const char* name);
 // The stub: a skipped link goes unmentioned.
 inline void PlatSkippedLink(const char*) {}
 #endif
-// Makes the letters of text (length bytes, code page 932) capitals as
-// Windows compares file names. Windows: as the system does it; POSIX: the
-// ASCII letters and the double-byte Latin, Greek and Cyrillic letters, as the
-// packer folds them.
+#if defined(_WIN32)
+// Makes the letters of text (length bytes, code page 932) capitals as the
+// system does it.
 void PlatUpperCase(char* text, uint32_t length);
+#else
+// The one spelling of all the names (length bytes, code page 932) that
+// Windows takes for the same file name: the name read as code page 932
+// (MultiByteToWideChar: a lead byte takes the byte after it; a code without
+// a character, or a lead byte at the end, is the default character),
+// upper-cased (CharUpperBuffW) and written back in code page 932
+// (WideCharToMultiByte, which gives a character that has two or three codes
+// one of them). Into out, at most capacity bytes (a name can grow by one: a
+// lead byte at its end becomes a whole character); returns the count. Two
+// names are one file on Windows exactly when their folds are equal, trailing
+// dots and spaces aside (FoldPath).
+uint32_t FoldNameLikeWindows(const char* name, uint32_t length, char* out, uint32_t capacity);
+#endif
 void PlatSetFileTime(const char* path, uint32_t unix_time);
 // Tells the shell that an absolute path ("\" separators) was created.
 void PlatNotifyCreated(const char* path);

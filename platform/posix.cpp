@@ -271,28 +271,110 @@ bool PlatLinkOnPath(const char* path) {
   return false;
 }
 
-void PlatUpperCase(char* text, uint32_t length) {
-  // The double-byte small letters and the distance down to their capitals.
-  static const struct {
-    uint16_t first;
-    uint8_t count, down;
-  } RANGES[] = {{0x8281, 26, 0x21}, {0x83BF, 24, 0x20}, {0x8470, 15, 0x30}, {0x8480, 18, 0x31}};
-  uint8_t* p = reinterpret_cast<uint8_t*>(text);
-  uint8_t* end = p + length;
-  while (p < end) {
-    uint32_t c = *p;
-    if (SjisCharLength(p, (size_t)(end - p)) == 2) {
-      c = c << 8 | p[1];
-      for (const auto& r : RANGES)
-        if (c - r.first < r.count) c -= r.down;
-      p[0] = (uint8_t)(c >> 8);
-      p[1] = (uint8_t)c;
-      p += 2;
-    } else {
-      if (c >= 'a' && c <= 'z') *p = (uint8_t)(c - ('a' - 'A'));
-      ++p;
+namespace {
+
+// Code page 932 as Windows reads and compares file names. Double-byte codes
+// are numbered in order, 188 to a lead byte (the 189 trail bytes
+// 0x40-0xFC without 0x7F): rows that run on from one lead byte to the next
+// are one range.
+uint32_t CodeIndex(uint32_t code) {
+  uint32_t lead = code >> 8, trail = code & 0xFF;
+  return (lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31) * 188 + trail - (trail < 0x7F ? 0x40 : 0x41);
+}
+
+uint32_t CodeAt(uint32_t index) {
+  uint32_t lead = index / 188, trail = index % 188;
+  return (lead < 31 ? lead + 0x81 : lead - 31 + 0xE0) << 8 | (trail < 0x3F ? trail + 0x40 : trail + 0x41);
+}
+
+// The double-byte codes that code page 932 maps to a character, first and
+// last of each run. Every other code, and a lead byte with no second byte,
+// becomes the default character U+30FB, whose own code is 0x8145.
+const uint16_t DEFINED[][2] = {
+    {0x8140, 0x81AC}, {0x81B8, 0x81BF}, {0x81C8, 0x81CE}, {0x81DA, 0x81E8}, {0x81F0, 0x81F7},
+    {0x81FC, 0x81FC}, {0x824F, 0x8258}, {0x8260, 0x8279}, {0x8281, 0x829A}, {0x829F, 0x82F1},
+    {0x8340, 0x8396}, {0x839F, 0x83B6}, {0x83BF, 0x83D6}, {0x8440, 0x8460}, {0x8470, 0x8491},
+    {0x849F, 0x84BE}, {0x8740, 0x875D}, {0x875F, 0x8775}, {0x877E, 0x879C}, {0x889F, 0x9872},
+    {0x989F, 0xEAA4}, {0xED40, 0xEEEC}, {0xEEEF, 0xEEFC}, {0xF040, 0xFC4B},
+};
+const uint32_t DEFAULT_CODE = 0x8145;
+
+// Codes whose character Windows takes for another code's: a small letter
+// for its capital (upper case as CharUpperBuffW makes it), or one character
+// that code page 932 has twice or three times (the NEC row 13 symbols, the
+// NEC-selected and the IBM extensions), for the code WideCharToMultiByte
+// gives it. Runs of count codes from first, onto the run from to.
+const struct {
+  uint16_t first, count, to;
+} SAME_AS[] = {
+    {0x8281, 26, 0x8260},   // full-width a-z
+    {0x83BF, 24, 0x839F},   // Greek alpha-omega
+    {0x8470, 33, 0x8440},   // Cyrillic a-ya
+    {0x8790, 1, 0x81E0},    // approximately equal
+    {0x8791, 1, 0x81DF},    // identical to
+    {0x8792, 1, 0x81E7},    // integral
+    {0x8795, 1, 0x81E3},    // square root
+    {0x8796, 1, 0x81DB},    // up tack
+    {0x8797, 1, 0x81DA},    // angle
+    {0x879A, 1, 0x81E6},    // because
+    {0x879B, 1, 0x81BF},    // intersection
+    {0x879C, 1, 0x81BE},    // union
+    {0xED40, 360, 0xFA5C},  // the NEC-selected kanji, as the IBM ones
+    {0xEEEF, 10, 0x8754},   // small Roman numerals i-x (NEC-selected)
+    {0xEEF9, 1, 0x81CA},    // not sign
+    {0xEEFA, 3, 0xFA55},    // broken bar, apostrophe, quotation mark
+    {0xFA40, 10, 0x8754},   // small Roman numerals i-x (IBM)
+    {0xFA4A, 10, 0x8754},   // Roman numerals I-X (IBM)
+    {0xFA54, 1, 0x81CA},    // not sign
+    {0xFA58, 1, 0x878A},    // parenthesized ideograph stock
+    {0xFA59, 1, 0x8782},    // numero sign
+    {0xFA5A, 1, 0x8784},    // telephone sign
+    {0xFA5B, 1, 0x81E6},    // because
+};
+
+// The code Windows compares a double-byte code as.
+uint32_t CompareCodeOf(uint32_t code) {
+  if (!SjisTrail((uint8_t)code)) return DEFAULT_CODE;
+  uint32_t index = CodeIndex(code);
+  bool defined = false;
+  for (const auto& d : DEFINED) defined = defined || (index >= CodeIndex(d[0]) && index <= CodeIndex(d[1]));
+  if (!defined) return DEFAULT_CODE;
+  for (const auto& s : SAME_AS)
+    if (index - CodeIndex(s.first) < s.count) return CodeAt(CodeIndex(s.to) + index - CodeIndex(s.first));
+  return code;
+}
+
+// CompareCodeOf for every code of the 60 lead bytes, worked out once.
+struct CompareTable {
+  uint16_t code[60][256];
+  CompareTable() {
+    for (uint32_t lead = 0x81; lead <= 0xFC; ++lead) {
+      if (!SjisLead((uint8_t)lead)) continue;
+      for (uint32_t trail = 0; trail < 256; ++trail)
+        code[lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31][trail] = (uint16_t)CompareCodeOf(lead << 8 | trail);
     }
   }
+};
+
+}  // namespace
+
+uint32_t FoldNameLikeWindows(const char* name, uint32_t length, char* out, uint32_t capacity) {
+  static const CompareTable table;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
+  const uint8_t* end = p + length;
+  uint32_t n = 0;
+  while (p < end) {
+    uint32_t b = *p++;
+    if (SjisLead((uint8_t)b)) {
+      // A lead byte takes the byte after it, whatever it is.
+      uint32_t code = p < end ? table.code[b <= 0x9F ? b - 0x81 : b - 0xE0 + 31][*p++] : DEFAULT_CODE;
+      if (n < capacity) out[n++] = (char)(code >> 8);
+      if (n < capacity) out[n++] = (char)code;
+    } else if (n < capacity) {
+      out[n++] = (char)(b >= 'a' && b <= 'z' ? b - ('a' - 'A') : b);
+    }
+  }
+  return n;
 }
 
 void PlatSkippedLink(const char* name) {
@@ -304,25 +386,81 @@ bool PlatMakeDirectory(const char* path) {
   return LocalPath(path, local, sizeof local) && mkdir(local, 0777) == 0;
 }
 
-// Times and modes are set on the path itself, never through a link that
-// stands there (a directory member whose name is a link to a folder
-// elsewhere, or a file swapped for a link after it was written).
+namespace {
+
+// The folder that holds a local path, opened part by part without following
+// a link (a folder swapped for a link after the check cannot lead
+// elsewhere), and in *base the last part (trailing "/" dropped: "d/" names
+// the entry d itself, even when it is a link). -1 when a part is missing or
+// a link.
+int OpenParent(char* local, const char** base) {
+  size_t length = strlen(local);
+  while (length > 1 && local[length - 1] == '/') local[--length] = 0;
+  char* slash = strrchr(local, '/');
+  if (!slash) {
+    *base = local;
+    return open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  *base = slash + 1;
+  *slash = 0;
+  int fd = open(local[0] == 0 ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (char* part = local; fd >= 0 && part < slash;) {
+    char* end = strchr(part, '/');
+    if (!end) end = slash;
+    *end = 0;
+    if (*part) {
+      int next = openat(fd, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      close(fd);
+      fd = next;
+    }
+    if (end != slash) *end = '/';
+    part = end + 1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+// Times, modes and owners are set on the entry the path names itself,
+// through its folder's descriptor, never through a link that stands there
+// or on the way (a directory member whose name is a link to a folder
+// elsewhere, a file or folder swapped for a link after it was written).
 void PlatSetFileTime(const char* path, uint32_t unix_time) {
   char local[LOCAL_PATH_SIZE];
+  const char* base;
   if (!LocalPath(path, local, sizeof local)) return;
+  int fd = OpenParent(local, &base);
+  if (fd < 0) return;
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
   times[0].tv_nsec = times[1].tv_nsec = 0;
-  utimensat(AT_FDCWD, local, times, AT_SYMLINK_NOFOLLOW);
+  utimensat(fd, base, times, AT_SYMLINK_NOFOLLOW);
+  close(fd);
 }
 
 bool HostSetMode(const char* path, uint32_t mode) {
   char local[LOCAL_PATH_SIZE];
+  const char* base;
   if (!LocalPath(path, local, sizeof local)) return false;
+  int fd = OpenParent(local, &base);
+  if (fd < 0) return false;
   mode_t mask = umask(0);
   umask(mask);
   // Refused (EOPNOTSUPP) on a link.
-  return fchmodat(AT_FDCWD, local, (mode_t)(mode & 0777 & ~mask), AT_SYMLINK_NOFOLLOW) == 0;
+  bool ok = fchmodat(fd, base, (mode_t)(mode & 0777 & ~mask), AT_SYMLINK_NOFOLLOW) == 0;
+  close(fd);
+  return ok;
+}
+
+bool HostSetOwner(const char* path, uint32_t uid, uint32_t gid) {
+  char local[LOCAL_PATH_SIZE];
+  const char* base;
+  if (!LocalPath(path, local, sizeof local)) return false;
+  int fd = OpenParent(local, &base);
+  if (fd < 0) return false;
+  bool ok = fchownat(fd, base, (uid_t)uid, (gid_t)gid, AT_SYMLINK_NOFOLLOW) == 0;
+  close(fd);
+  return ok;
 }
 
 void PlatNotifyCreated(const char*) {}

@@ -2,11 +2,13 @@
 """Writes small stored (-lh0-) LZH archives for the tool's tests.
 
 usage: lzh.py OUT MEMBER...   where MEMBER is NAME=DATA with optional
-       suffixes ;mode=OCTAL (Unix permission extended header), ;time=SECONDS,
+       suffixes ;mode=OCTAL (Unix permission extended header), ;owner=UID:GID
+       (Unix owner ids), ;time=SECONDS,
        ;crc=HEX (a wrong CRC on purpose), ;method=-lhd- (a directory named
        as a file, without a final "/"), ;link=TARGET (a symbolic link, an
        empty -lhd- member named "NAME|TARGET"). NAME is taken as UTF-8 bytes unless
-       it starts with "sjis:", then it is encoded as Shift_JIS; a NAME ending
+       it starts with "sjis:", then it is encoded as Shift_JIS, or with "bytes:",
+       then its escapes (\\x87) are the bytes; a NAME ending
        in "/" is a -lhd- directory. Level-2 headers, OS id "U".
 """
 import struct
@@ -26,7 +28,12 @@ def member(spec):
     fields = spec.split(";")
     name, _, data = fields[0].partition("=")
     options = dict(f.split("=", 1) for f in fields[1:])
-    raw = name[5:].encode("cp932") if name.startswith("sjis:") else name.encode()
+    if name.startswith("sjis:"):
+        raw = name[5:].encode("cp932")
+    elif name.startswith("bytes:"):
+        raw = name[6:].encode("latin-1").decode("unicode_escape").encode("latin-1")
+    else:
+        raw = name.encode()
     data = data.encode()
     if "link" in options:
         raw += b"|" + options["link"].encode()
@@ -43,6 +50,9 @@ def member(spec):
         ext += struct.pack("<HB", 3 + len(path), 2) + path
     if "mode" in options:
         ext += struct.pack("<HBH", 5, 0x50, int(options["mode"], 8))
+    if "owner" in options:
+        uid, gid = (int(x) for x in options["owner"].split(":"))
+        ext += struct.pack("<HBHH", 7, 0x51, gid, uid)
     crc = int(options["crc"], 16) if "crc" in options else crc16(data)
     mtime = int(options.get("time", "1600000000"))
     body = method + struct.pack("<IIIBBHB", len(data), len(data), mtime, 0x20, 2, crc, ord("U"))

@@ -38,6 +38,7 @@ mk() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
 mk ok/a.txt
 mk sjis/〜.txt one; mk sjis/～.txt two
 mk case/README; mk case/readme
+mk roman/Ⅰ.txt; mk roman/ⅰ.txt
 mk dev/sub/nul.txt; mk devs/CON; mk dot/trail.; mk space/"trail "
 printf 'bad\xffname' | xargs -0 -I{} sh -c 'mkdir -p utf8 && echo x >"utf8/{}"'
 mkdir -p links/d; mk links/d/f.txt; ln -s f.txt links/d/link; ln -s /nonexistent links/d/dangling
@@ -57,7 +58,8 @@ done <<'TABLE'
 1|'huge/4GiB.bin': 4294967296 bytes; a member of 4 GiB or more|$P -o huge.lzh huge
 # names: two inputs, one member
 1|'sjis/〜.txt' and 'sjis/～.txt'|$P -o o.lzh sjis
-1|differ only in letter case|$P -o o.exe "${S[@]}" case
+1|are one file name on Windows|$P -o o.exe "${S[@]}" case
+1|'roman/Ⅰ.txt' and 'roman/ⅰ.txt' are one file name on Windows|$P -o o.exe "${S[@]}" roman
 0|-|$P -o o.lzh case
 1|not valid UTF-8|$P -o o.lzh utf8
 # names Windows cannot create

@@ -56,6 +56,9 @@ gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
 gen "$A/fold.lzh" 'readme.txt=a' 'README.TXT=b' 'setup.bat=c' 'setup.bat.=d' 'docs/=' 'DOCS/='
+# Codes page 932 has twice (Roman numeral one, a kanji) and a small Roman
+# numeral, which Windows upper-cases.
+gen "$A/fold2.lzh" 'bytes:\x87\x54=a' 'bytes:\xfa\x4a=b' 'bytes:\xed\x40=c' 'bytes:\xfa\x5c=d' 'bytes:\xfa\x40=e'
 head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
 gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
@@ -142,6 +145,10 @@ rows=(
   "0|err:warning: setup.bat.: the same file as setup.bat on Windows|vemosfx test \$A/fold.lzh"
   "0|eq:warnings=2|vemosfx test \$A/fold.lzh 2>&1 >/dev/null | grep -c warning >warnings"
   "0|eq:README.TXT=b|vemosfx extract \$A/fold.lzh"
+  "0|eq:warnings=3|vemosfx test \$A/fold2.lzh 2>&1 >/dev/null | grep -c 'warning: .*: the same file as Ⅰ\\|as 纊' >warnings"
+  "0|eq:n=1 Я.txt|echo a >я.txt; vemosfx pack -q -o s.exe я.txt; echo A >Я.txt; vemosfx add s.exe Я.txt; echo \$(vemosfx list -q s.exe | wc -l) \$(vemosfx list -q s.exe | awk '{print \$NF}') >n"
+  "1|err:Ａ.txt: the package's settings name it|echo A >Ａ.txt; echo b >b.txt; vemosfx pack -q -o s.exe --open ａ.txt --shortcut ａ.txt Ａ.txt b.txt; vemosfx delete s.exe Ａ.txt"
+  "0|eq:n=b.txt|echo a >ａ.txt; echo b >b.txt; vemosfx pack -q -o s.exe ａ.txt b.txt; vemosfx delete s.exe 'Ａ.*'; vemosfx list -q s.exe | awk '{print \$NF}' >n"
   "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
   "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
   "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
@@ -174,11 +181,27 @@ rows=(
   "1|err:docs/readme.txt: the package's settings name it|cp \$A/package.exe p.exe; vemosfx delete p.exe docs"
   "0|eq:n=5 present|cp \$A/package.exe p.exe; vemosfx delete p.exe '日*'; echo \$(vemosfx list -q p.exe | wc -l) \$(vemosfx list p.exe | sed -n 's/^config: //p') >n"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
+  "0|eq:o=fifo ok|mkfifo p.lzh; echo a >a; timeout 10 cat p.lzh >got & vemosfx pack -o p.lzh a; wait; echo \$(stat -c %F p.lzh) \$(vemosfx test -q got && echo ok) >o"
+  "0|eq:o=symbolic link ok|ln -s /proc/self/fd/1 out; echo a >a; vemosfx pack -o out --format=lzh a >got; echo \$(stat -c %F out) \$(vemosfx test -q got && echo ok) >o"
+  "1|err:'d.lzh': a symbolic link to nothing|ln -s nowhere d.lzh; echo a >a; vemosfx pack -o d.lzh a"
+  "0|eq:o=symbolic link b|mkdir r; echo a >a; echo b >b; vemosfx pack -q -o r/r.lzh a; ln -s r/r.lzh l.lzh; vemosfx add l.lzh b; vemosfx delete l.lzh a; echo \$(stat -c %F l.lzh) \$(vemosfx list -q r/r.lzh | awk '{print \$NF}') >o"
+  "0|eq:n=5|head -c 3000000 /dev/urandom >big; vemosfx pack -q -o a.lzh --method lh0 big; for i in 1 2 3 4; do echo \$i >n\$i; done; for i in 1 2 3 4; do vemosfx add a.lzh n\$i & done; wait; vemosfx list -q a.lzh | wc -l >n"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
-# Owners: recorded by pack, given back only by root with --same-owner.
+# Owners: recorded by pack, given back only by root with --same-owner, and
+# only to what extraction made: not through a link whose name ends in "/",
+# not to the destination itself (a member "."); ids past 16 bits are not
+# stored cut.
+gen "$A/own-link.lzh" 'd/=;link=../victim1;owner=1234:1234'
+gen "$A/own-dot.lzh" './=;owner=1234:1234'
 if [ "$(id -u)" = 0 ]; then
   rows+=(
+    "0|eq:o=0:0 1234:1234|mkdir -p ../victim1; vemosfx extract --same-owner \$A/own-link.lzh; stat -c %u:%g ../victim1 >o; stat -c %u:%g d >>o; echo \$(cat o) >o"
+    "0|eq:o=0:0|mkdir w; vemosfx extract --same-owner -C w \$A/own-dot.lzh; stat -c %u:%g w >o"
+    "1|eq:o=character special file|mknod full c 1 7; echo a >a; vemosfx pack -o full --format=lzh a; s=\$?; stat -c %F full >o; exit \$s"
+    "0|eq:o=1234:1234 640|echo a >a; echo b >b; vemosfx pack -q -o r.lzh a; chown 1234:1234 r.lzh; chmod 640 r.lzh; vemosfx add r.lzh b; stat -c '%u:%g %a' r.lzh >o"
+    "0|eq:o=0:0|touch f; chown 100000:165536 f; vemosfx pack -q -o o.lzh f; rm f; vemosfx extract --same-owner o.lzh; stat -c %u:%g f >o"
+    "0|eq:n=1|touch f g; chown 100000:165536 f g; vemosfx pack -o o.lzh f g 2>err; grep -c '2 members are owned by ids above 65535' err >n"
     "0|eq:o=65534:65534|touch f; chown 65534:65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract --same-owner o.lzh; stat -c %u:%g f >o"
     "0|eq:o=0|touch f; chown 65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract o.lzh; stat -c %u f >o"
   )

@@ -427,8 +427,9 @@ TEST_F(RunTest, ArchivesOfOtherSystems) {
 }
 
 // Names that Windows takes for one file (letter case, also of the
-// double-byte Latin, Greek and Cyrillic letters, and trailing dots and
-// spaces) end the run at the second, which would replace the first: the
+// double-byte Latin, Greek and Cyrillic letters and Roman numerals, the codes
+// that code page 932 has for one character, and trailing dots and spaces)
+// end the run at the second, which would replace the first: the
 // first keeps its bytes. Folders may repeat; other names pass.
 TEST_F(RunTest, NamesWindowsTakesForOneFileAreRefused) {
   struct Case {
@@ -445,6 +446,10 @@ TEST_F(RunTest, NamesWindowsTakesForOneFileAreRefused) {
       {"\x83\xbf\x83\xd6", "\x83\x9f\x83\xb6", true},  // Greek alpha omega
       {"\x84\x70\x84\x91", "\x84\x40\x84\x60", true},  // Cyrillic a ya
       {"\x95\\a", "\x95\\A", true},          // a second byte 0x5C, then a letter
+      {"\x87\x54", "\xfa\x4a", true},         // Roman numeral one, NEC and IBM codes
+      {"\xed\x40", "\xfa\x5c", true},         // one kanji, NEC-selected and IBM codes
+      {"\xfa\x40.txt", "\x87\x54.TXT", true},  // small Roman numeral one, capital
+      {"\x85\x40", "\x81\x45", true},         // no character: the default one
       {"\x82\x9f", "\x82\xa0", false},          // small and normal hiragana a
       {"\x82\x60", "\x82\x61", false},          // full-width A, B
       {"a.txt", "a.txt.gz", false},
