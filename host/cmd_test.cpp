@@ -106,5 +106,5 @@ int CmdTest(int argc, char** argv) {
   if (!quiet)
     printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
          archive_problem.empty() ? "" : ", archive damaged");
-  return all ? EXIT_OK : EXIT_FAILED;
+  return FinishOutput(all ? EXIT_OK : EXIT_FAILED);
 }

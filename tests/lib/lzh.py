@@ -6,7 +6,8 @@ usage: lzh.py OUT MEMBER...   where MEMBER is NAME=DATA with optional
        ;crc=HEX (a wrong CRC on purpose), ;method=-lhd- (a directory named
        as a file, without a final "/"), ;link=TARGET (a symbolic link, an
        empty -lhd- member named "NAME|TARGET"). NAME is taken as UTF-8 bytes unless
-       it starts with "sjis:", then it is encoded as Shift_JIS; a NAME ending
+       it starts with "sjis:", then it is encoded as Shift_JIS, or "hex:", then
+       it is those bytes in hex; a NAME ending
        in "/" is a -lhd- directory. Level-2 headers, OS id "U".
 """
 import struct
@@ -26,7 +27,8 @@ def member(spec):
     fields = spec.split(";")
     name, _, data = fields[0].partition("=")
     options = dict(f.split("=", 1) for f in fields[1:])
-    raw = name[5:].encode("cp932") if name.startswith("sjis:") else name.encode()
+    raw = (name[5:].encode("cp932") if name.startswith("sjis:")
+           else bytes.fromhex(name[4:]) if name.startswith("hex:") else name.encode())
     data = data.encode()
     if "link" in options:
         raw += b"|" + options["link"].encode()

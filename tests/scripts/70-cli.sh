@@ -56,6 +56,11 @@ gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
 gen "$A/fold.lzh" 'readme.txt=a' 'README.TXT=b' 'setup.bat=c' 'setup.bat.=d' 'docs/=' 'DOCS/='
+# Names for machine output: Shift_JIS, and a byte that is neither Shift_JIS
+# nor UTF-8 ("caf" and 0xe9, as Latin-1 writes it).
+gen "$A/names.lzh" 'sjis:日本.txt=j' 'hex:636166e9=c'
+json() { python3 -c 'import json,sys; d=json.loads(sys.stdin.buffer.read().decode("utf-8")); print(" ".join(m["path"] + "=" + m["name_hex"] for m in d["members"]))'; }
+export -f json
 head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
 gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
@@ -174,6 +179,11 @@ rows=(
   "1|err:docs/readme.txt: the package's settings name it|cp \$A/package.exe p.exe; vemosfx delete p.exe docs"
   "0|eq:n=5 present|cp \$A/package.exe p.exe; vemosfx delete p.exe '日*'; echo \$(vemosfx list -q p.exe | wc -l) \$(vemosfx list p.exe | sed -n 's/^config: //p') >n"
   "0|out:  destination:     <Windows drive>\\Program Files\\Vemo\\|vemosfx list \$A/package.exe"
+  "0|eq:j=日本.txt=93fa967b2e747874 caf�=636166e9|vemosfx list --json \$A/names.lzh | json >j"
+  "0|eq:j=���{.txt=93fa967b2e747874 caf�=636166e9|vemosfx list --json --names=utf-8 \$A/names.lzh | json >j"
+  "1|err:vemosfx: cannot write to standard output: No space left on device|vemosfx list \$A/a.lzh >/dev/full"
+  "1|err:vemosfx: cannot write to standard output: No space left on device|vemosfx list --json \$A/a.lzh >/dev/full"
+  "1|err:vemosfx: cannot write to standard output: No space left on device|vemosfx test \$A/a.lzh >/dev/full"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
 # Owners: recorded by pack, given back only by root with --same-owner.
@@ -185,6 +195,8 @@ if [ "$(id -u)" = 0 ]; then
 fi
 n=0
 for row in "${rows[@]}"; do
+  # VEMO_ROWS=TEXT runs only the rows that hold TEXT.
+  [[ $row == *"${VEMO_ROWS:-}"* ]] || continue
   IFS='|' read -r want check command <<< "$row"
   n=$((n + 1))
   work=$scratch/row$n
