@@ -30,7 +30,9 @@ const char USAGE[] =
     "p (extract to standard output), a (add), d (delete).\n"
     "\n"
     "'vemosfx COMMAND --help' describes a command's options; 'man vemosfx' all.\n"
-    "Exit status: 0 done, 1 a member or the input failed, 2 usage, 130 interrupted.\n";
+    "'vemosfx --version' tells the version.\n"
+    "Exit status: 0 done, 1 a member or the input failed, 2 usage, 129/130/143\n"
+    "interrupted by SIGHUP/SIGINT/SIGTERM.\n";
 
 void Version() { printf("vemosfx %s\n", VEMO_VERSION); }
 

@@ -213,6 +213,10 @@ for row in "${rows[@]}"; do
   esac
 done
 
+# Every option of the code is documented and completed.
+python3 tests/lib/options.py "$root" "$scratch/p/share/man/man1/vemosfx.1" \
+  "$scratch/p/share/bash-completion/completions/vemosfx" || fail "options: see above"
+
 # Ctrl-C once a member is complete (here while -v waits on a full pipe at a
 # kept file) leaves that file alone: only an unfinished file is removed.
 mkdir -p "$scratch/int"
