@@ -194,9 +194,8 @@ int CmdList(int argc, char** argv) {
     result = ListWalk(state, input.end, ListToBoth, &both, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
-    if (quiet) {
-      ListBoth both = {QuietRow, nullptr, warn, &windows_names};
-      result = ListWalk(state, input.end, ListToBoth, &both, &members);
+    if (quiet) {  // errors only: no warnings either
+      result = ListWalk(state, input.end, QuietRow, nullptr, &members);
     } else {
       ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
       result = ListMembers(stdout, state, input.end, ToUtf8, &members, warn, &windows_names);

@@ -146,6 +146,8 @@ rows=(
   "0|err:warning: README.TXT: the same file as readme.txt on Windows|vemosfx list \$A/fold.lzh"
   "0|err:warning: setup.bat.: the same file as setup.bat on Windows|vemosfx test \$A/fold.lzh"
   "0|eq:warnings=2|vemosfx test \$A/fold.lzh 2>&1 >/dev/null | grep -c warning >warnings"
+  "0|eq:.err=|vemosfx list -q \$A/fold.lzh"
+  "0|eq:.err=|vemosfx test -q \$A/fold.lzh"
   "0|eq:README.TXT=b|vemosfx extract \$A/fold.lzh"
   "0|out:evil.sh\\rreadme.txt|vemosfx list \$A/ctl.lzh"
   "0|out:\\x1b[31mred\\x07.txt|vemosfx list \$A/ctl.lzh"
