@@ -195,6 +195,22 @@ if [ "$(id -u)" = 0 ]; then
     "0|eq:o=0|touch f; chown 65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract o.lzh; stat -c %u f >o"
   )
 fi
+# A signed package changed by add or delete: told to sign it again, and the
+# certificate entry of its header cleared (it would point into members).
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$A/key.pem" -out "$A/cert.pem" -days 2 -subj '/CN=t' >/dev/null 2>&1
+  mkdir -p "$A/src" && echo a >"$A/src/a.txt" && echo b >"$A/src/b.txt"
+  vemosfx pack -q -o "$A/unsigned.exe" --no-dialog -C "$A" src &&
+    osslsigncode sign -certs "$A/cert.pem" -key "$A/key.pem" -in "$A/unsigned.exe" -out "$A/signed.exe" >/dev/null ||
+    fail "cannot make a signed package"
+  entry='import struct,sys; d=open(sys.argv[1],"rb").read(); o=struct.unpack_from("<I",d,0x3c)[0]+24; print(struct.unpack_from("<II",d,o+128))'
+  rows+=(
+    "0|err:vemosfx add: warning: 's.exe' was signed; the signature does not cover the changed file and was dropped: sign the package again|cp \$A/signed.exe s.exe; echo n >n.txt; vemosfx add s.exe n.txt"
+    "0|err:vemosfx delete: warning: 's.exe' was signed|cp \$A/signed.exe s.exe; vemosfx delete s.exe src/b.txt"
+    "0|eq:e=(0, 0) No signature found|cp \$A/signed.exe s.exe; vemosfx delete -q s.exe src/b.txt; echo \$(python3 -c '$entry' s.exe) \$(osslsigncode verify s.exe 2>&1 | grep -o 'No signature found') >e"
+    "0|eq:.err=|cp \$A/unsigned.exe u.exe; echo n >n.txt; vemosfx add u.exe n.txt"
+  )
+fi
 n=0
 for row in "${rows[@]}"; do
   # VEMO_ROWS=TEXT runs only the rows that hold TEXT.
