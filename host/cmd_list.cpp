@@ -23,7 +23,8 @@ const char LIST_USAGE[] =
     "unpacked size, header level, CRC, OS id, time (UTC) and path. FILE - reads\n"
     "standard input.\n"
     "\n"
-    "      --json          one JSON document instead of the text listing\n"
+    "      --json          one JSON document instead of the text listing (valid\n"
+    "                      UTF-8; each member's stored name in hex as name_hex)\n"
     "  -q, --quiet         the member rows only (no settings, heading or totals)\n"
     "      --names=MODE    how member names are read: cp932, utf-8, or auto\n"
     "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
@@ -34,10 +35,23 @@ void ToUtf8(const char* sjis, char* out, uint32_t capacity) {
   snprintf(out, capacity, "%s", text.c_str());
 }
 
-// A JSON string of UTF-8 text; the controls (C0, DEL and C1, which a
-// terminal may act on) as \u escapes.
-std::string Json(const std::string& text) {
-  std::string out = "\"";
+// A JSON string of text that should be UTF-8: a byte that is not part of
+// valid UTF-8 becomes U+FFFD, so the document is always valid UTF-8 (the
+// exact bytes of a name are in its "name_hex"); the controls (C0, DEL and
+// C1, which a terminal may act on) as \u escapes.
+std::string Json(const std::string& raw) {
+  std::string text, out = "\"";
+  for (size_t i = 0; i < raw.size();) {
+    uint8_t b = (uint8_t)raw[i];
+    size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (n > 0 && i + n <= raw.size() && HostIsUtf8(raw.substr(i, n).c_str())) {
+      text.append(raw, i, n);
+      i += n;
+    } else {
+      text += "\xef\xbf\xbd";
+      ++i;
+    }
+  }
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = (unsigned char)text[i];
     unsigned char next = i + 1 < text.size() ? (unsigned char)text[i + 1] : 0;
@@ -57,7 +71,25 @@ std::string Json(const std::string& text) {
   return out + "\"";
 }
 
-std::string JsonText(const char* sjis) { return Json(Utf8Raw(sjis ? sjis : "")); }
+// A stored text as UTF-8, bytes that do not convert kept for Json to mark.
+std::string Decoded(const char* sjis) {
+  char out[4 * PATH_BUFFER_SIZE + 1];
+  HostSjisToUtf8(sjis ? sjis : "", out, sizeof out, false);
+  return out;
+}
+
+std::string JsonText(const char* sjis) { return Json(Decoded(sjis)); }
+
+// The bytes of a text as lowercase hex digits.
+std::string Hex(const char* bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (const char* p = bytes; *p; ++p) {
+    out += digits[(uint8_t)*p >> 4];
+    out += digits[(uint8_t)*p & 15];
+  }
+  return out;
+}
 
 void JsonConfig(const SfxState* state, const ListStored* stored) {
   if (!state->has_config) {
@@ -81,7 +113,7 @@ void JsonConfig(const SfxState* state, const ListStored* stored) {
 
 void JsonMember(const MemberHeader* header, void* context) {
   uint32_t* count = static_cast<uint32_t*>(context);
-  std::string path = Utf8Raw(header->name[0] == '/' ? header->name + 1 : header->name);
+  std::string path = Decoded(header->name[0] == '/' ? header->name + 1 : header->name);
   std::string type = "file", target;
   bool directory_method = FindMethod(header->method) == METHOD_LHD;
   if (directory_method && path.find('|') != std::string::npos) {
@@ -100,7 +132,8 @@ void JsonMember(const MemberHeader* header, void* context) {
     snprintf(os, sizeof os, "\"%c\"", header->os_id);
   else if (header->os_id != 0)
     snprintf(os, sizeof os, "%u", (unsigned)header->os_id);
-  printf("%s\n    {\"path\": %s, \"type\": \"%s\", ", *count ? "," : "", Json(path).c_str(), type.c_str());
+  printf("%s\n    {\"path\": %s, \"name_hex\": \"%s\", \"type\": \"%s\", ", *count ? "," : "", Json(path).c_str(),
+         Hex(header->name).c_str(), type.c_str());
   if (type == "symlink") printf("\"target\": %s, ", Json(target).c_str());
   printf("\"method\": %s, \"packed_size\": %u, \"unpacked_size\": %u, \"time\": \"%s\", "
          "\"crc\": %s, \"level\": %u, \"os\": %s}",
@@ -161,9 +194,8 @@ int CmdList(int argc, char** argv) {
     result = ListWalk(state, input.end, ListToBoth, &both, &members);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
-    if (quiet) {
-      ListBoth both = {QuietRow, nullptr, warn, &windows_names};
-      result = ListWalk(state, input.end, ListToBoth, &both, &members);
+    if (quiet) {  // errors only: no warnings either
+      result = ListWalk(state, input.end, QuietRow, nullptr, &members);
     } else {
       ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
       result = ListMembers(stdout, state, input.end, ToUtf8, &members, warn, &windows_names);
@@ -174,7 +206,7 @@ int CmdList(int argc, char** argv) {
     char message[96];
     snprintf(message, sizeof message, "%s after %u member%s", ListProblem(result), (unsigned)members,
              members == 1 ? "" : "s");
-    return Fail(path, message);
+    return FinishOutput(Fail(path, message));
   }
-  return EXIT_OK;
+  return FinishOutput(EXIT_OK);
 }

@@ -4,6 +4,8 @@
 #include <getopt.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
+#include <ctype.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -46,7 +48,7 @@ const char PACK_USAGE[] =
     "                        more), 5-9 by near-optimal parsing\n"
     "  --best                level 9: 0.4-0.8% smaller than the default, in\n"
     "                        about 1.5 times its time\n"
-    "  -j, --threads N       compress on N threads (default: the online CPUs);\n"
+    "  -j, --threads N       compress on N threads (default: the CPUs it may run on);\n"
     "                        the output is the same for every N; about 28 MB of\n"
     "                        memory per thread\n"
     "  -L, --dereference     follow symbolic links (packages need it to hold what\n"
@@ -68,6 +70,7 @@ const char PACK_USAGE[] =
     "                        archives only: every member's owner or group is\n"
     "                        NAME (a number alone: that id, no name stored)\n"
     "  --numeric-owner       archives only: store owner ids, not names\n"
+    "  -h, --help            this help\n"
     "\n"
     "Package options:\n"
     "  --stub FILE           the stub to put in front (exactly 23040 bytes, \"MZ\");\n"
@@ -90,12 +93,13 @@ const char PACK_USAGE[] =
     "\n"
     "Texts are UTF-8 and stored as Shift_JIS, at most 255 bytes each.\n"
     "Every refused input is named, one line each; nothing is then written.\n"
-    "Exit status: 0 written, 1 an input was refused (nothing written), 2 usage,\n"
-    "130/143 interrupted (nothing written).\n";
+    "Exit status: 0 written, 1 an input was refused (nothing written), 2 usage\n"
+    "(also a bad option value, such as --dest /x), 129/130/143 interrupted by\n"
+    "SIGHUP/SIGINT/SIGTERM (nothing written).\n";
 
 const char ADD_USAGE[] =
     "usage: vemosfx add [options] ARCHIVE PATH...\n"
-    "       vemosfx delete [-qv] ARCHIVE PATTERN...\n"
+    "       vemosfx delete [-qv] [--names=MODE] ARCHIVE PATTERN...\n"
     "\n"
     "add puts files and folders into an archive or package (a missing archive\n"
     "is made, unless its name ends in .exe), replacing members of the same\n"
@@ -103,15 +107,23 @@ const char ADD_USAGE[] =
     "delete removes the members that match the PATTERNs (a folder takes what is\n"
     "below it). A new file is written beside ARCHIVE and renamed over it when\n"
     "complete; the other members are copied as they are, their CRC checked. A\n"
-    "package keeps its stub and settings.\n"
+    "package keeps its stub and settings; a signed one loses its signature (a\n"
+    "warning says so): sign it again.\n"
     "\n"
-    "  --update              replace a member only when the file is newer\n"
-    "  -C DIR, -L, --method M, --level N, --best, -j N, --mtime DATE,\n"
-    "  --exclude PATTERN,\n"
-    "  --exclude-from FILE, -T FILE, --null, --allow-unix-names\n"
-    "                        as for 'vemosfx pack'\n"
+    "  --update              (add) replace a member only when the file is newer\n"
+    "  -C DIR, -L/--dereference, --method M, --level N, --best,\n"
+    "  -j/--threads N, --mtime DATE, --exclude PATTERN, --exclude-from FILE,\n"
+    "  -T/--files-from FILE, --null, --allow-unix-names,\n"
+    "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner\n"
+    "                        (add) as for 'vemosfx pack'\n"
+    "  --names=MODE          (delete) how member names are read: cp932, utf-8\n"
+    "                        or auto, as for 'vemosfx list'\n"
     "  -q, --quiet           errors only\n"
-    "  -v, --verbose         name each member added, replaced or deleted\n";
+    "  -v, --verbose         name each member added, replaced or deleted\n"
+    "  -h, --help            this help\n"
+    "\n"
+    "Exit status: 0 done, 1 an input or member failed (nothing changed), 2 usage,\n"
+    "129/130/143 interrupted by SIGHUP/SIGINT/SIGTERM (nothing changed).\n";
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -164,13 +176,21 @@ bool HasSuffix(const std::string& s, const char* suffix) {
   return true;
 }
 
-// Seconds since 1970 UTC within the 32-bit time field.
-bool ParseSeconds(const char* text, uint32_t* out) {
-  if (!*text) return false;
+// The latest time a member's 32-bit time field holds, in words.
+const char LATEST_TIME[] = "after 2106-02-07 06:28:15 UTC, the latest time an archive holds";
+
+// Seconds since 1970 UTC within the 32-bit time field. *too_late (when
+// given) tells a number past that field from text that is no number.
+bool ParseSeconds(const char* text, uint32_t* out, bool* too_late = nullptr) {
+  if (too_late) *too_late = false;
+  if (!*text || strspn(text, "0123456789") != strlen(text)) return false;
   char* end = nullptr;
   errno = 0;
   unsigned long long v = strtoull(text, &end, 10);
-  if (errno || *end || text[0] == '-' || v > 0xFFFFFFFFull) return false;
+  if (errno || v > 0xFFFFFFFFull) {
+    if (too_late) *too_late = true;
+    return false;
+  }
   *out = (uint32_t)v;
   return true;
 }
@@ -328,6 +348,15 @@ int LoadStub(PackCommand* command) {
   PackJob& job = command->job;
   std::string error;
   const char* name = command->name;
+  // The settings' own values (--dest, the texts' length and Shift_JIS
+  // form) are checked first: a bad value is a usage error, as for --base.
+  // What --open and --shortcut name is checked against the members later.
+  std::vector<uint8_t> block;
+  PackageSettings own = job.settings;
+  own.shortcut_target.clear();
+  own.open_after.clear();
+  if (!BuildConfigBlock(job.settings, &block, &error) || (own.dialog && !CheckSettings(own, {}, &error)))
+    return UsageError(name, Printable(error));
   if (!command->stub_path.empty()) {
     if (!ReadWholeFile(command->stub_path, &job.stub, &error)) return Refuse(name, error);
     if (!CheckStub(job.stub, "the stub '" + command->stub_path + "'", &error)) return Refuse(name, error);
@@ -337,43 +366,55 @@ int LoadStub(PackCommand* command) {
   } else {
     return Refuse(name, "this vemosfx was built without the stub; give --stub FILE, or write a plain archive (--format=lzh)");
   }
-  std::vector<uint8_t> block;
-  if (!BuildConfigBlock(job.settings, &block, &error)) return Refuse(name, error);
   return -1;
 }
 
 }  // namespace
 
-bool ParseMtime(const std::string& text, uint32_t* out) {
-  if (!text.empty() && text[0] == '@') return ParseSeconds(text.c_str() + 1, out);
+std::string ParseMtime(const std::string& text, uint32_t* out) {
+  const std::string forms = "takes @N (seconds since 1970 UTC) or a date, 2024-01-01 or '2024-01-01 12:00:00Z'";
+  bool too_late = false;
+  if (!text.empty() && text[0] == '@') {
+    if (ParseSeconds(text.c_str() + 1, out, &too_late)) return "";
+    return too_late ? std::string("is ") + LATEST_TIME : forms;
+  }
   struct tm when;
   memset(&when, 0, sizeof when);
   int used = 0;
-  if (sscanf(text.c_str(), "%4d-%2d-%2d%n", &when.tm_year, &when.tm_mon, &when.tm_mday, &used) != 3 || used != 10)
-    return false;
+  if (sscanf(text.c_str(), "%4d-%2d-%2d%n", &when.tm_year, &when.tm_mon, &when.tm_mday, &used) != 3 || used != 10 ||
+      !isdigit((unsigned char)text[0]))
+    return forms;
   const char* rest = text.c_str() + used;
   if (*rest == ' ' || *rest == 'T') {
     int more = 0;
-    if (sscanf(rest + 1, "%2d:%2d%n", &when.tm_hour, &when.tm_min, &more) != 2 || more != 5) return false;
+    if (sscanf(rest + 1, "%2d:%2d%n", &when.tm_hour, &when.tm_min, &more) != 2 || more != 5) return forms;
     rest += 1 + more;
     if (*rest == ':') {
-      if (sscanf(rest + 1, "%2d%n", &when.tm_sec, &more) != 1 || more != 2) return false;
+      if (sscanf(rest + 1, "%2d%n", &when.tm_sec, &more) != 1 || more != 2) return forms;
       rest += 1 + more;
     }
   }
   bool utc = *rest == 'Z';
   if (utc) ++rest;
-  if (*rest) return false;
-  if (when.tm_mon < 1 || when.tm_mon > 12 || when.tm_mday < 1 || when.tm_mday > 31 || when.tm_hour > 23 ||
-      when.tm_min > 59 || when.tm_sec > 60)
-    return false;
+  if (*rest) return forms;
+  // The date must exist: mktime and timegm would take 2024-02-30 for March 1.
+  static const int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int year = when.tm_year;
+  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (when.tm_mon < 1 || when.tm_mon > 12 || when.tm_mday < 1 || when.tm_mday > DAYS[when.tm_mon - 1] ||
+      (when.tm_mon == 2 && when.tm_mday == 29 && !leap))
+    return "is no date of the calendar";
+  if (when.tm_hour > 23 || when.tm_min > 59 || when.tm_sec > 60) return "has no such time of day";
+  if (year > 2106) return std::string("is ") + LATEST_TIME;
+  if (year < 1970) return "is before 1970, the earliest time an archive holds";
   when.tm_year -= 1900;
   when.tm_mon -= 1;
   when.tm_isdst = -1;
   time_t t = utc ? timegm(&when) : mktime(&when);
-  if (t < 0 || (uint64_t)t > 0xFFFFFFFFull) return false;
+  if (t < 0) return "is before 1970-01-01 00:00:00 UTC, the earliest time an archive holds";
+  if ((uint64_t)t > 0xFFFFFFFFull) return std::string("is ") + LATEST_TIME;
   *out = (uint32_t)t;
-  return true;
+  return "";
 }
 
 int Refuse(const char* command, const std::string& problem) {
@@ -457,7 +498,10 @@ int PrepareCollect(PackCommand* command) {
   if (command->best) job.method.level = LEVEL_BEST;
   if (!command->level.empty() && !ParseCount(command->level, LEVEL_MIN, LEVEL_MAX, &job.method.level))
     return UsageError(name, "--level takes a number from 1 to 9");
-  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  // The CPUs this process may run on (taskset, cgroups' cpusets), not all
+  // the machine has.
+  cpu_set_t cpus;
+  long online = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : sysconf(_SC_NPROCESSORS_ONLN);
   job.method.threads = online > 0 ? (int)std::min(online, 64L) : 1;
   if (!command->threads.empty() && !ParseCount(command->threads, 1, 256, &job.method.threads))
     return UsageError(name, "-j/--threads takes a number of threads from 1 to 256");
@@ -467,12 +511,16 @@ int PrepareCollect(PackCommand* command) {
     return UsageError(name, "--group takes a group of this system, NAME:ID or an ID up to 65535");
   CollectOptions& collect = command->collect;
   if (!command->mtime.empty()) {
-    if (!ParseMtime(command->mtime, &collect.max_time))
-      return UsageError(name, "--mtime takes @N (seconds since 1970 UTC) or a date, 2024-01-01 or '2024-01-01 12:00:00Z'");
+    std::string problem = ParseMtime(command->mtime, &collect.max_time);
+    if (!problem.empty())
+      return UsageError(name, "--mtime " + (problem.compare(0, 6, "takes ") == 0 ? problem
+                                                                                 : "'" + Printable(command->mtime) + "' " + problem));
     collect.fixed_time = true;
   } else if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) {
-    if (*epoch && !ParseSeconds(epoch, &collect.max_time))
-      return Refuse(name, std::string("SOURCE_DATE_EPOCH '") + epoch + "' is not a number of seconds since 1970");
+    bool too_late = false;
+    if (*epoch && !ParseSeconds(epoch, &collect.max_time, &too_late))
+      return Refuse(name, std::string("SOURCE_DATE_EPOCH '") + epoch + "' " +
+                              (too_late ? std::string("is ") + LATEST_TIME : "is not a number of seconds since 1970"));
     collect.clamp_time = *epoch != 0;
   }
   std::string error;

@@ -79,7 +79,7 @@ int CmdTest(int argc, char** argv) {
     const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
     int32_t method;
     uint32_t failure = CheckMember(&header, stripped, &method);
-    WarnSameFile(&windows_names, &header);
+    if (!quiet) WarnSameFile(&windows_names, &header);
     if (failure == CHECK_LINK) failure = FAILURE_NONE;  // skipped when extracted
     if (failure == FAILURE_NONE && method != METHOD_LHD) {
       uint64_t count = 0;
@@ -106,5 +106,5 @@ int CmdTest(int argc, char** argv) {
   if (!quiet)
     printf("%u member%s, %u intact, %u failed%s\n", members, members == 1 ? "" : "s", intact, members - intact,
          archive_problem.empty() ? "" : ", archive damaged");
-  return all ? EXIT_OK : EXIT_FAILED;
+  return FinishOutput(all ? EXIT_OK : EXIT_FAILED);
 }

@@ -156,12 +156,52 @@ bool LockArchive(const std::string& path, struct stat* locked) {
       return false;
     }
   }
+
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
+  return (uint32_t)bytes[at] | (uint32_t)bytes[at + 1] << 8 | (uint32_t)bytes[at + 2] << 16 | (uint32_t)bytes[at + 3] << 24;
+}
+
+// Where the certificate table's entry (the security data directory of a
+// PE32 or PE32+ header) lies in a package's front, or 0 when it has none.
+size_t CertificateEntry(const std::vector<uint8_t>& front) {
+  if (front.size() < 0x40) return 0;
+  size_t pe = Le32(front, 0x3C);
+  if (pe > front.size() - 24 || memcmp(&front[pe], "PE\0\0", 4) != 0) return 0;
+  size_t optional = pe + 24;
+  if (optional + 2 > front.size()) return 0;
+  unsigned magic = front[optional] | front[optional + 1] << 8;
+  size_t count_at = optional + (magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0);
+  if (count_at == optional || count_at + 4 + 5 * 8 > front.size() || Le32(front, count_at) < 5) return 0;
+  return count_at + 4 + 4 * 8;
+}
+
+// A signature covers the whole file, so it cannot survive a change: its
+// entry is cleared (else it would point at bytes that are now members),
+// and the user is told. True when the package was signed.
+bool DropSignature(std::vector<uint8_t>* front) {
+  size_t entry = CertificateEntry(*front);
+  if (!entry || (Le32(*front, entry) == 0 && Le32(*front, entry + 4) == 0)) return false;
+  memset(&(*front)[entry], 0, 8);
+  return true;
+}
+
+// Writes the changed archive; for a package that was signed, says that it
+// must be signed again.
+int WriteChanged(PackCommand* command, bool was_signed) {
+  int status = WriteWithProgress(command);
+  if (status == EXIT_OK && was_signed && !command->quiet)
+    fprintf(stderr,
+            "vemosfx %s: warning: '%s' was signed; the signature does not cover the changed file and was "
+            "dropped: sign the package again\n",
+            command->name, Printable(command->output).c_str());
+  return status;
 }
 
 // Opens the archive to change and reads it; -1 to go on, else the status.
-// *targets receives the members a package's settings name.
+// *signed_package tells whether it was a signed package (its signature
+// entry then cleared); *targets receives the members a package's settings name.
 int OpenOld(const char* command, const std::string& path, CommandInput* input, std::vector<OldMember>* old,
-            PackJob* job, std::vector<std::string>* targets = nullptr) {
+            PackJob* job, bool* signed_package, std::vector<std::string>* targets = nullptr) {
   if (path == "-") return UsageError(command, "the archive to change must be a file, not standard input");
   struct stat locked;
   if (!LockArchive(path, &locked)) return Fail(path, strerror(errno));
@@ -180,6 +220,7 @@ int OpenOld(const char* command, const std::string& path, CommandInput* input, s
     *problem = "'" + path + "' was changed by another program meanwhile; nothing was changed (run it again)";
     return false;
   };
+  if (ok && signed_package) *signed_package = DropSignature(&job->front);
   job->plain = input->plain;
   job->output = path;
   if (targets) *targets = SettingsTargets(&input->state);
@@ -216,6 +257,7 @@ int CmdAdd(int argc, char** argv) {
   CommandInput input;
   std::vector<OldMember> old;
   PackJob& job = command.job;
+  bool was_signed = false;
   struct stat info;
   if (command.output != "-" && lstat(command.output.c_str(), &info) != 0 && errno == ENOENT &&
       !IsPackageName(command.output)) {
@@ -224,7 +266,7 @@ int CmdAdd(int argc, char** argv) {
     job.plain = true;
     job.output = command.output;
     job.no_replace = true;
-  } else if (int status = OpenOld(command.name, command.output, &input, &old, &job); status >= 0) {
+  } else if (int status = OpenOld(command.name, command.output, &input, &old, &job, &was_signed); status >= 0) {
     return status;
   }
   if (!job.plain && command.unix_names)
@@ -263,7 +305,7 @@ int CmdAdd(int argc, char** argv) {
   }
   job.members.swap(result);
   command.verbose = false;  // told above
-  return WriteWithProgress(&command);
+  return WriteChanged(&command, was_signed);
 }
 
 int CmdDelete(int argc, char** argv) {
@@ -300,7 +342,9 @@ int CmdDelete(int argc, char** argv) {
   std::vector<OldMember> old;
   PackJob& job = command.job;
   std::vector<std::string> targets;
-  if (int status = OpenOld(command.name, command.output, &input, &old, &job, &targets); status >= 0) return status;
+  bool was_signed = false;
+  if (int status = OpenOld(command.name, command.output, &input, &old, &job, &was_signed, &targets); status >= 0)
+    return status;
   // In a package a pattern names members as Windows would find them.
   for (const std::string& pattern : patterns) match.push_back(job.plain ? pattern : FoldedPattern(pattern));
   std::vector<bool> matched(patterns.size(), false);
@@ -322,5 +366,5 @@ int CmdDelete(int argc, char** argv) {
     if (!matched[i]) status = Fail(Printable(patterns[i]), "not found in the archive");
   if (status != EXIT_OK) return Refuse("delete", "nothing was changed");
   command.verbose = false;
-  return WriteWithProgress(&command);
+  return WriteChanged(&command, was_signed);
 }

@@ -214,6 +214,14 @@ int Fail(const std::string& what, const std::string& problem) {
   return EXIT_FAILED;
 }
 
+int FinishOutput(int status) {
+  errno = 0;
+  if (fflush(stdout) == 0 && !ferror(stdout)) return status;
+  int code = errno ? errno : EIO;
+  fprintf(stderr, "vemosfx: cannot write to standard output: %s\n", strerror(code));
+  return EXIT_FAILED;
+}
+
 int UsageError(const char* command, const std::string& message) {
   if (!message.empty()) fprintf(stderr, "vemosfx %s: %s\n", command, message.c_str());
   fprintf(stderr, "Try 'vemosfx %s --help' for more information.\n", command);

@@ -51,6 +51,10 @@ void CloseCommandInput(CommandInput* input);
 
 // "vemosfx: WHAT: PROBLEM" on stderr (stdout flushed first); returns EXIT_FAILED.
 int Fail(const std::string& what, const std::string& problem);
+// The status of a command whose results went to standard output: status,
+// unless writing them failed (a full disk, a closed pipe), which is told
+// as "vemosfx: cannot write to standard output: REASON" and gives EXIT_FAILED.
+int FinishOutput(int status);
 // A usage error: "vemosfx COMMAND: message" and a hint; returns EXIT_USAGE.
 int UsageError(const char* command, const std::string& message);
 

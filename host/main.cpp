@@ -30,9 +30,17 @@ const char USAGE[] =
     "p (extract to standard output), a (add), d (delete).\n"
     "\n"
     "'vemosfx COMMAND --help' describes a command's options; 'man vemosfx' all.\n"
-    "Exit status: 0 done, 1 a member or the input failed, 2 usage, 130 interrupted.\n";
+    "'vemosfx --version' tells the version.\n"
+    "Exit status: 0 done, 1 a member or the input failed, 2 usage, 129/130/143\n"
+    "interrupted by SIGHUP/SIGINT/SIGTERM.\n";
 
-void Version() { printf("vemosfx %s\n", VEMO_VERSION); }
+// The stub built into the tool (size 0 when it was built without one).
+extern const unsigned int g_embedded_stub_size;
+
+void Version() {
+  printf("vemosfx %s%s\n", VEMO_VERSION,
+         g_embedded_stub_size ? "" : " (built without the stub: writes plain archives; packages need --stub FILE)");
+}
 
 }  // namespace
 

@@ -38,5 +38,8 @@ int WriteWithProgress(PackCommand* command);
 // "vemosfx COMMAND: problem", one line per line of problem; EXIT_FAILED.
 int Refuse(const char* command, const std::string& problem);
 // "@N", "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]" (also with "T"; local time,
-// or UTC with a trailing "Z") as seconds since 1970 within 32 bits.
-bool ParseMtime(const std::string& text, uint32_t* out);
+// or UTC with a trailing "Z") as seconds since 1970 within 32 bits. Returns
+// "" or the problem: "takes ..." (not one of the forms), or what is wrong
+// with the date ("is after 2106...", "is no date of the calendar"), to
+// follow the text.
+std::string ParseMtime(const std::string& text, uint32_t* out);

@@ -74,11 +74,33 @@ const char* SpecialKind(mode_t mode) {
   return "neither a file, a folder nor a link";
 }
 
-// A name for the shell, in single quotes.
+// A name for the shell that a shell passes on unchanged: in single quotes,
+// or, when it holds a control character or a byte that is not UTF-8 (which
+// a terminal would not show as typed), as $'...' with those bytes as \xNN.
 std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char ch : text) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return out + "'";
+  static const char hex[] = "0123456789abcdef";
+  std::string plain = "'", escaped = "$'";
+  bool printable = true;
+  for (size_t i = 0; i < text.size();) {
+    uint8_t b = (uint8_t)text[i];
+    size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    bool whole = n > 0 && i + n <= text.size() && HostIsUtf8(text.substr(i, n).c_str());
+    bool c1 = whole && n == 2 && b == 0xC2 && (uint8_t)text[i + 1] < 0xA0;
+    if (!whole || c1 || b < 0x20 || b == 0x7F) {
+      printable = false;
+      for (size_t k = 0; k < (whole ? n : 1); ++k) {
+        escaped += "\\x";
+        escaped += hex[(uint8_t)text[i + k] >> 4];
+        escaped += hex[(uint8_t)text[i + k] & 15];
+      }
+      i += whole ? n : 1;
+      continue;
+    }
+    plain += b == '\'' ? std::string("'\\''") : text.substr(i, n);
+    escaped += b == '\'' || b == '\\' ? std::string("\\") + (char)b : text.substr(i, n);
+    i += n;
+  }
+  return printable ? plain + "'" : escaped + "'";
 }
 
 // The hint that ends a refusal: the exclusion that leaves the input out
@@ -111,9 +133,12 @@ struct Collector {
     return have_skip && S_ISREG(st.st_mode) && st.st_dev == skip_dev && st.st_ino == skip_ino;
   }
 
-  // Notes a refused input; returns true so that the walk goes on.
+  // Notes a refused input; returns true so that the walk goes on. The
+  // problems are told one a line: a newline in a name is written "\n".
   bool Problem(const std::string& text) {
-    problems.push_back(text);
+    std::string line;
+    for (char ch : text) line += ch == '\n' ? std::string("\\n") : std::string(1, ch);
+    problems.push_back(line);
     return true;
   }
 

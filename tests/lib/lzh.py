@@ -7,8 +7,9 @@ usage: lzh.py OUT MEMBER...   where MEMBER is NAME=DATA with optional
        ;crc=HEX (a wrong CRC on purpose), ;method=-lhd- (a directory named
        as a file, without a final "/"), ;link=TARGET (a symbolic link, an
        empty -lhd- member named "NAME|TARGET"). NAME is taken as UTF-8 bytes unless
-       it starts with "sjis:", then it is encoded as Shift_JIS, or with "bytes:",
-       then its escapes (\\x87) are the bytes; a NAME ending
+       it starts with "sjis:", then it is encoded as Shift_JIS, with "bytes:",
+       then its escapes (\x87) are the bytes, or with "hex:", then it is
+       those bytes in hex; a NAME ending
        in "/" is a -lhd- directory. Level-2 headers, OS id "U".
 """
 import struct
@@ -32,6 +33,8 @@ def member(spec):
         raw = name[5:].encode("cp932")
     elif name.startswith("bytes:"):
         raw = name[6:].encode("latin-1").decode("unicode_escape").encode("latin-1")
+    elif name.startswith("hex:"):
+        raw = bytes.fromhex(name[4:])
     else:
         raw = name.encode()
     data = data.encode()

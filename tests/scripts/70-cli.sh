@@ -59,6 +59,11 @@ gen "$A/fold.lzh" 'readme.txt=a' 'README.TXT=b' 'setup.bat=c' 'setup.bat.=d' 'do
 # Codes page 932 has twice (Roman numeral one, a kanji) and a small Roman
 # numeral, which Windows upper-cases.
 gen "$A/fold2.lzh" 'bytes:\x87\x54=a' 'bytes:\xfa\x4a=b' 'bytes:\xed\x40=c' 'bytes:\xfa\x5c=d' 'bytes:\xfa\x40=e'
+# Names for machine output: Shift_JIS, and a byte that is neither Shift_JIS
+# nor UTF-8 ("caf" and 0xe9, as Latin-1 writes it).
+gen "$A/names.lzh" 'sjis:日本.txt=j' 'hex:636166e9=c'
+json() { python3 -c 'import json,sys; d=json.loads(sys.stdin.buffer.read().decode("utf-8")); print(" ".join(m["path"] + "=" + m["name_hex"] for m in d["members"]))'; }
+export -f json
 head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
 gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
@@ -144,6 +149,8 @@ rows=(
   "0|err:warning: README.TXT: the same file as readme.txt on Windows|vemosfx list \$A/fold.lzh"
   "0|err:warning: setup.bat.: the same file as setup.bat on Windows|vemosfx test \$A/fold.lzh"
   "0|eq:warnings=2|vemosfx test \$A/fold.lzh 2>&1 >/dev/null | grep -c warning >warnings"
+  "0|eq:.err=|vemosfx list -q \$A/fold.lzh"
+  "0|eq:.err=|vemosfx test -q \$A/fold.lzh"
   "0|eq:README.TXT=b|vemosfx extract \$A/fold.lzh"
   "0|eq:warnings=3|vemosfx test \$A/fold2.lzh 2>&1 >/dev/null | grep -c 'warning: .*: the same file as Ⅰ\\|as 纊' >warnings"
   "0|eq:n=1 Я.txt|echo a >я.txt; vemosfx pack -q -o s.exe я.txt; echo A >Я.txt; vemosfx add s.exe Я.txt; echo \$(vemosfx list -q s.exe | wc -l) \$(vemosfx list -q s.exe | awk '{print \$NF}') >n"
@@ -186,6 +193,11 @@ rows=(
   "1|err:'d.lzh': a symbolic link to nothing|ln -s nowhere d.lzh; echo a >a; vemosfx pack -o d.lzh a"
   "0|eq:o=symbolic link b|mkdir r; echo a >a; echo b >b; vemosfx pack -q -o r/r.lzh a; ln -s r/r.lzh l.lzh; vemosfx add l.lzh b; vemosfx delete l.lzh a; echo \$(stat -c %F l.lzh) \$(vemosfx list -q r/r.lzh | awk '{print \$NF}') >o"
   "0|eq:n=5|head -c 3000000 /dev/urandom >big; vemosfx pack -q -o a.lzh --method lh0 big; for i in 1 2 3 4; do echo \$i >n\$i; done; for i in 1 2 3 4; do vemosfx add a.lzh n\$i & done; wait; vemosfx list -q a.lzh | wc -l >n"
+  "0|eq:j=日本.txt=93fa967b2e747874 caf�=636166e9|vemosfx list --json \$A/names.lzh | json >j"
+  "0|eq:j=���{.txt=93fa967b2e747874 caf�=636166e9|vemosfx list --json --names=utf-8 \$A/names.lzh | json >j"
+  "1|err:vemosfx: cannot write to standard output: No space left on device|vemosfx list \$A/a.lzh >/dev/full"
+  "1|err:vemosfx: cannot write to standard output: No space left on device|vemosfx list --json \$A/a.lzh >/dev/full"
+  "1|err:vemosfx: cannot write to standard output: No space left on device|vemosfx test \$A/a.lzh >/dev/full"
   "0|eq:keys=ask-yes docs/readme.txt file dir 6|vemosfx list --json \$A/package.exe | python3 -c 'import json,sys; d=json.load(sys.stdin); m=d[\"members\"]; print(d[\"config\"][\"start_menu\"], m[3][\"path\"], m[3][\"type\"], m[2][\"type\"], len(m), end=\"\")' >keys"
 )
 # Owners: recorded by pack, given back only by root with --same-owner, and
@@ -206,8 +218,26 @@ if [ "$(id -u)" = 0 ]; then
     "0|eq:o=0|touch f; chown 65534 f; vemosfx pack -o o.lzh f; rm f; vemosfx extract o.lzh; stat -c %u f >o"
   )
 fi
+# A signed package changed by add or delete: told to sign it again, and the
+# certificate entry of its header cleared (it would point into members).
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$A/key.pem" -out "$A/cert.pem" -days 2 -subj '/CN=t' >/dev/null 2>&1
+  mkdir -p "$A/src" && echo a >"$A/src/a.txt" && echo b >"$A/src/b.txt"
+  vemosfx pack -q -o "$A/unsigned.exe" --no-dialog -C "$A" src &&
+    osslsigncode sign -certs "$A/cert.pem" -key "$A/key.pem" -in "$A/unsigned.exe" -out "$A/signed.exe" >/dev/null ||
+    fail "cannot make a signed package"
+  entry='import struct,sys; d=open(sys.argv[1],"rb").read(); o=struct.unpack_from("<I",d,0x3c)[0]+24; print(struct.unpack_from("<II",d,o+128))'
+  rows+=(
+    "0|err:vemosfx add: warning: 's.exe' was signed; the signature does not cover the changed file and was dropped: sign the package again|cp \$A/signed.exe s.exe; echo n >n.txt; vemosfx add s.exe n.txt"
+    "0|err:vemosfx delete: warning: 's.exe' was signed|cp \$A/signed.exe s.exe; vemosfx delete s.exe src/b.txt"
+    "0|eq:e=(0, 0) No signature found|cp \$A/signed.exe s.exe; vemosfx delete -q s.exe src/b.txt; echo \$(python3 -c '$entry' s.exe) \$(osslsigncode verify s.exe 2>&1 | grep -o 'No signature found') >e"
+    "0|eq:.err=|cp \$A/unsigned.exe u.exe; echo n >n.txt; vemosfx add u.exe n.txt"
+  )
+fi
 n=0
 for row in "${rows[@]}"; do
+  # VEMO_ROWS=TEXT runs only the rows that hold TEXT.
+  [[ $row == *"${VEMO_ROWS:-}"* ]] || continue
   IFS='|' read -r want check command <<< "$row"
   n=$((n + 1))
   work=$scratch/row$n
@@ -223,6 +253,10 @@ for row in "${rows[@]}"; do
     no:*) [ ! -e "$work/${check#no:}" ] || fail "$command: ${check#no:} exists" ;;
   esac
 done
+
+# Every option of the code is documented and completed.
+python3 tests/lib/options.py "$root" "$scratch/p/share/man/man1/vemosfx.1" \
+  "$scratch/p/share/bash-completion/completions/vemosfx" || fail "options: see above"
 
 # Ctrl-C once a member is complete (here while -v waits on a full pipe at a
 # kept file) leaves that file alone: only an unfinished file is removed.
