@@ -181,8 +181,8 @@ struct CompressPipeline::Impl {
       job->done = job->failed = false;
       // Room for the input and for output somewhat larger than it.
       job->input.resize(job->history + job->size);
-      job->code.code.bytes.reserve(job->size + job->size / 8 + 4096);
-      if (job->final) job->code.split.bytes.reserve(job->size + job->size / 8 + 4096);
+      for (int k = 0; k < (job->final ? 3 : 1); ++k)
+        job->code.endings[k].bits.bytes.reserve(job->size + job->size / 8 + 4096);
       next_offset += job->size;
       in_order.push_back(job);
       if (threads > 1) {
@@ -291,8 +291,7 @@ bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& pr
       if (progress) progress(job->size, false);
     }
     if (ok && smaller) {
-      bool split = job->final && NeedsSplit(job->code, joiner.BitCount());
-      joiner.Append(split ? job->code.split : job->code.code);
+      joiner.Append(ChooseEnding(job->code, joiner.BitCount()));
       if (job->final) joiner.Finish();
       if (fwrite(p.joined.data(), 1, p.joined.size(), out) != p.joined.size()) {
         *error = WriteError();
