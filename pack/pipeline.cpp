@@ -96,6 +96,9 @@ struct CompressPipeline::Impl {
   std::vector<std::thread> workers;
   std::vector<std::unique_ptr<Compressor>> compressors;  // one per worker (one thread: the writer's)
   std::vector<uint8_t> joined;
+  // The last window of bytes of the member's segment just written: the next
+  // segment was read with them as its history, and must have read the same.
+  std::vector<uint8_t> tail;
 
   Impl(const std::vector<MemberSource>& m, const PackMethod& pm)
       : members(m), method(pm), threads(pm.threads < 1 ? 1 : pm.threads), fds(m.size(), -1),
@@ -106,6 +109,7 @@ struct CompressPipeline::Impl {
       free_slots.push_back(slots.back().get());
     }
     if (g_crc_table[1] == 0) BuildCrcTable();
+    tail.reserve(MaxDistance(pm.dict_bits > 0 ? pm.dict_bits : 1));
     // Everything is allocated here and in Dispatch, on the writer's thread,
     // so that the workers allocate nothing (no per-thread heaps either).
     // Storing (lh0) needs neither.
@@ -285,6 +289,17 @@ bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& pr
     if (job->failed) {
       if (ok) *error = changed;
       ok = false;
+    }
+    // Each segment reads its history again, after the segment before it
+    // was read: a file rewritten in place meanwhile would give codes that
+    // copy bytes the decoder never had, under a CRC of other bytes.
+    if (ok && job->history && memcmp(p.tail.data(), job->input.data(), job->history) != 0) {
+      *error = "'" + m.disk_path + "': the file changed while it was being packed";
+      ok = false;
+    }
+    if (ok && !job->final) {
+      size_t keep = HistoryBytes(p.method.dict_bits, offset);
+      p.tail.assign(job->input.end() - (ptrdiff_t)keep, job->input.end());
     }
     if (ok) {
       crc = ContinueCrc16(crc, job->input.data() + job->history, job->size);
