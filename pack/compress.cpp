@@ -301,7 +301,9 @@ class BlockWriter {
  public:
   BlockWriter(int dict_bits, uint32_t slice_tokens)
       : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)),
-        slice_tokens_(slice_tokens) {}
+        slice_tokens_(slice_tokens) {
+    parts_.reserve(MAX_PARTS);  // allocated here, never while a segment is compressed
+  }
 
   // Chooses block boundaries for the tokens and writes the blocks. Every
   // slice starts as a block; then, while some pair of neighbouring blocks
