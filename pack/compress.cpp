@@ -28,7 +28,7 @@ const int POSITION_CLASSES_MAX = 17;
 const uint32_t BLOCK_MAX_TOKENS = 65535;
 
 const int HASH_BITS = 16;
-const uint32_t WINDOW = 1u << 16;  // the finders' arrays cover the largest dictionary
+const uint32_t WINDOW = 1u << 17;  // the finders' arrays, beyond the largest distance
 
 // A token: symbol in the low 9 bits, the distance value d above them.
 inline uint32_t Literal(uint8_t byte) { return byte; }

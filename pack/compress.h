@@ -18,11 +18,13 @@ const int LEVEL_DEFAULT = 5;
 const int LEVEL_BEST = 9;  // --best
 
 // Longest and shortest match, and the largest distance (bytes back) for a
-// dictionary of 1 << dict_bits bytes. A distance of the full dictionary size
-// is never used: not every decoder keeps that byte.
+// dictionary of 1 << dict_bits bytes: the full size, the byte the decoder's
+// window is about to overwrite, which the largest distance value reaches.
+// Every reader tried copies it right, and data repeated at exactly the
+// window size needs it.
 const int MIN_MATCH = 3;
 const int MAX_MATCH = 256;
-inline uint32_t MaxDistance(int dict_bits) { return (1u << dict_bits) - 1; }
+inline uint32_t MaxDistance(int dict_bits) { return 1u << dict_bits; }
 
 // Segment length: the offsets where a member is cut.
 const size_t SEGMENT_BYTES = 1u << 20;

@@ -52,6 +52,11 @@ text 300000 >"$src/large.txt"
 # bits end the data.
 { text 1048576; printf 'q'; } >"$src/segment-and-one.txt"
 head -c 1048600 /dev/zero >"$src/segment-of-zeros.bin"
+# Random blocks repeated at exactly each window size: copies from the full
+# dictionary size back.
+for period in 8192 32768 65536; do
+  bytes $period $period >"$work/block"; cat "$work/block" "$work/block" "$work/block" >"$src/period-$period.bin"
+done
 head -c 1000000 /dev/zero >"$src/zeros.bin"
 yes abcabcabd | head -c 200000 >"$src/run.txt"
 bytes 40000 7 >"$src/random.bin"

@@ -80,11 +80,10 @@ TEST(Compressor, AwkwardInputsRoundTripForEveryMethod) {
 }
 
 // A repeat at exactly the largest distance must be found and decode right:
-// a random block, then the same block again, the dictionary size minus one
-// bytes later.
+// a random block, then the same block again, the dictionary size later.
 TEST(Compressor, ReachesTheLargestDistance) {
   for (const MethodCase& m : METHODS) {
-    uint32_t reach = MaxDistance(m.dict_bits);
+    uint32_t reach = 1u << m.dict_bits;
     Bytes block = Random(reach, 11);
     Bytes data = block;
     data.insert(data.end(), block.begin(), block.end());
