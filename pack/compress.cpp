@@ -883,6 +883,9 @@ void Compressor::State::ParseGreedy(const uint8_t* data, uint32_t start, uint32_
 // the cache is full; returns the chunk's length. Positions inside a match of
 // the nice length or more get none (they are only added to the trees).
 uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until) {
+  // The last chunk's path was cut at its end, also inside a long match: this
+  // chunk's first positions need their matches whatever came before.
+  *skip_until = std::min(*skip_until, start);
   uint32_t n = std::min(end - start, params.chunk);
   uint32_t used = 0;
   uint32_t i = 0;
