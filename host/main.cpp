@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,14 @@ int main(int argc, char** argv) {
       static char to_stdout[] = "-O";
       if (!strcmp(command, "p")) args.insert(args.begin() + 1, to_stdout);
       args.push_back(nullptr);
-      return c.run((int)args.size() - 1, args.data());
+      // Each command cleans up after its own failures; this is the last
+      // word on memory that ran out anywhere else.
+      try {
+        return c.run((int)args.size() - 1, args.data());
+      } catch (const std::bad_alloc&) {
+        fprintf(stderr, "vemosfx %s: not enough memory\n", c.name);
+        return EXIT_FAILED;
+      }
     }
   }
   static const option LONG_OPTIONS[] = {

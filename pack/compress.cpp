@@ -28,7 +28,7 @@ const int POSITION_CLASSES_MAX = PositionClasses(16);
 const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
 
 const int HASH_BITS = 16;
-const uint32_t WINDOW = 1u << 16;  // the finders' arrays cover the largest dictionary
+const uint32_t WINDOW = 1u << 17;  // the finders' arrays, beyond the largest distance
 
 // A token: symbol in the low 9 bits, the distance value d above them.
 inline uint32_t Literal(uint8_t byte) { return byte; }
@@ -215,19 +215,31 @@ uint64_t PlanCharCode(const Frequencies& f, BlockPlan* p) {
   return bits;
 }
 
+// How a block closes: inside the data, as the member's last block, or as
+// the last block with its header a few bits longer (see Ending).
+enum class Close { INNER, LAST, LAST_PADDED };
+
+int TreeFieldBits(const BlockPlan& p) {
+  int bits = 0;
+  ForEachTreeField(p, [&](uint32_t, int n) { bits += n; });
+  return bits;
+}
+
 // The code-length tree for the items; its header bits and the items' bits.
 //
 // A tree of a single code-length value has a short form (count 0 and the
-// value). The member's final block never uses it, nor any tree of fewer than
+// value). The member's last block never uses it, nor any tree of fewer than
 // three lengths: one common reader then refuses the member, depending on
 // where the data ends. There the tree is sent as lengths, at least three.
-uint64_t PlanTreeCode(bool final, BlockPlan* p) {
+// LAST_PADDED sends more of them (unused, length 0), enough to move the
+// end of the data off a byte boundary.
+uint64_t PlanTreeCode(Close close, BlockPlan* p) {
   uint32_t freq[LENGTH_CODE_SYMBOLS] = {0};
   for (int k = 0; k < p->item_count; ++k) freq[p->items[k].symbol]++;
   int used = MakeCodeLengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree.len);
   int value = LastNonZero(freq, LENGTH_CODE_SYMBOLS);
   uint64_t bits = 0;
-  if (used <= 1 && !final) {
+  if (used <= 1 && close == Close::INNER) {
     p->tree.single = value;
     p->tree.count = 0;
     memset(p->tree.len, 0, sizeof p->tree.len);
@@ -239,7 +251,16 @@ uint64_t PlanTreeCode(bool final, BlockPlan* p) {
       p->tree.len[value == 0 ? 1 : 0] = 1;
     }
     p->tree.count = std::max(LastUsed(p->tree.len, LENGTH_CODE_SYMBOLS), LENGTH_CODE_ZERO_RUN_AT);
-    ForEachTreeField(*p, [&](uint32_t, int n) { bits += (uint64_t)n; });
+    int plain = TreeFieldBits(*p);
+    bits = (uint64_t)plain;
+    if (close == Close::LAST_PADDED) {
+      // Each further length adds 3 bits, or none while the 2-bit run of
+      // zeros after the third length covers it.
+      int count = p->tree.count;
+      while (p->tree.count < LENGTH_CODE_SYMBOLS && (TreeFieldBits(*p) - plain) % 8 == 0) ++p->tree.count;
+      if ((TreeFieldBits(*p) - plain) % 8 == 0) p->tree.count = count;
+      bits = (uint64_t)TreeFieldBits(*p);
+    }
   }
   for (int k = 0; k < p->item_count; ++k)
     bits += (uint64_t)p->tree.len[p->items[k].symbol] + p->items[k].extra_count;
@@ -263,13 +284,12 @@ uint64_t PlanPositionCode(const Frequencies& f, int pos_symbols, int pos_count_b
 }
 
 // Plans a block for the frequencies; with want_codes the canonical codes are
-// made too (a size estimate does without them). final: the member's last
-// block.
-void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, bool final,
+// made too (a size estimate does without them).
+void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool want_codes, Close close,
                BlockPlan* p) {
   uint64_t bits = 16;  // the token count
   bits += PlanCharCode(f, p);
-  bits += PlanTreeCode(final, p);
+  bits += PlanTreeCode(close, p);
   bits += PlanPositionCode(f, pos_symbols, pos_count_bits, p);
   p->bits = bits;
   if (want_codes) {
@@ -284,7 +304,9 @@ class BlockWriter {
  public:
   BlockWriter(int dict_bits, uint32_t slice_tokens)
       : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)),
-        slice_tokens_(slice_tokens) {}
+        slice_tokens_(slice_tokens) {
+    parts_.reserve(MAX_PARTS);  // allocated here, never while a segment is compressed
+  }
 
   // Chooses block boundaries for the tokens and writes the blocks. Every
   // slice starts as a block; then, while some pair of neighbouring blocks
@@ -292,6 +314,8 @@ class BlockWriter {
   // of equals) is joined. final: the last block is the member's last.
   // Records where the last block starts (token and bit) and the last code.
   void WriteAll(BitWriter* w, const uint32_t* tokens, uint32_t count, bool final) {
+    has_lookup_ = false;
+    last_code_bits_ = 0;
     // At most MAX_PARTS slices, which bounds the memory they take.
     uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
     uint32_t n = (count + slice - 1) / slice;
@@ -335,39 +359,61 @@ class BlockWriter {
         last = k;
         break;
       }
-      Write(w, tokens + parts_[k].start, parts_[k].freq, false);
+      Write(w, tokens + parts_[k].start, parts_[k].freq, Close::INNER);
     }
     last_block_token_ = n ? parts_[last].start : 0;
     last_block_bit_ = w->BitCount();
-    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final);
+    lookup_before_last_ = last_lookup_;
+    has_lookup_before_last_ = has_lookup_;
+    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final ? Close::LAST : Close::INNER);
   }
 
-  // Rewrites the last block written by WriteAll as two: all its tokens but
-  // the last, and the last alone, which ends the data with a block header
-  // and a code of whatever length it needs. False when that block holds a
-  // single token.
-  bool SplitLast(BitWriter* w, const uint32_t* tokens, uint32_t count) {
-    if (count - last_block_token_ < 2) return false;
+  // Tokens in the last block WriteAll wrote.
+  uint32_t LastBlockTokens(uint32_t count) const { return count - last_block_token_; }
+
+  // Writes the member's last block again, in place of what WriteAll wrote:
+  // with split, as two blocks (all its tokens but the last, then the last
+  // alone, whose codes then have a single value each and take no bits);
+  // close: LAST or LAST_PADDED.
+  void RewriteLast(BitWriter* w, const uint32_t* tokens, uint32_t count, bool split, Close close) {
     w->Rewind(last_block_bit_);
+    last_lookup_ = lookup_before_last_;
+    has_lookup_ = has_lookup_before_last_;
+    uint32_t alone = split ? count - 1 : last_block_token_;
+    if (split) {
+      block_.Clear();
+      for (uint32_t i = last_block_token_; i < alone; ++i) block_.Add(tokens[i]);
+      Write(w, tokens + last_block_token_, block_, Close::INNER);
+    }
     block_.Clear();
-    for (uint32_t i = last_block_token_; i + 1 < count; ++i) block_.Add(tokens[i]);
-    Write(w, tokens + last_block_token_, block_, false);
-    block_.Clear();
-    block_.Add(tokens[count - 1]);
-    Write(w, tokens + count - 1, block_, true);
-    return true;
+    for (uint32_t i = alone; i < count; ++i) block_.Add(tokens[i]);
+    Write(w, tokens + alone, block_, close);
   }
 
+  // The last code that was read through a table (a code with more than one
+  // value) in what was written: whether there is one and where it begins;
+  // and how many bits the very last code took.
+  bool has_lookup() const { return has_lookup_; }
   uint64_t last_lookup() const { return last_lookup_; }
+  int last_code_bits() const { return last_code_bits_; }
 
  private:
   uint64_t Estimate(const Frequencies& f) {
-    PlanBlock(f, pos_symbols_, pos_count_bits_, false, false, &plan_);
+    PlanBlock(f, pos_symbols_, pos_count_bits_, false, Close::INNER, &plan_);
     return plan_.bits;
   }
 
-  void Write(BitWriter* w, const uint32_t* tokens, const Frequencies& f, bool final) {
-    PlanBlock(f, pos_symbols_, pos_count_bits_, true, final, &plan_);
+  // Writes one code, noting where the last table-read code begins.
+  void PutCode(BitWriter* w, uint16_t code, int len) {
+    if (len) {
+      has_lookup_ = true;
+      last_lookup_ = w->BitCount();
+    }
+    w->Put(code, len);
+  }
+
+  void Write(BitWriter* w, const uint32_t* tokens, const Frequencies& f, Close close) {
+    PlanBlock(f, pos_symbols_, pos_count_bits_, true, close, &plan_);
     const BlockPlan& p = plan_;
     auto put = [w](uint32_t v, int n) { w->Put(v, n); };
     w->Put(f.tokens, BLOCK_CODES_BITS);
@@ -380,7 +426,7 @@ class BlockWriter {
       w->Put((uint32_t)p.chars.count, CHAR_COUNT_BITS);
       for (int k = 0; k < p.item_count; ++k) {
         const LengthItem& it = p.items[k];
-        w->Put(p.tree.code[it.symbol], p.tree.len[it.symbol]);
+        PutCode(w, p.tree.code[it.symbol], p.tree.len[it.symbol]);
         if (it.extra_count) w->Put(it.extra, it.extra_count);
       }
     }
@@ -394,15 +440,15 @@ class BlockWriter {
     for (uint32_t i = 0; i < f.tokens; ++i) {
       uint32_t t = tokens[i];
       uint32_t s = TokenSymbol(t);
-      last_lookup_ = w->BitCount();
-      w->Put(p.chars.code[s], p.chars.len[s]);
+      uint64_t at = w->BitCount();
+      PutCode(w, p.chars.code[s], p.chars.len[s]);
       if (s >= 256) {
         uint32_t d = TokenDistanceValue(t);
         int c = PositionClass(d);
-        last_lookup_ = w->BitCount();
-        w->Put(p.positions.code[c], p.positions.len[c]);
+        PutCode(w, p.positions.code[c], p.positions.len[c]);
         if (c > 1) w->Put(d - (1u << (c - 1)), c - 1);
       }
+      last_code_bits_ = (int)(w->BitCount() - at);
     }
   }
 
@@ -442,7 +488,9 @@ class BlockWriter {
   Frequencies block_, joined_;
   uint32_t last_block_token_ = 0;
   uint64_t last_block_bit_ = 0;
-  uint64_t last_lookup_ = 0;
+  bool has_lookup_ = false, has_lookup_before_last_ = false;
+  uint64_t last_lookup_ = 0, lookup_before_last_ = 0;
+  int last_code_bits_ = 0;
 };
 
 // ---------------------------------------------------------------- matching
@@ -758,6 +806,8 @@ struct Compressor::State {
   uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until);
   void ShortestPath(const uint8_t* data, uint32_t start, uint32_t n);
   void EmitPath(const uint8_t* data, uint32_t start, uint32_t n, bool keep, Frequencies* f);
+  void Finish(BitWriter* w, Ending* e);
+  void AddEnding(SegmentCode* out, bool split, Close close);
 };
 
 // Greedy and lazy parsing with hash chains, priced in bits under the code
@@ -836,6 +886,9 @@ void Compressor::State::ParseGreedy(const uint8_t* data, uint32_t start, uint32_
 // the cache is full; returns the chunk's length. Positions inside a match of
 // the nice length or more get none (they are only added to the trees).
 uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until) {
+  // The last chunk's path was cut at its end, also inside a long match: this
+  // chunk's first positions need their matches whatever came before.
+  *skip_until = std::min(*skip_until, start);
   uint32_t n = std::min(end - start, params.chunk);
   uint32_t used = 0;
   uint32_t i = 0;
@@ -943,28 +996,64 @@ void Compressor::Compress(const uint8_t* data, size_t history, size_t size, bool
     s.chains.Begin(data, base, reset);
     s.ParseGreedy(data, start, end);
   }
-  out->code.bytes.clear();
-  BitWriter w(&out->code.bytes);
   uint32_t count = (uint32_t)s.tokens.size();
+  out->count = 1;
+  Ending& plain = out->endings[0];
+  plain.bits.bytes.clear();
+  BitWriter w(&plain.bits.bytes);
   s.blocks.WriteAll(&w, s.tokens.data(), count, final);
-  out->last_lookup = s.blocks.last_lookup();
-  out->code.bits = w.BitCount();
-  w.Flush();
-  out->has_split = false;
-  if (final && out->code.bits < out->last_lookup + 16) {
-    out->split.bytes = out->code.bytes;
-    BitWriter sw(&out->split.bytes);
-    if (s.blocks.SplitLast(&sw, s.tokens.data(), count)) {
-      out->has_split = true;
-      out->split.bits = sw.BitCount();
-      sw.Flush();
-    }
-  }
+  s.Finish(&w, &plain);
+  if (!final) return;
+  // Other endings for the member's last segment, which the joiner picks
+  // from by where the segment lands (see ChooseEnding).
+  bool split = plain.has_lookup && plain.bits.bits < plain.last_lookup + 16 && s.blocks.LastBlockTokens(count) >= 2;
+  if (split) s.AddEnding(out, true, Close::LAST);
+  if (out->endings[out->count - 1].bare_end) s.AddEnding(out, split, Close::LAST_PADDED);
 }
 
-bool NeedsSplit(const SegmentCode& code, uint64_t start_bit) {
-  uint64_t end = start_bit + code.code.bits;
-  return code.has_split && (end + 7) / 8 * 8 < start_bit + code.last_lookup + 16;
+void Compressor::State::Finish(BitWriter* w, Ending* e) {
+  e->bits.bits = w->BitCount();
+  e->has_lookup = blocks.has_lookup();
+  e->last_lookup = blocks.last_lookup();
+  e->bare_end = blocks.last_code_bits() == 0;
+  w->Flush();
+}
+
+void Compressor::State::AddEnding(SegmentCode* out, bool split, Close close) {
+  Ending& e = out->endings[out->count++];
+  e.bits.bytes = out->endings[0].bits.bytes;
+  BitWriter w(&e.bits.bytes);
+  blocks.RewriteLast(&w, tokens.data(), (uint32_t)tokens.size(), split, close);
+  Finish(&w, &e);
+}
+
+namespace {
+
+// Every reader tried decodes a member whose data ends so, and some fail on
+// each of the other endings:
+// - a reader that looks a code up in a table first fills its bit window
+//   with the next 16 bits, also for the member's last code, and fails when
+//   the data ends sooner; so the last code read through a table begins at
+//   least 16 bits before the end of the data (whole bytes);
+// - a reader stops once it has taken the last bit, also when codes that
+//   take no bits are still due (codes of a single value); so such a code
+//   never ends the data on a byte boundary: the padding bits after it keep
+//   that reader going;
+// - some readers refuse data that goes on past the byte holding the last
+//   bit of the last code, so the end is never padded with a whole byte.
+bool EndingFits(const Ending& e, uint64_t start_bit) {
+  uint64_t end = start_bit + e.bits.bits;
+  uint64_t byte_end = (end + 7) / 8 * 8;
+  if (e.has_lookup && byte_end < start_bit + e.last_lookup + 16) return false;
+  return !(e.bare_end && end % 8 == 0);
+}
+
+}  // namespace
+
+const BitString& ChooseEnding(const SegmentCode& code, uint64_t start_bit) {
+  for (int k = 0; k < code.count; ++k)
+    if (EndingFits(code.endings[k], start_bit)) return code.endings[k].bits;
+  return code.endings[code.count - 1].bits;
 }
 
 void BitJoiner::Append(const BitString& s) {
@@ -1007,22 +1096,4 @@ void BitJoiner::Finish() {
   if (partial_bits_) out_->push_back(partial_);
   partial_ = 0;
   partial_bits_ = 0;
-}
-
-bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits, int level, std::vector<uint8_t>* out) {
-  out->clear();
-  if (size == 0) return false;
-  Compressor compressor(dict_bits, level);
-  BitJoiner joiner(out);
-  SegmentCode code;
-  for (size_t at = 0; at < size; at += SEGMENT_BYTES) {
-    size_t n = std::min(SEGMENT_BYTES, size - at);
-    size_t history = HistoryBytes(dict_bits, at);
-    bool final = at + n == size;
-    compressor.Compress(data + at - history, history, n, final, &code);
-    joiner.Append(final && NeedsSplit(code, joiner.BitCount()) ? code.split : code.code);
-    if (joiner.BitCount() / 8 >= size) return false;
-  }
-  joiner.Finish();
-  return out->size() < size;
 }

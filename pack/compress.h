@@ -20,11 +20,13 @@ const int LEVEL_DEFAULT = 5;
 const int LEVEL_BEST = 9;  // --best
 
 // Longest and shortest match, and the largest distance (bytes back) for a
-// dictionary of 1 << dict_bits bytes. A distance of the full dictionary size
-// is never used: not every decoder keeps that byte.
+// dictionary of 1 << dict_bits bytes: the full size, the byte the decoder's
+// window is about to overwrite, which the largest distance value reaches.
+// Every reader tried copies it right, and data repeated at exactly the
+// window size needs it.
 const int MIN_MATCH = MATCH_MIN;
 const int MAX_MATCH = MATCH_MAX;
-inline uint32_t MaxDistance(int dict_bits) { return (1u << dict_bits) - 1; }
+inline uint32_t MaxDistance(int dict_bits) { return 1u << dict_bits; }
 
 // Segment length: the offsets where a member is cut.
 const size_t SEGMENT_BYTES = 1u << 20;
@@ -40,24 +42,29 @@ struct BitString {
   uint64_t bits = 0;
 };
 
-// One segment's compressed form.
-struct SegmentCode {
-  BitString code;
-  // The member's last segment only: where its last character or position
-  // code begins (a bit offset into code), and, when the end may come too
-  // soon after that code for some decoders (see NeedsSplit), the same
-  // segment with its last code in a block of its own.
+// A segment's bits as one way of ending them: with where the last code read
+// through a table (a code of more than one value) begins, as a bit offset,
+// and whether the last code takes no bits at all.
+struct Ending {
+  BitString bits;
+  bool has_lookup = false;
   uint64_t last_lookup = 0;
-  bool has_split = false;
-  BitString split;
+  bool bare_end = false;
 };
 
-// Some decoders look 16 bits ahead for every code, also for the last one,
-// and fail when the data ends sooner; others insist that the data ends with
-// the byte holding the last code. Both hold when the last code starts at
-// least 16 bits before the end of its byte. start_bit: where the segment
-// begins in the member's data.
-bool NeedsSplit(const SegmentCode& code, uint64_t start_bit);
+// One segment's compressed form. A member's last segment may come with up
+// to two other endings of the same tokens, for where the first would end
+// the data in a way some decoders misread (see ChooseEnding): the last
+// code alone in a block of its own, and that block's header made longer
+// by a few bits.
+struct SegmentCode {
+  Ending endings[3];
+  int count = 0;
+};
+
+// The ending to join when the segment begins at start_bit of the member's
+// data: the first of them that every reader decodes in full there.
+const BitString& ChooseEnding(const SegmentCode& code, uint64_t start_bit);
 
 // A compressor for one method and level. Its buffers are allocated once, so
 // that one compressor serves every segment of a run. Not shared between
@@ -96,8 +103,3 @@ class BitJoiner {
   uint8_t partial_ = 0;  // the pending high bits of the next byte
   int partial_bits_ = 0;
 };
-
-// Compresses size bytes for a dictionary of 1 << dict_bits bytes (13, 15 or
-// 16) into out (replaced), segment by segment as a member is. Returns false
-// when the output would not be smaller than the input.
-bool CompressBlockHuffman(const uint8_t* data, size_t size, int dict_bits, int level, std::vector<uint8_t>* out);

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <set>
+#include <system_error>
 
 #include "extract/payload.h"
 #include "extract/run.h"
@@ -656,7 +658,15 @@ bool WriteOutput(const PackJob& job, std::string* error) {
   FILE* out = fdopen(fd, unnamed ? "w+b" : "wb");
   bool ok = out != nullptr;
   if (!ok) *error = std::string("cannot write the output: ") + strerror(errno);
-  if (ok) ok = WriteBody(job, out, fd, front, error);
+  try {
+    if (ok) ok = WriteBody(job, out, fd, front, error);
+  } catch (const std::bad_alloc&) {  // the temporary output is removed below
+    *error = "not enough memory to write the output";
+    ok = false;
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot write the output: ") + e.what();
+    ok = false;
+  }
   if (ok && unnamed) ok = CopyOut(out, direct ? direct : stdout, direct ? "'" + job.output + "'" : "standard output", error);
   if (direct && fclose(direct) != 0 && ok) {
     *error = "cannot write to '" + job.output + "': " + strerror(errno);

@@ -16,6 +16,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "decode/bitio.h"
@@ -72,6 +74,7 @@ struct Job {
   int fd = -1;
   bool done = false;
   bool failed = false;  // the file changed size or could not be read
+  bool no_memory = false;
   std::vector<uint8_t> input;  // history, then the segment
   SegmentCode code;
 };
@@ -96,31 +99,64 @@ struct CompressPipeline::Impl {
   std::vector<std::thread> workers;
   std::vector<std::unique_ptr<Compressor>> compressors;  // one per worker (one thread: the writer's)
   std::vector<uint8_t> joined;
+  bool out_of_memory = false;  // not even one compressor could be made
+  // The last window of bytes of the member's segment just written: the next
+  // segment was read with them as its history, and must have read the same.
+  std::vector<uint8_t> tail;
 
   Impl(const std::vector<MemberSource>& m, const PackMethod& pm)
       : members(m), method(pm), threads(pm.threads < 1 ? 1 : pm.threads), fds(m.size(), -1),
         open_errors(m.size()) {
+    if (g_crc_table[1] == 0) BuildCrcTable();
+    // Everything is allocated here and in Dispatch, on the writer's thread,
+    // so that the workers allocate nothing (no per-thread heaps either).
+    // Storing (lh0) needs neither. Where memory or threads run short, the
+    // run goes on with as many as could be had; with none, every member
+    // to compress fails (out_of_memory).
+    try {
+      tail.reserve(MaxDistance(pm.dict_bits > 0 ? pm.dict_bits : 1));
+      if (method.dict_bits > 0) {
+        for (int i = 0; i < threads; ++i) compressors.emplace_back(new Compressor(method.dict_bits, method.level));
+      }
+    } catch (const std::bad_alloc&) {
+      // The memory ran out here: one compressor fewer leaves room for the
+      // segments' buffers.
+      if (compressors.size() > 1) compressors.pop_back();
+    }
+    if (method.dict_bits > 0 && compressors.empty()) out_of_memory = true;
+    threads = std::max<int>(1, (int)compressors.size());
+    for (int i = 0; threads > 1 && i < threads; ++i) {
+      try {
+        Compressor* compressor = compressors[i].get();
+        workers.emplace_back([this, compressor] { Work(compressor); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    if (threads > 1 && workers.size() < 2) StopWorkers();  // the writer compresses alone
+    if (threads > 1) threads = (int)workers.size();
+    compressors.resize(std::min(compressors.size(), (size_t)threads));
     size_t count = threads == 1 ? 1 : 2 * (size_t)threads + 1;
     for (size_t i = 0; i < count; ++i) {
       slots.emplace_back(new Job);
       free_slots.push_back(slots.back().get());
     }
-    if (g_crc_table[1] == 0) BuildCrcTable();
-    // Everything is allocated here and in Dispatch, on the writer's thread,
-    // so that the workers allocate nothing (no per-thread heaps either).
-    // Storing (lh0) needs neither.
-    if (method.dict_bits == 0) return;
-    for (int i = 0; i < threads; ++i) compressors.emplace_back(new Compressor(method.dict_bits, method.level));
-    for (int i = 0; threads > 1 && i < threads; ++i) workers.emplace_back([this, i] { Work(compressors[i].get()); });
   }
 
-  ~Impl() {
+  void StopWorkers() {
     {
       std::lock_guard<std::mutex> lock(mutex);
       stopping = true;
     }
     work_ready.notify_all();
     for (std::thread& t : workers) t.join();
+    workers.clear();
+    stopping = false;
+    threads = 1;
+  }
+
+  ~Impl() {
+    StopWorkers();
     for (int fd : fds)
       if (fd >= 0) close(fd);
   }
@@ -135,7 +171,11 @@ struct CompressPipeline::Impl {
       job->failed = true;
       return;
     }
-    compressor->Compress(job->input.data(), job->history, job->size, job->final, &job->code);
+    try {
+      compressor->Compress(job->input.data(), job->history, job->size, job->final, &job->code);
+    } catch (const std::bad_alloc&) {  // output past the room reserved for it
+      job->no_memory = true;
+    }
   }
 
   void Work(Compressor* compressor) {
@@ -178,11 +218,25 @@ struct CompressPipeline::Impl {
       job->history = HistoryBytes(method.dict_bits, next_offset);
       job->final = next_offset + job->size == m.size;
       job->fd = fds[next_member];
-      job->done = job->failed = false;
-      // Room for the input and for output somewhat larger than it.
-      job->input.resize(job->history + job->size);
-      job->code.code.bytes.reserve(job->size + job->size / 8 + 4096);
-      if (job->final) job->code.split.bytes.reserve(job->size + job->size / 8 + 4096);
+      job->done = job->failed = job->no_memory = false;
+      // Room for the input and for output somewhat larger than it. Short of
+      // memory, the slot is given up while others are busy (fewer segments
+      // in flight); with none busy, the segment fails.
+      try {
+        job->input.resize(job->history + job->size);
+        for (int k = 0; k < (job->final ? 3 : 1); ++k)
+          job->code.endings[k].bits.bytes.reserve(job->size + job->size / 8 + 4096);
+      } catch (const std::bad_alloc&) {
+        *job = Job();
+        if (!in_order.empty()) return;
+        job->member = next_member;
+        job->no_memory = true;
+        job->done = true;
+        job->size = (size_t)std::min<uint64_t>(SEGMENT_BYTES, m.size - next_offset);
+        next_offset += job->size;
+        in_order.push_back(job);
+        continue;
+      }
       next_offset += job->size;
       in_order.push_back(job);
       if (threads > 1) {
@@ -197,6 +251,7 @@ struct CompressPipeline::Impl {
   Job* Next() {
     Job* job = in_order.front();
     in_order.pop_front();
+    if (job->no_memory) return job;
     if (threads == 1) {
       Run(job, compressors[0].get());
     } else {
@@ -223,6 +278,8 @@ CompressPipeline::CompressPipeline(const std::vector<MemberSource>& members, con
 CompressPipeline::~CompressPipeline() { delete impl_; }
 
 namespace {
+
+std::string NoMemory() { return "not enough memory to compress (fewer threads, -j, need less)"; }
 
 std::string WriteError() { return std::string("cannot write the output: ") + strerror(errno); }
 
@@ -269,6 +326,10 @@ bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& pr
     data->packed_size = m.size;
     return ok;
   }
+  if (p.out_of_memory) {
+    *error = NoMemory();
+    return false;
+  }
   if (p.fds[index] < 0) {
     *error = p.open_errors[index];
     return false;
@@ -286,13 +347,27 @@ bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& pr
       if (ok) *error = changed;
       ok = false;
     }
+    // Each segment reads its history again, after the segment before it
+    // was read: a file rewritten in place meanwhile would give codes that
+    // copy bytes the decoder never had, under a CRC of other bytes.
+    if (job->no_memory) {
+      if (ok) *error = NoMemory();
+      ok = false;
+    }
+    if (ok && job->history && memcmp(p.tail.data(), job->input.data(), job->history) != 0) {
+      *error = "'" + m.disk_path + "': the file changed while it was being packed";
+      ok = false;
+    }
+    if (ok && !job->final) {
+      size_t keep = HistoryBytes(p.method.dict_bits, offset);
+      p.tail.assign(job->input.end() - (ptrdiff_t)keep, job->input.end());
+    }
     if (ok) {
       crc = ContinueCrc16(crc, job->input.data() + job->history, job->size);
       if (progress) progress(job->size, false);
     }
     if (ok && smaller) {
-      bool split = job->final && NeedsSplit(job->code, joiner.BitCount());
-      joiner.Append(split ? job->code.split : job->code.code);
+      joiner.Append(ChooseEnding(job->code, joiner.BitCount()));
       if (job->final) joiner.Finish();
       if (fwrite(p.joined.data(), 1, p.joined.size(), out) != p.joined.size()) {
         *error = WriteError();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Archives written by vemosfx pack, for every method, extracted by the
-# independent archivers (lhasa, unar, 7z, bsdtar) and by vemosfx itself, and
+# independent archivers (lhasa, unar, 7z, bsdtar, jlha) and by vemosfx itself, and
 # compared byte for byte with the folder they were made from. The folder has
 # the awkward cases: empty and one-byte files, the dictionary sizes exactly,
 # runs, random bytes, deep and empty folders, Japanese names.
@@ -17,7 +17,7 @@ for peer in lhasa unar; do
   fi
 done
 optional=()
-for peer in 7z bsdtar; do
+for peer in 7z bsdtar jlha; do
   if command -v $peer >/dev/null; then optional+=($peer); else echo "   $peer is missing: not compared"; fi
 done
 
@@ -48,6 +48,15 @@ text 300000 >"$src/large.txt"
 # Longer than a segment (1 MiB), twice over: the segments' bits are joined
 # at offsets that are not whole bytes.
 { text 1500000; bytes 300000 9; text 900000; } >"$src/segments.bin"
+# A last segment of a single byte, and of zeros only: codes that take no
+# bits end the data.
+{ text 1048576; printf 'q'; } >"$src/segment-and-one.txt"
+head -c 1048600 /dev/zero >"$src/segment-of-zeros.bin"
+# Random blocks repeated at exactly each window size: copies from the full
+# dictionary size back.
+for period in 8192 32768 65536; do
+  bytes $period $period >"$work/block"; cat "$work/block" "$work/block" "$work/block" >"$src/period-$period.bin"
+done
 head -c 1000000 /dev/zero >"$src/zeros.bin"
 yes abcabcabd | head -c 200000 >"$src/run.txt"
 bytes 40000 7 >"$src/random.bin"
@@ -82,7 +91,7 @@ same() {  # who folder [diff options]
 # WHAT names the archive in messages.
 peers_extract() {  # arc out what
   local arc=$1 out=$2 what=$3
-  mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar"
+  mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar" "$out/jlha"
   if (cd "$out/lhasa" && lhasa xq "$arc") && lhasa tq "$arc"; then to_utf8 "$out/lhasa"; same lhasa "$out/lhasa"
   else fail "lhasa could not extract the $what archive"; fi
   if unar -q -e shift_jis -o "$out/unar" "$arc" >/dev/null; then same unar "$out/unar"
@@ -97,6 +106,10 @@ peers_extract() {  # arc out what
       bsdtar) if bsdtar -xf "$arc" -C "$out/bsdtar" --options hdrcharset=CP932 2>"$work/bsdtar.err"; then
                 same bsdtar "$out/bsdtar"
               else fail "bsdtar could not extract the $what archive"; head -5 "$work/bsdtar.err"; fi ;;
+      # jlha exits 0 also when it cuts a member short: the comparison
+      # tells. It writes names as its locale wants them.
+      jlha) if (cd "$out/jlha" && LC_ALL=ja_JP.UTF-8 jlha xq "$arc" >/dev/null 2>&1); then same jlha "$out/jlha"
+            else fail "jlha could not extract the $what archive"; fi ;;
     esac
   done
 }
@@ -147,7 +160,7 @@ else
     arc=$work/doc-$m.lzh
     if ! "$tool" pack -o "$arc" --method $m -C "$work/doc" tree; then fail "pack of the doc folder, $m"; continue; fi
     out=$work/xd-$m
-    mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar"
+    mkdir -p "$out/lhasa" "$out/unar" "$out/7z" "$out/bsdtar" "$out/jlha"
     (cd "$out/lhasa" && lhasa xq "$arc") || fail "lhasa could not extract the doc $m archive"
     unar -q -o "$out/unar" "$arc" >/dev/null || fail "unar could not extract the doc $m archive"
     for peer in "${optional[@]}"; do
@@ -155,6 +168,8 @@ else
         7z) 7z x -y -o"$out/7z" "$arc" >/dev/null || fail "7z could not extract the doc $m archive" ;;
         bsdtar) bsdtar -xf "$arc" -C "$out/bsdtar" 2>"$work/bsdtar.err" ||
                   { fail "bsdtar could not extract the doc $m archive"; grep -c 'Bad' "$work/bsdtar.err"; } ;;
+        jlha) (cd "$out/jlha" && LC_ALL=ja_JP.UTF-8 jlha xq "$arc" >/dev/null 2>&1) ||
+                fail "jlha could not extract the doc $m archive" ;;
       esac
     done
     for peer in lhasa unar "${optional[@]}"; do

@@ -32,6 +32,21 @@ truncate -s 128M big.bin
 (ulimit -v 100000; "$tool" pack -o big.lzh big.bin) 2>"$work/err" || fail "128 MiB under ulimit -v 100000: $(head -2 "$work/err")"
 "$tool" test big.lzh >/dev/null 2>&1 || fail "the 128 MiB archive does not test clean"
 rm -f big.bin big.lzh
+# Short of memory for 16 threads, pack and add go on with fewer or fail
+# with a message, never a crash, and leave no temporary output.
+head -c 3000000 /dev/urandom >r.bin; seq 400000 >t.txt
+for limit in 60000 120000 200000; do
+  for cmd in "pack -o lim.lzh -j 16 r.bin" "add -j 16 lim.lzh t.txt"; do
+    (ulimit -v $limit; "$tool" $cmd) 2>"$work/err"; status=$?
+    if [ $status -gt 1 ]; then fail "$cmd under ulimit -v $limit: exit $status: $(head -2 "$work/err")"
+    elif [ $status = 1 ] && ! grep -q 'not enough memory' "$work/err"; then fail "$cmd under ulimit -v $limit: $(head -2 "$work/err")"
+    elif [ $status = 0 ] && ! "$tool" test lim.lzh >/dev/null 2>&1; then fail "$cmd under ulimit -v $limit: does not test clean"
+    fi
+    ! ls lim.lzh.* >/dev/null 2>&1 || fail "$cmd under ulimit -v $limit left $(ls lim.lzh.*)"
+  done
+  rm -f lim.lzh
+done
+rm -f r.bin t.txt
 
 # Inputs: one folder per case.
 mk() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }

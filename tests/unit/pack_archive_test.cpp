@@ -332,4 +332,29 @@ TEST(Collect, SwappedFileIsRefused) {
   }
 }
 
+// A file rewritten in place (same size) while it is packed: each segment
+// reads the bytes before it again as its history, so the archive would
+// decode to other bytes than its CRC covers. The packer refuses it.
+TEST(Collect, FileRewrittenWhileItIsPackedIsRefused) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", Words(3 << 20, 1));
+  std::vector<MemberSource> members;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(CollectMembers(dir.path(), {"a.txt"}, CollectOptions(), &members, &warnings, &error));
+  bool rewritten = false;
+  // With one thread each segment is read after the one before is written.
+  ProgressHook rewrite = [&](uint64_t, bool) {
+    if (!rewritten) WriteFile(dir / "a.txt", Words(3 << 20, 2));
+    rewritten = true;
+  };
+  PackMethod method;
+  method.dict_bits = 16;
+  FILE* out = tmpfile();
+  ASSERT_NE(out, nullptr);
+  EXPECT_FALSE(WriteArchive(out, 0, members, method, &error, true, rewrite));
+  EXPECT_NE(error.find("a.txt': the file changed while it was being packed"), std::string::npos) << error;
+  fclose(out);
+}
+
 }  // namespace

@@ -60,7 +60,7 @@ TEST(Compressor, AwkwardInputsRoundTripForEveryMethod) {
       for (int level = LEVEL_MIN; level <= LEVEL_MAX; ++level) {
         SCOPED_TRACE(std::string(in.what) + " " + m.name + " level " + std::to_string(level));
         Bytes packed;
-        bool smaller = CompressBlockHuffman(in.data.data(), in.data.size(), m.dict_bits, level, &packed);
+        bool smaller = CompressMember(in.data.data(), in.data.size(), m.dict_bits, level, &packed);
         if (in.compressible) {
           EXPECT_TRUE(smaller);
         }
@@ -80,16 +80,15 @@ TEST(Compressor, AwkwardInputsRoundTripForEveryMethod) {
 }
 
 // A repeat at exactly the largest distance must be found and decode right:
-// a random block, then the same block again, the dictionary size minus one
-// bytes later.
+// a random block, then the same block again, the dictionary size later.
 TEST(Compressor, ReachesTheLargestDistance) {
   for (const MethodCase& m : METHODS) {
-    uint32_t reach = MaxDistance(m.dict_bits);
+    uint32_t reach = 1u << m.dict_bits;
     Bytes block = Random(reach, 11);
     Bytes data = block;
     data.insert(data.end(), block.begin(), block.end());
     Bytes packed;
-    ASSERT_TRUE(CompressBlockHuffman(data.data(), data.size(), m.dict_bits, LEVEL_DEFAULT, &packed)) << m.name;
+    ASSERT_TRUE(CompressMember(data.data(), data.size(), m.dict_bits, LEVEL_DEFAULT, &packed)) << m.name;
     // The repeated block costs next to nothing.
     EXPECT_LT(packed.size(), block.size() + block.size() / 20) << m.name;
     uint16_t crc;
@@ -105,7 +104,7 @@ TEST(Compressor, RandomInputsOfRandomSizesComeBack) {
     Bytes data = rng() % 5 == 0 ? Random(size, rng()) : Structured(size, MaxDistance(m.dict_bits), rng());
     SCOPED_TRACE("round " + std::to_string(round) + " " + m.name + " size " + std::to_string(size));
     Bytes packed;
-    if (!CompressBlockHuffman(data.data(), data.size(), m.dict_bits, LEVEL_DEFAULT, &packed)) {
+    if (!CompressMember(data.data(), data.size(), m.dict_bits, LEVEL_DEFAULT, &packed)) {
       EXPECT_TRUE(data.size() < 64 || packed.size() >= data.size() || packed.empty());
       continue;
     }
@@ -121,7 +120,7 @@ TEST(Compressor, RandomInputsOfRandomSizesComeBack) {
 TEST(Compressor, ManyBlocksInOneMember) {
   Bytes data = Structured(3 << 20, 8191, 21);
   Bytes packed;
-  ASSERT_TRUE(CompressBlockHuffman(data.data(), data.size(), 13, LEVEL_DEFAULT, &packed));
+  ASSERT_TRUE(CompressMember(data.data(), data.size(), 13, LEVEL_DEFAULT, &packed));
   uint16_t crc;
   EXPECT_TRUE(DecodeWithCore(packed, 5, (uint32_t)data.size(), &crc) == data);
 }
@@ -138,7 +137,7 @@ uint64_t KraftSum(const uint8_t* len, int n, int limit) {
 TEST(Compressor, StreamsAnInputLongerThanItsBuffer) {
   Bytes data = Structured(9u << 20, 65535, 12);
   Bytes packed;
-  ASSERT_TRUE(CompressBlockHuffman(data.data(), data.size(), 16, LEVEL_DEFAULT, &packed));
+  ASSERT_TRUE(CompressMember(data.data(), data.size(), 16, LEVEL_DEFAULT, &packed));
   uint16_t crc = 0;
   Bytes back = DecodeWithCore(packed, 7, (uint32_t)data.size(), &crc);
   ASSERT_EQ(back.size(), data.size());

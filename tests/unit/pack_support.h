@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "extract/progress.h"
 #include "extract/walk.h"
 #include "pack/archive.h"
+#include "pack/compress.h"
 
 namespace pack_test {
 
@@ -99,6 +101,24 @@ inline Bytes ReadFile(const std::string& path) {
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
   fclose(f);
   return out;
+}
+
+// Compresses a whole member in memory segment by segment, as the pipeline
+// does: false when the result would not be smaller than the input.
+inline bool CompressMember(const uint8_t* data, size_t size, int dict_bits, int level, Bytes* out) {
+  out->clear();
+  if (size == 0) return false;
+  Compressor compressor(dict_bits, level);
+  BitJoiner joiner(out);
+  SegmentCode code;
+  for (size_t at = 0; at < size; at += SEGMENT_BYTES) {
+    size_t n = std::min(SEGMENT_BYTES, size - at);
+    size_t history = HistoryBytes(dict_bits, at);
+    compressor.Compress(data + at - history, history, n, at + n == size, &code);
+    joiner.Append(ChooseEnding(code, joiner.BitCount()));
+  }
+  joiner.Finish();
+  return out->size() < size;
 }
 
 // Decodes packed bytes of the given method (a MethodTable index) with the
