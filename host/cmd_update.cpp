@@ -156,6 +156,7 @@ bool LockArchive(const std::string& path, struct stat* locked) {
       return false;
     }
   }
+}
 
 uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
   return (uint32_t)bytes[at] | (uint32_t)bytes[at + 1] << 8 | (uint32_t)bytes[at + 2] << 16 | (uint32_t)bytes[at + 3] << 24;
