@@ -70,6 +70,9 @@ const char PACK_USAGE[] =
     "                        archives only: every member's owner or group is\n"
     "                        NAME (a number alone: that id, no name stored)\n"
     "  --numeric-owner       archives only: store owner ids, not names\n"
+    "  --mode CHANGES        every member's mode changed as chmod does: octal\n"
+    "                        (644) or symbolic, e.g. 'go=rX,u+rw,a-s' (without\n"
+    "                        u, g, o or a: all, whatever the umask)\n"
     "  -h, --help            this help\n"
     "\n"
     "Package options:\n"
@@ -114,7 +117,7 @@ const char ADD_USAGE[] =
     "  -C DIR, -L/--dereference, --method M, --level N, --best,\n"
     "  -j/--threads N, --mtime DATE, --exclude PATTERN, --exclude-from FILE,\n"
     "  -T/--files-from FILE, --null, --allow-unix-names,\n"
-    "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner\n"
+    "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner, --mode CHANGES\n"
     "                        (add) as for 'vemosfx pack'\n"
     "  --names=MODE          (delete) how member names are read: cp932, utf-8\n"
     "                        or auto, as for 'vemosfx list'\n"
@@ -246,7 +249,7 @@ bool ReadList(const std::string& path, bool null, std::vector<std::string>* item
 enum {
   OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
   OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
-  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER
+  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER, OPT_MODE
 };
 
 const struct option PACK_OPTIONS[] = {
@@ -262,6 +265,7 @@ const struct option PACK_OPTIONS[] = {
     {"owner", required_argument, nullptr, OPT_OWNER},
     {"group", required_argument, nullptr, OPT_GROUP},
     {"numeric-owner", no_argument, nullptr, OPT_NUMERIC_OWNER},
+    {"mode", required_argument, nullptr, OPT_MODE},
     {"method", required_argument, nullptr, OPT_METHOD},
     {"best", no_argument, nullptr, OPT_BEST},
     {"level", required_argument, nullptr, OPT_LEVEL},
@@ -417,6 +421,53 @@ std::string ParseMtime(const std::string& text, uint32_t* out) {
   return "";
 }
 
+bool ApplyMode(const std::string& spec, bool directory, uint16_t* mode) {
+  if (spec.empty()) return false;
+  uint16_t type = (uint16_t)(*mode & ~07777), bits = (uint16_t)(*mode & 07777);
+  if (spec.find_first_not_of("01234567") == std::string::npos) {
+    if (spec.size() > 4) return false;
+    *mode = (uint16_t)(type | strtoul(spec.c_str(), nullptr, 8));
+    return true;
+  }
+  size_t i = 0;
+  for (;;) {  // one clause: [ugoa]* then one or more [-+=] with [rwxXst]* or one of [ugo]
+    uint16_t who = 0;
+    for (; i < spec.size() && strchr("ugoa", spec[i]); ++i)
+      who |= spec[i] == 'u' ? 04700 : spec[i] == 'g' ? 02070 : spec[i] == 'o' ? 01007 : 07777;
+    if (who == 0) who = 07777;  // as "a": the umask plays no part, so the result is the same everywhere
+    if (i >= spec.size() || !strchr("+-=", spec[i])) return false;
+    while (i < spec.size() && strchr("+-=", spec[i])) {
+      char op = spec[i++];
+      uint16_t change = 0;
+      if (i < spec.size() && strchr("ugo", spec[i])) {  // the bits of another class
+        int shift = spec[i] == 'u' ? 6 : spec[i] == 'g' ? 3 : 0;
+        uint16_t v = (uint16_t)((bits >> shift) & 7);
+        change = (uint16_t)(v << 6 | v << 3 | v);
+        ++i;
+      } else {
+        for (; i < spec.size() && strchr("rwxXst", spec[i]); ++i) {
+          switch (spec[i]) {
+            case 'r': change |= 0444; break;
+            case 'w': change |= 0222; break;
+            case 'x': change |= 0111; break;
+            case 'X': if (directory || (bits & 0111)) change |= 0111; break;
+            case 's': change |= 06000; break;
+            case 't': change |= 01000; break;
+          }
+        }
+      }
+      change &= who;
+      if (op == '+') bits |= change;
+      else if (op == '-') bits = (uint16_t)(bits & ~change);
+      else bits = (uint16_t)((bits & ~who) | change);
+    }
+    if (i == spec.size()) break;
+    if (spec[i++] != ',' || i == spec.size()) return false;
+  }
+  *mode = (uint16_t)(type | bits);
+  return true;
+}
+
 int Refuse(const char* command, const std::string& problem) {
   fflush(stdout);
   size_t start = 0;
@@ -465,6 +516,14 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
       case OPT_OWNER: command->owner = v; break;
       case OPT_GROUP: command->group = v; break;
       case OPT_NUMERIC_OWNER: command->numeric_owner = true; break;
+      case OPT_MODE: {
+        uint16_t probe = 0644;
+        if (!ApplyMode(v, false, &probe))
+          return UsageError(command->name, "--mode takes an octal mode (644) or chmod's symbolic changes, such as "
+                                           "'go=rX,u+rw,a-s'");
+        command->mode = v;
+        break;
+      }
       case ':': case '?': return BadOption(command->name, c, argv);
       default:
         if (add) return UsageError(command->name, name + " is for 'vemosfx pack'; a package's settings are kept");
@@ -545,9 +604,15 @@ int PrepareCollect(PackCommand* command) {
 
 namespace {
 
-// --owner, --group and --numeric-owner applied to every member.
+// --owner, --group, --numeric-owner and --mode applied to every member
+// read from disk (a symbolic link keeps its mode, as Unix gives it none).
 void SetOwners(const PackCommand& command, std::vector<MemberSource>* members) {
   for (MemberSource& m : *members) {
+    if (!command.mode.empty() && m.link_target.empty()) {
+      ApplyMode(command.mode, m.directory, &m.unix_mode);
+      // A package keeps the owner's write bit as the read-only attribute.
+      m.attribute = (uint8_t)((m.attribute & ~DOS_READ_ONLY) | (m.unix_mode & 0200 ? 0 : DOS_READ_ONLY));
+    }
     if (!command.owner.empty()) {
       m.uid = command.owner_id;
       m.user = command.owner_name;

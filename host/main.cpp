@@ -11,6 +11,9 @@
 #include "host/commands.h"
 #include "host/input.h"
 
+// The stub built into the tool (size 0 when it was built without one).
+extern const unsigned int g_embedded_stub_size;
+
 namespace {
 
 const char USAGE[] =
@@ -34,9 +37,6 @@ const char USAGE[] =
     "'vemosfx --version' tells the version.\n"
     "Exit status: 0 done, 1 a member or the input failed, 2 usage, 129/130/143\n"
     "interrupted by SIGHUP/SIGINT/SIGTERM.\n";
-
-// The stub built into the tool (size 0 when it was built without one).
-extern const unsigned int g_embedded_stub_size;
 
 void Version() {
   printf("vemosfx %s%s\n", VEMO_VERSION,

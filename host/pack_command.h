@@ -21,6 +21,7 @@ struct PackCommand {
   bool numeric_owner = false;  // --numeric-owner: no owner names stored
   uint32_t owner_id = 0, group_id = 0;  // --owner and --group, parsed
   std::string owner_name, group_name;
+  std::string mode;  // --mode: octal, or chmod's symbolic changes
 };
 
 // Parses the options of pack (add: the archive is the first operand, and
@@ -35,6 +36,11 @@ int PrepareCollect(PackCommand* command);
 int GatherMembers(PackCommand* command);
 // Writes the job with a progress line on a terminal; the exit status.
 int WriteWithProgress(PackCommand* command);
+// Changes *mode (type bits kept) as chmod's MODE spec says: octal, or
+// clauses such as "go=rX,u+rw,a-s" (X: execute for a directory or a file
+// that has an execute bit). A clause without u, g, o or a changes all three,
+// whatever the umask. False when spec is neither.
+bool ApplyMode(const std::string& spec, bool directory, uint16_t* mode);
 // "vemosfx COMMAND: problem", one line per line of problem; EXIT_FAILED.
 int Refuse(const char* command, const std::string& problem);
 // "@N", "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]" (also with "T"; local time,

@@ -121,6 +121,8 @@ done <<'TABLE'
 2|--title is for 'vemosfx pack'|$tool add --title x o.lzh ok
 2|are for plain archives|$P -o o.exe "${S[@]}" --numeric-owner ok
 2|--owner takes a user|$P -o o.lzh --owner no-such-user-here ok
+2|--mode takes an octal mode (644) or chmod's symbolic changes|$P -o o.lzh --mode 'g=rX,' ok
+2|--mode takes an octal mode|$P -o o.lzh --mode 'q+r' ok
 TABLE
 
 # The default thread count is the CPUs the process may run on: one CPU,
@@ -145,6 +147,25 @@ cmp -s own1.lzh own2.lzh || fail "--owner 0 --group 0 --numeric-owner: another o
 "$tool" pack -q -o own3.lzh --owner builder:1000 --group staff:50 owners
 [ "$(bsdtar -tvf own3.lzh | awk '{print $3, $4}' | sort -u)" = "builder staff" ] ||
   fail "--owner builder:1000 --group staff:50: bsdtar shows $(bsdtar -tvf own3.lzh | head -1)"
+
+# README's options for a plain archive that is the same on every machine:
+# trees made under umask 022 and 077 (other modes, times and inode order),
+# packed under other locales, time zones and thread counts.
+for u in 022 077; do
+  (umask $u && mkdir -p rep$u/t/sub && echo a >rep$u/t/a.txt && printf '#!/bin/sh\n' >rep$u/t/sub/run.sh &&
+    chmod u+x rep$u/t/sub/run.sh && ln -s a.txt rep$u/t/link)
+done
+touch -d @1800000000 rep077/t/a.txt
+(cd rep022 && umask 022 && SOURCE_DATE_EPOCH=1700000000 LC_ALL=C.UTF-8 TZ=UTC "$tool" pack -q -j 1 -o ../rep1.lzh \
+  --owner 0 --group 0 --numeric-owner --mode 'go=rX,u+rw,a-s' t)
+(cd rep077 && umask 077 && SOURCE_DATE_EPOCH=1700000000 LC_ALL=ja_JP.UTF-8 TZ=Asia/Tokyo "$tool" pack -q -j 3 -o ../rep2.lzh \
+  --owner 0 --group 0 --numeric-owner --mode 'go=rX,u+rw,a-s' t) 2>/dev/null
+cmp -s rep1.lzh rep2.lzh || fail "the reproducible options: the two archives differ"
+[ "$(bsdtar -tvf rep1.lzh | awk '{print $1}' | paste -sd' ')" = "drwxr-xr-x -rw-r--r-- lrwxrwxrwx drwxr-xr-x -rwxr-xr-x" ] ||
+  fail "--mode 'go=rX,u+rw,a-s': $(bsdtar -tvf rep1.lzh | awk '{print $1, $NF}' | paste -sd' ')"
+mkdir -p modes/d && echo x >modes/f && chmod 4711 modes/f
+"$tool" add -q --mode 'a=r,u+w' rep2.lzh modes && [ "$(bsdtar -tvf rep2.lzh modes | awk '{print $1}' | paste -sd' ')" = "drw-r--r-- drw-r--r-- -rw-r--r--" ] ||
+  fail "add --mode 'a=r,u+w': $(bsdtar -tvf rep2.lzh modes | awk '{print $1, $NF}' | paste -sd' ')"
 
 # A real tree in one pass: a copy of /usr/share/doc (when there is one) with
 # links, dangling links, case pairs, odd names and modes 755/600/644 added.
