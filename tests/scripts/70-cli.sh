@@ -277,6 +277,23 @@ p.stdout.read()
 sys.exit(0 if p.wait() == 130 and open("a.txt").read() == "complete" else 1)
 PY
 
+# The same-file check of list and test keeps bounded memory: 100,000 empty
+# members with 200-byte names from standard input within a 40 MB address
+# space (the names alone would take more).
+python3 - "$scratch/many.lzh" <<'PY'
+import struct, sys
+with open(sys.argv[1], "wb") as out:
+    for i in range(100000):
+        name = b"d" * 190 + b"%08d" % i
+        body = b"-lh0-" + struct.pack("<IIIBBHB", 0, 0, 1600000000, 0x20, 2, 0, ord("U"))
+        out.write(struct.pack("<H", 2 + len(body) + 2 + 3 + len(name)) + body + struct.pack("<HB", 3 + len(name), 1) + name + b"\0\0")
+    out.write(b"\0")
+PY
+for command in list test; do
+  (ulimit -v 40000; vemosfx $command -q - <"$scratch/many.lzh" >/dev/null 2>"$scratch/many.err") ||
+    fail "$command - of 100,000 members in 40 MB: $(head -c 200 "$scratch/many.err")"
+done
+
 # Member selection and -O as the peers see them.
 if command -v bsdtar >/dev/null; then
   for pattern in 'docs/*.md' docs 'd*' '*.txt'; do
