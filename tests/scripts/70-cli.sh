@@ -17,7 +17,8 @@ export TZ=UTC LC_ALL=C.UTF-8
 cmake --install "$build" --prefix "$scratch/p" >/dev/null || { echo "cli: install failed"; exit 1; }
 status=0
 fail() { echo "cli: $*"; status=1; }
-for f in bin/vemosfx share/man/man1/vemosfx.1 share/bash-completion/completions/vemosfx; do
+for f in bin/vemosfx share/man/man1/vemosfx.1 share/bash-completion/completions/vemosfx \
+  share/zsh/site-functions/_vemosfx share/fish/vendor_completions.d/vemosfx.fish; do
   [ -f "$scratch/p/$f" ] || fail "install did not make $f"
 done
 export PATH=$scratch/p/bin:$PATH
@@ -233,7 +234,19 @@ done
 
 # Every option of the code is documented and completed.
 python3 tests/lib/options.py "$root" "$scratch/p/share/man/man1/vemosfx.1" \
-  "$scratch/p/share/bash-completion/completions/vemosfx" || fail "options: see above"
+  "$scratch/p/share/bash-completion/completions/vemosfx" "$scratch/p/share/zsh/site-functions/_vemosfx" \
+  "$scratch/p/share/fish/vendor_completions.d/vemosfx.fish" || fail "options: see above"
+# zsh and fish load their completions and offer the options.
+if command -v zsh >/dev/null; then
+  got=$(zsh -fc "fpath=($scratch/p/share/zsh/site-functions \$fpath); autoload -Uz compinit; compinit -u -d $scratch/zcd; whence -v _vemosfx; [[ \${_comps[vemosfx]} == _vemosfx ]] && echo registered" 2>&1)
+  [[ $got == *registered* ]] || fail "zsh: the completion is not registered: $got"
+fi
+if command -v fish >/dev/null; then
+  got=$(XDG_DATA_DIRS=$scratch/p/share fish -c 'complete -C "vemosfx extract --to"; complete -C "vemosfx pack --mo"; complete -C "vemosfx "' 2>&1)
+  for want in --to-stdout --mode extract; do
+    [[ $got == *"$want"* ]] || fail "fish: no $want among: $(echo $got | head -c 200)"
+  done
+fi
 
 # Ctrl-C once a member is complete (here while -v waits on a full pipe at a
 # kept file) leaves that file alone: only an unfinished file is removed.
