@@ -42,6 +42,7 @@ const char EXTRACT_USAGE[] =
     "\n"
     "  -C, --directory=DIR   extract into DIR (made if missing)\n"
     "  -k, --keep-old-files  leave existing files untouched\n"
+    "  -f, --force           replace existing files (the default; undoes -k)\n"
     "  -O, --to-stdout       write the members' data to standard output\n"
     "  -v, --verbose         name each member, and each one kept or skipped\n"
     "  -q, --quiet           errors only\n"
@@ -325,6 +326,7 @@ const int OPTION_SAME_OWNER = 0x103;
 int CmdExtract(int argc, char** argv) {
   static const option LONG_OPTIONS[] = {{"directory", required_argument, nullptr, 'C'},
                                         {"keep-old-files", no_argument, nullptr, 'k'},
+                                        {"force", no_argument, nullptr, 'f'},
                                         {"to-stdout", no_argument, nullptr, 'O'},
                                         {"verbose", no_argument, nullptr, 'v'},
                                         {"quiet", no_argument, nullptr, 'q'},
@@ -337,13 +339,14 @@ int CmdExtract(int argc, char** argv) {
   optind = 0;
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":C:kOvqh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":C:kfOvqh", LONG_OPTIONS, nullptr)) != -1) {
     switch (c) {
       case 'C':
         if (!*optarg) return UsageError("extract", "-C needs a directory");
         options.dir = optarg;
         break;
       case 'k': options.keep_old = true; break;
+      case 'f': options.keep_old = false; break;  // lha's "force": replace (the default)
       case 'O': options.to_stdout = true; break;
       case 'v': options.verbose = true; break;
       case 'q': options.quiet = true; break;

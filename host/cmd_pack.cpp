@@ -38,7 +38,7 @@ const char PACK_USAGE[] =
     "\n"
     "  -o OUT                the file to write (replaced only when complete);\n"
     "                        - for standard output (archives only)\n"
-    "  -C DIR                take the PATHs relative to DIR; member names are the\n"
+    "  -C, --directory DIR   take the PATHs relative to DIR; member names are the\n"
     "                        PATHs as given, with \"/\" separators\n"
     "  --format lzh|package  what to write\n"
     "  --method M            lh0 (store), lh5 (default), lh6 or lh7\n"
@@ -114,7 +114,7 @@ const char ADD_USAGE[] =
     "warning says so): sign it again.\n"
     "\n"
     "  --update              (add) replace a member only when the file is newer\n"
-    "  -C DIR, -L/--dereference, --method M, --level N, --best,\n"
+    "  -C/--directory DIR, -L/--dereference, --method M, --level N, --best,\n"
     "  -j/--threads N, --mtime DATE, --exclude PATTERN, --exclude-from FILE,\n"
     "  -T/--files-from FILE, --null, --allow-unix-names,\n"
     "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner, --mode CHANGES\n"
@@ -255,6 +255,7 @@ enum {
 const struct option PACK_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"dereference", no_argument, nullptr, 'L'},
+    {"directory", required_argument, nullptr, 'C'},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"files-from", required_argument, nullptr, 'T'},

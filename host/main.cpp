@@ -31,7 +31,9 @@ const char USAGE[] =
     "  vemosfx delete ARCHIVE PATTERN...          remove members\n"
     "\n"
     "lha's verbs work too: l and v (list), t (test), x and e (extract),\n"
-    "p (extract to standard output), a (add), d (delete).\n"
+    "p (extract to standard output), a (add), d (delete), with lha's modifiers\n"
+    "in the same word: q (quiet), v (verbose), f (extract: replace existing\n"
+    "files) and w=DIR (extract into DIR), as in 'vemosfx xvw=out a.lzh'.\n"
     "\n"
     "'vemosfx COMMAND --help' describes a command's options; 'man vemosfx' all.\n"
     "'vemosfx --version' tells the version.\n"
@@ -61,14 +63,35 @@ int main(int argc, char** argv) {
         {"extract", "x", CmdExtract}, {"extract", "e", CmdExtract}, {"extract", "p", CmdExtract},
         {"pack", nullptr, CmdPack},  {"add", "a", CmdAdd},       {"delete", "d", CmdDelete},
     };
+    // lha's verbs take their modifiers in the same word: "xq", "xvw=DIR",
+    // "tq", "aq": q quiet, v verbose, f force (extract: replace existing
+    // files), w=DIR the folder to extract into (the rest of the word).
+    static std::vector<std::string> flags;  // the options made of them
+    std::vector<char*> modifiers;
+    std::string verb = command;
+    if (strlen(command) > 1 && strchr("lvtxepad", command[0]) && !strchr(command, '-')) {
+      std::string rest = command + 1;
+      size_t w = rest.find("w=");
+      std::string letters = rest.substr(0, w);
+      bool extracting = strchr("xe", command[0]) != nullptr;
+      bool ok = letters.find_first_not_of(extracting ? "qvf" : "qv") == std::string::npos &&
+                (w == std::string::npos || (extracting && w + 2 < rest.size()));
+      if (ok) {
+        verb = std::string(1, command[0]);
+        for (char m : letters) flags.push_back(std::string("-") + m);
+        if (w != std::string::npos) flags.push_back("-C" + rest.substr(w + 2));
+        for (std::string& flag : flags) modifiers.push_back(&flag[0]);
+      }
+    }
     for (const auto& c : COMMANDS) {
-      if (strcmp(command, c.name) != 0 && !(c.alias && !strcmp(command, c.alias))) continue;
+      if (verb != c.name && !(c.alias && verb == c.alias)) continue;
       // Messages name the command by its long name.
       std::vector<char*> args(argv + 1, argv + argc);
       args[0] = const_cast<char*>(c.name);
+      args.insert(args.begin() + 1, modifiers.begin(), modifiers.end());
       // "p" prints members: extract -O.
       static char to_stdout[] = "-O";
-      if (!strcmp(command, "p")) args.insert(args.begin() + 1, to_stdout);
+      if (verb == "p") args.insert(args.begin() + 1, to_stdout);
       args.push_back(nullptr);
       // Each command cleans up after its own failures; this is the last
       // word on memory that ran out anywhere else.

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Checks that the documentation names every option the code takes.
 
-usage: options.py ROOT MAN_PAGE BASH_COMPLETION   (vemosfx on PATH)
+usage: options.py ROOT MAN_PAGE BASH_COMPLETION [COMPLETION...]   (vemosfx on PATH)
 
 The options are read from the getopt_long tables and option strings of
 host/*.cpp. Each must be in its command's --help (or be refused by that
-command as another command's), in the man page, and in the bash
-completion's list for that command. The exit statuses of an interruption
+command as another command's), in the man page, in the bash
+completion's list for that command, and in the other completions. The exit statuses of an interruption
 must be named alike by --help, the man page and README.
 """
 import re
@@ -14,6 +14,7 @@ import subprocess
 import sys
 
 root, man_path, completion_path = sys.argv[1:4]
+others = {path: open(path).read() for path in sys.argv[4:]}  # the zsh and fish completions
 common = re.findall(r'\{"([a-z-]+)", (\w+)_argument', open(f"{root}/host/input.h").read())
 files = {"cmd_list.cpp": ["list"], "cmd_test.cpp": ["test"], "cmd_extract.cpp": ["extract"],
          "cmd_pack.cpp": ["add", "pack"], "cmd_update.cpp": ["delete"], "main.cpp": [None]}
@@ -49,6 +50,11 @@ for name, commands in files.items():
                 problems.append(f"the man page lacks {option}")
             if option not in words:
                 problems.append(f"the bash completion of {command or 'vemosfx'} lacks {option}")
+                continue
+            for path, text in others.items():  # in some form: "--opt", "-l opt" or "-s o"
+                forms = [option, "-l " + option[2:]] if option.startswith("--") else [option, "-s " + option[1:]]
+                if not any(re.search(re.escape(f) + r"(?![a-z-])", text) for f in forms):
+                    problems.append(f"{path} lacks {option}")
 readme = open(f"{root}/README.md").read()
 for where, text in [("vemosfx --help", subprocess.run(["vemosfx", "--help"], capture_output=True, text=True).stdout),
                     ("vemosfx pack --help", subprocess.run(["vemosfx", "pack", "--help"], capture_output=True, text=True).stdout),

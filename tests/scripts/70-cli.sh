@@ -17,7 +17,8 @@ export TZ=UTC LC_ALL=C.UTF-8
 cmake --install "$build" --prefix "$scratch/p" >/dev/null || { echo "cli: install failed"; exit 1; }
 status=0
 fail() { echo "cli: $*"; status=1; }
-for f in bin/vemosfx share/man/man1/vemosfx.1 share/bash-completion/completions/vemosfx; do
+for f in bin/vemosfx share/man/man1/vemosfx.1 share/bash-completion/completions/vemosfx \
+  share/zsh/site-functions/_vemosfx share/fish/vendor_completions.d/vemosfx.fish; do
   [ -f "$scratch/p/$f" ] || fail "install did not make $f"
 done
 export PATH=$scratch/p/bin:$PATH
@@ -122,6 +123,12 @@ rows=(
   "0|out:4 members, 4 intact|vemosfx t \$A/a.lzh"
   "0|eq:out=onetop|vemosfx p \$A/a.lzh docs/one.txt top.txt >out"
   "0|eq:docs/two.md=two|vemosfx x \$A/a.lzh docs/two.md"
+  "0|eq:o/docs/two.md=two|vemosfx xqw=o \$A/a.lzh"
+  "0|out:docs/one.txt|vemosfx xvw=o \$A/a.lzh"
+  "0|eq:top.txt=top|echo -n mine >top.txt; vemosfx x -kf \$A/a.lzh"
+  "0|eq:.out=|vemosfx tq \$A/a.lzh"
+  "2|err:unknown command 'xz'|vemosfx xz \$A/a.lzh"
+  "0|eq:o=w/docs/one.txt|mkdir -p w/docs; echo x >w/docs/one.txt; vemosfx pack -o o.lzh --directory . w/docs/one.txt; vemosfx list -q o.lzh | awk '{print \$NF}' >o"
   "0|eq:out=top.txt|cp \$A/a.lzh a.lzh; vemosfx d a.lzh docs; vemosfx list -q a.lzh | awk '{print \$NF}' >out"
   "1|err:vemosfx: nope: not found in the archive|cp \$A/a.lzh a.lzh; vemosfx delete a.lzh nope"
   "0|eq:t=4|cp \$A/a.lzh a.lzh; vemosfx delete a.lzh nope; vemosfx list -q a.lzh | wc -l >t"
@@ -256,7 +263,19 @@ done
 
 # Every option of the code is documented and completed.
 python3 tests/lib/options.py "$root" "$scratch/p/share/man/man1/vemosfx.1" \
-  "$scratch/p/share/bash-completion/completions/vemosfx" || fail "options: see above"
+  "$scratch/p/share/bash-completion/completions/vemosfx" "$scratch/p/share/zsh/site-functions/_vemosfx" \
+  "$scratch/p/share/fish/vendor_completions.d/vemosfx.fish" || fail "options: see above"
+# zsh and fish load their completions and offer the options.
+if command -v zsh >/dev/null; then
+  got=$(zsh -fc "fpath=($scratch/p/share/zsh/site-functions \$fpath); autoload -Uz compinit; compinit -u -d $scratch/zcd; whence -v _vemosfx; [[ \${_comps[vemosfx]} == _vemosfx ]] && echo registered" 2>&1)
+  [[ $got == *registered* ]] || fail "zsh: the completion is not registered: $got"
+fi
+if command -v fish >/dev/null; then
+  got=$(XDG_DATA_DIRS=$scratch/p/share fish -c 'complete -C "vemosfx extract --to"; complete -C "vemosfx pack --mo"; complete -C "vemosfx "' 2>&1)
+  for want in --to-stdout --mode extract; do
+    [[ $got == *"$want"* ]] || fail "fish: no $want among: $(echo $got | head -c 200)"
+  done
+fi
 
 # Ctrl-C once a member is complete (here while -v waits on a full pipe at a
 # kept file) leaves that file alone: only an unfinished file is removed.
