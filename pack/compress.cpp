@@ -26,6 +26,13 @@ const int LENGTH_BIAS = (int)MATCH_BIAS;
 const int POSITION_CLASSES_MAX = 17;
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = 65535;
+// What a block costs the reader beyond its bits, in bits: each block makes
+// it build its code tables anew, which takes about as long as decoding a few
+// thousand bytes. Two blocks are joined unless apart they are smaller by
+// more than this. At 256 the corpus's binary half (16 MiB, -lh5-, level 5)
+// comes in 2,603 blocks instead of 4,193 and 0.054% larger (its text half:
+// 87 instead of 98, 0.004%); at 384, 2,156 blocks and 0.17%.
+const int64_t BLOCK_READ_BITS = 256;
 
 const int HASH_BITS = 16;
 const uint32_t WINDOW = 1u << 17;  // the finders' arrays, beyond the largest distance
@@ -473,7 +480,7 @@ class BlockWriter {
     joined_ = part.freq;
     joined_.AddAll(next.freq);
     part.joined_bits = Estimate(joined_);
-    part.gain = (int64_t)(part.bits + next.bits) - (int64_t)part.joined_bits;
+    part.gain = (int64_t)(part.bits + next.bits + BLOCK_READ_BITS) - (int64_t)part.joined_bits;
   }
 
   int pos_symbols_;
