@@ -11,6 +11,8 @@
 
 #include <vector>
 
+#include "decode/format.h"
+
 // Compression levels, as gzip numbers them: 1 fastest, 9 smallest.
 const int LEVEL_MIN = 1;
 const int LEVEL_MAX = 9;
@@ -22,8 +24,8 @@ const int LEVEL_BEST = 9;  // --best
 // window is about to overwrite, which the largest distance value reaches.
 // Every reader tried copies it right, and data repeated at exactly the
 // window size needs it.
-const int MIN_MATCH = 3;
-const int MAX_MATCH = 256;
+const int MIN_MATCH = MATCH_MIN;
+const int MAX_MATCH = MATCH_MAX;
 inline uint32_t MaxDistance(int dict_bits) { return 1u << dict_bits; }
 
 // Segment length: the offsets where a member is cut.
