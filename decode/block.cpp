@@ -195,8 +195,8 @@ struct RegisterBits {
 // table of its longest code's size, which is cheap to fill.
 const uint32_t CHAR_FAST_BITS = 10;
 const uint32_t SMALL_FAST_BITS = 8;
-// The largest position alphabet (-lh7-).
-const uint32_t MAX_POSITION_CLASSES = 17;
+const uint32_t MAX_POSITION_CLASSES = (uint32_t)PositionClasses(FAST_BLOCK_DICT_BITS_MAX);
+static_assert(2 * CODE_BITS_MAX + FAST_BLOCK_DICT_BITS_MAX - 1 <= 48, "a code and its distance fit 48 bits");
 
 // Entries a fast table of n symbols and main bits b may need: the main
 // table, the subtables of complete prefixes (a subtable 2^d entries deep
@@ -455,14 +455,14 @@ struct BlockDecoder {
     while (i < count) {
       in.Ensure();
       const uint32_t bits = in.Peek();
-      uint32_t c = bits >> 13;
-      if (c == 7) {
+      uint32_t c = bits >> (16 - LENGTH_FIELD_BITS);
+      if (c == LENGTH_FIELD_ESCAPE) {
         for (uint32_t mask = 1u << 12; bits & mask; mask >>= 1) ++c;
       }
-      in.Skip(c < 7 ? 3 : c - 3);
+      in.Skip(c < LENGTH_FIELD_ESCAPE ? LENGTH_FIELD_BITS : c - 3);
       g_pos_len[i++] = (uint8_t)c;
       if (i == special) {
-        for (int32_t z = (int32_t)in.Get(2); z > 0; --z) g_pos_len[i++] = 0;
+        for (int32_t z = (int32_t)in.Get(LENGTH_CODE_ZERO_RUN_BITS); z > 0; --z) g_pos_len[i++] = 0;
       }
     }
     while (i < n) g_pos_len[i++] = 0;
@@ -475,9 +475,9 @@ struct BlockDecoder {
   // count of 0 again means a single value whose code takes no bits.
   VEMO_LOOP_INLINE bool ReadCharLengths() {
     in.Ensure();
-    int32_t count = (int32_t)in.Get(9);
+    int32_t count = (int32_t)in.Get(CHAR_COUNT_BITS);
     if (count == 0) {
-      codes.SingleChar(in.Get(9));
+      codes.SingleChar(in.Get(CHAR_COUNT_BITS));
       return true;
     }
     // A damaged count or zero run may ask for more than 510 lengths: they are
@@ -486,13 +486,15 @@ struct BlockDecoder {
     while (i < count) {
       in.Ensure();
       const uint32_t c = codes.DecodeLengthSymbol(in);
-      if (c > 2) {
+      if (c > LENGTH_SYMBOL_BIAS) {
         if (c >= CODE_DAMAGED) return false;
-        if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - 2);
+        if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - LENGTH_SYMBOL_BIAS);
         ++i;
         continue;
       }
-      int32_t zeros = c == 0 ? 1 : c == 1 ? (int32_t)in.Get(4) + 3 : (int32_t)in.Get(9) + 20;
+      int32_t zeros = c == 0               ? 1
+                      : c == ZERO_RUN_SHORT ? (int32_t)(in.Get(ZERO_RUN_SHORT_BITS) + ZERO_RUN_SHORT_MIN)
+                                            : (int32_t)(in.Get(ZERO_RUN_LONG_BITS) + ZERO_RUN_LONG_MIN);
       for (; zeros > 0; --zeros, ++i)
         if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
     }
@@ -504,8 +506,10 @@ struct BlockDecoder {
   // of them is damaged.
   bool ReadHeader() {
     in.Ensure();
-    Left() = (uint16_t)in.Get(16);
-    return ReadPosLengths(LENGTH_CODE_SYMBOLS, 5, 3, LENGTH_CODE) && ReadCharLengths() &&
+    Left() = (uint16_t)in.Get(BLOCK_CODES_BITS);
+    return ReadPosLengths(LENGTH_CODE_SYMBOLS, (int32_t)LENGTH_CODE_COUNT_BITS, LENGTH_CODE_ZERO_RUN_AT,
+                          LENGTH_CODE) &&
+           ReadCharLengths() &&
            ReadPosLengths((int16_t)g_pos_symbols, g_pos_count_bits, -1, POSITION_CODE);
   }
 

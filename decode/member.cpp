@@ -83,7 +83,7 @@ DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint3
 template <bool kFast>
 static DecodeStatus RunLoop(const MethodRow& row, uint32_t size) {
   if constexpr (kFast) {
-    if (row.decode_char == DecodeCharBlock) return RunBlockLoop(size);
+    if (row.decode_char == DecodeCharBlock && row.dict_bits <= FAST_BLOCK_DICT_BITS_MAX) return RunBlockLoop(size);
     if (row.decode_char == DecodeCharLzs) {
       RoutineDecoder<DecodeCharLzs, DecodePosLzs> d = {nullptr, nullptr};
       return DictionaryLoop<true>(d, g_dict, size, row.bias);
