@@ -235,6 +235,29 @@ TEST(BlockMethod, CodesPastTheEndAreDamage) {
   });
 }
 
+// The exact limit: consuming OVERRUN_LIMIT bytes (64 bits) of the zeros
+// past the member's end is no damage, one bit more is. A block of 9-bit
+// literals cut after its first bytes: the codes past the cut read zeros.
+TEST(BlockMethod, OverrunLimitIsExact) {
+  for (uint32_t beyond : {64u, 65u}) {
+    // A count of codes whose bits end "beyond" bits after a whole byte.
+    bool found = false;
+    for (uint32_t n = 100; n < 108 && !found; ++n) {
+      BitWriter w;
+      PutFlatBlock(&w, std::vector<Item>(n, Item{false, 'a', 0}), n, 13);
+      if ((w.bits - beyond) % 8 != 0) continue;
+      Bytes cut(w.bytes.begin(), w.bytes.begin() + (w.bits - beyond) / 8);
+      ForEachLoop([&](const Variant& v) {
+        ResetProgress(0, 0);
+        Decoded d = v.Decode(cut, 5, n, Bytes(16, 0xFF));
+        EXPECT_EQ(d.status, beyond == 64 ? DECODE_DONE : DECODE_DAMAGED) << v.name << " " << beyond;
+      });
+      found = true;
+    }
+    EXPECT_TRUE(found);
+  }
+}
+
 struct PosLengthCase {
   const char* bits;  // the stream, as 0 and 1
   int16_t n;
