@@ -197,7 +197,7 @@ void StartLh1() {
   g_static_pos_symbols = 64;
   InitCharTree();
   ExpandFixedLengths(FIXED_POS_LH1);
-  BuildCode(64, g_pos_len, 8, g_pos_table);
+  BuildCode(64, g_pos_len, 8, g_pos_table);  // complete: it cannot fail
 }
 
 void StartLh2() {
@@ -216,7 +216,7 @@ void StartLh2() {
   g_pos_next_count = 64;
 }
 
-VEMO_ADAPTIVE_FLATTEN uint16_t DecodeCharAdaptive() {
+VEMO_ADAPTIVE_FLATTEN uint32_t DecodeCharAdaptive() {
   int32_t c = WalkAdaptiveTree(CHAR_ROOT);
   if (g_node_weight[CHAR_ROOT] == 0x8000) RebuildTree(CHAR_ROOT, 2 * g_char_symbols - 1);
   ++g_node_weight[CHAR_ROOT];
@@ -225,7 +225,7 @@ VEMO_ADAPTIVE_FLATTEN uint16_t DecodeCharAdaptive() {
     q = BumpNode(q);
   } while (q != CHAR_ROOT);
   if (c == g_escape_code) c += GetBits(8);
-  return (uint16_t)c;
+  return (uint32_t)c;
 }
 
 VEMO_ADAPTIVE_FLATTEN void UpdatePosTree(int32_t p) {
@@ -264,7 +264,7 @@ void AddPosLeaf(int32_t p) {
   UpdatePosTree(p);
 }
 
-VEMO_ADAPTIVE_FLATTEN uint16_t DecodePosAdaptive() {
+VEMO_ADAPTIVE_FLATTEN uint32_t DecodePosAdaptive() {
   while (g_out_count > g_pos_next_count) {
     AddPosLeaf((int32_t)(g_pos_next_count / 64));
     g_pos_next_count += 64;
@@ -272,5 +272,5 @@ VEMO_ADAPTIVE_FLATTEN uint16_t DecodePosAdaptive() {
   }
   int32_t p = WalkAdaptiveTree(POS_ROOT) - POS_SYMBOL_BASE;
   UpdatePosTree(p);
-  return (uint16_t)((p << 6) + GetBits(6));
+  return (uint32_t)((p << 6) + GetBits(6));
 }

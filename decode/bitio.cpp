@@ -22,7 +22,6 @@ uint32_t g_in_buf_size;
 uint32_t g_in_buf_pos;
 uint32_t g_packed_left;
 uint32_t g_overrun;
-uint32_t g_unpacked_size;
 BitWindow g_bit_window;
 uint32_t g_bit_avail;
 
@@ -127,7 +126,6 @@ void WriteWithCrc(const uint8_t* data, uint32_t len, FILE* out) {
 
 uint8_t ReadPackedByte() {
   if (g_packed_left == 0) {
-    if (InputOverrun()) MarkDamaged();
     ++g_overrun;
     return 0;
   }
@@ -146,7 +144,7 @@ void RefillBitWindow() {
     uint64_t v;
     memcpy(&v, g_in_buf + g_in_buf_pos, 8);
     v = __builtin_bswap64(v);
-    uint32_t bytes = (BIT_WINDOW_BITS - g_bit_avail) >> 3;  // 1 to 6
+    uint32_t bytes = (WINDOW_FILL - g_bit_avail) >> 3;  // at least 1
     uint32_t bits = bytes * 8;
     g_bit_window |= (BitWindow)(v >> (64 - bits)) << (BIT_WINDOW_BITS - g_bit_avail - bits);
     g_bit_avail += bits;
@@ -154,7 +152,7 @@ void RefillBitWindow() {
     g_packed_left -= bytes;
     return;
   }
-  while (g_bit_avail <= BIT_WINDOW_BITS - 8) {
+  while (g_bit_avail + 8 <= WINDOW_FILL) {
     g_bit_window |= (BitWindow)ReadPackedByte() << (BIT_WINDOW_BITS - 8 - g_bit_avail);
     g_bit_avail += 8;
   }
@@ -170,7 +168,7 @@ void FillBitsSlow(uint32_t n) {
     if (n == 0) break;
     RefillBitWindow();
   }
-  if (g_bit_avail <= BIT_WINDOW_BITS - 8) RefillBitWindow();
+  if (g_bit_avail + 8 <= WINDOW_FILL) RefillBitWindow();
   g_bit_buf = (uint16_t)(g_bit_window >> (BIT_WINDOW_BITS - 16));
 }
 

@@ -1,21 +1,40 @@
 // -lh4- to -lh7-: blocks of codes, each block sending its own Huffman codes
 // for the 510 character/length symbols (through a 19-symbol code-length code)
 // and for the position classes.
+//
+// Format notes. A block is: 16 bits of code count (0 means 65536); the
+// code-length code; the character/length code; the position code; then the
+// codes themselves, each a character/length code and, after a match, its
+// position code and the position's extra bits. There is no end marker: the
+// member ends at its declared size, possibly inside a block.
+//
+// The block decoder is written once, as BlockDecoder<kFast>, over two
+// variants that differ in where the bits are and what a table holds:
+//   compact (the stub's): the process-wide bit input of bitio.h and the
+//     shared tables of table.cpp (symbols, with a tree below for long
+//     codes); each code is one call from the dictionary loop through the
+//     method table (DecodeCharBlock, DecodePosBlock);
+//   fast (the host's, builds with kFastDecode): a bit window in registers
+//     and tables whose entries carry what a code means (literal byte or
+//     match length, the bits it takes, a position's base and extra bits),
+//     sized to the block's longest code with subtables for longer ones; it
+//     decodes codes in bulk (Run), several literals per refill.
+// Both read the block header with the same code and judge damage alike, so
+// they give the same bytes and the same outcome for any input.
 #include <string.h>
 
 #include "decode/bitio.h"
-#include "decode/format.h"
 #include "decode/block_loop.h"
+#include "decode/format.h"
+#include "decode/loop.h"
 #include "decode/member.h"
 #include "decode/methods.h"
-#include "decode/loop.h"
 #include "decode/table.h"
 #include "platform/floor.h"
 
 uint16_t g_block_left;
 int32_t g_pos_symbols;
 int32_t g_pos_count_bits;
-
 
 void StartBlockMethod() {
   g_pos_symbols = PositionClasses(g_dict_bits);
@@ -24,126 +43,77 @@ void StartBlockMethod() {
   g_block_left = 0;
 }
 
-// A table of code lengths sent with a fixed-size count (count_bits bits; a
-// count of 0 means one value for every code, sent next, whose code takes no
-// bits). Each length is 3 bits; 7 is an escape that continues in unary: every
-// further 1 bit adds one, a 0 bit ends it (so 7 is "1110", 8 "11110", ...).
-// For the code-length code (special = 3), the third length is followed by 2
-// bits: that many of the next lengths are 0 (symbols 3 to 5 stand for the
-// shortest lengths, seldom used, so their zero lengths are sent cheaply).
-void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
-  if (n > POS_LEN_SIZE) n = (int16_t)POS_LEN_SIZE;
-  int32_t count = GetBits((uint8_t)count_bits);
-  if (count == 0) {
-    SetSingleCode(n, g_pos_len, 8, g_pos_table, GetBits((uint8_t)count_bits));
-    return;
+// The two codes that ReadPosLengths reads into g_pos_len.
+enum LengthTable : uint8_t { LENGTH_CODE, POSITION_CODE };
+
+// Position class j stands for the distance values from PositionBase(j) on,
+// with PositionExtra(j) bits after the class's code that say which.
+inline uint32_t PositionBase(uint32_t j) { return j ? 1u << (j - 1) : 0; }
+inline uint32_t PositionExtra(uint32_t j) { return j ? j - 1 : 0; }
+
+// ---------------------------------------------------------------------------
+// The compact variant: the process-wide bit input and the shared tables
+// ---------------------------------------------------------------------------
+
+struct GlobalBits {
+  VEMO_LOOP_INLINE void Ensure() {}
+  // The coming 16 bits, earliest topmost.
+  VEMO_LOOP_INLINE uint32_t Peek() { return g_bit_buf; }
+  VEMO_LOOP_INLINE void Skip(uint32_t n) { FillBits((uint8_t)n); }
+  VEMO_LOOP_INLINE uint32_t Get(uint32_t n) { return GetBits((uint8_t)n); }
+};
+
+struct CompactCodes {
+  typedef GlobalBits Bits;
+  VEMO_LOOP_INLINE void SingleLengths(LengthTable, int32_t n, uint32_t v) {
+    SetSingleCode(n, g_pos_len, 8, g_pos_table, v);
   }
-  // count is below 32 and a zero run adds at most 3, so i stays inside
-  // g_pos_len (128 entries).
-  int32_t i = 0;
-  while (i < count) {
-    uint32_t c = g_bit_buf >> (16 - LENGTH_FIELD_BITS);
-    if (c == LENGTH_FIELD_ESCAPE) {
-      for (uint32_t mask = 1u << 12; g_bit_buf & mask; mask >>= 1) ++c;
-    }
-    FillBits((uint8_t)(c < LENGTH_FIELD_ESCAPE ? LENGTH_FIELD_BITS : c - 3));
-    g_pos_len[i++] = (uint8_t)c;
-    if (i == special) {
-      for (int32_t z = GetBits(LENGTH_CODE_ZERO_RUN_BITS); z > 0; --z) g_pos_len[i++] = 0;
-    }
+  VEMO_LOOP_INLINE bool BuildLengths(LengthTable, int32_t n) { return BuildCode(n, g_pos_len, 8, g_pos_table); }
+  VEMO_LOOP_INLINE void SingleChar(uint32_t v) { SetSingleCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table, v); }
+  VEMO_LOOP_INLINE bool BuildChar() { return BuildCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table); }
+  VEMO_LOOP_INLINE uint32_t DecodeLengthSymbol(Bits&) {
+    return DecodeSymbol(g_pos_table, g_pos_len, 8, LENGTH_CODE_SYMBOLS);
   }
-  while (i < n) g_pos_len[i++] = 0;
-  BuildCode(n, g_pos_len, 8, g_pos_table);
-}
-
-// The 510 character/length code lengths, each sent in the code-length code:
-// symbol 0 is one zero length, 1 is 3 to 18 zeros (4 more bits), 2 is 20 to
-// 531 zeros (9 more bits), and symbol k above 2 is length k - 2. A count of
-// 0 again means a single value whose code takes no bits.
-void ReadCharLengths() {
-  int32_t count = GetBits(CHAR_COUNT_BITS);
-  if (count == 0) {
-    SetSingleCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table, GetBits(CHAR_COUNT_BITS));
-    return;
+  VEMO_LOOP_INLINE uint32_t DecodeChar(Bits&) { return DecodeSymbol(g_char_table, g_char_len, 12, CHAR_SYMBOLS); }
+  VEMO_LOOP_INLINE uint32_t DecodePos(Bits&) {
+    const uint32_t j = DecodeSymbol(g_pos_table, g_pos_len, 8, (uint32_t)g_pos_symbols);
+    if (j >= CODE_DAMAGED) return j;
+    return PositionBase(j) + GetBits((uint8_t)PositionExtra(j));
   }
-  // A damaged count or zero run may ask for more than 510 lengths: they are
-  // read from the stream, but only the first 510 are kept.
-  int32_t i = 0;
-  while (i < count) {
-    const uint32_t c = DecodeSymbol(g_pos_table, g_pos_len, 8, LENGTH_CODE_SYMBOLS);
-    if (c > LENGTH_SYMBOL_BIAS) {
-      if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - LENGTH_SYMBOL_BIAS);
-      ++i;
-      continue;
-    }
-    int32_t zeros = c == 0               ? 1
-                    : c == ZERO_RUN_SHORT ? GetBits(ZERO_RUN_SHORT_BITS) + ZERO_RUN_SHORT_MIN
-                                          : GetBits(ZERO_RUN_LONG_BITS) + ZERO_RUN_LONG_MIN;
-    for (; zeros > 0; --zeros, ++i)
-      if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
-  }
-  while (i < CHAR_SYMBOLS) g_char_len[i++] = 0;
-  BuildCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table);
-}
+};
 
-void ReadBlockHeader() {
-  g_block_left = GetBits(BLOCK_CODES_BITS);
-  ReadPosLengths(LENGTH_CODE_SYMBOLS, LENGTH_CODE_COUNT_BITS, LENGTH_CODE_ZERO_RUN_AT);
-  ReadCharLengths();
-  ReadPosLengths((int16_t)g_pos_symbols, g_pos_count_bits, -1);
-}
+template <bool kFast>
+struct BlockVariant {
+  typedef CompactCodes Codes;
+};
 
-uint16_t DecodeCharBlock() {
-  if (g_block_left == 0) ReadBlockHeader();
-  --g_block_left;
-  return (uint16_t)DecodeSymbol(g_char_table, g_char_len, 12, CHAR_SYMBOLS);
-}
+// ---------------------------------------------------------------------------
+// The fast variant: a bit window in registers and tables of whole meanings
+// ---------------------------------------------------------------------------
+// An entry of a fast table, 32 bits. Its low byte is the bits the code
+// takes (flags 0), so consuming a code is a shift of the window by the entry
+// (the shift takes its low 6 bits) and a subtraction of the entry from the
+// count of bits loaded (which keeps its low byte exact; see RegisterBits).
+//   bits 0-5    the bits the code takes, all of them: 0 for a one-value
+//               code; for a position, its code and its extra bits
+//   bit 6       ENTRY_SUBTABLE: a longer code; bits 16-31 say where its
+//               subtable starts, bits 8-13 how many bits index it (the bits
+//               after those of this table, whose number bits 0-5 hold)
+//   bit 7       ENTRY_FREE: no code starts with these bits (damage)
+// Character codes:
+//   bits 8-15   a literal's byte
+//   bits 16-24  a match's length
+//   bit 31      ENTRY_LITERAL
+// Position codes (class j: first distance value b, x extra bits):
+//   bits 8-13   63 - the bits to read the extra bits from: the code and
+//               them (none for class 0, where the distance is 0)
+//   bits 16-31  b
+// The code-length code: bits 16-31 the symbol.
+const uint32_t ENTRY_SUBTABLE = 0x40;
+const uint32_t ENTRY_FREE = 0x80;
+const uint32_t ENTRY_LITERAL = 0x80000000u;
 
-uint16_t DecodePosBlock() {
-  const uint32_t j = DecodeSymbol(g_pos_table, g_pos_len, 8, (uint32_t)g_pos_symbols);
-  if (j == 0) return 0;
-  return (uint16_t)((1u << (j - 1)) + GetBits((uint8_t)(j - 1)));
-}
-
-#if VEMO_BLOCK_LOOP
-
-// Per block, the lookup tables again with each symbol's code length beside
-// it (length << 16 | symbol), so a short code costs one load; entries that
-// lead into the tree (or to NO_CODE) keep their value with LONG_CODE set.
-const uint32_t LONG_CODE = 0x80000000u;
-static uint32_t char_codes[CHAR_TABLE_SIZE];
-static uint32_t pos_codes[POS_TABLE_SIZE];
-
-// Position entries go one step further: a short code carries its length
-// (bits 0-7), the count of extra bits after it (8-15) and the distance those
-// bits add to (16-31), so a whole distance costs one load and one shift.
-// Other entries hold POS_LONG in bits 0-7 and the table's entry in 16-31.
-const uint32_t POS_LONG = 0xFF;
-
-static void PackPosCodes(uint32_t n) {
-  for (uint32_t e = 0; e < POS_TABLE_SIZE; ++e) {
-    const uint32_t j = g_pos_table[e];
-    if (j >= n)
-      pos_codes[e] = j << 16 | POS_LONG;
-    else if (j == 0)
-      pos_codes[e] = g_pos_len[0];
-    else
-      pos_codes[e] = (1u << (j - 1)) << 16 | (j - 1) << 8 | g_pos_len[j];
-  }
-}
-
-// The packed entry of every value a table slot can hold: a symbol below
-// CHAR_SYMBOLS, a tree node or NO_CODE. Packing a table is then one lookup
-// per slot; only the symbols' part changes from block to block.
-static uint32_t char_entry[NO_CODE + 1];
-
-static void PackCharCodes() {
-  for (uint32_t j = 0; j < (uint32_t)CHAR_SYMBOLS; ++j) char_entry[j] = (uint32_t)g_char_len[j] << 16 | j;
-  if (char_entry[NO_CODE] == 0)
-    for (uint32_t j = CHAR_SYMBOLS; j <= NO_CODE; ++j) char_entry[j] = LONG_CODE | j;
-#pragma GCC unroll 8
-  for (uint32_t e = 0; e < (uint32_t)CHAR_TABLE_SIZE; ++e) char_codes[e] = char_entry[g_char_table[e]];
-}
+#if VEMO_FAST_DECODE
 
 static inline uint64_t LoadBigEndian64(const uint8_t* p) {
   uint64_t v;
@@ -151,163 +121,507 @@ static inline uint64_t LoadBigEndian64(const uint8_t* p) {
   return __builtin_bswap64(v);
 }
 
-// DecodeCharBlock and DecodePosBlock step for step, with the bit window, the
-// input position and the block's count in locals of the loop; they go back
-// to the globals (with g_bit_buf) around every call that reads bits itself.
-// Loaded bits run ahead of the 16 that g_bit_buf shows: before each code at
-// least 48 are loaded, enough for a character code, a position code and its
-// extra bits (16 + 16 + 15 bits); longer consumptions (damaged lengths) go
-// through FillBits. Bulk loads OR the next eight input bytes below the
-// loaded bits: bits past the counted bytes are the true coming bits, so
-// loading them again is harmless.
-struct BlockDecoder {
+// The bit window of bitio.h, taken into locals for the member (Load) and
+// handed back (Save) around the calls that read the globals' input. Bulk
+// loads OR the next eight input bytes below the loaded bits: bits past the
+// counted bytes are the true coming bits, so loading them again is harmless.
+// The count of bits loaded is exact in its low byte only (0 to 63): codes
+// are consumed by subtracting their whole entry, whose low byte is the bits
+// they take.
+struct RegisterBits {
   uint64_t w;
-  uint32_t avail;
+  uint32_t avail;  // bits of w loaded, in the low byte
   const uint8_t* in;
   // The last position from which a bulk load may take its eight bytes:
-  // within the member and within the buffer.
+  // within the member and within the buffer (null below eight bytes: it lies
+  // below every buffer).
   const uint8_t* bulk_end;
-  uint32_t left;
-  uint32_t pos_symbols;
 
-  BlockDecoder() : left(g_block_left), pos_symbols((uint32_t)g_pos_symbols) {
-    Load();
-    if (left != 0) PackTables();
-  }
-  void Save() {
-    g_bit_window = w;
-    g_bit_avail = avail;
-    g_bit_buf = (uint16_t)(w >> 48);
-    uint32_t taken = (uint32_t)(in - g_in_buf) - g_in_buf_pos;
-    g_in_buf_pos += taken;
-    g_packed_left -= taken;
-  }
   void Load() {
     w = g_bit_window;
     avail = g_bit_avail;
     in = g_in_buf + g_in_buf_pos;
-    uint32_t room = g_in_buf_size - g_in_buf_pos;
+    const uint32_t room = g_in_buf_size - g_in_buf_pos;
     const uint32_t bulk = g_packed_left < room ? g_packed_left : room;
-    // Below 8 bytes no bulk load (null lies below every buffer).
     bulk_end = bulk >= 8 ? in + (bulk - 8) : nullptr;
   }
-  void PackTables() {
-    PackCharCodes();
-    PackPosCodes(pos_symbols);
+  void Save() {
+    g_bit_window = (BitWindow)w;
+    g_bit_avail = Avail();
+    g_bit_buf = (uint16_t)(w >> 48);
+    const uint32_t taken = (uint32_t)(in - g_in_buf) - g_in_buf_pos;
+    g_in_buf_pos += taken;
+    g_packed_left -= taken;
   }
+  VEMO_LOOP_INLINE uint32_t Avail() const { return (uint8_t)avail; }
+  // Bulk loads left before the input's end or the buffer's: each takes at
+  // most eight bytes, a code at most six.
+  VEMO_LOOP_INLINE uint32_t BulkRoom() const { return in <= bulk_end ? (uint32_t)(bulk_end - in) : 0; }
+  // Whole bytes up to 56 bits or more: avail + 8 * bytes is avail | 56.
+  // Only where in <= bulk_end.
+  VEMO_LOOP_INLINE void Refill() {
+    w |= LoadBigEndian64(in) >> (avail & 63);
+    in += 7 - ((avail >> 3) & 7);
+    avail |= 56;
+  }
+  // At least 48 bits: a character code, a position code and its extra bits
+  // (16 + 16 + 15), or any one read of a block header.
   VEMO_LOOP_INLINE void Ensure() {
-    if (__builtin_expect(avail < 48, 0)) {
-      if (__builtin_expect(in <= bulk_end, 1)) {
-        // Whole bytes up to 56 bits or more: avail + 8 * bytes is avail | 56.
-        w |= LoadBigEndian64(in) >> avail;
-        in += (63 - avail) >> 3;
-        avail |= 56;
-      } else {
-        Save();
-        RefillBitWindow();
-        Load();
-      }
+    if (__builtin_expect(Avail() >= 48, 1)) return;
+    if (__builtin_expect(in <= bulk_end, 1)) {
+      Refill();
+      return;
     }
-  }
-  VEMO_LOOP_INLINE void Consume(uint32_t n) {
-    if (n <= 16) {
-      w <<= n;
-      avail -= n;
-    } else {
-      Save();
-      FillBits((uint8_t)n);
-      Load();
-    }
-  }
-  VEMO_LOOP_INLINE uint32_t Char() {
-    if (__builtin_expect(left == 0, 0)) {
-      Save();
-      ReadBlockHeader();
-      Load();
-      left = g_block_left;
-      PackTables();
-    }
-    left = (left - 1) & 0xFFFF;
-    Ensure();
-    const uint32_t code = char_codes[w >> 52];
-    if (__builtin_expect(!(code & LONG_CODE), 1)) {
-      w <<= code >> 16;  // at most 16
-      avail -= code >> 16;
-      return code & 0xFFFF;
-    }
-    const uint32_t j = WalkTree(code & 0xFFFF, CHAR_SYMBOLS, (uint32_t)(w >> 48), 1u << 3);
-    Consume(g_char_len[j]);
-    return j;
-  }
-  // Codes in bulk, while the block has codes left and the window area
-  // lasts: a budget of codes that cannot carry pos past end by more than
-  // one match (256 bytes each), so the loop tests neither the block's count
-  // nor pos per code; a char entry whose code the table resolves tells a
-  // literal from a match in one test. Returns the new pos; it stops before
-  // a code that needs the tree (Char and Pos take that), leaving it unread.
-  static constexpr bool kRuns = true;
-  VEMO_LOOP_INLINE uint32_t Run(uint8_t* window, uint32_t pos, uint32_t end, uint32_t mask) {
-    while (pos < end) {
-      uint32_t n = (end - pos + 255) >> 8;
-      if (n > left) n = left;
-      if (n == 0) break;
-      left -= n;
-      do {
-        Ensure();
-        const uint32_t code = char_codes[w >> 52];
-        if (__builtin_expect(!(code & (LONG_CODE | 0xFF00)), 1)) {
-          w <<= code >> 16;
-          avail -= code >> 16;
-          window[pos++] = (uint8_t)code;
-          continue;
-        }
-        if (code & LONG_CODE) {
-          left += n;
-          return pos;
-        }
-        w <<= code >> 16;
-        avail -= code >> 16;
-        const uint32_t len = (code & 0xFFFF) - MATCH_BIAS;
-        const uint32_t dist = (Pos(0, 0) & mask) + 1;
-        CopyMatch<true>(window + pos, dist, len);
-        pos += len;
-      } while (--n);
-    }
-    return pos;
-  }
-  // The 48 bits loaded before the character code leave at least 32 after
-  // it, enough for a position code and its extra bits (16 + 15).
-  VEMO_LOOP_INLINE uint32_t Pos(uint32_t, uint32_t) {
-    const uint32_t pcode = pos_codes[w >> 56];
-    if (__builtin_expect((pcode & 0xFF) != POS_LONG, 1)) {
-      const uint32_t len = pcode & 0xFF;
-      const uint32_t extra = (pcode >> 8) & 0xFF;
-      const uint64_t rest = w << len;
-      // Two shifts, so that no extra bits (extra 0) shift by 64.
-      const uint32_t d = (pcode >> 16) + (uint32_t)((rest >> 1) >> (63 - extra));
-      w = rest << extra;
-      avail -= len + extra;
-      return d;
-    }
-    const uint32_t p = WalkTree(pcode >> 16, pos_symbols, (uint32_t)(w >> 48), 1u << 7);
-    Consume(g_pos_len[p]);
-    // A damaged length may have taken more than 16 bits.
-    Ensure();
-    if (p == 0) return 0;
-    const uint32_t extra = p - 1;  // at most 15
-    const uint32_t d = (1u << extra) + (extra ? (uint32_t)(w >> (64 - extra)) : 0);
-    w <<= extra;
-    avail -= extra;
-    return d;
-  }
-  void Finish() {
     Save();
-    g_block_left = (uint16_t)left;
+    RefillBitWindow();
+    Load();
+  }
+  VEMO_LOOP_INLINE uint32_t Peek() const { return (uint32_t)(w >> 48); }
+  // Consumes n bits, or the bits of an entry.
+  VEMO_LOOP_INLINE void Skip(uint32_t n) {
+    w <<= n & 63;
+    avail -= n;
+  }
+  // n from 1 to 16.
+  VEMO_LOOP_INLINE uint32_t Get(uint32_t n) {
+    const uint32_t v = (uint32_t)(w >> (64 - n));
+    Skip(n);
+    return v;
   }
 };
 
-int32_t RunBlockLoop(uint32_t size) {
-  BlockDecoder d;
+// Lookup bits at most (main table bits), per code. The character table
+// indexes 10 bits at most: a block whose longest code is shorter builds a
+// table of its longest code's size, which is cheap to fill.
+const uint32_t CHAR_FAST_BITS = 10;
+const uint32_t SMALL_FAST_BITS = 8;
+const uint32_t MAX_POSITION_CLASSES = (uint32_t)PositionClasses(FAST_BLOCK_DICT_BITS_MAX);
+static_assert(2 * CODE_BITS_MAX + FAST_BLOCK_DICT_BITS_MAX - 1 <= 48, "a code and its distance fit 48 bits");
+
+// Entries a fast table of n symbols and main bits b may need: the main
+// table, the subtables of complete prefixes (a subtable 2^d entries deep
+// holds at least d + 1 codes, and 2^d / (d + 1) is largest at the deepest d)
+// and the one incomplete subtable an incomplete code may end in.
+constexpr uint32_t FastEntriesPerCode(uint32_t d) {
+  return d == 0 ? 1 : ((1u << d) + d) / (d + 1) > FastEntriesPerCode(d - 1) ? ((1u << d) + d) / (d + 1)
+                                                                            : FastEntriesPerCode(d - 1);
+}
+constexpr uint32_t FastTableEntries(uint32_t n, uint32_t b) {
+  return (1u << b) + n * FastEntriesPerCode(16 - b) + (1u << (16 - b));
+}
+
+// Fills count (a power of two) entries with e, two or four per store.
+static inline void FillEntries(uint32_t* p, uint32_t count, uint32_t e) {
+  if (count == 1) {
+    *p = e;
+    return;
+  }
+  const uint64_t two = e * 0x100000001ull;
+  if (count == 2) {
+    memcpy(p, &two, 8);
+    return;
+  }
+  for (uint32_t i = 0; i < count; i += 4) {
+    memcpy(p + i, &two, 8);
+    memcpy(p + i + 2, &two, 8);
+  }
+}
+
+// A fast table: its entries and the shift that indexes its main part by the
+// top bits of a window (64 - main bits).
+template <uint32_t kEntries>
+struct FastTable {
+  uint32_t shift;
+  uint32_t entry[kEntries];
+
+  // The entry of the code at the top of w, through its subtable if need be.
+  VEMO_LOOP_INLINE uint32_t Find(uint64_t w) const {
+    uint32_t e = entry[w >> shift];
+    if (__builtin_expect(e & ENTRY_SUBTABLE, 0))
+      e = entry[(e >> 16) + (uint32_t)((w << (e & 63)) >> (64 - ((e >> 8) & 63)))];
+    return e;
+  }
+
+  // A code of one value, taking no bits (v outside the n symbols: no code).
+  template <class EntryOf>
+  void Single(uint32_t n, uint32_t v, EntryOf entry_of) {
+    shift = 63;
+    entry[0] = entry[1] = v < n ? entry_of(v, 0) : ENTRY_FREE;
+  }
+
+  // Builds the canonical code of the lengths, judged as BuildDecodeTable
+  // judges it: false for an over-full code or a length above 16 (no code is
+  // built: every entry is ENTRY_FREE); an incomplete code leaves ENTRY_FREE
+  // where no code is.
+  // entry_of(symbol, length) makes a code's entry. The main part indexes
+  // the bits of the longest code, at most max_bits; each longer code's
+  // first max_bits bits lead to a subtable just large enough for the codes
+  // that share them (as libdeflate builds its tables).
+  template <class EntryOf>
+  bool Build(const uint8_t* lengths, uint32_t n, uint32_t max_bits, EntryOf entry_of) {
+    uint32_t count[17] = {0};
+    bool too_long = false;
+    for (uint32_t s = 0; s < n; ++s) {
+      if (lengths[s] > 16)
+        too_long = true;
+      else
+        ++count[lengths[s]];
+    }
+    int32_t left = 1 << 16;
+    uint32_t longest = 0;
+    for (uint32_t len = 1; len <= 16; ++len) {
+      left -= (int32_t)(count[len] << (16 - len));
+      if (count[len]) longest = len;
+    }
+    if (too_long || left < 0) {
+      Single(0, 0, entry_of);  // no code at all
+      return false;
+    }
+    const uint32_t bits = longest == 0 ? 1 : longest < max_bits ? longest : max_bits;
+    shift = 64 - bits;
+    // The symbols in code order: by length, then by symbol.
+    uint32_t offset[18];
+    offset[1] = 0;
+    for (uint32_t len = 1; len <= 16; ++len) offset[len + 1] = offset[len] + count[len];
+    uint16_t sorted[CHAR_SYMBOLS];
+    for (uint32_t s = 0; s < n; ++s)
+      if (lengths[s]) sorted[offset[lengths[s]]++] = (uint16_t)s;
+    // Codes up to the main bits fill the main part from entry 0 up.
+    uint32_t k = 0, at = 0;
+    for (uint32_t len = 1; len <= bits; ++len) {
+      const uint32_t step = 1u << (bits - len);
+      for (uint32_t c = count[len]; c > 0; --c, at += step) FillEntries(entry + at, step, entry_of(sorted[k++], len));
+    }
+    // Longer codes: a subtable per prefix, from the end of the main part on.
+    uint32_t main_end = at;  // the main entries in use
+    uint32_t next = 1u << bits;
+    uint32_t code = at << (16 - bits);  // the next code, left-aligned in 16 bits
+    uint32_t prefix = ~0u, sub_bits = 0, sub_end = 0;
+    for (uint32_t len = bits + 1; len <= 16; ++len) {
+      for (uint32_t c = count[len]; c > 0; --c) {
+        if (code >> (16 - bits) != prefix) {
+          if (prefix != ~0u) FillFree(at, sub_end);
+          prefix = code >> (16 - bits);
+          // The codes from here on fill the prefix's code space (unless the
+          // code is incomplete and runs out first).
+          sub_bits = len - bits;
+          uint32_t used = c;
+          while (used < 1u << sub_bits && bits + sub_bits < 16) {
+            ++sub_bits;
+            used = 2 * used + count[bits + sub_bits];
+          }
+          if (next + (1u << sub_bits) > kEntries) {  // a bound; see FastTableEntries
+            Single(0, 0, entry_of);
+            return false;
+          }
+          entry[prefix] = next << 16 | sub_bits << 8 | ENTRY_SUBTABLE | bits;
+          main_end = prefix + 1;
+          at = next;
+          next += 1u << sub_bits;
+          sub_end = next;
+        }
+        const uint32_t step = 1u << (bits + sub_bits - len);
+        FillEntries(entry + at, step, entry_of(sorted[k++], len));
+        at += step;
+        code += 1u << (16 - len);
+      }
+    }
+    if (prefix != ~0u) FillFree(at, sub_end);
+    FillFree(main_end, 1u << bits);
+    return true;
+  }
+
+  void FillFree(uint32_t from, uint32_t end) {
+    for (; from < end; ++from) entry[from] = ENTRY_FREE;
+  }
+};
+
+// The entries of each code.
+struct CharEntry {
+  uint32_t operator()(uint32_t s, uint32_t len) const {
+    return s < 256 ? ENTRY_LITERAL | s << 8 | len : (s - MATCH_BIAS) << 16 | len;
+  }
+};
+struct PosEntry {
+  uint32_t operator()(uint32_t j, uint32_t len) const {
+    const uint32_t taken = len + PositionExtra(j);
+    return PositionBase(j) << 16 | (63 - (j ? taken : 0)) << 8 | taken;
+  }
+};
+struct SymbolEntry {
+  uint32_t operator()(uint32_t s, uint32_t len) const { return s << 16 | len; }
+};
+
+struct FastCodes {
+  typedef RegisterBits Bits;
+  FastTable<FastTableEntries(LENGTH_CODE_SYMBOLS, SMALL_FAST_BITS)> length_code;
+  FastTable<FastTableEntries(MAX_POSITION_CLASSES, SMALL_FAST_BITS)> pos_code;
+  FastTable<FastTableEntries(CHAR_SYMBOLS, CHAR_FAST_BITS)> char_code;
+
+  // A member starts with no codes: until a header builds them, every
+  // decode through them is damage.
+  FastCodes() {
+    length_code.Single(0, 0, SymbolEntry());
+    pos_code.Single(0, 0, PosEntry());
+    char_code.Single(0, 0, CharEntry());
+  }
+
+  void SingleLengths(LengthTable which, int32_t n, uint32_t v) {
+    if (which == LENGTH_CODE)
+      length_code.Single((uint32_t)n, v, SymbolEntry());
+    else
+      pos_code.Single((uint32_t)n, v, PosEntry());
+  }
+  bool BuildLengths(LengthTable which, int32_t n) {
+    if (which == LENGTH_CODE) return length_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, SymbolEntry());
+    return pos_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, PosEntry());
+  }
+  void SingleChar(uint32_t v) { char_code.Single(CHAR_SYMBOLS, v, CharEntry()); }
+  bool BuildChar() { return char_code.Build(g_char_len, CHAR_SYMBOLS, CHAR_FAST_BITS, CharEntry()); }
+
+  VEMO_LOOP_INLINE uint32_t DecodeLengthSymbol(Bits& in) {
+    const uint32_t e = length_code.Find(in.w);
+    if (e & ENTRY_FREE) return CODE_DAMAGED;
+    in.Skip(e);
+    return e >> 16;
+  }
+  VEMO_LOOP_INLINE uint32_t DecodeChar(Bits& in) {
+    in.Ensure();
+    const uint32_t e = char_code.Find(in.w);
+    if (e & ENTRY_FREE) return CODE_DAMAGED;
+    in.Skip(e);
+    return e & ENTRY_LITERAL ? (e >> 8) & 0xFF : (e >> 16) + MATCH_BIAS;
+  }
+  // A position code and its extra bits, 31 bits or fewer, which the 48 bits
+  // ensured before the character code leave. The top bits of the window up
+  // to the extra bits hold the extra bits as their low bits; the class's
+  // first value b is a power of two (or 0) and b - 1 masks them.
+  VEMO_LOOP_INLINE uint32_t DecodePos(Bits& in) {
+    const uint32_t e = pos_code.Find(in.w);
+    if (e & ENTRY_FREE) return CODE_DAMAGED;
+    const uint32_t first = e >> 16;
+    const uint32_t top = (uint32_t)((in.w >> ((e >> 8) & 63)) >> 1);
+    in.Skip(e);
+    return first + (top & (first - 1));
+  }
+};
+
+template <>
+struct BlockVariant<true> {
+  typedef FastCodes Codes;
+};
+
+#endif  // VEMO_FAST_DECODE
+
+// ---------------------------------------------------------------------------
+// The block decoder
+// ---------------------------------------------------------------------------
+
+template <bool kFast>
+struct BlockDecoder {
+  typedef typename BlockVariant<kFast>::Codes Codes;
+  typedef typename Codes::Bits Bits;
+  Bits in;
+  Codes codes;
+  uint16_t left;  // the fast variant's count of codes left (see Left)
+
+  // Codes left in the block: the compact variant keeps it in the global
+  // between its calls, the fast one in the decoder for the member.
+  VEMO_LOOP_INLINE uint16_t& Left() {
+    if constexpr (kFast) return left;
+    return g_block_left;
+  }
+
+  // A table of code lengths into g_pos_len, sent with a fixed-size count
+  // (count_bits bits; a count of 0 means one value for every code, sent
+  // next, whose code takes no bits). Each length is 3 bits; 7 is an escape
+  // that continues in unary: every further 1 bit adds one, a 0 bit ends it
+  // (so 7 is "1110", 8 "11110", ...). For the code-length code (special =
+  // 3), the third length is followed by 2 bits: that many of the next
+  // lengths are 0 (symbols 3 to 5 stand for the shortest lengths, seldom
+  // used, so their zero lengths are sent cheaply). A count above n is read
+  // in full; the lengths past n are not part of the code.
+  VEMO_LOOP_INLINE bool ReadPosLengths(int16_t n, int32_t count_bits, int32_t special, LengthTable which) {
+    if (n > POS_LEN_SIZE) n = (int16_t)POS_LEN_SIZE;
+    in.Ensure();
+    int32_t count = (int32_t)in.Get((uint32_t)count_bits);
+    if (count == 0) {
+      codes.SingleLengths(which, n, in.Get((uint32_t)count_bits));
+      return true;
+    }
+    // count is below 32 and a zero run adds at most 3, so i stays inside
+    // g_pos_len (128 entries).
+    int32_t i = 0;
+    while (i < count) {
+      in.Ensure();
+      const uint32_t bits = in.Peek();
+      uint32_t c = bits >> (16 - LENGTH_FIELD_BITS);
+      if (c == LENGTH_FIELD_ESCAPE) {
+        for (uint32_t mask = 1u << 12; bits & mask; mask >>= 1) ++c;
+      }
+      in.Skip(c < LENGTH_FIELD_ESCAPE ? LENGTH_FIELD_BITS : c - 3);
+      g_pos_len[i++] = (uint8_t)c;
+      if (i == special) {
+        for (int32_t z = (int32_t)in.Get(LENGTH_CODE_ZERO_RUN_BITS); z > 0; --z) g_pos_len[i++] = 0;
+      }
+    }
+    while (i < n) g_pos_len[i++] = 0;
+    return codes.BuildLengths(which, n);
+  }
+
+  // The 510 character/length code lengths, each sent in the code-length
+  // code: symbol 0 is one zero length, 1 is 3 to 18 zeros (4 more bits), 2 is
+  // 20 to 531 zeros (9 more bits), and symbol k above 2 is length k - 2. A
+  // count of 0 again means a single value whose code takes no bits.
+  VEMO_LOOP_INLINE bool ReadCharLengths() {
+    in.Ensure();
+    int32_t count = (int32_t)in.Get(CHAR_COUNT_BITS);
+    if (count == 0) {
+      codes.SingleChar(in.Get(CHAR_COUNT_BITS));
+      return true;
+    }
+    // A damaged count or zero run may ask for more than 510 lengths: they are
+    // read from the stream, but only the first 510 are kept.
+    int32_t i = 0;
+    while (i < count) {
+      in.Ensure();
+      const uint32_t c = codes.DecodeLengthSymbol(in);
+      if (c > LENGTH_SYMBOL_BIAS) {
+        if (c >= CODE_DAMAGED) return false;
+        if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - LENGTH_SYMBOL_BIAS);
+        ++i;
+        continue;
+      }
+      int32_t zeros = c == 0               ? 1
+                      : c == ZERO_RUN_SHORT ? (int32_t)(in.Get(ZERO_RUN_SHORT_BITS) + ZERO_RUN_SHORT_MIN)
+                                            : (int32_t)(in.Get(ZERO_RUN_LONG_BITS) + ZERO_RUN_LONG_MIN);
+      for (; zeros > 0; --zeros, ++i)
+        if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
+    }
+    while (i < CHAR_SYMBOLS) g_char_len[i++] = 0;
+    return codes.BuildChar();
+  }
+
+  // The block header: the code count and the three codes; false where one
+  // of them is damaged.
+  bool ReadHeader() {
+    in.Ensure();
+    Left() = (uint16_t)in.Get(BLOCK_CODES_BITS);
+    return ReadPosLengths(LENGTH_CODE_SYMBOLS, (int32_t)LENGTH_CODE_COUNT_BITS, LENGTH_CODE_ZERO_RUN_AT,
+                          LENGTH_CODE) &&
+           ReadCharLengths() &&
+           ReadPosLengths((int16_t)g_pos_symbols, g_pos_count_bits, -1, POSITION_CODE);
+  }
+
+  VEMO_LOOP_INLINE uint32_t Char() {
+    if (Left() == 0 && !ReadHeader()) return CODE_DAMAGED;
+    --Left();
+    return codes.DecodeChar(in);
+  }
+  VEMO_LOOP_INLINE uint32_t Pos(uint32_t, uint32_t) { return codes.DecodePos(in); }
+
+  // The fast variant's own: the member's input in registers from the start
+  // routine's InitBits on, handed back at the end.
+  BlockDecoder() {
+    if constexpr (kFast) {
+      left = g_block_left;
+      in.Load();
+    }
+  }
+  VEMO_LOOP_INLINE bool Overrun() { return InputOverrun(in.Avail()); }
+  void Finish() {
+    in.Ensure();
+    in.Save();
+    g_block_left = left;
+  }
+
+  // Codes in bulk, while the block has codes left, the window area lasts and
+  // the input is a bulk load away: a budget of codes that cannot carry pos
+  // past end by more than one match (256 bytes each) nor the input past
+  // bulk_end, so the loop tests neither the block's count nor pos nor the
+  // input per code. An entry tells a literal from a match in one test; up to
+  // three literals are taken per refill (16 bits or fewer each of the 56).
+  // Returns where it stopped, at a code for Char to take (the end of the
+  // block or of the budget) or at damaged data.
+  static constexpr bool kRuns = kFast;
+  VEMO_LOOP_INLINE RunEnd Run(uint8_t* window, uint32_t pos, uint32_t end, uint32_t mask) {
+    // The state in locals, so that it stays in registers: the decoder
+    // itself is handed to calls (ReadHeader) that keep it in memory.
+    Bits b = in;
+    uint32_t codes_left = left;
+    const RunEnd stop = RunCodes(b, codes_left, window, pos, end, mask);
+    in = b;
+    left = (uint16_t)codes_left;
+    return stop;
+  }
+  VEMO_LOOP_INLINE RunEnd RunCodes(Bits& b, uint32_t& codes_left, uint8_t* window, uint32_t pos, uint32_t end,
+                                   uint32_t mask) {
+    const uint32_t* const chars = codes.char_code.entry;
+    const uint32_t char_shift = codes.char_code.shift;
+    uint8_t* out = window + pos;
+    uint8_t* const out_end = window + end;
+    while (out < out_end) {
+      uint32_t n = (uint32_t)(out_end - out + 255) >> 8;
+      if (n > codes_left) n = codes_left;
+      const uint32_t input = b.BulkRoom() >> 3;
+      if (n > input) n = input;
+      if (n == 0) break;
+      codes_left -= n;
+      do {
+        b.Refill();
+        uint32_t e = chars[b.w >> char_shift];
+        if ((int32_t)e < 0) {
+          b.Skip(e);
+          *out++ = (uint8_t)(e >> 8);
+          if (--n == 0) break;
+          e = chars[b.w >> char_shift];
+          if ((int32_t)e < 0) {
+            b.Skip(e);
+            *out++ = (uint8_t)(e >> 8);
+            if (--n == 0) break;
+            e = chars[b.w >> char_shift];
+            if ((int32_t)e < 0) {
+              b.Skip(e);
+              *out++ = (uint8_t)(e >> 8);
+              continue;
+            }
+          }
+          // A match (or a long code) next: its entry stays valid, since a
+          // refill only adds bits below those loaded.
+          b.Refill();
+        }
+        if (__builtin_expect(e & (ENTRY_SUBTABLE | ENTRY_FREE), 0)) {
+          e = codes.char_code.Find(b.w);
+          if (e & ENTRY_FREE) return RunEnd{(uint32_t)(out - window), true};
+          if ((int32_t)e < 0) {
+            b.Skip(e);
+            *out++ = (uint8_t)(e >> 8);
+            continue;
+          }
+        }
+        b.Skip(e);
+        const uint32_t len = e >> 16;
+        const uint32_t d = codes.DecodePos(b);
+        if (d >= CODE_DAMAGED) return RunEnd{(uint32_t)(out - window), true};
+        CopyMatch<true>(out, (d & mask) + 1, len);
+        out += len;
+      } while (--n);
+    }
+    return RunEnd{(uint32_t)(out - window), false};
+  }
+};
+
+// The compact variant's routines: the method table's and the tests'.
+bool ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
+  return BlockDecoder<false>().ReadPosLengths(n, count_bits, special, LENGTH_CODE);
+}
+bool ReadCharLengths() { return BlockDecoder<false>().ReadCharLengths(); }
+uint32_t DecodeCharBlock() { return BlockDecoder<false>().Char(); }
+uint32_t DecodePosBlock() { return BlockDecoder<false>().Pos(0, 0); }
+
+#if VEMO_FAST_DECODE
+DecodeStatus RunBlockLoop(uint32_t size) {
+  BlockDecoder<true> d;
   return DictionaryLoop<true>(d, g_dict, size, MATCH_BIAS);
 }
 #endif

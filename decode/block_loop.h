@@ -1,32 +1,16 @@
-// The dictionary loop specialised for the block-Huffman methods, and the
-// block routines it shares with DecodeCharBlock.
+// The block-Huffman methods' own loop (-lh4- to -lh7-) in the fast variant.
 #pragma once
 #include <stdint.h>
 
-#include "decode/fast.h"
+#include "decode/member.h"
 
-// Reads a block header: the code count and the three codes of the block.
-void ReadBlockHeader();
+// DictionaryLoop (loop.h) over the fast block decoder of block.cpp, which
+// decodes what DecodeCharBlock and DecodePosBlock decode, from tables whose
+// entries carry everything a code means and a bit window held in registers.
+// Defined only in builds with kFastDecode.
+DecodeStatus RunBlockLoop(uint32_t dict_size);
 
-#if VEMO_FAST_DECODE && UINTPTR_MAX == UINT64_MAX
-#define VEMO_BLOCK_LOOP 1
-#else
-#define VEMO_BLOCK_LOOP 0
-#endif
-constexpr bool kBlockLoop = VEMO_BLOCK_LOOP != 0;
-
-// The loops DecodeJob::Run may take, fastest first: the block loop (-lh4- to
-// -lh7-, where built), the fast general loop (where built), the compact loop
-// of the stub. Run takes the first of them at or after g_decode_paths that
-// this build has and that fits the method; the tests step through all.
-enum DecodePaths : uint8_t {
-  PATHS_BLOCK_LOOP = 0,
-  PATHS_FAST_LOOP = 1,
-  PATHS_COMPACT = 2,
-};
-extern uint8_t g_decode_paths;
-
-// DictionaryLoop (loop.h) over the block decoder of block.cpp, which decodes
-// what DecodeCharBlock and DecodePosBlock decode with the bit window held in
-// registers. Only in builds with kBlockLoop.
-int32_t RunBlockLoop(uint32_t dict_size);
+// It serves dictionaries up to 2^16 bytes (-lh4- to -lh7-): their distances
+// fit an entry's 16 bits, and a character code, a position code and its
+// extra bits fit the 48 bits it loads before each code.
+const int32_t FAST_BLOCK_DICT_BITS_MAX = 16;

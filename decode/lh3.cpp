@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "decode/bitio.h"
+#include "decode/member.h"
 #include "decode/methods.h"
 #include "decode/table.h"
 
@@ -43,8 +44,9 @@ void StartLh3() {
 //
 // The block header: code count, character lengths, position code. Damaged
 // headers (over-full lengths, a single value outside the alphabet) are
-// judged as every method's are (BuildCode, SetSingleCode).
-static void ReadLh3Tables() {
+// judged as every method's are (BuildCode, SetSingleCode); false: the header
+// is damaged.
+static bool ReadLh3Tables() {
   g_static_block_left = GetBits(16);
   bool single = false;
   for (int32_t i = 0; i < LH3_CHAR_SYMBOLS; ++i) {
@@ -55,31 +57,32 @@ static void ReadLh3Tables() {
       break;
     }
   }
-  if (!single) BuildCode(LH3_CHAR_SYMBOLS, g_char_len, 12, g_char_table);
+  if (!single && !BuildCode(LH3_CHAR_SYMBOLS, g_char_len, 12, g_char_table)) return false;
 
   if (GetBits(1)) {
     for (int32_t i = 0; i < LH3_POS_SYMBOLS; ++i) {
       g_pos_len[i] = (uint8_t)GetBits(4);
       if (i == 2 && g_pos_len[0] == 1 && g_pos_len[1] == 1 && g_pos_len[2] == 1) {
         SetSingleCode(LH3_POS_SYMBOLS, g_pos_len, 8, g_pos_table, GetBits(10));
-        return;
+        return true;
       }
     }
   } else {
     ExpandFixedLengths(FIXED_POS_LH3);
   }
-  BuildCode(LH3_POS_SYMBOLS, g_pos_len, 8, g_pos_table);
+  return BuildCode(LH3_POS_SYMBOLS, g_pos_len, 8, g_pos_table);
 }
 
-uint16_t DecodeCharLh3() {
-  if (g_static_block_left == 0) ReadLh3Tables();
+uint32_t DecodeCharLh3() {
+  if (g_static_block_left == 0 && !ReadLh3Tables()) return CODE_DAMAGED;
   --g_static_block_left;
   uint32_t j = DecodeSymbol(g_char_table, g_char_len, 12, LH3_CHAR_SYMBOLS);
   if (j == LH3_ESCAPE) j += GetBits(8);
-  return (uint16_t)j;
+  return j;
 }
 
-uint16_t DecodePosStatic() {
+// A damaged symbol (CODE_DAMAGED) stays above every distance.
+uint32_t DecodePosStatic() {
   const uint32_t j = DecodeSymbol(g_pos_table, g_pos_len, 8, g_static_pos_symbols);
-  return (uint16_t)((j << 6) + GetBits(6));
+  return (j << 6) + GetBits(6);
 }

@@ -34,7 +34,10 @@ template <bool kFast>
 inline uint32_t WindowArea(uint32_t size) {
   return kFast && size < (1u << 18) ? 1u << 18 : size;
 }
-inline uint32_t WindowAllocation(uint32_t size) { return size + WindowArea<kFastDecode>(size); }
+template <bool kFast>
+inline uint32_t WindowAllocation(uint32_t size) {
+  return size + WindowArea<kFast>(size);
+}
 
 // Longest match of any method (an -lh1- escape reaches 315) and a word of
 // overshoot, rounded up.
@@ -53,44 +56,65 @@ const uint32_t WINDOW_SLACK = 1024;
 
 // Copies len bytes from dist bytes back, with the result of a copy one byte
 // at a time (a source that runs into the bytes being written repeats them).
+// The fast loop copies eight bytes a step and may write up to 7 bytes past
+// the match into bytes not yet made. A distance below 8 first makes eight
+// bytes of its pattern, four one at a time and four in one copy from where
+// the pattern repeats them (lz4 does the same); the source then goes on a
+// whole number of patterns, at least 8 bytes, behind.
 template <bool kFast>
 VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
   const uint8_t* src = dst - dist;
   uint8_t* const end = dst + len;
-  if (kFast && dist >= 8) {
-    // Every word read is in place before it is read; the last word may run
-    // up to 7 bytes past the match into bytes not yet made.
-    do {
+  if (kFast) {
+    if (dist < 8) {
+      static const uint8_t kAhead[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+      static const uint8_t kPatterns[8] = {8, 8, 8, 9, 8, 10, 12, 14};
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
+      dst[3] = src[3];
+      memcpy(dst + 4, src + kAhead[dist], 4);
+      dst += 8;
+      src = dst - kPatterns[dist];
+    }
+    while (dst < end) {
       uint64_t word;
       memcpy(&word, src, 8);
       memcpy(dst, &word, 8);
       src += 8;
       dst += 8;
-    } while (dst < end);
-    return;
-  }
-  if (kFast && dist == 1) {
-    memset(dst, *src, len);
+    }
     return;
   }
   do *dst++ = *src++;
   while (--len);
 }
 
-// Decoder: Char() gives the next symbol (below 256 a literal, else a match
-// of symbol - bias bytes); Pos(pos, count) the match's distance code, given
-// the window offset and the output count; Finish() leaves its state behind.
-// Returns a DecodeStatus; g_dict_pos and g_out_count tell where it stopped.
+// What a decoder's Run (below) did: the window offset it reached, and
+// whether it stopped at damaged data.
+struct RunEnd {
+  uint32_t pos;
+  bool damaged;
+};
+
+// Decoder: Char() gives the next code (below 256 a literal, else a match of
+// code - bias bytes); Pos(pos, count) the match's distance code, given the
+// window offset and the output count; either returns CODE_DAMAGED or more
+// for damaged data. Overrun() tells whether the input ran past its end
+// (InputOverrun); Finish() hands its state back to the globals. Where
+// kRuns, Run(window, pos, end, mask) decodes codes in bulk up to end.
+// Returns the member's outcome, having written all its output unless it was
+// aborted or damaged.
 // kFast: the host's loop; otherwise the stub's compact one.
 template <bool kFast, class Decoder>
-VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t size, uint32_t bias) {
+VEMO_LOOP_FUNCTION DecodeStatus DictionaryLoop(Decoder& d, uint8_t* window, uint32_t size, uint32_t bias) {
   const uint32_t mask = size - 1;
   const uint32_t area = WindowArea<kFast>(size);
   uint32_t pos = size;
   LoopCount flushed = 0;  // bytes written before window[size]
   uint32_t quiet_end = 1;
   uint32_t limit = pos;  // the next offset where the checks run
-  int32_t result = DECODE_DONE;
+  DecodeStatus result = DECODE_DONE;
   for (;;) {
     // The compact loop runs these checks after every code, the fast one only
     // where the window fills, a progress step comes or the size is reached.
@@ -101,15 +125,19 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
         result = DECODE_ABORTED;
         break;
       }
-      // The output has reached the declared size (MarkDamaged cuts it to 0),
-      // or wrapped past 4 GiB: the member ends here. Output past the size is
-      // damage; nothing of it is written.
-      if (count >= g_unpacked_size || count < flushed) {
-        if (count != g_unpacked_size) result = DECODE_DAMAGED;
+      // The output has reached the declared size, or wrapped past 4 GiB, or
+      // the input has run out: the member ends here. Output past the size is
+      // damage; nothing of it is written. Otherwise a full area goes to the
+      // file and the history moves down; at the end, what the window holds.
+      const bool overrun = d.Overrun();
+      const bool end = overrun || count >= g_unpacked_size || count < flushed;
+      if (end && (overrun || count != g_unpacked_size)) {
+        result = DECODE_DAMAGED;
         break;
       }
-      if (pos >= size + area) {
-        WriteWithCrc(window + size, area, g_out_stream);
+      if (end || pos >= size + area) {
+        WriteWithCrc(window + size, end ? pos - size : area, g_out_stream);
+        if (end) break;
         pos -= area;
         if (kFast)
           memmove(window, window + area, pos);
@@ -124,50 +152,54 @@ VEMO_LOOP_FUNCTION int32_t DictionaryLoop(Decoder& d, uint8_t* window, uint32_t 
       }
     }
     if constexpr (kFast && Decoder::kRuns) {
-      pos = d.Run(window, pos, limit, mask);
+      const RunEnd run = d.Run(window, pos, limit, mask);
+      pos = run.pos;
+      if (run.damaged) {
+        result = DECODE_DAMAGED;
+        break;
+      }
       if (pos >= limit) continue;
     }
     const uint32_t c = d.Char();
     if (c < 256) {
       window[pos++] = (uint8_t)c;
     } else {
+      // A damaged code still asks for its distance: that reads on, but never
+      // outside the input, and it spares a test on the way.
+      const uint32_t code = d.Pos(pos, (uint32_t)(flushed + pos - size));
+      if ((c | code) >= CODE_DAMAGED) {
+        result = DECODE_DAMAGED;
+        break;
+      }
       const uint32_t len = c - bias;
-      const uint32_t dist = (d.Pos(pos, (uint32_t)(flushed + pos - size)) & mask) + 1;
-      CopyMatch<kFast>(window + pos, dist, len);
+      CopyMatch<kFast>(window + pos, (code & mask) + 1, len);
       pos += len;
     }
   }
+  // An abort or damage leaves what waits in the window unwritten.
   d.Finish();
-  g_dict_pos = pos;
-  g_out_count = (uint32_t)(flushed + pos - size);
   return result;
 }
 
-// The stub's decoder (and the host's for methods without a loop of their
-// own): the routines of the method table, which keep their state in globals.
-struct TableDecoder {
+// The decoder over a method's routines, which keep their state in globals:
+// the stub's for every method (kChar and kPos null: the routines of the
+// method table, one call per code), the host's for methods without a loop of
+// their own (-lzs- and -lz5- as template arguments, taken inline).
+template <DecodeRoutine kChar = nullptr, DecodeRoutine kPos = nullptr>
+struct RoutineDecoder {
   static constexpr bool kRuns = false;  // see BlockDecoder::Run
   DecodeRoutine decode_char;
   DecodeRoutine decode_pos;
-  VEMO_LOOP_INLINE uint32_t Char() { return decode_char(); }
+  VEMO_LOOP_INLINE uint32_t Char() {
+    if constexpr (kChar != nullptr) return kChar();
+    return decode_char();
+  }
   VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
     g_dict_pos = pos;
     g_out_count = count;
+    if constexpr (kPos != nullptr) return kPos();
     return decode_pos();
   }
-  VEMO_LOOP_INLINE void Finish() {}
-};
-
-// The fast loop's decoder for methods whose routines are inline (lzs.h):
-// the same routines as TableDecoder's, without a call per code.
-template <DecodeRoutine kChar, DecodeRoutine kPos>
-struct InlineDecoder {
-  static constexpr bool kRuns = false;
-  VEMO_LOOP_INLINE uint32_t Char() { return kChar(); }
-  VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
-    g_dict_pos = pos;
-    g_out_count = count;
-    return kPos();
-  }
+  VEMO_LOOP_INLINE bool Overrun() { return InputOverrun(); }
   VEMO_LOOP_INLINE void Finish() {}
 };

@@ -31,10 +31,10 @@ const MethodRow MethodTable[METHOD_COUNT] = {
     {"lhd", 0, 0, 0, nullptr, nullptr, nullptr},
 };
 
-uint8_t g_decode_paths;
 FILE* g_out_stream;
 uint8_t* g_dict;
 uint16_t g_dict_bits;
+uint32_t g_unpacked_size;
 uint32_t g_dict_pos;
 uint32_t g_out_count;
 
@@ -76,21 +76,29 @@ DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint3
       dict_bits(bits),
       method_index(index) {}
 
-// The fast general loop, with the per-code routines of -lzs- and -lz5-
-// taken into it.
-static int32_t RunFastLoop(TableDecoder& table, uint32_t size, uint32_t bias) {
-  if (table.decode_char == DecodeCharLzs) {
-    InlineDecoder<DecodeCharLzs, DecodePosLzs> d;
-    return DictionaryLoop<true>(d, g_dict, size, bias);
+// The loop of each variant. The compact one serves every method through
+// the method table's routines; the fast one gives each method family its own
+// loop, chosen by the method's routines: the block methods' (block.cpp),
+// -lzs- and -lz5- with their routines inline, the rest through the table.
+template <bool kFast>
+static DecodeStatus RunLoop(const MethodRow& row, uint32_t size) {
+  if constexpr (kFast) {
+    if (row.decode_char == DecodeCharBlock && row.dict_bits <= FAST_BLOCK_DICT_BITS_MAX) return RunBlockLoop(size);
+    if (row.decode_char == DecodeCharLzs) {
+      RoutineDecoder<DecodeCharLzs, DecodePosLzs> d = {nullptr, nullptr};
+      return DictionaryLoop<true>(d, g_dict, size, row.bias);
+    }
+    if (row.decode_char == DecodeCharLz5) {
+      RoutineDecoder<DecodeCharLz5, DecodePosLz5> d = {nullptr, nullptr};
+      return DictionaryLoop<true>(d, g_dict, size, row.bias);
+    }
   }
-  if (table.decode_char == DecodeCharLz5) {
-    InlineDecoder<DecodeCharLz5, DecodePosLz5> d;
-    return DictionaryLoop<true>(d, g_dict, size, bias);
-  }
-  return DictionaryLoop<true>(table, g_dict, size, bias);
+  RoutineDecoder<> d = {row.decode_char, row.decode_pos};
+  return DictionaryLoop<kFast>(d, g_dict, size, row.bias);
 }
 
-int32_t DecodeJob::Run() {
+template <bool kFast>
+DecodeStatus DecodeJob::Run() {
   g_in_stream = in;
   g_out_stream = out;
   g_dict_bits = (uint16_t)dict_bits;
@@ -105,7 +113,7 @@ int32_t DecodeJob::Run() {
   g_crc = 0;
 
   dict_size = 1u << dict_bits;
-  g_dict = (uint8_t*)malloc(WindowAllocation(dict_size) + WINDOW_SLACK);
+  g_dict = (uint8_t*)malloc(WindowAllocation<kFast>(dict_size) + WINDOW_SLACK);
   if (!g_dict) return DECODE_NO_MEMORY;
   memset(g_dict, 0x20, dict_size);
 
@@ -120,7 +128,7 @@ int32_t DecodeJob::Run() {
   if (available != 0 && available < buf_size) buf_size = available;
   // On the host a modest buffer, refilled as it runs out, stays in the cache
   // and spares faulting in a buffer as large as the member.
-  if (kFastDecode && buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
+  if (kFast && buf_size > HOST_IN_BUF_SIZE) buf_size = HOST_IN_BUF_SIZE;
   g_in_buf_size = buf_size;
   g_in_buf = buf_size ? (uint8_t*)malloc(buf_size) : nullptr;
   if (!g_in_buf) {
@@ -136,21 +144,7 @@ int32_t DecodeJob::Run() {
   fread(g_in_buf, 1, g_in_buf_size, g_in_stream);
 
   start();
-
-  int32_t result;
-  TableDecoder table = {decode_char, decode_pos};
-  const uint32_t paths = kFastDecode ? g_decode_paths : (uint32_t)PATHS_COMPACT;
-  if (kBlockLoop && paths == PATHS_BLOCK_LOOP && decode_char == DecodeCharBlock)
-    result = RunBlockLoop(dict_size);
-  else if (kFastDecode && paths != PATHS_COMPACT)
-    result = RunFastLoop(table, dict_size, row.bias);
-  else
-    result = DictionaryLoop<false>(table, g_dict, dict_size, row.bias);
-  // Once the input has run out it stays so: ReadPackedByte's cut implies this.
-  if (InputOverrun()) result = DECODE_DAMAGED;
-  // An abort or damage leaves what waits in the window unwritten.
-  if (result == DECODE_DONE && g_dict_pos != dict_size)
-    WriteWithCrc(g_dict + dict_size, g_dict_pos - dict_size, g_out_stream);
+  const DecodeStatus result = RunLoop<kFast>(row, dict_size);
   free(g_dict);
   free(g_in_buf);
   g_dict = nullptr;
@@ -159,17 +153,19 @@ int32_t DecodeJob::Run() {
 }
 
 // Stored members: the archive's bytes straight to the output, a chunk at a time.
-static int32_t CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
-  uint8_t* buffer = (uint8_t*)malloc(STORED_CHUNK);
+template <bool kFast>
+static DecodeStatus CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
+  const uint32_t chunk_size = StoredChunk<kFast>();
+  uint8_t* buffer = (uint8_t*)malloc(chunk_size);
   g_crc = 0;
   if (!buffer) return DECODE_NO_MEMORY;
   // A short read leaves the rest of the chunk as it was; start it defined.
-  memset(buffer, 0, STORED_CHUNK);
+  memset(buffer, 0, chunk_size);
   uint32_t remaining = unpacked_size;
   uint32_t done = 0;
-  int32_t result = DECODE_DONE;
+  DecodeStatus result = DECODE_DONE;
   while (remaining > 0) {
-    uint32_t chunk = remaining < STORED_CHUNK ? remaining : STORED_CHUNK;
+    uint32_t chunk = remaining < chunk_size ? remaining : chunk_size;
     fread(buffer, 1, chunk, in);
     fwrite(buffer, 1, chunk, out);
     UpdateCrc(buffer, chunk);
@@ -185,16 +181,35 @@ static int32_t CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
   return result;
 }
 
-uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
-                      int32_t method_index, int32_t* status) {
-  int32_t result;
+// The member decoder of either variant; the wrappers below name them.
+template <bool kFast>
+static uint16_t DecodeMemberAs(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+                               int32_t method_index, int32_t* status) {
+  DecodeStatus result;
   const MethodRow& row = MethodTable[method_index];
   if (row.stored) {
-    result = CopyStored(in, out, unpacked_size);
+    result = CopyStored<kFast>(in, out, unpacked_size);
   } else {
     DecodeJob job(in, out, unpacked_size, packed_size, row.dict_bits, method_index);
-    result = job.Run();
+    result = job.Run<kFast>();
   }
   if (status) *status = result;
   return g_crc;
+}
+
+uint16_t DecodeMemberCompact(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+                             int32_t method_index, int32_t* status) {
+  return DecodeMemberAs<false>(in, out, unpacked_size, packed_size, method_index, status);
+}
+
+#if VEMO_FAST_DECODE
+uint16_t DecodeMemberFast(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+                          int32_t method_index, int32_t* status) {
+  return DecodeMemberAs<true>(in, out, unpacked_size, packed_size, method_index, status);
+}
+#endif
+
+uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+                      int32_t method_index, int32_t* status) {
+  return DecodeMemberAs<kFastDecode>(in, out, unpacked_size, packed_size, method_index, status);
 }

@@ -6,11 +6,21 @@
 
 #include "decode/fast.h"
 
-// Stored members are copied this many bytes at a time.
-const uint32_t STORED_CHUNK = kFastDecode ? 256 * 1024 : 2048;
+// Stored members are copied this many bytes at a time: little in the stub,
+// large writes on the host.
+template <bool kFast>
+constexpr uint32_t StoredChunk() {
+  return kFast ? 256 * 1024 : 2048;
+}
 
-typedef uint16_t (*DecodeRoutine)();
+// A method's routines. decode_char returns the next code (below 256 a
+// literal, else a match of the code less the method's bias), decode_pos the
+// distance code of the match just announced. Both return CODE_DAMAGED (or
+// any value from it up) where the data is damaged: it lies above every code
+// and distance, so the loop tells it with one comparison.
+typedef uint32_t (*DecodeRoutine)();
 typedef void (*StartRoutine)();
+const uint32_t CODE_DAMAGED = 0x10000;
 
 // A method's name is "-" letters "-". Only the three letters are stored:
 // archivers that open a program by scanning it for the first "-lh?-" would
@@ -44,14 +54,8 @@ enum DecodeStatus : int32_t {
   DECODE_DONE = 0,
   DECODE_ABORTED = 1,    // g_continue was cleared
   DECODE_NO_MEMORY = 2,  // the dictionary could not be obtained; nothing decoded
-  DECODE_DAMAGED = 3,    // the stream wanted more than its compressed bytes
+  DECODE_DAMAGED = 3,    // the stream is damaged or wanted more than its compressed bytes
 };
-
-extern FILE* g_out_stream;
-extern uint8_t* g_dict;
-extern uint16_t g_dict_bits;
-extern uint32_t g_dict_pos;
-extern uint32_t g_out_count;
 
 struct DecodeJob {
   uint32_t dict_size;
@@ -67,13 +71,28 @@ struct DecodeJob {
 
   DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
             int32_t bits, int32_t index);
-  // A DecodeStatus.
-  int32_t Run();
+  // kFast: the host's loops; otherwise the stub's compact one.
+  template <bool kFast>
+  DecodeStatus Run();
 };
 
-// Decodes one member from the archive stream in (at its data) into out and
-// returns the CRC-16 of the bytes produced; *status (may be null) receives a
-// DecodeStatus. method_index names a stored row or one with routines
-// (CheckMember has refused any other).
+// The member decoder is one template over its variant (decode/member.cpp);
+// each variant that ships has a wrapper of its own name:
+//   DecodeMemberCompact  the stub's compact loop, one call per code through
+//                        the method table (every build has it);
+//   DecodeMemberFast     the host's: each method's own loop with its codes
+//                        inline, the block methods with their tables in
+//                        registers' reach (builds with kFastDecode only);
+//   DecodeMember         this build's own: Fast where built, else Compact.
+// Each decodes one member from the archive stream in (at its data) into out
+// and returns the CRC-16 of the bytes produced; *status (may be null)
+// receives a DecodeStatus. method_index names a stored row or one with
+// routines (CheckMember has refused any other).
+uint16_t DecodeMemberCompact(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+                             int32_t method_index, int32_t* status);
+#if VEMO_FAST_DECODE
+uint16_t DecodeMemberFast(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+                          int32_t method_index, int32_t* status);
+#endif
 uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
                       int32_t method_index, int32_t* status);

@@ -86,8 +86,8 @@ int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, 
   return left;
 }
 
-void BuildCode(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
-  if (BuildDecodeTable(n, lengths, table_bits, table) < 0) MarkDamaged();
+bool BuildCode(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
+  return BuildDecodeTable(n, lengths, table_bits, table) >= 0;
 }
 
 void SetSingleCode(int32_t n, uint8_t* lengths, int32_t table_bits, uint16_t* table, uint32_t v) {
@@ -98,6 +98,6 @@ void SetSingleCode(int32_t n, uint8_t* lengths, int32_t table_bits, uint16_t* ta
 
 uint32_t DecodeSymbol(const uint16_t* table, const uint8_t* lengths, int32_t table_bits, uint32_t n) {
   const uint32_t j = WalkTree(table[g_bit_buf >> (16 - table_bits)], n, g_bit_buf, 1u << (15 - table_bits));
-  FillBits(lengths[j]);
+  if (j < n) FillBits(lengths[j]);
   return j;
 }

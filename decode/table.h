@@ -5,23 +5,12 @@
 
 #include "decode/bitio.h"
 #include "decode/format.h"
-
-const int32_t CHAR_TABLE_SIZE = 4096;
-const int32_t POS_LEN_SIZE = 128;
-const int32_t POS_TABLE_SIZE = 256;
-// The nodes of a code tree over the character alphabet.
-const int32_t TREE_SIZE = 2 * CHAR_SYMBOLS - 1;
+#include "decode/member.h"
+#include "decode/state.h"
 
 // What a table slot or tree child that no code reaches holds: decoding a
 // symbol through it is damage. It lies above every symbol and node.
 const uint16_t NO_CODE = (uint16_t)TREE_SIZE;
-
-extern uint8_t g_char_len[CHAR_SYMBOLS];
-extern uint16_t g_char_table[CHAR_TABLE_SIZE];
-extern uint8_t g_pos_len[POS_LEN_SIZE];
-extern uint16_t g_pos_table[POS_TABLE_SIZE];
-extern uint16_t g_left[TREE_SIZE];
-extern uint16_t g_right[TREE_SIZE];
 
 // Builds the table (table_bits 8 or 12) of n symbols with the given code
 // lengths and returns the code space left, in units of 2^-16 of the whole:
@@ -32,9 +21,9 @@ extern uint16_t g_right[TREE_SIZE];
 int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);
 
 // The one judge of a code, the same for every method: an over-full code is
-// damage at once; an incomplete one only where a symbol is decoded through
-// a slot no code reaches (WalkTree).
-void BuildCode(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);
+// damage at once (false: nothing usable was built); an incomplete one only
+// where a symbol is decoded through a slot no code reaches (WalkTree).
+bool BuildCode(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table);
 
 // A code of one value v taking no bits (v outside the n symbols: no code).
 void SetSingleCode(int32_t n, uint8_t* lengths, int32_t table_bits, uint16_t* table, uint32_t v);
@@ -42,13 +31,10 @@ void SetSingleCode(int32_t n, uint8_t* lengths, int32_t table_bits, uint16_t* ta
 // The one tree walk: from table entry j down the tree, one bit of the 16-bit
 // window bits per level from the bit selected by mask downwards, to a symbol
 // below n. A walk that reaches no symbol (NO_CODE, or a path longer than the
-// window) is damage and ends on symbol 0.
+// window) meets damage: CODE_DAMAGED.
 inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
   while (j >= n) {
-    if (mask == 0 || j >= (uint32_t)TREE_SIZE) {
-      MarkDamaged();
-      return 0;
-    }
+    if (mask == 0 || j >= (uint32_t)TREE_SIZE) return CODE_DAMAGED;
     j = (bits & mask) ? g_right[j] : g_left[j];
     mask >>= 1;
   }
@@ -56,5 +42,6 @@ inline uint32_t WalkTree(uint32_t j, uint32_t n, uint32_t bits, uint32_t mask) {
 }
 
 // The one symbol decoder of the compact paths: the next symbol of the code
-// in table and lengths (n symbols), its bits consumed.
+// in table and lengths (n symbols), its bits consumed; CODE_DAMAGED (nothing
+// consumed) where no symbol has the coming bits.
 uint32_t DecodeSymbol(const uint16_t* table, const uint8_t* lengths, int32_t table_bits, uint32_t n);

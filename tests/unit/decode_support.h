@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "decode/bitio.h"
-#include "decode/block_loop.h"
 #include "decode/member.h"
 #include "extract/payload.h"
 #include "extract/progress.h"
@@ -74,10 +73,13 @@ struct Decoded {
   std::vector<size_t> writes;
 };
 
-// Decodes packed as one member of the given method; the input stream holds
-// the packed bytes followed by trailing (what lies behind the member).
-inline Decoded DecodeBytes(const Bytes& packed, int32_t method, uint32_t unpacked,
-                           const Bytes& trailing = Bytes()) {
+typedef uint16_t (*MemberDecoder)(FILE*, FILE*, uint32_t, uint32_t, int32_t, int32_t*);
+
+// Decodes packed as one member of the given method with decoder; the input
+// stream holds the packed bytes followed by trailing (what lies behind the
+// member).
+inline Decoded DecodeBytesWith(MemberDecoder decoder, const Bytes& packed, int32_t method, uint32_t unpacked,
+                               const Bytes& trailing) {
   BuildCrcTable();
   Recorder in, out;
   in.data = packed;
@@ -88,13 +90,47 @@ inline Decoded DecodeBytes(const Bytes& packed, int32_t method, uint32_t unpacke
   memset(&state, 0, sizeof state);
   state.archive = in_file;
   Decoded d;
-  d.crc = DecodeMember(state.archive, out_file, unpacked, (uint32_t)packed.size(), method, &d.status);
+  d.crc = decoder(state.archive, out_file, unpacked, (uint32_t)packed.size(), method, &d.status);
   d.in_pos = (long)in.read_pos;
   fclose(in_file);
   fclose(out_file);
   d.out = out.data;
   d.writes = out.writes;
   return d;
+}
+
+// With this build's own decoder (DecodeMember).
+inline Decoded DecodeBytes(const Bytes& packed, int32_t method, uint32_t unpacked,
+                           const Bytes& trailing = Bytes()) {
+  return DecodeBytesWith(DecodeMember, packed, method, unpacked, trailing);
+}
+
+// A variant of the member decoder that ships: the stub's compact one (every
+// build) and the host's fast one (where built).
+struct Variant {
+  const char* name;
+  MemberDecoder decoder;
+  bool fast;
+  Decoded Decode(const Bytes& packed, int32_t method, uint32_t unpacked, const Bytes& trailing = Bytes()) const {
+    return DecodeBytesWith(decoder, packed, method, unpacked, trailing);
+  }
+};
+
+inline const std::vector<Variant>& Variants() {
+  static const std::vector<Variant> all = [] {
+    std::vector<Variant> v = {{"compact", DecodeMemberCompact, false}};
+#if VEMO_FAST_DECODE
+    v.push_back({"fast", DecodeMemberFast, true});
+#endif
+    return v;
+  }();
+  return all;
+}
+
+// Runs body(variant) with each variant of this build in turn.
+template <typename F>
+void ForEachVariant(F body) {
+  for (const Variant& v : Variants()) body(v);
 }
 
 inline uint16_t Crc16(const Bytes& data) {
@@ -199,17 +235,6 @@ inline Bytes ExpandItems(const std::vector<Item>& items, int32_t dict_bits) {
     }
   }
   return out;
-}
-
-// Runs body(paths) with each loop of this build in turn (DecodePaths): the
-// host has all three, the compact build only the stub's.
-template <typename F>
-void ForEachPaths(F body) {
-  for (int p = kFastDecode ? PATHS_BLOCK_LOOP : PATHS_COMPACT; p <= PATHS_COMPACT; ++p) {
-    g_decode_paths = (uint8_t)p;
-    body(p);
-  }
-  g_decode_paths = PATHS_BLOCK_LOOP;
 }
 
 // Records every progress position the platform layer is given.

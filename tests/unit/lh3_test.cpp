@@ -188,6 +188,99 @@ TEST(Lh3, EachMemberStartsWithAFreshHeader) {
   EXPECT_EQ(DecodeBytes(METHOD_LH3, second.bytes(), 2).out, Bytes(2, 'b'));
 }
 
+// Three lengths of 1 at the start of a code's lengths, and only those, say
+// "one value, no bits" (a real code has at most two codes of one bit). Each
+// case gives the first lengths (the rest 0) of the character code (position
+// code fixed) or of the position code (every character the match code 256),
+// then 8 bits of data; the expected codes, or damage for lengths that do not
+// fit. The last case follows a block whose lengths start 0, 1, 1: the rule
+// looks at the block's own lengths only, never at what is left of those.
+TEST(Lh3, ThreeOneBitLengthsAndNothingElseMeanOneValue) {
+  struct Case {
+    bool position;
+    std::vector<uint8_t> lengths;
+    std::vector<uint32_t> expected;  // decoded symbols; empty: damage
+  } cases[] = {
+      {false, {1, 1, 1}, {0x5A, 0x5A}},  // one value, 0x5A (sent after the three)
+      {false, {1, 1, 0}, {1, 0}},
+      {false, {0, 1, 1}, {2, 1}},
+      {false, {1, 0, 1}, {2, 0}},
+      {false, {1, 1, 2}, {}},
+      {false, {2, 1, 1}, {}},
+      {false, {1, 2, 1}, {}},
+      {true, {1, 1, 1}, {9, 9}},  // one value, 9
+      {true, {1, 1, 0}, {1, 0}},
+      {true, {0, 1, 1}, {2, 1}},
+      {true, {1, 0, 1}, {2, 0}},
+      {true, {1, 1, 2}, {}},
+      {true, {2, 1, 1}, {}},
+      {true, {1, 2, 1}, {}},
+  };
+  for (bool after_011 : {false, true}) {
+    for (const Case& c : cases) {
+      const bool single = c.lengths == std::vector<uint8_t>{1, 1, 1};
+      BitWriter w;
+      if (after_011) {
+        // A block of one code whose lengths start 0, 1, 1.
+        w.Put(1, 16);
+        if (c.position) {
+          SingleChar(&w, 256);
+          PosLengths(&w, {0, 1, 1});
+          w.Put("0 000000");
+        } else {
+          CharLengths(&w, {0, 1, 1});
+          FixedPos(&w);
+          w.Put("0");
+        }
+      }
+      w.Put((uint32_t)c.expected.size() + 1, 16);
+      if (c.position) {
+        SingleChar(&w, 256);
+        if (single) {
+          SinglePos(&w, 9);
+        } else {
+          PosLengths(&w, c.lengths);
+        }
+      } else if (single) {
+        SingleChar(&w, 0x5A);
+        FixedPos(&w);
+      } else {
+        CharLengths(&w, c.lengths);
+        FixedPos(&w);
+      }
+      // Codes of one bit: "1" then "0"; a position's 6 low bits are 000011.
+      if (c.position)
+        w.Put(single ? "000011 000011" : "1 000011 0 000011");
+      else
+        w.Put(single ? "" : "1 0");
+      w.Put(0xBEEF, 16);
+      StartLh3From(w);
+      const std::string what = std::string(c.position ? "position" : "character") + " lengths " +
+                               std::to_string(c.lengths[0]) + std::to_string(c.lengths[1]) +
+                               std::to_string(c.lengths[2]) + (after_011 ? " after 0 1 1" : "");
+      if (after_011) {
+        ASSERT_EQ(DecodeCharLh3(), c.position ? 256u : 1u) << what;
+        if (c.position) {
+          ASSERT_EQ(DecodePosStatic(), 64u) << what;
+        }
+      }
+      if (c.expected.empty()) {
+        EXPECT_GE(DecodeCharLh3(), CODE_DAMAGED) << what;
+        continue;
+      }
+      for (uint32_t symbol : c.expected) {
+        if (c.position) {
+          ASSERT_EQ(DecodeCharLh3(), 256u) << what;
+          EXPECT_EQ(DecodePosStatic(), symbol * 64 + 3) << what;
+        } else {
+          EXPECT_EQ(DecodeCharLh3(), symbol) << what;
+        }
+      }
+      EXPECT_EQ(GetBits(16), 0xBEEF) << what;
+    }
+  }
+}
+
 // Damaged headers must neither reach outside the tables nor hang: the member
 // ends at its size, with output its CRC will not match.
 TEST(Lh3, DamagedHeadersEndTheMemberSafely) {
