@@ -92,3 +92,57 @@ wine_run() {
   local limit=$1; shift
   timeout "$limit" "$WINE" "$@"
 }
+
+# The x86_64 twin of the stub (build/win64/vemosfx_twin.exe, the same front
+# end and core) under 64-bit Wine, for machines where 32-bit programs cannot
+# run. wine64_up LOCALE starts a win64 prefix of its own under that locale
+# (ja_JP.UTF-8 gives code page 932, en_US 1252, zh_CN 936, ko_KR 949) with its
+# own Xvfb; only the Japanese one maps the dialog font "ＭＳ Ｐゴシック" to an
+# installed font, as a Japanese Windows has it and another may not.
+# wine64_down ends it. Run each in a subshell: they set the same variables
+# as wine_up.
+wine64_missing() {
+  if [ ! -x /usr/lib/wine/wine64 ] || [ ! -x /usr/lib/wine/wineserver64 ]; then
+    echo "64-bit Wine is not installed"
+  elif ! /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    echo "64-bit Wine cannot start here"
+  fi
+}
+
+wine64_up() {  # locale, e.g. en_US
+  local locale=$1
+  WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  WINE_ROOT=$(mktemp -d /tmp/vemowine64.XXXXXX)
+  export WINE_ROOT
+  export HOME=$WINE_ROOT/home WINEPREFIX=$WINE_ROOT/pfx WINEDEBUG=-all LC_ALL=$locale.UTF-8 TZ=JST-9
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64
+  unset VEMO_WINE_READY
+  mkdir -p "$HOME" "$WINEPREFIX"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
+  echo $! > "$WINE_ROOT/xvfb.pid"
+  local i=0
+  while [ ! -s "$WINE_ROOT/display" ]; do
+    sleep 0.05; i=$((i + 1))
+    [ $i -lt 400 ] || { echo "wine64_up: Xvfb did not start" >&2; return 1; }
+  done
+  export DISPLAY=:$(cat "$WINE_ROOT/display")
+  "$WINESERVER" -p
+  timeout 180 "$WINE" wineboot -i >/dev/null 2>&1
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  local fonts=''
+  [ "$locale" = ja_JP ] && fonts='[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
+  printf "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n\r\n$fonts" \
+    | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/setup.reg"
+  timeout 60 "$WINE" regedit /S "$WINE_ROOT/setup.reg" >/dev/null 2>&1
+  _wine_owner=1
+}
+
+# The screen's DPI for the programs started from now on (96, 120, 144, 192).
+wine_set_dpi() {  # dpi
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:%08x\r\n' "$1" \
+    | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/dpi.reg"
+  timeout 60 "$WINE" regedit /S "$WINE_ROOT/dpi.reg" >/dev/null 2>&1
+}
+
+wine64_down() { wine_down; }
+
