@@ -134,6 +134,23 @@ wine64_up() {  # locale, e.g. en_US
   printf "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n\r\n$fonts" \
     | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/setup.reg"
   timeout 60 "$WINE" regedit /S "$WINE_ROOT/setup.reg" >/dev/null 2>&1
+  # Windows links its user-interface fonts to fonts of other scripts
+  # (FontLink\SystemLink), so that the caption and the message boxes show
+  # Japanese on any system; Wine's prefix has no such links until told.
+  if [ "$locale" != ja_JP ]; then
+    python3 - "$WINE_ROOT/link.reg" <<'PY'
+import sys
+faces = ["Tahoma", "Arial", "Microsoft Sans Serif", "MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI"]
+value = ",".join("%02x" % b for b in "ipagp.ttf,IPAPGothic\0ipag.ttf,IPAGothic\0\0".encode("utf-16-le"))
+lines = ["Windows Registry Editor Version 5.00", "",
+         "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]"]
+lines += ['"%s"=hex(7):%s' % (face, value) for face in faces]
+open(sys.argv[1], "w", encoding="utf-16").write("\r\n".join(lines) + "\r\n")
+PY
+    cp /usr/share/fonts/opentype/ipafont-gothic/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    timeout 60 "$WINE" regedit /S "$WINE_ROOT/link.reg" >/dev/null 2>&1
+    "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -p
+  fi
   _wine_owner=1
 }
 

@@ -18,7 +18,9 @@ started=$SECONDS
 cd "$(dirname "$0")/../.."
 root=$PWD
 win64=${VEMO_WIN64_BUILD:-$root/build/win64}
-twin=$win64/vemosfx_twin.exe
+# VEMO_TWIN: another twin to run the same checks on (one built from older
+# sources, to see them fail).
+twin=${VEMO_TWIN:-$win64/vemosfx_twin.exe}
 for f in "$twin" "$win64/driver.exe"; do
   [ -f "$f" ] || { echo "wine-twin: skipped: $f is not built"; exit 77; }
 done
@@ -26,7 +28,7 @@ command -v xdotool >/dev/null || { echo "wine-twin: skipped: xdotool is not inst
 source tests/lib/wine.sh
 why=$(wine64_missing)
 [ -z "$why" ] || { echo "wine-twin: skipped: $why"; exit 77; }
-shots=$root/build/screens-twin
+shots=${VEMO_TWIN_SHOTS:-$root/build/screens-twin}
 mkdir -p "$shots"
 scratch=$(mktemp -d /tmp/vemo-wine-twin.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT

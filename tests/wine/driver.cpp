@@ -509,7 +509,15 @@ void Link(wchar_t** args) {
   } rows[] = {{L"link target", args[1]}, {L"link working folder", args[2]}, {L"link icon", args[1]}};
   for (int i = 0; i < 3; ++i) {
     got[0] = 0;
-    if (i == 0) link->GetPath(got, MAX_PATH, nullptr, SLGP_RAWPATH);
+    // The target by the link's item list (Wine answers GetPath from the
+    // code-page copy of the path that a link file also holds).
+    if (i == 0) {
+      LPITEMIDLIST items = nullptr;
+      if (SUCCEEDED(link->GetIDList(&items)) && items) {
+        SHGetPathFromIDListW(items, got);
+        CoTaskMemFree(items);
+      }
+    }
     if (i == 1) link->GetWorkingDirectory(got, MAX_PATH);
     if (i == 2) link->GetIconLocation(got, MAX_PATH, &icon);
     CheckText(rows[i].what, got, rows[i].want);
