@@ -42,14 +42,14 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
   // g_pos_len (128 entries).
   int32_t i = 0;
   while (i < count) {
-    uint32_t c = g_bit_buf >> 13;
-    if (c == 7) {
+    uint32_t c = g_bit_buf >> (16 - LENGTH_FIELD_BITS);
+    if (c == LENGTH_FIELD_ESCAPE) {
       for (uint32_t mask = 1u << 12; g_bit_buf & mask; mask >>= 1) ++c;
     }
-    FillBits((uint8_t)(c < 7 ? 3 : c - 3));
+    FillBits((uint8_t)(c < LENGTH_FIELD_ESCAPE ? LENGTH_FIELD_BITS : c - 3));
     g_pos_len[i++] = (uint8_t)c;
     if (i == special) {
-      for (int32_t z = GetBits(2); z > 0; --z) g_pos_len[i++] = 0;
+      for (int32_t z = GetBits(LENGTH_CODE_ZERO_RUN_BITS); z > 0; --z) g_pos_len[i++] = 0;
     }
   }
   while (i < n) g_pos_len[i++] = 0;
@@ -61,9 +61,9 @@ void ReadPosLengths(int16_t n, int32_t count_bits, int32_t special) {
 // 531 zeros (9 more bits), and symbol k above 2 is length k - 2. A count of
 // 0 again means a single value whose code takes no bits.
 void ReadCharLengths() {
-  int32_t count = GetBits(9);
+  int32_t count = GetBits(CHAR_COUNT_BITS);
   if (count == 0) {
-    SetSingleCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table, GetBits(9));
+    SetSingleCode(CHAR_SYMBOLS, g_char_len, 12, g_char_table, GetBits(CHAR_COUNT_BITS));
     return;
   }
   // A damaged count or zero run may ask for more than 510 lengths: they are
@@ -71,12 +71,14 @@ void ReadCharLengths() {
   int32_t i = 0;
   while (i < count) {
     const uint32_t c = DecodeSymbol(g_pos_table, g_pos_len, 8, LENGTH_CODE_SYMBOLS);
-    if (c > 2) {
-      if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - 2);
+    if (c > LENGTH_SYMBOL_BIAS) {
+      if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - LENGTH_SYMBOL_BIAS);
       ++i;
       continue;
     }
-    int32_t zeros = c == 0 ? 1 : c == 1 ? GetBits(4) + 3 : GetBits(9) + 20;
+    int32_t zeros = c == 0               ? 1
+                    : c == ZERO_RUN_SHORT ? GetBits(ZERO_RUN_SHORT_BITS) + ZERO_RUN_SHORT_MIN
+                                          : GetBits(ZERO_RUN_LONG_BITS) + ZERO_RUN_LONG_MIN;
     for (; zeros > 0; --zeros, ++i)
       if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
   }
@@ -85,8 +87,8 @@ void ReadCharLengths() {
 }
 
 void ReadBlockHeader() {
-  g_block_left = GetBits(16);
-  ReadPosLengths(LENGTH_CODE_SYMBOLS, 5, 3);
+  g_block_left = GetBits(BLOCK_CODES_BITS);
+  ReadPosLengths(LENGTH_CODE_SYMBOLS, LENGTH_CODE_COUNT_BITS, LENGTH_CODE_ZERO_RUN_AT);
   ReadCharLengths();
   ReadPosLengths((int16_t)g_pos_symbols, g_pos_count_bits, -1);
 }

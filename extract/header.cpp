@@ -70,31 +70,31 @@ int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
   if (first == EOF || first == 0) return HEADER_END;
   const uint32_t h = (uint32_t)first;
   uint8_t* buffer = b->buffer;
-  // Too short to hold the level byte at offset 20.
-  if (h <= 20) return HEADER_DAMAGED;
+  // Too short to hold the level byte.
+  if (h <= HEADER_LEVEL_AT) return HEADER_DAMAGED;
   buffer[0] = (uint8_t)h;
   if (!ReadExactly(b->in, buffer + 1, h - 1)) return HEADER_DAMAGED;
-  const uint8_t level = buffer[20];
+  const uint8_t level = buffer[HEADER_LEVEL_AT];
   if (level == 2) {
     // The size is byte 0 alone and must reach the first extended-header size.
-    if (h < 26 || buffer[1] != 0) return HEADER_DAMAGED;
+    if (h < LEVEL2_BASIC_SIZE || buffer[1] != 0) return HEADER_DAMAGED;
   } else if (!ReadExactly(b->in, buffer + h, 2)) {
     return HEADER_DAMAGED;
   }
   b->h = h;
   b->held = level == 2 ? h : h + 2;
 
-  memcpy(header->method, buffer + 2, 5);
-  header->packed_size = Le32(buffer + 7);
-  header->unpacked_size = Le32(buffer + 11);
-  header->raw_time = Le32(buffer + 15);
-  header->attribute = buffer[19];
+  memcpy(header->method, buffer + HEADER_METHOD_AT, METHOD_NAME_SIZE);
+  header->packed_size = Le32(buffer + HEADER_PACKED_AT);
+  header->unpacked_size = Le32(buffer + HEADER_UNPACKED_AT);
+  header->raw_time = Le32(buffer + HEADER_TIME_AT);
+  header->attribute = buffer[HEADER_ATTRIBUTE_AT];
   header->level = level;
-  b->pos = 21;
+  b->pos = LEVEL2_CRC_AT;
   if (level != 2) {
-    b->file_length = buffer[21];
-    b->file_name = buffer + 22;
-    b->pos = 22 + b->file_length;
+    b->file_length = buffer[HEADER_NAME_LENGTH_AT];
+    b->file_name = buffer + HEADER_NAME_AT;
+    b->pos = HEADER_NAME_AT + b->file_length;
   }
   return HEADER_READ;
 }
@@ -103,11 +103,11 @@ int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
 int32_t ReadCrcAndOsId(SfxState* state, HeaderBytes* b, MemberHeader* header) {
   const int32_t d = (int32_t)b->h - (int32_t)b->file_length;
   const uint8_t* at = b->buffer + b->pos;
-  if (d >= 24) {
+  if (d >= HEADER_LAYOUT_OS_ID) {
     header->os_id = at[2];
     b->pos += 1;
-  } else if (d != 22) {
-    if (d == 20) return HEADER_READ;
+  } else if (d != HEADER_LAYOUT_CRC) {
+    if (d == HEADER_LAYOUT_BARE) return HEADER_READ;
     PlatShowError(state->main_window, "Unknown header", DEFAULT_TITLE);
     return HEADER_UNKNOWN;
   }
@@ -130,7 +130,7 @@ int32_t ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
   pos += 2;
   while (size != 0) {
     // Each one holds at least its type byte and the next size.
-    if (size < 3) return HEADER_DAMAGED;
+    if (size < EXT_OVERHEAD) return HEADER_DAMAGED;
     if (level2) {
       // An OS-9 archiver states its level-2 size 2 bytes short: the chain,
       // read by its own sizes, ends 2 bytes behind h, and the data starts
@@ -147,7 +147,7 @@ int32_t ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
     }
     const uint8_t type = buffer[pos];
     uint8_t* data = buffer + pos + 1;
-    const uint32_t length = size - 3;
+    const uint32_t length = size - EXT_OVERHEAD;
     if (type == EXT_FILE_NAME) {
       b->file_name = data;
       b->file_length = length;
@@ -208,12 +208,10 @@ bool JoinName(const HeaderBytes* b, MemberHeader* header) {
   const uint32_t k = (uint32_t)(end + file_length - header->name);
   if (k > PATH_MAX_BYTES) return false;
   header->name[k] = 0;
-#if !defined(_WIN32)
   // A name made on Unix may hold "\" as a character of its own; the host
-  // keeps it when told to allow Unix names.
-  if (!(g_allow_unix_names && header->os_id == OS_ID_UNIX))
-#endif
-    ConvertBackslashes(header->name, k);
+  // keeps it when told to allow Unix names (the stub never is: its
+  // g_allow_unix_names is the constant 0).
+  if (!(g_allow_unix_names && header->os_id == OS_ID_UNIX)) ConvertBackslashes(header->name, k);
   return true;
 }
 

@@ -83,7 +83,7 @@ void JsonMember(const MemberHeader* header, void* context) {
   uint32_t* count = static_cast<uint32_t*>(context);
   std::string path = Utf8Raw(header->name[0] == '/' ? header->name + 1 : header->name);
   std::string type = "file", target;
-  bool directory_method = !memcmp(header->method, "-lhd-", 5);
+  bool directory_method = FindMethod(header->method) == METHOD_LHD;
   if (directory_method && path.find('|') != std::string::npos) {
     type = "symlink";
     target = path.substr(path.find('|') + 1);
@@ -93,7 +93,7 @@ void JsonMember(const MemberHeader* header, void* context) {
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   char method[4 * 5 + 1], when[LIST_TIME_SIZE], crc[8] = "null", os[16] = "null";
-  ListEscapeAscii(header->method, 5, method);
+  ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
   ListFormatTime(header->mtime, when);
   if (header->has_crc) snprintf(crc, sizeof crc, "\"%04x\"", (unsigned)header->crc);
   if (header->os_id > 0x20 && header->os_id < 0x7F && header->os_id != '"' && header->os_id != '\\')

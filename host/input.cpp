@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "decode/format.h"
 #include "decode/member.h"
 #include "extract/run.h"
 
@@ -24,17 +25,20 @@ namespace {
 // member header: a size, "-" around the method and a level of 0 to 2.
 // The position is left unchanged.
 bool LooksLikeArchive(FILE* file, bool plain) {
-  long here = ftell(file);
-  uint8_t head[21];
+  int64_t here = StreamPosition(file);
+  uint8_t head[HEADER_COMMON_SIZE];
   size_t got = fread(head, 1, sizeof head, file);
   bool at_end = got == 0 || (got == 1 && head[0] == 0);
   if (at_end && got == 1 && fgetc(file) != EOF) at_end = false;
-  if (fseek(file, here, SEEK_SET) != 0) return false;
+  if (!SeekStream(file, here)) return false;
   if (at_end) return !(plain && got == 0);
   // Levels 0 and 1 count their header in the first byte (at least 20);
   // level 2 holds the low byte of a 16-bit size there, never 0.
-  bool sized = head[0] != 0 && (head[20] == 2 || head[0] >= 20);
-  return got == sizeof head && sized && head[2] == '-' && head[6] == '-' && head[20] <= 2;
+  const uint8_t level = head[HEADER_LEVEL_AT];
+  bool sized = head[0] != 0 && (level == 2 || head[0] >= HEADER_LAYOUT_BARE);
+  const char* method = reinterpret_cast<const char*>(head + HEADER_METHOD_AT);
+  return got == sizeof head && sized && method[0] == '-' && method[METHOD_NAME_SIZE - 1] == '-' &&
+         level <= LEVEL_STUB_MAX;
 }
 
 void QuietError(const char*, const char*) {}
@@ -126,7 +130,7 @@ std::string OpenStandardInput(SfxState* state, bool* plain) {
   size_t got = fread(magic, 1, 2, file);
   if (ferror(file)) return strerror(errno);
   if (!SeekStream(file, 0)) return "cannot read standard input";
-  *plain = !(got == 2 && magic[0] == 'M' && magic[1] == 'Z');
+  *plain = !(got == 2 && !memcmp(magic, PACKAGE_MAGIC, 2));
   if (!*plain && (!SeekStream(file, PAYLOAD_OFFSET) || !ReadConfig(state))) return NOT_AN_ARCHIVE;
   if (!LooksLikeArchive(file, *plain)) return NOT_AN_ARCHIVE;
   return "";
@@ -150,11 +154,11 @@ std::string OpenInput(const char* path, SfxState* state, bool* plain) {
     fclose(file);
     return strerror(code);
   }
-  if (fseek(file, 0, SEEK_SET) != 0) {
+  if (!SeekStream(file, 0)) {
     fclose(file);
     return "cannot read the file";
   }
-  *plain = !(got == 2 && magic[0] == 'M' && magic[1] == 'Z');
+  *plain = !(got == 2 && !memcmp(magic, PACKAGE_MAGIC, 2));
   if (*plain) {
     state->archive = file;
   } else {
@@ -272,7 +276,7 @@ std::string Utf8(const char* text) { return Printable(Utf8Raw(text)); }
 
 std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)
-    return "unsupported compression method " + std::string(header->method, 5);
+    return "unsupported compression method " + std::string(header->method, METHOD_NAME_SIZE);
   // Of one member: its compressed data ends before its bytes do.
   if (failure == FAILURE_DAMAGED && header) return "the data is damaged (it ends too soon)";
   switch (failure) {

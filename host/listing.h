@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "decode/format.h"
+#include "decode/member.h"
 #include "extract/header.h"
 #include "extract/payload.h"
 #include "extract/run.h"
@@ -137,7 +139,7 @@ inline void ListColumnsRow(FILE* out) {
 
 inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert convert) {
   char method[4 * 5 + 1], crc[5], os[5], when[LIST_TIME_SIZE], name[LIST_TEXT_SIZE];
-  ListEscapeAscii(header->method, 5, method);
+  ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
   if (header->has_crc)
     snprintf(crc, sizeof crc, "%04x", (unsigned)header->crc);
   else
@@ -148,7 +150,7 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
     ListEscapeAscii((const char*)&header->os_id, 1, os);
   ListFormatTime(header->mtime, when);
   // A Unix symbolic link, "link|target", shows as "link -> target".
-  const char* target = memcmp(header->method, "-lhd-", 5) == 0 ? LinkTarget(header->name) : nullptr;
+  const char* target = FindMethod(header->method) == METHOD_LHD ? LinkTarget(header->name) : nullptr;
   char link[PATH_BUFFER_SIZE], to[LIST_TEXT_SIZE] = "";
   strcpy(link, header->name);
   if (target) {

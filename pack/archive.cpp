@@ -381,11 +381,11 @@ bool CopyMember(FILE* out, const MemberSource& m, const ProgressHook& progress, 
 }  // namespace
 
 bool HeaderCrcMatches(const std::vector<uint8_t>& h) {
-  if (h.size() < LEVEL2_BASIC_SIZE || h[20] != 2) return true;
+  if (h.size() < LEVEL2_BASIC_SIZE || h[HEADER_LEVEL_AT] != 2) return true;
   std::vector<uint8_t> zeroed = h;
   bool found = false;
   uint16_t stored = 0;
-  for (size_t at = 24; at + 2 <= h.size();) {
+  for (size_t at = LEVEL2_FIRST_EXT_AT; at + 2 <= h.size();) {
     uint32_t size = h[at] | h[at + 1] << 8;
     if (size == 0) break;
     at += 2;

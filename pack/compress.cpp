@@ -23,9 +23,9 @@ namespace {
 const int LENGTH_BIAS = (int)MATCH_BIAS;
 // Position classes of the largest dictionary (-lh7-); the smaller ones use
 // a prefix of them.
-const int POSITION_CLASSES_MAX = 17;
+const int POSITION_CLASSES_MAX = PositionClasses(16);
 // Tokens per block at most: the block header counts them in 16 bits.
-const uint32_t BLOCK_MAX_TOKENS = 65535;
+const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
 
 const int HASH_BITS = 16;
 const uint32_t WINDOW = 1u << 16;  // the finders' arrays cover the largest dictionary
@@ -124,11 +124,12 @@ struct BlockPlan {
 // 7 and then a 1 for each length above 7 and a closing 0.
 template <typename Put>
 void PutLengthField(int len, Put put) {
-  if (len < 7) {
-    put((uint32_t)len, 3);
+  const int escape = (int)LENGTH_FIELD_ESCAPE;
+  if (len < escape) {
+    put((uint32_t)len, LENGTH_FIELD_BITS);
   } else {
-    put(7, 3);
-    put(((1u << (len - 7)) - 1) << 1, len - 6);
+    put(LENGTH_FIELD_ESCAPE, LENGTH_FIELD_BITS);
+    put(((1u << (len - escape)) - 1) << 1, len - escape + 1);
   }
 }
 
@@ -154,13 +155,14 @@ int LastNonZero(const uint32_t* freq, int n) {
 // the number of zero lengths after the third one in 2 bits.
 template <typename Put>
 void ForEachTreeField(const BlockPlan& p, Put put) {
-  put((uint32_t)p.tree.count, 5);
+  put((uint32_t)p.tree.count, LENGTH_CODE_COUNT_BITS);
   for (int k = 0; k < p.tree.count; ++k) {
     PutLengthField(p.tree.len[k], put);
-    if (k == 2) {
+    if (k == LENGTH_CODE_ZERO_RUN_AT - 1) {
+      const int most = (1 << LENGTH_CODE_ZERO_RUN_BITS) - 1;
       int z = 0;
-      while (z < 3 && k + 1 + z < p.tree.count && p.tree.len[k + 1 + z] == 0) ++z;
-      put((uint32_t)z, 2);
+      while (z < most && k + 1 + z < p.tree.count && p.tree.len[k + 1 + z] == 0) ++z;
+      put((uint32_t)z, LENGTH_CODE_ZERO_RUN_BITS);
       k += z;
     }
   }
@@ -174,21 +176,22 @@ void MakeLengthItems(BlockPlan* p) {
   int i = 0;
   while (i < p->chars.count) {
     if (p->chars.len[i]) {
-      p->items[p->item_count++] = {(uint8_t)(p->chars.len[i] + 2), 0, 0};
+      p->items[p->item_count++] = {(uint8_t)(p->chars.len[i] + LENGTH_SYMBOL_BIAS), 0, 0};
       ++i;
       continue;
     }
     int run = 0;
     while (i + run < p->chars.count && p->chars.len[i + run] == 0) ++run;
-    if (run <= 2) {
+    const int short_max = (int)(ZERO_RUN_SHORT_MIN + (1u << ZERO_RUN_SHORT_BITS) - 1);
+    if (run < (int)ZERO_RUN_SHORT_MIN) {
       for (int k = 0; k < run; ++k) p->items[p->item_count++] = {0, 0, 0};
-    } else if (run <= 18) {
-      p->items[p->item_count++] = {1, 4, (uint16_t)(run - 3)};
-    } else if (run == 19) {
+    } else if (run <= short_max) {
+      p->items[p->item_count++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(run - ZERO_RUN_SHORT_MIN)};
+    } else if (run < (int)ZERO_RUN_LONG_MIN) {
       p->items[p->item_count++] = {0, 0, 0};
-      p->items[p->item_count++] = {1, 4, 15};
+      p->items[p->item_count++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(short_max - ZERO_RUN_SHORT_MIN)};
     } else {
-      p->items[p->item_count++] = {2, 9, (uint16_t)(run - 20)};
+      p->items[p->item_count++] = {ZERO_RUN_LONG, ZERO_RUN_LONG_BITS, (uint16_t)(run - ZERO_RUN_LONG_MIN)};
     }
     i += run;
   }
@@ -203,11 +206,11 @@ uint64_t PlanCharCode(const Frequencies& f, BlockPlan* p) {
     p->chars.count = 0;
     p->chars.single = LastNonZero(f.chars, CHAR_SYMBOLS);
     memset(p->chars.len, 0, sizeof p->chars.len);
-    return 9 + 9;
+    return 2 * CHAR_COUNT_BITS;
   }
   p->chars.count = LastUsed(p->chars.len, CHAR_SYMBOLS);
   MakeLengthItems(p);
-  uint64_t bits = 9;
+  uint64_t bits = CHAR_COUNT_BITS;
   for (int s = 0; s < CHAR_SYMBOLS; ++s) bits += (uint64_t)f.chars[s] * p->chars.len[s];
   return bits;
 }
@@ -228,14 +231,14 @@ uint64_t PlanTreeCode(bool final, BlockPlan* p) {
     p->tree.single = value;
     p->tree.count = 0;
     memset(p->tree.len, 0, sizeof p->tree.len);
-    bits = 5 + 5;
+    bits = 2 * LENGTH_CODE_COUNT_BITS;
   } else {
     if (used <= 1) {  // the used value and a partner, one bit each
       memset(p->tree.len, 0, sizeof p->tree.len);
       p->tree.len[value] = 1;
       p->tree.len[value == 0 ? 1 : 0] = 1;
     }
-    p->tree.count = std::max(LastUsed(p->tree.len, LENGTH_CODE_SYMBOLS), 3);
+    p->tree.count = std::max(LastUsed(p->tree.len, LENGTH_CODE_SYMBOLS), LENGTH_CODE_ZERO_RUN_AT);
     ForEachTreeField(*p, [&](uint32_t, int n) { bits += (uint64_t)n; });
   }
   for (int k = 0; k < p->item_count; ++k)
@@ -367,14 +370,14 @@ class BlockWriter {
     PlanBlock(f, pos_symbols_, pos_count_bits_, true, final, &plan_);
     const BlockPlan& p = plan_;
     auto put = [w](uint32_t v, int n) { w->Put(v, n); };
-    w->Put(f.tokens, 16);
+    w->Put(f.tokens, BLOCK_CODES_BITS);
     ForEachTreeField(p, put);
-    if (p.tree.count == 0) w->Put((uint32_t)p.tree.single, 5);
+    if (p.tree.count == 0) w->Put((uint32_t)p.tree.single, LENGTH_CODE_COUNT_BITS);
     if (p.chars.count == 0) {
-      w->Put(0, 9);
-      w->Put((uint32_t)p.chars.single, 9);
+      w->Put(0, CHAR_COUNT_BITS);
+      w->Put((uint32_t)p.chars.single, CHAR_COUNT_BITS);
     } else {
-      w->Put((uint32_t)p.chars.count, 9);
+      w->Put((uint32_t)p.chars.count, CHAR_COUNT_BITS);
       for (int k = 0; k < p.item_count; ++k) {
         const LengthItem& it = p.items[k];
         w->Put(p.tree.code[it.symbol], p.tree.len[it.symbol]);

@@ -11,6 +11,8 @@
 
 #include <vector>
 
+#include "decode/format.h"
+
 // Compression levels, as gzip numbers them: 1 fastest, 9 smallest.
 const int LEVEL_MIN = 1;
 const int LEVEL_MAX = 9;
@@ -20,8 +22,8 @@ const int LEVEL_BEST = 9;  // --best
 // Longest and shortest match, and the largest distance (bytes back) for a
 // dictionary of 1 << dict_bits bytes. A distance of the full dictionary size
 // is never used: not every decoder keeps that byte.
-const int MIN_MATCH = 3;
-const int MAX_MATCH = 256;
+const int MIN_MATCH = MATCH_MIN;
+const int MAX_MATCH = MATCH_MAX;
 inline uint32_t MaxDistance(int dict_bits) { return (1u << dict_bits) - 1; }
 
 // Segment length: the offsets where a member is cut.

@@ -3,8 +3,10 @@
 #pragma once
 #include <stdint.h>
 
+#include "decode/format.h"
+
 // The longest code any of the block codes may use.
-const int MAX_CODE_BITS = 16;
+const int MAX_CODE_BITS = CODE_BITS_MAX;
 
 // Computes code lengths for n symbols (n <= 512) from their frequencies, no
 // length above limit. Symbols with frequency 0 get length 0. With a single

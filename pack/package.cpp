@@ -302,7 +302,7 @@ bool CheckStub(const std::vector<uint8_t>& stub, const std::string& what, std::s
              std::to_string(PAYLOAD_OFFSET) + " bytes, where the payload begins";
     return false;
   }
-  if (stub[0] != 'M' || stub[1] != 'Z') {
+  if (memcmp(stub.data(), PACKAGE_MAGIC, 2) != 0) {
     *error = what + " is not a Windows executable (it does not start with \"MZ\")";
     return false;
   }
