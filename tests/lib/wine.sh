@@ -26,6 +26,18 @@ wine_missing() {
 # True when 32-bit Wine is installed and can run here.
 wine_installed() { [ -z "$(wine_missing)" ]; }
 
+# A virtual screen of its own for the prefix in $WINE_ROOT; DISPLAY names it.
+_wine_display() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
+  echo $! > "$WINE_ROOT/xvfb.pid"
+  local i=0
+  while [ ! -s "$WINE_ROOT/display" ]; do
+    sleep 0.05; i=$((i + 1))
+    [ $i -lt 400 ] || { echo "wine: Xvfb did not start" >&2; return 1; }
+  done
+  export DISPLAY=:$(cat "$WINE_ROOT/display")
+}
+
 wine_up() {
   if [ -n "${VEMO_WINE_READY:-}" ] && [ -d "${WINEPREFIX:-/nonexistent}" ]; then
     return 0
@@ -35,14 +47,7 @@ wine_up() {
   export HOME=$WINE_ROOT/home WINEPREFIX=$WINE_ROOT/pfx WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 TZ=JST-9
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win32
   mkdir -p "$HOME" "$WINEPREFIX"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
-  echo $! > "$WINE_ROOT/xvfb.pid"
-  local i=0
-  while [ ! -s "$WINE_ROOT/display" ]; do
-    sleep 0.05; i=$((i + 1))
-    [ $i -lt 400 ] || { echo "wine_up: Xvfb did not start" >&2; return 1; }
-  done
-  export DISPLAY=:$(cat "$WINE_ROOT/display")
+  _wine_display || return 1
   "$WINESERVER" -p
   timeout 120 "$WINE" wineboot -i >/dev/null 2>&1
   # The caption buttons are drawn in Marlett, which this Wine does not find
@@ -118,14 +123,7 @@ wine64_up() {  # locale, e.g. en_US
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64
   unset VEMO_WINE_READY
   mkdir -p "$HOME" "$WINEPREFIX"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
-  echo $! > "$WINE_ROOT/xvfb.pid"
-  local i=0
-  while [ ! -s "$WINE_ROOT/display" ]; do
-    sleep 0.05; i=$((i + 1))
-    [ $i -lt 400 ] || { echo "wine64_up: Xvfb did not start" >&2; return 1; }
-  done
-  export DISPLAY=:$(cat "$WINE_ROOT/display")
+  _wine_display || return 1
   "$WINESERVER" -p
   timeout 180 "$WINE" wineboot -i >/dev/null 2>&1
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
