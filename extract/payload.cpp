@@ -103,8 +103,7 @@ void FreeSfxState(SfxState* state) {
 }
 
 bool OpenPayload(SfxState* state) {
-  if (!PlatGetOwnPath(state->module_path)) return false;
-  state->archive = PlatOpenFile(state->module_path, "rb");
+  state->archive = PlatOpenOwnFile(state->module_path);
   if (!state->archive) return false;
   if (!SeekStream(state->archive, PAYLOAD_OFFSET)) return false;
   return ReadConfig(state);

@@ -6,8 +6,15 @@
 
 #include "platform/floor.h"
 
-// File offset of the payload inside a package: the stub's exact size.
+// File offset of the payload inside a package: the stub's exact size. The
+// x86_64 twin of the stub, which runs the front end under 64-bit Wine where
+// 32-bit programs cannot run, is larger and is built with an offset of its
+// own.
+#if defined(VEMO_TWIN_PAYLOAD_OFFSET)
+const uint32_t PAYLOAD_OFFSET = VEMO_TWIN_PAYLOAD_OFFSET;
+#else
 const uint32_t PAYLOAD_OFFSET = 23040;
+#endif
 
 #define DEFAULT_TITLE "Vemo SFX"
 

@@ -109,12 +109,14 @@ bool OutputPath(const MemberHeader* header, char* path) {
   return true;
 }
 
-// The folded paths of the file members of the run so far, PATH_BUFFER_SIZE
-// bytes each. Only ExtractionWorker keeps them (active): the host tool's
-// extraction writes to Unix, which tells the names apart. The buffer is
-// kept for the next run.
+// The folded paths of the file members of the run so far, each in its own
+// allocation, in a table of slots found by a hash of the path (open
+// addressing, at most half full): one look-up per file member, however many
+// came before it. Only ExtractionWorker keeps them (active): the host tool's
+// extraction writes to Unix, which tells the names apart.
 struct FileNames {
-  char* paths;
+  char** slots;   // null, or a folded path
+  uint32_t size;  // slots: 0, or a power of two
   uint32_t count;
 #if !defined(_WIN32)
   bool active;
@@ -122,11 +124,51 @@ struct FileNames {
 };
 FileNames g_files;
 #if defined(_WIN32)
-// On Windows every extraction is the run's.
+// On Windows every extraction is the run's, and there is one run per
+// process: the table starts empty.
 const bool FILES_ACTIVE = true;
+const bool ONE_RUN = true;
 #else
 #define FILES_ACTIVE g_files.active
+const bool ONE_RUN = false;
 #endif
+
+// FNV-1a over the bytes of text.
+uint32_t HashPath(const char* text) {
+  uint32_t hash = 2166136261u;
+  while (*text) hash = (hash ^ (uint8_t)*text++) * 16777619u;
+  return hash;
+}
+
+// The slot that holds text, or the empty one where it belongs.
+char** FindSlot(const FileNames* files, const char* text) {
+  for (uint32_t i = HashPath(text);; ++i) {
+    char** slot = &files->slots[i & (files->size - 1)];
+    if (!*slot || strcmp(*slot, text) == 0) return slot;
+  }
+}
+
+// Doubles the table (64 slots to begin with) and moves every path into it.
+bool GrowFiles(FileNames* files) {
+  char** old = files->slots;
+  uint32_t old_size = files->size;
+  uint32_t size = old_size ? old_size * 2 : 64;
+  char** slots = static_cast<char**>(calloc(size, sizeof(char*)));
+  if (!slots) return false;
+  files->slots = slots;
+  files->size = size;
+  for (uint32_t i = 0; i < old_size; ++i)
+    if (old[i]) *FindSlot(files, old[i]) = old[i];
+  free(old);
+  return true;
+}
+
+void ForgetFiles(FileNames* files) {
+  for (uint32_t i = 0; i < files->size; ++i) free(files->slots[i]);
+  free(files->slots);
+  files->slots = nullptr;
+  files->size = files->count = 0;
+}
 
 // A file member whose name Windows takes for an earlier one's would replace
 // that file, so that it holds other bytes than the listing shows under
@@ -135,16 +177,38 @@ const bool FILES_ACTIVE = true;
 uint32_t RecordFile(FileNames* files, const char* path) {
   char folded[PATH_BUFFER_SIZE];
   size_t n = FoldPath(path, folded) + 1;
-  char* end = files->paths + files->count * PATH_BUFFER_SIZE;
-  for (char* p = files->paths; p < end; p += PATH_BUFFER_SIZE)
-    if (memcmp(p, folded, n) == 0) return FAILURE_SAME_FILE;
-  if (files->count % 64 == 0) {
-    char* grown = static_cast<char*>(realloc(files->paths, (files->count + 64) * PATH_BUFFER_SIZE));
-    if (!grown) return FAILURE_MEMORY;
-    files->paths = grown;
-  }
-  memcpy(files->paths + files->count++ * PATH_BUFFER_SIZE, folded, n);
+  if (files->count * 2 >= files->size && !GrowFiles(files)) return FAILURE_MEMORY;
+  char** slot = FindSlot(files, folded);
+  if (*slot) return FAILURE_SAME_FILE;
+  char* copy = static_cast<char*>(malloc(n));
+  if (!copy) return FAILURE_MEMORY;
+  memcpy(copy, folded, n);
+  *slot = copy;
+  ++files->count;
   return FAILURE_NONE;
+}
+
+// Numbers the temporary files of a process.
+uint32_t g_temporary_number;
+
+// A new file for a member's data until it is complete and intact: in the
+// folder of path, named "~vemoNNNN.tmp" (NNNN a number in four letters "a"
+// to "p", the first such name not taken), its path into temp. Null when the name does
+// not fit or the file cannot be made (its folder may be missing).
+FILE* CreateTemporary(const char* path, char* temp) {
+  strcpy(temp, path);
+  char* slash = strrchr(temp, '/');
+  char* name = slash ? slash + 1 : temp;
+  if ((size_t)(name - temp) + 13 > PATH_MAX_BYTES) return nullptr;
+  for (uint32_t tries = 0; tries < 256; ++tries) {
+    uint32_t number = g_temporary_number++;
+    memcpy(name, "~vemo", 5);
+    for (uint32_t i = 0; i < 4; ++i) name[8 - i] = (char)('a' + ((number >> (4 * i)) & 15));
+    memcpy(name + 9, ".tmp", 5);
+    // Null now means that the folder is missing or closed.
+    if (PlatPathKind(temp) == PATH_MISSING) return PlatCreateFile(temp);
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -203,22 +267,6 @@ bool MakeParentDirs(const char* path) {
   if (!slash || slash == dir) return false;
   *slash = 0;
   return MakeDirectoryChain(dir);
-}
-
-void NotifyShellCreated(SfxState* state, const char* name) {
-  char path[PATH_BUFFER_SIZE];
-  const char* destination = state->destination ? state->destination : "";
-  size_t destination_length = strlen(destination);
-  if (destination_length > PATH_MAX_BYTES) return;
-  memcpy(path, destination, destination_length + 1);
-  if (!AppendSeparator(path)) return;
-  size_t length = strlen(path);
-  size_t name_length = strlen(name);
-  if (length + name_length > PATH_MAX_BYTES) return;
-  memcpy(path + length, name, name_length + 1);
-  for (char* p = path; *p; ++p)
-    if (*p == '/') *p = '\\';
-  PlatNotifyCreated(path);
 }
 
 size_t FoldPath(const char* path, char* out) {
@@ -311,26 +359,29 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
     if (failure != FAILURE_NONE) return Fail(state, header, failure);
   }
 
-  PlatRemoveFile(path);
-  FILE* out = PlatOpenFile(path, "wb");
+  // The member is written to a file of its own beside its place, which
+  // replaces an existing file of its name only once it is complete and
+  // intact: damage, a full disk or an abort leave the old file as it was.
+  char temp[PATH_BUFFER_SIZE];
+  FILE* out = CreateTemporary(path, temp);
   if (!out) {
     MakeParentDirs(path);
-    out = PlatOpenFile(path, "wb");
+    out = CreateTemporary(path, temp);
     if (!out) return Fail(state, header, FAILURE_CREATE);
   }
-  CopyPath(state->output_path, path);
+  // An abort removes it, here or in the front end.
+  CopyPath(state->output_path, temp);
   failure = DecodeChecked(state, header, method, out);
-  if (failure == CHECK_ABORTED) {
-    PlatRemoveFile(path);
-    return MEMBER_ABORTED;
+  if (failure == FAILURE_NONE) {
+    PlatSetFileTime(temp, header->mtime);
+    if (!PlatReplaceFile(temp, path)) failure = FAILURE_CREATE;
   }
   if (failure != FAILURE_NONE) {
-    DiscardOutput(state, path);
-    return Fail(state, header, failure);
+    DiscardOutput(state, temp);
+    return failure == CHECK_ABORTED ? MEMBER_ABORTED : Fail(state, header, failure);
   }
-  PlatSetFileTime(path, header->mtime);
-  // output_path still names this file: an abort that arrives before the
-  // worker ends removes the last member's file as well.
+  // Complete: an abort from now on leaves it.
+  state->output_path[0] = 0;
   return MEMBER_NEXT;
 }
 
@@ -350,7 +401,7 @@ void ExtractionWorker(void* arg) {
   MemberWalk walk;
   WalkBegin(&walk, state, end);
   MemberHeader header;
-  g_files.count = 0;
+  if (!ONE_RUN) ForgetFiles(&g_files);
 #if !defined(_WIN32)
   g_files.active = true;
 #endif
@@ -369,7 +420,7 @@ void ExtractionWorker(void* arg) {
       failure = state->failure;
       break;
     }
-    NotifyShellCreated(state, header.name[0] == '/' ? header.name + 1 : header.name);
+    PlatNotifyCreated(header.name[0] == '/' ? header.name + 1 : header.name);
     g_done_bytes += header.unpacked_size;
   }
 

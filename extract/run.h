@@ -54,7 +54,6 @@ extern uint8_t g_allow_unix_names;
 // "link|target": the text behind the first real "|" (not the second byte of
 // a double-byte character), or null when the name holds none.
 const char* LinkTarget(const char* name);
-void NotifyShellCreated(SfxState* state, const char* name);
 // A member path ("/" separators) as Windows compares names, into out
 // (PATH_BUFFER_SIZE bytes): letters in one case (the stub: PlatUpperCase;
 // the host: every name Windows takes for one in one spelling,

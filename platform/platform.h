@@ -1,17 +1,24 @@
 // The seam between the platform-neutral core and the operating system. The
 // core calls only these for anything beyond the C runtime's streams. Paths
-// are the core's byte strings (Shift_JIS on Windows); the POSIX side converts
-// them to the local encoding.
+// and texts are the core's byte strings, Shift_JIS (code page 932) as a
+// package stores them: the Windows side reads them as code page 932 whatever
+// the system's own code page is and reaches the system through its UTF-16
+// calls; the POSIX side converts them to the local encoding.
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
 #include "platform/floor.h"
 
-// Full path of the running program (on the host: the file the tool was
-// given), into a PATH_BUFFER_SIZE buffer. False when it does not fit.
-bool PlatGetOwnPath(char* buffer);
+// Opens the running program's own file (on the host: the file the tool was
+// given) for reading; null when it cannot. Its path goes into a
+// PATH_BUFFER_SIZE buffer as far as the core's text can hold it (Windows:
+// left empty, as a folder's name may hold characters that Shift_JIS has no
+// code for; the file is opened by its UTF-16 path).
+FILE* PlatOpenOwnFile(char* path);
 // Current directory into a PATH_BUFFER_SIZE buffer, without a trailing
-// separator except at a root. False when it does not fit.
+// separator except at a root. False when it does not fit. Windows: ".",
+// for the reason above; the Windows front end makes a destination under it
+// absolute in UTF-16, and the run works relative to the current directory.
 bool PlatGetCurrentDir(char* buffer);
 // Drive of the Windows directory ("C:") into a buffer of at least 3 bytes.
 bool PlatGetWindowsDrive(char* buffer);
@@ -22,6 +29,14 @@ int32_t PlatTimezoneOffset();
 // Mode "wb" is used only on a path whose file was just removed: the host then
 // opens it without following a link that appeared in its place.
 FILE* PlatOpenFile(const char* path, const char* mode);
+// Creates path, where the caller has just found nothing (PlatPathKind), as a
+// new file for writing; null when it cannot be made. POSIX: also null when
+// anything has appeared there meanwhile (a link included), so that nothing
+// is written through or over it; Windows opens it as it is.
+FILE* PlatCreateFile(const char* path);
+// Renames the file from to to, replacing a file that is there in one step;
+// false when it cannot (to is a folder or read-only, or another volume).
+bool PlatReplaceFile(const char* from, const char* to);
 // Positions in 64 bits, so that packages and members past 2 and 4 GiB work:
 // the stream's position (-1 when unknown), a move to an absolute position
 // (false when it fails), and the size of the stream's file (-1 when unknown).
@@ -48,8 +63,12 @@ void PlatSkippedLink(const char* name);
 inline void PlatSkippedLink(const char*) {}
 #endif
 #if defined(_WIN32)
-// Makes the letters of text (length bytes, code page 932) capitals as the
-// system does it.
+// Makes the letters of text (length bytes, code page 932) capitals as
+// Windows compares file names, in place: the text read as code page 932,
+// upper-cased in UTF-16 by the system (the invariant locale's rule, not the
+// user's) and written back in code page 932, so that the two codes that code
+// page 932 has for some characters (0x8754 and 0xFA4A for "Ⅰ") come out as
+// one, as they name one file.
 void PlatUpperCase(char* text, uint32_t length);
 #else
 // The one spelling of all the names (length bytes, code page 932) that
@@ -65,7 +84,8 @@ void PlatUpperCase(char* text, uint32_t length);
 uint32_t FoldNameLikeWindows(const char* name, uint32_t length, char* out, uint32_t capacity);
 #endif
 void PlatSetFileTime(const char* path, uint32_t unix_time);
-// Tells the shell that an absolute path ("\" separators) was created.
+// Tells the shell that a path relative to the current directory (the
+// destination) was created.
 void PlatNotifyCreated(const char* path);
 // Available physical memory in bytes (0 when unknown), capped at 4 GiB - 1.
 uint32_t PlatAvailableMemory();
@@ -82,3 +102,15 @@ void PlatShowError(PlatHandle window, const char* text, const char* caption);
 
 // Starts body(arg) on a new thread; false when it cannot be started.
 bool PlatStartThread(void (*body)(void*), void* arg);
+
+#if defined(_WIN32)
+// A core text (Shift_JIS) in UTF-16 for the system's wide calls, into out
+// (size characters); the number of characters without the terminator. A
+// text that does not fit gives an empty out and 0.
+typedef wchar_t PlatWidePath[PATH_BUFFER_SIZE];
+uint32_t PlatWideText(const char* text, wchar_t* out, uint32_t size = PATH_BUFFER_SIZE);
+// The full path ("\" separators) of a core path relative to the current
+// directory, or of an absolute one, into full; false when it does not fit
+// or there is none (an empty path).
+bool PlatFullPath(const char* path, wchar_t* full);
+#endif

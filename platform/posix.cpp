@@ -185,9 +185,9 @@ bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity) {
   return Convert("UTF-8", "CP932", utf8, out, capacity, Refuse);
 }
 
-bool PlatGetOwnPath(char* buffer) {
-  memcpy(buffer, own_path, PATH_BUFFER_SIZE);
-  return buffer[0] != 0;
+FILE* PlatOpenOwnFile(char* path) {
+  memcpy(path, own_path, PATH_BUFFER_SIZE);
+  return path[0] ? PlatOpenFile(path, "rb") : nullptr;
 }
 
 bool PlatGetCurrentDir(char* buffer) {
@@ -243,6 +243,22 @@ FILE* PlatOpenFile(const char* path, const char* mode) {
   FILE* file = fdopen(fd, "wb");
   if (!file) close(fd);
   return file;
+}
+
+FILE* PlatCreateFile(const char* path) {
+  char local[LOCAL_PATH_SIZE];
+  if (!LocalPath(path, local, sizeof local)) return nullptr;
+  int fd = open(local, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (!file) close(fd);
+  return file;
+}
+
+bool PlatReplaceFile(const char* from, const char* to) {
+  char local_from[LOCAL_PATH_SIZE], local_to[LOCAL_PATH_SIZE];
+  return LocalPath(from, local_from, sizeof local_from) && LocalPath(to, local_to, sizeof local_to) &&
+         rename(local_from, local_to) == 0;
 }
 
 void PlatRemoveFile(const char* path) {

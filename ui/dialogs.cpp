@@ -11,7 +11,7 @@
 namespace {
 
 SfxState* g_dialog_state;
-char g_dialog_text[PATH_BUFFER_SIZE];
+PlatWidePath g_dialog_text;
 
 const int OPTION_BOXES[3] = {IDC_START_MENU, IDC_DESKTOP, IDC_SEND_TO};
 
@@ -21,26 +21,22 @@ void GetOptions(SfxState* state, uint8_t** options) {
   options[2] = &state->send_to_option;
 }
 
-// "C:\..." or "\..." (a root or a network path); anything else is relative.
-bool IsAbsolutePath(const char* path) {
-  return path[0] == '\\' || (path[0] && path[1] == ':' && path[2] == '\\');
-}
-
 // The dialog-item helpers through the calls the stub imports anyway: every
 // imported name costs room in the stub.
-void SetFolderText(HWND dialog, const char* text) {
-  SetWindowTextA(GetDlgItem(dialog, IDC_FOLDER), text);
+void SetFolderText(HWND dialog, const wchar_t* text) {
+  SetWindowTextW(GetDlgItem(dialog, IDC_FOLDER), text);
 }
 
 LRESULT BoxMessage(HWND dialog, int box, UINT message, WPARAM wparam) {
-  return SendMessageA(GetDlgItem(dialog, box), message, wparam, 0);
+  return SendMessageW(GetDlgItem(dialog, box), message, wparam, 0);
 }
 
 void InitDestDialog(HWND dialog, SfxState* state) {
   g_dialog_state = state;
-  SetWindowTextA(dialog, state->title);
-  ZeroMemory(g_dialog_text, sizeof g_dialog_text);
-  lstrcpynA(g_dialog_text, state->destination, PATH_BUFFER_SIZE);
+  SetText(dialog, state->title);
+  // The destination as a full path: the core holds it relative to the
+  // current directory unless it is under Program Files.
+  if (!PlatFullPath(state->destination, g_dialog_text)) PlatWideText(state->destination, g_dialog_text);
   SetFolderText(dialog, g_dialog_text);
   uint8_t* options[3];
   GetOptions(state, options);
@@ -50,41 +46,24 @@ void InitDestDialog(HWND dialog, SfxState* state) {
   }
 }
 
-// OK: the typed folder becomes the destination and the current directory
-// (created when its parent exists); the checkboxes become the choices.
+// OK: the typed folder (relative to the current directory, or absolute)
+// becomes the current directory, made with every missing level; the
+// checkboxes become the choices. From here on the current directory is the
+// destination.
 void ConfirmDestination(HWND dialog, SfxState* state) {
-  ZeroMemory(g_dialog_text, sizeof g_dialog_text);
-  UINT length = GetDlgItemTextA(dialog, IDC_FOLDER, g_dialog_text, PATH_BUFFER_SIZE);
-  if (length > PATH_MAX_BYTES) length = PATH_MAX_BYTES;
-  char* typed = (char*)calloc(length + 1, 1);
-  if (!typed) {
-    EndDialog(dialog, 1);
-    return;
-  }
-  lstrcpynA(typed, g_dialog_text, (int)length + 1);
-  free(state->destination);
-  state->destination = typed;
-
-  if (!SetCurrentDirectoryA(typed)) {
-    if (!CreateDirectoryA(typed, nullptr)) {
-      MessageBoxA(dialog, "フォルダを作成できません", nullptr, MB_OK | MB_ICONWARNING);
-      EndDialog(dialog, 1);
+  g_dialog_text[0] = 0;
+  GetDlgItemTextW(dialog, IDC_FOLDER, g_dialog_text, PATH_BUFFER_SIZE);
+  if (!SetCurrentDirectoryW(g_dialog_text)) {
+    PlatWidePath full;
+    // The shell's call makes each missing level in turn, and wants the
+    // full path.
+    if (GetFullPathNameW(g_dialog_text, PATH_BUFFER_SIZE, full, nullptr) - 1u >= PATH_MAX_BYTES ||
+        (SHCreateDirectoryExW(nullptr, full, nullptr), !SetCurrentDirectoryW(full))) {
+      MessageBoxW(dialog, L"フォルダを作成できません", nullptr, MB_OK | MB_ICONWARNING);
+      EndDialog(dialog, EXIT_FAILED);
       return;
     }
-    SetCurrentDirectoryA(typed);
   }
-  // A relative text names a folder under the directory that was current at
-  // the OK; the shortcuts and the launch need it as the full path.
-  if (!IsAbsolutePath(typed) && GetCurrentDirectoryA(PATH_BUFFER_SIZE, g_dialog_text) - 1u <
-                                    PATH_MAX_BYTES) {
-    char* full = (char*)calloc(strlen(g_dialog_text) + 1, 1);
-    if (full) {
-      strcpy(full, g_dialog_text);
-      free(state->destination);
-      state->destination = full;
-    }
-  }
-
   uint8_t* options[3];
   GetOptions(state, options);
   for (int i = 0; i < 3; ++i) {
@@ -94,22 +73,22 @@ void ConfirmDestination(HWND dialog, SfxState* state) {
       *options[i] &= (uint8_t)~OPTION_CREATE;
     }
   }
-  EndDialog(dialog, 0);
+  EndDialog(dialog, EXIT_DONE);
 }
 
 // The folder browser, owned by the dialog so that the dialog waits for it.
 void BrowseForFolder(HWND dialog) {
-  char display_name[PATH_BUFFER_SIZE];
-  BROWSEINFOA info;
+  PlatWidePath display_name;
+  BROWSEINFOW info;
   ZeroMemory(&info, sizeof info);
   info.hwndOwner = dialog;
   info.pszDisplayName = display_name;
-  info.lpszTitle = "解凍先フォルダの指定";
+  info.lpszTitle = L"解凍先フォルダの指定";
   info.ulFlags = BIF_RETURNONLYFSDIRS;
-  LPITEMIDLIST items = SHBrowseForFolderA(&info);
+  LPITEMIDLIST items = SHBrowseForFolderW(&info);
   if (items) {
     g_dialog_text[0] = 0;
-    SHGetPathFromIDListA(items, g_dialog_text);
+    SHGetPathFromIDListW(items, g_dialog_text);
     SetFolderText(dialog, g_dialog_text);
     // The shell's allocator is the task allocator.
     CoTaskMemFree(items);
@@ -129,7 +108,7 @@ INT_PTR CALLBACK DestDlgProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
       ConfirmDestination(dialog, g_dialog_state);
       break;
     case IDCANCEL:
-      EndDialog(dialog, 1);
+      EndDialog(dialog, EXIT_CANCELLED);
       break;
     case IDC_BROWSE:
       BrowseForFolder(dialog);
@@ -138,6 +117,7 @@ INT_PTR CALLBACK DestDlgProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
   return TRUE;
 }
 
+// Cancel is the abort button "中止", also Escape through the dialog manager.
 INT_PTR CALLBACK AbortDlgProc(HWND, UINT message, WPARAM wparam, LPARAM) {
   if (message == WM_COMMAND) {
     if (wparam == IDCANCEL) g_continue = 0;

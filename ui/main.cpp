@@ -13,7 +13,7 @@
 
 namespace {
 
-const char CLASS_NAME[] = "VEMOSFXCLASS";
+const wchar_t CLASS_NAME[] = L"VEMOSFXCLASS";
 const DWORD POPUP_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
 // The state record of the popup, from its creation parameters.
@@ -21,6 +21,8 @@ SfxState* g_window_state;
 // Set once the worker has started, cleared when it has reported its outcome:
 // while set, the worker may still be using the archive stream.
 bool g_worker_running;
+// The process's exit status (ui.h): EXIT_DONE until the run ends otherwise.
+int g_exit_status;
 
 // The failure messages, by FailureKind; each but the first is followed by
 // the member's name.
@@ -46,7 +48,7 @@ void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
     state->failure_name[PATH_MAX_BYTES] = 0;
     strcat(text, state->failure_name);
   }
-  MessageBoxA(window, text, state->title, MB_OK | MB_ICONERROR);
+  PlatShowError(window, text, state->title);
 }
 
 // Libraries that are not among the system's known DLLs and that the stub, or
@@ -73,31 +75,69 @@ void RemovePartialFile(SfxState* state) {
 
 // The start sequence: the destination dialog when configured, then the worker.
 void StartRun(HWND window, SfxState* state) {
-  if (state->has_config &&
-      DialogBoxParamA((HINSTANCE)state->instance, MAKEINTRESOURCEA(IDD_DESTINATION), window,
-                      DestDlgProc, (LPARAM)state) != 0) {
+  if (state->has_config) {
+    INT_PTR result = DialogBoxParamW((HINSTANCE)state->instance, MAKEINTRESOURCEW(IDD_DESTINATION),
+                                     window, DestDlgProc, (LPARAM)state);
+    if (result != EXIT_DONE) {
+      // -1: the dialog could not be made.
+      g_exit_status = result == EXIT_CANCELLED ? EXIT_CANCELLED : EXIT_FAILED;
+      DestroyWindow(window);
+      return;
+    }
+  }
+  g_continue = 1;
+  g_worker_running = PlatStartThread(ExtractionWorker, state);
+  if (!g_worker_running) {
+    g_exit_status = EXIT_FAILED;
     DestroyWindow(window);
     return;
   }
-  g_continue = 1;
-  g_worker_running = _beginthread(ExtractionWorker, 0, state) != (uintptr_t)-1;
-  SetWindowTextA(window, state->title);
+  SetText(window, state->title);
   ShowWindow(window, SW_SHOW);
 }
 
+// The popup below the cursor, centred on it, but inside the work area of the
+// monitor the cursor is on.
+// The abort box fills the client area, as its template sizes it.
+void PlacePopup(HWND popup, HWND box) {
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  RECT size;
+  GetClientRect(box, &size);
+  AdjustWindowRectEx(&size, POPUP_STYLE, FALSE, 0);
+  LONG width = size.right - size.left, height = size.bottom - size.top;
+  MONITORINFO monitor;
+  ZeroMemory(&monitor, sizeof monitor);
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& work = monitor.rcWork;
+  LONG x = cursor.x - width / 2, y = cursor.y + 32;
+  if (x > work.right - width) x = work.right - width;
+  if (x < work.left) x = work.left;
+  if (y > work.bottom - height) y = work.bottom - height;
+  if (y < work.top) y = work.top;
+  MoveWindow(popup, x, y, width, height, FALSE);
+}
+
 }  // namespace
+
+void SetText(HWND window, const char* text) {
+  PlatWidePath wide;
+  PlatWideText(text, wide);
+  SetWindowTextW(window, wide);
+}
 
 LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   SfxState* state = g_window_state;
   switch (message) {
     case WM_CREATE:
-      g_window_state = (SfxState*)((CREATESTRUCTA*)lparam)->lpCreateParams;
+      g_window_state = (SfxState*)((CREATESTRUCTW*)lparam)->lpCreateParams;
       return 0;
     case WM_USER:
       StartRun(window, state);
       return 0;
     case WM_SFX_SETLABEL:
-      SetWindowTextA((HWND)state->label_window, (const char*)lparam);
+      SetText((HWND)state->label_window, (const char*)lparam);
       return 0;
     case WM_SFX_DONE:
       g_worker_running = false;
@@ -106,64 +146,68 @@ LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       return 0;
     case WM_SFX_FAILED:
       g_worker_running = false;
+      g_exit_status = EXIT_FAILED;
       ShowFailure(window, state, wparam);
       RemovePartialFile(state);
       DestroyWindow(window);
       return 0;
     case WM_SFX_ABORTED:
       g_worker_running = false;
+      g_exit_status = EXIT_CANCELLED;
       RemovePartialFile(state);
       DestroyWindow(window);
       return 0;
+    case WM_ACTIVATE:
+      // The keyboard goes to the abort button (Space or Enter presses it,
+      // Escape aborts), also after the window was left and came back.
+      if (LOWORD(wparam) != WA_INACTIVE) SetFocus(GetDlgItem((HWND)state->abort_box, IDCANCEL));
+      return 0;
+    case WM_ENDSESSION:
+      if (!wparam) return 0;
+      [[fallthrough]];
     case WM_CLOSE:
-      DestroyWindow(window);
+      // The close box, Alt+F4, logging off or shutting down during a run:
+      // an abort. The worker stops at its next poll and reports it, and the
+      // file it was writing is removed before anything ends; the session
+      // ends as soon as WM_ENDSESSION returns, so the end is awaited here.
+      if (!g_worker_running) {
+        if (message == WM_CLOSE) DestroyWindow(window);
+        return 0;
+      }
+      g_continue = 0;
+      {
+        MSG next;
+        while (g_worker_running && GetMessageW(&next, nullptr, 0, 0) > 0) DispatchMessageW(&next);
+      }
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
   }
-  return DefWindowProcA(window, message, wparam, lparam);
+  return DefWindowProcW(window, message, wparam, lparam);
 }
 
 bool SfxStartUp(SfxState* state) {
   HINSTANCE instance = (HINSTANCE)state->instance;
   if (!OpenPayload(state)) return false;
 
-  WNDCLASSEXA window_class;
+  WNDCLASSEXW window_class;
   ZeroMemory(&window_class, sizeof window_class);
   window_class.cbSize = sizeof window_class;
   window_class.style = CS_HREDRAW | CS_VREDRAW;
   window_class.lpfnWndProc = SfxWndProc;
   window_class.hInstance = instance;
-  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PACKAGE));
-  window_class.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PACKAGE));
+  window_class.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_ARROW);
   window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
   window_class.lpszClassName = CLASS_NAME;
-  if (!RegisterClassExA(&window_class)) return false;
+  if (!RegisterClassExW(&window_class)) return false;
 
-  POINT cursor = {0, 0};
-  GetCursorPos(&cursor);
-  HWND popup = CreateWindowExA(0, CLASS_NAME, DEFAULT_TITLE, POPUP_STYLE,
-                               cursor.x - 110, cursor.y + 32, 220, 100, nullptr, nullptr,
+  // Hidden, and placed once its size is known.
+  HWND popup = CreateWindowExW(0, CLASS_NAME, nullptr, POPUP_STYLE, 0, 0, 0, 0, nullptr, nullptr,
                                instance, state);
   if (!popup) return false;
   state->main_window = popup;
-
-  state->label_window = CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_LEFT, 7,
-                                        3, 200, 20, popup, nullptr, instance, nullptr);
-  if (!state->label_window) return false;
-
-  state->abort_box = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_ABORT_BOX), popup,
-                                        AbortDlgProc, (LPARAM)state);
-  if (!state->abort_box) return false;
-  // The popup is made tall enough for the whole abort box, which is placed
-  // and sized in dialog units of its own font: its lower edge in pixels
-  // becomes the client height, and caption and frame are added to that.
-  RECT size = {0, 0, 0, ABORT_BOX_BOTTOM};
-  MapDialogRect((HWND)state->abort_box, &size);
-  AdjustWindowRectEx(&size, POPUP_STYLE, FALSE, 0);
-  MoveWindow(popup, cursor.x - 110, cursor.y + 32, 220, size.bottom - size.top, FALSE);
-
   // The progress bar's class comes from the common controls library, which
   // is not one of the system's known DLLs: it is loaded by its full path in
   // the system directory, never from the package's folder.
@@ -172,34 +216,42 @@ bool SfxStartUp(SfxState* state) {
                                                           "InitCommonControlsEx");
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   if (init) init(&controls);
-  g_progress_bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
-                                   7, 23, 200, 20, popup, nullptr, instance, nullptr);
-  if (!g_progress_bar) return false;
+  HWND box = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_ABORT_BOX), popup, AbortDlgProc,
+                                (LPARAM)state);
+  if (!box) return false;
+  state->abort_box = box;
+  state->label_window = GetDlgItem(box, IDC_LABEL);
+  g_progress_bar = GetDlgItem(box, IDC_PROGRESS);
+  PlacePopup(popup, box);
 
   ShowWindow(popup, SW_HIDE);
   UpdateWindow(popup);
-  SendMessageA(popup, WM_USER, 0, 0);
+  SendMessageW(popup, WM_USER, 0, 0);
   return true;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   SfxState state;
   InitSfxState(&state, instance);
+  int status = EXIT_FAILED;
   if (SfxStartUp(&state)) {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      // The abort box's keyboard: Tab, Space, Enter and Escape.
+      if (IsDialogMessageW((HWND)state.abort_box, &message)) continue;
       TranslateMessage(&message);
-      DispatchMessageA(&message);
+      DispatchMessageW(&message);
     }
+    status = g_exit_status;
   }
-  // The popup was closed while the worker runs: it may hold the archive
-  // stream (and the runtime's lock on it), and it uses the state record on
-  // this stack. End the process at once, leaving both alone.
+  // The popup went while the worker runs: it may hold the archive stream
+  // (and the runtime's lock on it), and it uses the state record on this
+  // stack. End the process at once, leaving both alone.
   // (HANDLE)-1 is the current process's pseudo handle, as GetCurrentProcess
   // returns it.
-  if (g_worker_running) TerminateProcess((HANDLE)-1, 0);
+  if (g_worker_running) TerminateProcess((HANDLE)-1, EXIT_FAILED);
   FreeSfxState(&state);
-  return 0;
+  return status;
 }
 
 // The process entry: no runtime start-up code runs before it. Before any

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "extract/payload.h"
+#include "platform/platform.h"
 
 // Resource ids.
 const int IDD_ABORT_BOX = 101;
@@ -14,9 +15,21 @@ const int IDC_BROWSE = 1001;
 const int IDC_START_MENU = 1002;
 const int IDC_DESKTOP = 1003;
 const int IDC_SEND_TO = 1004;
-// The abort box's lower edge in its dialog units: top 33 plus height 22
-// (vemosfx.rc); the button inside it ends at 33 + 14.
-const LONG ABORT_BOX_BOTTOM = 33 + 22;
+// In the abort box: the label and the progress bar.
+const int IDC_LABEL = 1005;
+const int IDC_PROGRESS = 1006;
+
+// The process's exit status, also the destination dialog's result: a
+// complete run; a failure (damaged data, a file or folder that cannot be
+// made or written, a package that cannot be read); or a run the user ended
+// (Cancel in the destination dialog, the abort button or Escape, closing the
+// popup, logging off or shutting down during the run).
+const int EXIT_DONE = 0;
+const int EXIT_FAILED = 1;
+const int EXIT_CANCELLED = 2;
+
+// A window's text from a core text (Shift_JIS).
+void SetText(HWND window, const char* text);
 
 bool SfxStartUp(SfxState* state);
 LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

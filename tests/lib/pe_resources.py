@@ -86,6 +86,8 @@ for rtype, t1 in entries(base):
                         extra += ' level=%s uiAccess=%s' % (e.get('level'), e.get('uiAccess'))
                     elif tag == 'supportedOS':
                         extra += ' os=%s' % e.get('Id')
+                    elif tag == 'dpiAware':
+                        extra += ' dpiAware=%s' % (e.text or '').strip()
                     elif tag == 'assemblyIdentity':
                         extra += ' needs=%s/%s' % (e.get('name'), e.get('version'))
             print('res %d %d %d %d%s' % (rtype, rid, lang, size, extra))

@@ -26,6 +26,18 @@ wine_missing() {
 # True when 32-bit Wine is installed and can run here.
 wine_installed() { [ -z "$(wine_missing)" ]; }
 
+# A virtual screen of its own for the prefix in $WINE_ROOT; DISPLAY names it.
+_wine_display() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
+  echo $! > "$WINE_ROOT/xvfb.pid"
+  local i=0
+  while [ ! -s "$WINE_ROOT/display" ]; do
+    sleep 0.05; i=$((i + 1))
+    [ $i -lt 400 ] || { echo "wine: Xvfb did not start" >&2; return 1; }
+  done
+  export DISPLAY=:$(cat "$WINE_ROOT/display")
+}
+
 wine_up() {
   if [ -n "${VEMO_WINE_READY:-}" ] && [ -d "${WINEPREFIX:-/nonexistent}" ]; then
     return 0
@@ -35,14 +47,7 @@ wine_up() {
   export HOME=$WINE_ROOT/home WINEPREFIX=$WINE_ROOT/pfx WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 TZ=JST-9
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win32
   mkdir -p "$HOME" "$WINEPREFIX"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WINE_ROOT/display" >/dev/null 2>&1 &
-  echo $! > "$WINE_ROOT/xvfb.pid"
-  local i=0
-  while [ ! -s "$WINE_ROOT/display" ]; do
-    sleep 0.05; i=$((i + 1))
-    [ $i -lt 400 ] || { echo "wine_up: Xvfb did not start" >&2; return 1; }
-  done
-  export DISPLAY=:$(cat "$WINE_ROOT/display")
+  _wine_display || return 1
   "$WINESERVER" -p
   timeout 120 "$WINE" wineboot -i >/dev/null 2>&1
   # The caption buttons are drawn in Marlett, which this Wine does not find
@@ -92,3 +97,67 @@ wine_run() {
   local limit=$1; shift
   timeout "$limit" "$WINE" "$@"
 }
+
+# The x86_64 twin of the stub (build/win64/vemosfx_twin.exe, the same front
+# end and core) under 64-bit Wine, for machines where 32-bit programs cannot
+# run. wine64_up LOCALE starts a win64 prefix of its own under that locale
+# (ja_JP.UTF-8 gives code page 932, en_US 1252, zh_CN 936, ko_KR 949) with its
+# own Xvfb; only the Japanese one maps the dialog font "ＭＳ Ｐゴシック" to an
+# installed font, as a Japanese Windows has it and another may not.
+# wine64_down ends it. Run each in a subshell: they set the same variables
+# as wine_up.
+wine64_missing() {
+  if [ ! -x /usr/lib/wine/wine64 ] || [ ! -x /usr/lib/wine/wineserver64 ]; then
+    echo "64-bit Wine is not installed"
+  elif ! /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    echo "64-bit Wine cannot start here"
+  fi
+}
+
+wine64_up() {  # locale, e.g. en_US
+  local locale=$1
+  WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  WINE_ROOT=$(mktemp -d /tmp/vemowine64.XXXXXX)
+  export WINE_ROOT
+  export HOME=$WINE_ROOT/home WINEPREFIX=$WINE_ROOT/pfx WINEDEBUG=-all LC_ALL=$locale.UTF-8 TZ=JST-9
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64
+  unset VEMO_WINE_READY
+  mkdir -p "$HOME" "$WINEPREFIX"
+  _wine_display || return 1
+  "$WINESERVER" -p
+  timeout 180 "$WINE" wineboot -i >/dev/null 2>&1
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  local fonts=''
+  [ "$locale" = ja_JP ] && fonts='[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n'
+  printf "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n\r\n$fonts" \
+    | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/setup.reg"
+  timeout 60 "$WINE" regedit /S "$WINE_ROOT/setup.reg" >/dev/null 2>&1
+  # Windows links its user-interface fonts to fonts of other scripts
+  # (FontLink\SystemLink), so that the caption and the message boxes show
+  # Japanese on any system; Wine's prefix has no such links until told.
+  if [ "$locale" != ja_JP ]; then
+    python3 - "$WINE_ROOT/link.reg" <<'PY'
+import sys
+faces = ["Tahoma", "Arial", "Microsoft Sans Serif", "MS Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI"]
+value = ",".join("%02x" % b for b in "ipagp.ttf,IPAPGothic\0ipag.ttf,IPAGothic\0\0".encode("utf-16-le"))
+lines = ["Windows Registry Editor Version 5.00", "",
+         "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]"]
+lines += ['"%s"=hex(7):%s' % (face, value) for face in faces]
+open(sys.argv[1], "w", encoding="utf-16").write("\r\n".join(lines) + "\r\n")
+PY
+    cp /usr/share/fonts/opentype/ipafont-gothic/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    timeout 60 "$WINE" regedit /S "$WINE_ROOT/link.reg" >/dev/null 2>&1
+    "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -p
+  fi
+  _wine_owner=1
+}
+
+# The screen's DPI for the programs started from now on (96, 120, 144, 192).
+wine_set_dpi() {  # dpi
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:%08x\r\n' "$1" \
+    | iconv -f UTF-8 -t UTF-16 > "$WINE_ROOT/dpi.reg"
+  timeout 60 "$WINE" regedit /S "$WINE_ROOT/dpi.reg" >/dev/null 2>&1
+}
+
+wine64_down() { wine_down; }
+

@@ -29,7 +29,7 @@ check "destination dialog 103 in Japanese with its font" grep -q '^res 5 103 104
 check "no other resource in another language" test -z "$(grep '^res ' <<<"$info" | awk '$2 != 24 && $4 != 1041')"
 
 # The manifest: no elevation prompt for a program named "setup", the Windows
-# versions it was made for, version 6 of the common controls.
+# versions it was made for, DPI awareness, version 6 of the common controls.
 manifest=$(grep '^res 24 1 0 ' <<<"$info")
 check "manifest 1, language-neutral" test -n "$manifest"
 check "manifest runs as the invoker" grep -q ' level=asInvoker uiAccess=false' <<<"$manifest"
@@ -38,6 +38,9 @@ for os in 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6
   check "manifest supports Windows {$os}" grep -q " os={$os}" <<<"$manifest"
 done
 check "manifest asks for common controls 6" grep -q ' needs=Microsoft.Windows.Common-Controls/6.0.0.0' <<<"$manifest"
+# The popup and the dialogs are laid out in dialog units of their font, so
+# the program draws itself at the system's DPI instead of being scaled.
+check "manifest declares DPI awareness" grep -q ' dpiAware=true' <<<"$manifest"
 
 # Section rights and loader flags: the abort flag and every other variable
 # written at run time must live outside the code.

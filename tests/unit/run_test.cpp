@@ -2,6 +2,7 @@
 // by jlha (tests/fixtures/run/make-fixtures.sh), some patched in place, and
 // small level-0 archives built here for the names and sizes jlha cannot make.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -254,8 +255,8 @@ TEST_F(RunTest, AbortDuringTheSecondOfThree) {
   EXPECT_EQ(ReadAll(dest_ / "three.txt"), "not to be touched");
   EXPECT_EQ(MTime(dest_ / "three.txt"), old_time);
   EXPECT_EQ(reports_.labels.size(), 2u);
-  // The front end removes this file too after an abort; it is already gone.
-  EXPECT_EQ(output_path_, "two.txt");
+  // The run has removed the member's file and left the front end nothing.
+  EXPECT_EQ(output_path_, "");
 }
 
 TEST_F(RunTest, AbortAfterTheLastMemberWasDecodedRemovesIt) {
@@ -597,6 +598,71 @@ TEST_F(RunTest, ShortWriteIsAFailure) {
   FreeSfxState(&state_);
 }
 
+// A member is written beside its place and replaces the file of its name
+// only when complete and intact: damage, an abort or a full disk leave the
+// old file as it was, and nothing else behind.
+TEST_F(RunTest, AFailedMemberLeavesTheExistingFile) {
+  Bytes good = Member("x.txt", Bytes(300000, 'n'));
+  Bytes bad_crc = good;
+  bad_crc[bad_crc.size() - 1] ^= 1;
+  struct Case {
+    const char* what;
+    Bytes archive;
+    uint32_t outcome, failure;
+    bool abort, full_disk;
+  } cases[] = {
+      {"CRC mismatch", Archive({bad_crc}), OUTCOME_FAILED, FAILURE_CRC, false, false},
+      {"damaged data", Archive({Member("x.txt", Bytes(50, '\xFF'), "-lh5-", 50, 300000)}), OUTCOME_FAILED,
+       FAILURE_DAMAGED, false, false},
+      {"abort", Archive({good}), OUTCOME_ABORTED, FAILURE_NONE, true, false},
+      {"full disk", Archive({good}), OUTCOME_FAILED, FAILURE_WRITE, false, true},
+  };
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct sigaction ignore, old_action;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old_action);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Clear();
+    WriteAll(dest_ / "x.txt", "older");
+    struct timespec old_time[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, (dest_ / "x.txt").c_str(), old_time, 0);
+    reports_.on_progress = [&c](uint32_t) {
+      if (c.abort) g_continue = 0;
+    };
+    struct rlimit limit = old_limit;
+    limit.rlim_cur = 100000;
+    // The archive is written before the limit applies.
+    WriteAll(root_ / "input.lzh", c.archive);
+    if (c.full_disk) {
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    reports_.outcomes.clear();
+    InitSfxState(&state_, nullptr);
+    state_.archive = fopen((root_ / "input.lzh").c_str(), "rb");
+    ASSERT_TRUE(UseDefaultConfig(&state_));
+    ExtractionWorker(&state_);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    EXPECT_EQ(reports_.outcomes, (std::vector<uint32_t>{c.outcome}));
+    EXPECT_EQ(state_.failure, c.failure);
+    EXPECT_STREQ(state_.output_path, "");
+    FreeSfxState(&state_);
+    g_continue = 1;
+    EXPECT_EQ(Tree(dest_), (std::set<std::string>{"x.txt"}));
+    EXPECT_EQ(ReadAll(dest_ / "x.txt"), "older");
+    EXPECT_EQ(MTime(dest_ / "x.txt"), 1000000000);
+  }
+  sigaction(SIGXFSZ, &old_action, nullptr);
+  // Complete, the member replaces it, and no other file is left.
+  reports_.on_progress = nullptr;
+  ASSERT_EQ(Run(Archive({good, Member("y.txt", "y")})), OUTCOME_DONE);
+  EXPECT_EQ(Tree(dest_), (std::set<std::string>{"x.txt", "y.txt"}));
+  EXPECT_EQ(ReadAll(dest_ / "x.txt"), Bytes(300000, 'n'));
+  EXPECT_EQ(MTime(dest_ / "x.txt"), DOS_TIME_UTC);
+}
+
 TEST_F(RunTest, MakeParentDirs) {
   WriteAll(dest_ / "file", "x");
   EXPECT_TRUE(MakeParentDirs("p/q/r/s.txt"));
@@ -792,19 +858,25 @@ TEST_F(ToolTest, InterruptRemovesThePartlyWrittenFile) {
                {SIGHUP, 129, "vemosfx: Hangup\n"}};
   for (const auto& c : cases) {
     fs::path out = root_ / ("o" + std::to_string(c.signal));
+    // An older big.bin stays as it was.
+    fs::create_directories(out);
+    WriteAll(out / "big.bin", "older");
     pid_t pid = Start({"extract", "-C", out.string(), input.string()});
     bool writing = false;
     for (int i = 0; i < 5000 && !writing; ++i) {
       usleep(1000);
       std::error_code error;
-      writing = fs::file_size(out / "big.bin", error) > 0 && !error;
+      for (const auto& e : fs::directory_iterator(out, error)) {
+        if (e.path().filename() != "big.bin" && fs::file_size(e.path(), error) > 0) writing = true;
+      }
     }
     ASSERT_TRUE(writing);
     kill(pid, c.signal);
     ToolRun run = Wait(pid);
     EXPECT_EQ(run.status, c.status) << run.err;  // its own exit, not the signal's
     EXPECT_EQ(run.err, c.message);
-    EXPECT_FALSE(fs::exists(out / "big.bin"));
+    EXPECT_EQ(Tree(out), (std::set<std::string>{"big.bin"}));
+    EXPECT_EQ(ReadAll(out / "big.bin"), "older");
   }
 }
 

@@ -12,6 +12,8 @@ by another archiver. Texts are given in UTF-8 and written as Shift_JIS.
     --lzh FILE                     append FILE's archive instead of members
     --bad-crc N                    store a wrong CRC for member N (0-based)
     --truncate N                   cut the package N bytes before its end
+    --offset N                     the payload's offset (the stub's size;
+                                   the x86_64 twin has its own)
 """
 import argparse
 import struct
@@ -82,10 +84,11 @@ def main():
     parser.add_argument("--lzh")
     parser.add_argument("--bad-crc", type=int, default=-1)
     parser.add_argument("--truncate", type=int, default=0)
+    parser.add_argument("--offset", type=int, default=PAYLOAD_OFFSET)
     args = parser.parse_args()
 
-    stub = open(args.stub, "rb").read()[:PAYLOAD_OFFSET]
-    stub += bytes(PAYLOAD_OFFSET - len(stub))
+    stub = open(args.stub, "rb").read()[:args.offset]
+    stub += bytes(args.offset - len(stub))
     if args.config:
         title, base, sub, target, start, desktop, send_to, open_after = args.config
         config = (b"\1" + counted(title) + bytes([int(base)]) + counted(sub) + counted(target) +

@@ -13,6 +13,9 @@
 //                                         boxes, tick the unticked ones)
 //   driver abort PKG DIR LABEL            click the abort button while LABEL runs
 //   driver close PKG DIR LABEL            close the popup while LABEL runs
+//   driver escape PKG DIR LABEL           press Escape while LABEL runs
+//   driver hold PKG DIR LABEL FLAG        stop the run while LABEL runs until
+//                                         the file FLAG exists
 //   driver failure PKG DIR TITLE TEXT     the failure message box
 //   driver link LNK TARGET WORKDIR        read a shell link back
 //   driver watch PKG DIR                  no dialog; the progress bar's
@@ -82,14 +85,25 @@ void CheckNumber(const wchar_t* what, long got, long want) {
   exit(100 + g_failures);
 }
 
-// Waits for the package to end; checks that it ended with exit code 0.
+// Waits for the package to end; checks its exit code: VEMO_EXPECT_EXIT from
+// the environment, else 0.
 void WaitExit() {
   if (WaitForSingleObject(g_process.hProcess, WAIT_LIMIT_MS) != WAIT_OBJECT_0) {
     GiveUp(L"the package ends");
   }
   DWORD code = 1;
   GetExitCodeProcess(g_process.hProcess, &code);
-  CheckNumber(L"exit code", (long)code, 0);
+  const char* expected = getenv("VEMO_EXPECT_EXIT");
+  CheckNumber(L"exit code", (long)code, expected ? atol(expected) : 0);
+}
+
+// The window that has the keyboard focus in the package's window thread.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return info.hwndFocus;
 }
 
 struct Search {
@@ -184,9 +198,14 @@ void SetWorkerRunning(HWND window, bool running) {
   SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result);
 }
 
-HWND Label(HWND popup) { return FindWindowExW(popup, nullptr, L"Static", nullptr); }
 HWND AbortBox(HWND popup) { return FindWindowExW(popup, nullptr, L"#32770", nullptr); }
-HWND ProgressBar(HWND popup) { return FindWindowExW(popup, nullptr, PROGRESS_CLASSW, nullptr); }
+// A child of the popup, or of the abort box, which lays them out.
+HWND PopupChild(HWND popup, const wchar_t* window_class) {
+  HWND child = FindWindowExW(popup, nullptr, window_class, nullptr);
+  return child ? child : FindWindowExW(AbortBox(popup), nullptr, window_class, nullptr);
+}
+HWND Label(HWND popup) { return PopupChild(popup, L"Static"); }
+HWND ProgressBar(HWND popup) { return PopupChild(popup, PROGRESS_CLASSW); }
 
 // Waits for the popup; a destination dialog on the way is confirmed as it
 // stands.
@@ -237,15 +256,24 @@ void Plain(wchar_t** args) {
   RECT rect;
   GetWindowRect(popup, &rect);
   int x = _wtoi(args[2]), y = _wtoi(args[3]);
-  CheckNumber(L"popup left", rect.left, x - 110);
-  CheckNumber(L"popup top", rect.top, y + 32);
-  CheckNumber(L"popup width", rect.right - rect.left, 220);
+  // Centred below the cursor, but inside the work area.
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
+  LONG left = x - width / 2, top = y + 32;
+  left = left > work.right - width ? work.right - width : left;
+  top = top > work.bottom - height ? work.bottom - height : top;
+  CheckNumber(L"popup left", rect.left, left < work.left ? work.left : left);
+  CheckNumber(L"popup top", rect.top, top < work.top ? work.top : top);
+  Check(rect.left >= work.left && rect.top >= work.top && rect.right <= work.right && rect.bottom <= work.bottom,
+        L"popup inside the work area");
   LONG style = GetWindowLongW(popup, GWL_STYLE);
   Check((style & (WS_POPUP | WS_CAPTION | WS_SYSMENU)) == (WS_POPUP | WS_CAPTION | WS_SYSMENU),
         L"popup style");
   HWND button = GetDlgItem(AbortBox(popup), IDCANCEL);
   ReadText(button, text, 300);
   CheckText(L"abort button", text, L"中止");
+  Check(FocusOf(popup) == button, L"the abort button has the keyboard focus");
   Check(IsWindowVisible(button) && IsWindowEnabled(button), L"abort button visible and enabled");
   // The abort button lies inside the popup's client area (the frame would
   // cut it otherwise), which ends with the abort box.
@@ -262,6 +290,17 @@ void Plain(wchar_t** args) {
   // (Box and client height are rounded from dialog units apart.)
   Check(abs(client.bottom - box_rect.bottom) <= 2, L"popup ends at the abort box", detail);
   Check(button_rect.right <= client.right, L"abort button within the popup's width", detail);
+  // The label grows with the DPI (its font does), and stays inside too.
+  RECT label_rect;
+  GetWindowRect(Label(popup), &label_rect);
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  _snwprintf(detail, 160, L"%d DPI: label %ld-%ld (%ld high), client %ld-%ld", dpi, label_rect.top,
+             label_rect.bottom, label_rect.bottom - label_rect.top, client.top, client.bottom);
+  Check((label_rect.bottom - label_rect.top) * 96 >= 16 * dpi && label_rect.top >= client.top &&
+            label_rect.right <= client.right,
+        L"label tall enough for its font at this DPI", detail);
   SetWorkerRunning(popup, true);
   WaitExit();
 }
@@ -308,6 +347,7 @@ void Dialog(wchar_t** args, int count) {
   const wchar_t* title = args[2];
   HWND dialog = WaitVisible(L"#32770", title);
   Check(FindVisible(L"VEMOSFXCLASS") == nullptr, L"popup hidden while the dialog runs");
+  Check(FocusOf(dialog) == GetDlgItem(dialog, 1000), L"the folder field has the focus first");
   wchar_t text[400];
   GetWindowTextW(dialog, text, 400);
   CheckText(L"dialog caption", text, title);
@@ -370,10 +410,17 @@ void Dialog(wchar_t** args, int count) {
   WaitExit();
 }
 
-void AbortOrClose(wchar_t** args, bool abort) {
+void AbortOrClose(wchar_t** args, bool abort, bool escape = false) {
   Start(args[0], args[1]);
   HWND popup = StopAtLabel(args[2]);
-  if (abort) {
+  if (escape) {
+    // Escape where the keyboard is: the abort button, as the dialog manager
+    // handles it.
+    HWND focus = FocusOf(popup);
+    Check(focus == GetDlgItem(AbortBox(popup), IDCANCEL), L"the abort button has the keyboard focus");
+    PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+  } else if (abort) {
     HWND box = AbortBox(popup);
     HWND button = GetDlgItem(box, IDCANCEL);
     // Posted: a fault in the package's handler then ends the package (and
@@ -386,6 +433,19 @@ void AbortOrClose(wchar_t** args, bool abort) {
   } else {
     PostMessageW(popup, WM_CLOSE, 0, 0);
     for (DWORD waited = 0; IsWindow(popup) && waited < WAIT_LIMIT_MS; waited += 10) Sleep(10);
+  }
+  SetWorkerRunning(popup, true);
+  WaitExit();
+}
+
+// Stops the worker while LABEL runs, so that the popup stands still for a
+// screenshot, until the file FLAG exists; then lets the run end.
+void Hold(wchar_t** args) {
+  Start(args[0], args[1]);
+  HWND popup = StopAtLabel(args[2]);
+  for (DWORD waited = 0; GetFileAttributesW(args[3]) == INVALID_FILE_ATTRIBUTES; waited += 50) {
+    if (waited > 2 * WAIT_LIMIT_MS) GiveUp(L"the screenshot is taken");
+    Sleep(50);
   }
   SetWorkerRunning(popup, true);
   WaitExit();
@@ -429,33 +489,38 @@ void Failure(wchar_t** args) {
   WaitExit();
 }
 
-void Link(char** args) {
+// Read back through the UTF-16 interface, so that names outside the system's
+// code page compare as they are.
+void Link(wchar_t** args) {
   CoInitialize(nullptr);
-  IShellLinkA* link = nullptr;
+  IShellLinkW* link = nullptr;
   IPersistFile* file = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                               (void**)&link)) ||
       FAILED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
     GiveUp(L"make a shell link object");
   }
-  wchar_t path[MAX_PATH];
-  MultiByteToWideChar(CP_ACP, 0, args[0], -1, path, MAX_PATH);
-  Check(SUCCEEDED(file->Load(path, STGM_READ)), L"link file loads", path);
-  char text[MAX_PATH];
-  wchar_t got[MAX_PATH], want[MAX_PATH];
+  Check(SUCCEEDED(file->Load(args[0], STGM_READ)), L"link file loads", args[0]);
+  wchar_t got[MAX_PATH];
   int icon = -1;
   struct {
     const wchar_t* what;
-    const char* want;
+    const wchar_t* want;
   } rows[] = {{L"link target", args[1]}, {L"link working folder", args[2]}, {L"link icon", args[1]}};
   for (int i = 0; i < 3; ++i) {
-    text[0] = 0;
-    if (i == 0) link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
-    if (i == 1) link->GetWorkingDirectory(text, MAX_PATH);
-    if (i == 2) link->GetIconLocation(text, MAX_PATH, &icon);
-    MultiByteToWideChar(CP_ACP, 0, text, -1, got, MAX_PATH);
-    MultiByteToWideChar(CP_ACP, 0, rows[i].want, -1, want, MAX_PATH);
-    CheckText(rows[i].what, got, want);
+    got[0] = 0;
+    // The target by the link's item list (Wine answers GetPath from the
+    // code-page copy of the path that a link file also holds).
+    if (i == 0) {
+      LPITEMIDLIST items = nullptr;
+      if (SUCCEEDED(link->GetIDList(&items)) && items) {
+        SHGetPathFromIDListW(items, got);
+        CoTaskMemFree(items);
+      }
+    }
+    if (i == 1) link->GetWorkingDirectory(got, MAX_PATH);
+    if (i == 2) link->GetIconLocation(got, MAX_PATH, &icon);
+    CheckText(rows[i].what, got, rows[i].want);
   }
   CheckNumber(L"link icon index", icon, 0);
   file->Release();
@@ -492,18 +557,6 @@ void WarmUp() {
 int main() {
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-  int narrow_count = 0;
-  char** narrow = nullptr;
-  {
-    // The narrow arguments in the ANSI code page, for the link check.
-    narrow = (char**)calloc(count + 1, sizeof(char*));
-    for (int i = 0; i < count; ++i) {
-      int n = WideCharToMultiByte(CP_ACP, 0, args[i], -1, nullptr, 0, nullptr, nullptr);
-      narrow[i] = (char*)malloc(n);
-      WideCharToMultiByte(CP_ACP, 0, args[i], -1, narrow[i], n, nullptr, nullptr);
-    }
-    narrow_count = count;
-  }
   if (count < 2) {
     fprintf(stderr, "usage: driver COMMAND ARGS...\n");
     return 100;
@@ -519,10 +572,14 @@ int main() {
     AbortOrClose(a, true);
   } else if (!wcscmp(command, L"close") && rest == 3) {
     AbortOrClose(a, false);
+  } else if (!wcscmp(command, L"hold") && rest == 4) {
+    Hold(a);
+  } else if (!wcscmp(command, L"escape") && rest == 3) {
+    AbortOrClose(a, false, true);
   } else if (!wcscmp(command, L"failure") && rest == 4) {
     Failure(a);
-  } else if (!wcscmp(command, L"link") && rest == 3 && narrow_count == count) {
-    Link(narrow + 2);
+  } else if (!wcscmp(command, L"link") && rest == 3) {
+    Link(a);
   } else if (!wcscmp(command, L"watch") && rest == 2) {
     Watch(a);
   } else if (!wcscmp(command, L"warm-up") && rest == 0) {
