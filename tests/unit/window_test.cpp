@@ -28,11 +28,11 @@ TEST(BlockWindow, MatchAtTheFullDictionarySize) {
     items.insert(items.end(), copies.begin(), copies.end());
     Bytes expected = ExpandItems(items, m.dict_bits);
     ASSERT_TRUE(std::equal(expected.begin(), expected.begin() + 259, expected.begin() + size));
-    ForEachPaths([&](int paths) {
+    ForEachVariant([&](const Variant& v) {
       ResetProgress(0, 0);
-      Decoded d = DecodeBytes(w.bytes, m.method, (uint32_t)expected.size());
-      EXPECT_EQ(d.status, DECODE_DONE) << m.method << " paths " << paths;
-      EXPECT_TRUE(d.out == expected) << m.method << " paths " << paths;
+      Decoded d = v.Decode(w.bytes, m.method, (uint32_t)expected.size());
+      EXPECT_EQ(d.status, DECODE_DONE) << m.method << " " << v.name;
+      EXPECT_TRUE(d.out == expected) << m.method << " " << v.name;
     });
   }
 }
