@@ -182,22 +182,29 @@ VEMO_LOOP_FUNCTION DecodeStatus DictionaryLoop(Decoder& d, uint8_t* window, uint
 }
 
 // The decoder over a method's routines, which keep their state in globals:
-// the stub's for every method (kChar and kPos null: the routines of the
-// method table, one call per code), the host's for methods without a loop of
-// their own (-lzs- and -lz5- as template arguments, taken inline).
-template <DecodeRoutine kChar = nullptr, DecodeRoutine kPos = nullptr>
+// the stub's for every method (TableRoutines: the routines of the method
+// table, one call per code), the host's for methods without a loop of their
+// own (-lzs- and -lz5- with their routines inline: a class whose static
+// Char and Pos call them, kInline set).
+struct TableRoutines {
+  static constexpr bool kInline = false;
+  static uint32_t Char() { return 0; }
+  static uint32_t Pos() { return 0; }
+};
+
+template <class Routines = TableRoutines>
 struct RoutineDecoder {
   static constexpr bool kRuns = false;  // see BlockDecoder::Run
   DecodeRoutine decode_char;
   DecodeRoutine decode_pos;
   VEMO_LOOP_INLINE uint32_t Char() {
-    if constexpr (kChar != nullptr) return kChar();
+    if constexpr (Routines::kInline) return Routines::Char();
     return decode_char();
   }
   VEMO_LOOP_INLINE uint32_t Pos(uint32_t pos, uint32_t count) {
     g_dict_pos = pos;
     g_out_count = count;
-    if constexpr (kPos != nullptr) return kPos();
+    if constexpr (Routines::kInline) return Routines::Pos();
     return decode_pos();
   }
   VEMO_LOOP_INLINE bool Overrun() { return InputOverrun(); }

@@ -80,16 +80,27 @@ DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint3
 // the method table's routines; the fast one gives each method family its own
 // loop, chosen by the method's routines: the block methods' (block.cpp),
 // -lzs- and -lz5- with their routines inline, the rest through the table.
+struct LzsRoutines {
+  static constexpr bool kInline = true;
+  static uint32_t Char() { return DecodeCharLzs(); }
+  static uint32_t Pos() { return DecodePosLzs(); }
+};
+struct Lz5Routines {
+  static constexpr bool kInline = true;
+  static uint32_t Char() { return DecodeCharLz5(); }
+  static uint32_t Pos() { return DecodePosLz5(); }
+};
+
 template <bool kFast>
 static DecodeStatus RunLoop(const MethodRow& row, uint32_t size) {
   if constexpr (kFast) {
     if (row.decode_char == DecodeCharBlock && row.dict_bits <= FAST_BLOCK_DICT_BITS_MAX) return RunBlockLoop(size);
     if (row.decode_char == DecodeCharLzs) {
-      RoutineDecoder<DecodeCharLzs, DecodePosLzs> d = {nullptr, nullptr};
+      RoutineDecoder<LzsRoutines> d = {nullptr, nullptr};
       return DictionaryLoop<true>(d, g_dict, size, row.bias);
     }
     if (row.decode_char == DecodeCharLz5) {
-      RoutineDecoder<DecodeCharLz5, DecodePosLz5> d = {nullptr, nullptr};
+      RoutineDecoder<Lz5Routines> d = {nullptr, nullptr};
       return DictionaryLoop<true>(d, g_dict, size, row.bias);
     }
   }
