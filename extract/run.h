@@ -56,7 +56,7 @@ extern uint8_t g_allow_unix_names;
 const char* LinkTarget(const char* name);
 void NotifyShellCreated(SfxState* state, const char* name);
 // A member path ("/" separators) as Windows compares names, into out
-// (PATH_BUFFER_SIZE bytes): letters in one case (PlatUpperCase), each
+// (NAME_BUFFER_SIZE bytes): letters in one case (PlatUpperCase), each
 // component without its trailing dots and spaces, empty and "." components
 // dropped. Two files whose folded paths are equal are one file on Windows:
 // the run (ExtractionWorker) fails the later one with FAILURE_SAME_FILE.

@@ -265,8 +265,10 @@ int Run(CommandInput* input, const char* path, Options* options) {
       // of the member still in *header.
       if (read == WALK_CUT_SHORT && (walk.members != counted || end < 0))
         status = Fail(Printable(MemberPath(header.name)), "the data is cut short (the archive is damaged)");
+      else if (read == WALK_STORED_SIZE)
+        status = Fail(Printable(MemberPath(header.name)), WalkProblem(read));
       else
-        status = Fail(path, MemberProblem(WalkFailure(read)));
+        status = Fail(path, WalkProblem(read));
       break;
     }
     // Without a pre-scan (standard input) the total grows as headers come.

@@ -92,7 +92,7 @@ void JsonMember(const MemberHeader* header, void* context) {
     type = "dir";
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  char method[4 * 5 + 1], when[LIST_TIME_SIZE], crc[8] = "null", os[16] = "null";
+  char method[4 * METHOD_NAME_SIZE + 1], when[LIST_TIME_SIZE], crc[8] = "null", os[16] = "null";
   ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
   ListFormatTime(header->mtime, when);
   if (header->has_crc) snprintf(crc, sizeof crc, "\"%04x\"", (unsigned)header->crc);
@@ -102,10 +102,10 @@ void JsonMember(const MemberHeader* header, void* context) {
     snprintf(os, sizeof os, "%u", (unsigned)header->os_id);
   printf("%s\n    {\"path\": %s, \"type\": \"%s\", ", *count ? "," : "", Json(path).c_str(), type.c_str());
   if (type == "symlink") printf("\"target\": %s, ", Json(target).c_str());
-  printf("\"method\": %s, \"packed_size\": %u, \"unpacked_size\": %u, \"time\": \"%s\", "
+  printf("\"method\": %s, \"packed_size\": %llu, \"unpacked_size\": %llu, \"time\": \"%s\", "
          "\"crc\": %s, \"level\": %u, \"os\": %s}",
-         Json(method).c_str(), (unsigned)header->packed_size, (unsigned)header->unpacked_size, when, crc,
-         (unsigned)header->level, os);
+         Json(method).c_str(), (unsigned long long)header->packed_size, (unsigned long long)header->unpacked_size,
+         when, crc, (unsigned)header->level, os);
   ++*count;
 }
 

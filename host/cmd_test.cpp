@@ -71,8 +71,10 @@ int CmdTest(int argc, char** argv) {
       archive_problem = "the archive is cut short";
       break;
     }
+    if (read == WALK_STORED_SIZE) Fail(Utf8(header.name), WalkProblem(read));
     if (read != WALK_MEMBER) {
-      archive_problem = read == WALK_UNKNOWN ? "unknown header" : "the archive is damaged or cut short";
+      archive_problem = read == WALK_CUT_SHORT || read == WALK_STORED_SIZE ? MemberProblem(FAILURE_DAMAGED)
+                                                                             : WalkProblem(read);
       break;
     }
     // The same judge as extraction, with a sink in place of the file.

@@ -68,7 +68,7 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
     if (read == WALK_END) break;
     int64_t data = StreamPosition(archive), next = walk.next;
     if (read != WALK_MEMBER) {
-      *error = std::string("'") + path + "': " + MemberProblem(WalkFailure(read)) + "; nothing was changed";
+      *error = std::string("'") + path + "': " + WalkProblem(read) + "; nothing was changed";
       return false;
     }
     const char* local = m.header.name[0] == '/' ? m.header.name + 1 : m.header.name;

@@ -73,6 +73,10 @@ int SetNames(const char* command, const char* value);
 // method is named.
 std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
 
+// What a failed walk (WalkNext's result other than WALK_MEMBER and
+// WALK_END) says of the archive, in words.
+std::string WalkProblem(int32_t result);
+
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
 std::string Utf8Raw(const char* text);
 // UTF-8 text safe to print on a terminal: control characters (C0, DEL, C1)

@@ -92,7 +92,7 @@ Parsed Parse(const Bytes& bytes) {
   InitSfxState(&state, nullptr);
   state.archive = stream.get();
   Parsed p;
-  p.result = ReadMemberHeader(&state, &p.header);
+  p.result = ReadStubMemberHeader(&state, &p.header);
   p.pos = stream.pos();
   return p;
 }
