@@ -48,7 +48,8 @@ const char EXTRACT_USAGE[] =
     "      --no-links, --skip-links\n"
     "                        do not make the symbolic links a plain archive holds\n"
     "      --same-owner      as root: give members the owners the archive records\n"
-    "      --names=MODE      how member names are read: cp932, utf-8 or auto\n"
+    "      --names=MODE      how member names are read: cp932, utf-8, euc-jp,\n"
+    "                        latin1 or auto\n"
     "      --allow-unix-names  let any name Unix allows through (\":\", \"\\\",\n"
     "                        CON...), for archives made on Unix\n"
     "  -h, --help            this help\n";

@@ -25,7 +25,8 @@ const char LIST_USAGE[] =
     "\n"
     "      --json          one JSON document instead of the text listing\n"
     "  -q, --quiet         the member rows only (no settings, heading or totals)\n"
-    "      --names=MODE    how member names are read: cp932, utf-8, or auto\n"
+    "      --names=MODE    how member names are read: cp932, utf-8, euc-jp, latin1\n"
+    "                      or auto\n"
     "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
     "  -h, --help          this help\n";
 

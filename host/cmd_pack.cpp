@@ -68,6 +68,12 @@ const char PACK_USAGE[] =
     "                        archives only: every member's owner or group is\n"
     "                        NAME (a number alone: that id, no name stored)\n"
     "  --numeric-owner       archives only: store owner ids, not names\n"
+    "  --names cp932|utf-8   how names are stored: Shift_JIS (default; what\n"
+    "                        Windows archivers read) or, archives only, UTF-8\n"
+    "                        (any name; what Unix archivers read)\n"
+    "\n"
+    "Member paths are at most 4095 bytes in an archive, 259 in a package (less\n"
+    "where its member header, below 256 bytes, leaves less room).\n"
     "\n"
     "Package options:\n"
     "  --stub FILE           the stub to put in front (exactly 23040 bytes, \"MZ\");\n"
@@ -108,7 +114,7 @@ const char ADD_USAGE[] =
     "  --update              replace a member only when the file is newer\n"
     "  -C DIR, -L, --method M, --level N, --best, -j N, --mtime DATE,\n"
     "  --exclude PATTERN,\n"
-    "  --exclude-from FILE, -T FILE, --null, --allow-unix-names\n"
+    "  --exclude-from FILE, -T FILE, --null, --allow-unix-names, --names\n"
     "                        as for 'vemosfx pack'\n"
     "  -q, --quiet           errors only\n"
     "  -v, --verbose         name each member added, replaced or deleted\n";
@@ -226,7 +232,7 @@ bool ReadList(const std::string& path, bool null, std::vector<std::string>* item
 enum {
   OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
   OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
-  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER
+  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER, OPT_NAMES
 };
 
 const struct option PACK_OPTIONS[] = {
@@ -242,6 +248,7 @@ const struct option PACK_OPTIONS[] = {
     {"owner", required_argument, nullptr, OPT_OWNER},
     {"group", required_argument, nullptr, OPT_GROUP},
     {"numeric-owner", no_argument, nullptr, OPT_NUMERIC_OWNER},
+    {"names", required_argument, nullptr, OPT_NAMES},
     {"method", required_argument, nullptr, OPT_METHOD},
     {"best", no_argument, nullptr, OPT_BEST},
     {"level", required_argument, nullptr, OPT_LEVEL},
@@ -312,6 +319,8 @@ int ResolveFormat(PackCommand* command) {
     return UsageError(name, "--owner, --group and --numeric-owner are for plain archives; a package keeps no owners");
   if (!job.plain && command->unix_names)
     return UsageError(name, "--allow-unix-names is for plain archives; a package is unpacked on Windows");
+  if (!job.plain && command->utf8_names)
+    return UsageError(name, "--names=utf-8 is for plain archives; the stub reads Shift_JIS names");
   if (!job.plain && !job.settings.dialog && command->package_only.size() > 1) {
     for (const std::string& o : command->package_only)
       if (o != "--no-dialog" && o != "--stub")
@@ -424,6 +433,11 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
       case OPT_OWNER: command->owner = v; break;
       case OPT_GROUP: command->group = v; break;
       case OPT_NUMERIC_OWNER: command->numeric_owner = true; break;
+      case OPT_NAMES:
+        if (v != "cp932" && v != "utf-8" && v != "utf8")
+          return UsageError(command->name, "--names takes cp932 or utf-8, not '" + v + "'");
+        command->utf8_names = v != "cp932";
+        break;
       case ':': case '?': return BadOption(command->name, c, argv);
       default:
         if (add) return UsageError(command->name, name + " is for 'vemosfx pack'; a package's settings are kept");
@@ -489,6 +503,7 @@ int PrepareCollect(PackCommand* command) {
     return UsageError(name, "nothing to pack (give one or more PATHs)");
   collect.package = !job.plain;
   collect.windows_names = !command->unix_names;
+  collect.utf8_names = command->utf8_names;
   collect.dereference = command->dereference;
   if (!job.to_stdout) collect.skip = command->output;
   job.windows_names = !command->unix_names;

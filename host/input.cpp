@@ -241,8 +241,12 @@ int SetNames(const char* command, const char* value) {
     HostSetNames(HOST_NAMES_CP932);
   else if (!strcmp(value, "utf-8") || !strcmp(value, "utf8"))
     HostSetNames(HOST_NAMES_UTF8);
+  else if (!strcmp(value, "euc-jp") || !strcmp(value, "eucjp"))
+    HostSetNames(HOST_NAMES_EUCJP);
+  else if (!strcmp(value, "latin1") || !strcmp(value, "iso-8859-1"))
+    HostSetNames(HOST_NAMES_LATIN1);
   else
-    return UsageError(command, std::string("--names takes cp932, utf-8 or auto, not '") + value + "'");
+    return UsageError(command, std::string("--names takes cp932, utf-8, euc-jp, latin1 or auto, not '") + value + "'");
   return 0;
 }
 

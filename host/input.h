@@ -66,7 +66,7 @@ enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };
   {"help", no_argument, nullptr, OPTION_HELP},               \
   {nullptr, 0, nullptr, 0}
 // Applies --names=VALUE for COMMAND: 0, or the usage error's status when the
-// value is not one of cp932, utf-8, auto.
+// value is not one of cp932, utf-8, euc-jp, latin1, auto.
 int SetNames(const char* command, const char* value);
 
 // A member's failure (FailureKind) in words; with the header, an unknown

@@ -325,7 +325,7 @@ TEST(Collect, SwappedFileIsRefused) {
     FILE* out = tmpfile();
     ASSERT_NE(out, nullptr);
     PackMethod method;
-    EXPECT_FALSE(WriteArchive(out, 0, members, method, &error)) << swap.how << swap.dereference;
+    EXPECT_FALSE(WriteArchive(out, members, method, &error)) << swap.how << swap.dereference;
     EXPECT_NE(error.find(swap.dereference ? "b.txt" : "a.txt"), std::string::npos) << error;
     fclose(out);
     unlink((dir / "a.txt").c_str());
