@@ -71,13 +71,20 @@ struct HeaderBytes {
   uint32_t crc_at;  // wide: where the header CRC's data lies (0: none seen)
 };
 
-// The wide form's basic header: the common part first, since only the level byte
-// says how the size is to be read (byte 0 of a level-2 header of 256 bytes
-// or more is any value, that of level 3 the word size's low byte); then the
-// rest of what that size covers.
+// A header whose size byte is 0: its common part says level 2 with a high
+// size byte, and a method name between dashes.
+bool IsUnpaddedLevel2(const uint8_t* common) {
+  const uint8_t* method = common + HEADER_METHOD_AT;
+  return common[HEADER_LEVEL_AT] == 2 && common[HEADER_SIZE_AT + 1] != 0 && method[0] == '-' &&
+         method[METHOD_NAME_SIZE - 1] == '-';
+}
+
+// The rest of the wide form's basic header. Its common part is read first,
+// since only the level byte says how the size is to be read (byte 0 of a
+// level-2 header of 256 bytes or more is any value, that of level 3 the
+// word size's low byte); then what that size covers.
 bool ReadSizedHeader(HeaderBytes* b) {
   uint8_t* buffer = b->buffer;
-  if (!ReadExactly(b->in, buffer + 1, HEADER_COMMON_SIZE - 1)) return false;
   const uint8_t level = buffer[HEADER_LEVEL_AT];
   uint32_t size = buffer[HEADER_SIZE_AT], held = size + 2, have = HEADER_COMMON_SIZE;
   if (level == 2) {
@@ -104,11 +111,16 @@ bool ReadSizedHeader(HeaderBytes* b) {
 template <bool kWide>
 int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
   int first = getc(b->in);
-  if (first == EOF || first == 0) return HEADER_END;
+  if (first == EOF || (first == 0 && !kWide)) return HEADER_END;
   const uint32_t h = (uint32_t)first;
   uint8_t* buffer = b->buffer;
   buffer[0] = (uint8_t)h;
   if constexpr (kWide) {
+    if (!ReadExactly(b->in, buffer + 1, HEADER_COMMON_SIZE - 1)) return first == 0 ? HEADER_END : HEADER_DAMAGED;
+    // A 0 ends the archive, unless a level-2 header of a size that is a
+    // multiple of 256 starts there (some archivers write them unpadded;
+    // lhasa and 7z read them).
+    if (first == 0 && !IsUnpaddedLevel2(buffer)) return HEADER_END;
     if (!ReadSizedHeader(b)) return HEADER_DAMAGED;
   } else {
     // Too short to hold the level byte.

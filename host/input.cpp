@@ -33,12 +33,13 @@ bool LooksLikeArchive(FILE* file, bool plain) {
   if (at_end && got == 1 && fgetc(file) != EOF) at_end = false;
   if (!SeekStream(file, here)) return false;
   if (at_end) return !(plain && got == 0);
-  if (got != sizeof head || head[0] == 0) return false;
+  if (got != sizeof head) return false;
   // Levels 0 and 1 count their basic header in byte 0, which must reach
-  // the level byte; level 2 holds a 16-bit size there, level 3 its word
-  // size.
+  // the level byte; level 2 holds a 16-bit size there (its low byte 0 only
+  // in a size of 256 bytes or a multiple), level 3 its word size.
   const uint8_t level = head[HEADER_LEVEL_AT];
   const uint32_t size = head[HEADER_SIZE_AT] | head[HEADER_SIZE_AT + 1] << 8;
+  if (head[HEADER_SIZE_AT] == 0 && !(level == 2 && head[HEADER_SIZE_AT + 1] != 0)) return false;
   bool sized = level < 2    ? head[HEADER_SIZE_AT] > HEADER_LEVEL_AT
                : level == 2 ? size >= LEVEL2_BASIC_SIZE
                             : level == LEVEL_HOST_MAX && size == LEVEL3_WORD_SIZE;

@@ -5,9 +5,10 @@
 #    (tests/fixtures/crafted, refused/ included, and a stored member whose
 #    data hides a second header), from the file and from standard input.
 # 2. The readers of each feature agree with ours: level 3 and long level-2
-#    headers (lhasa, bsdtar, unar, jlha), 64-bit sizes (bsdtar, jlha), the
-#    level-0 Unix area (lhasa, bsdtar: modes), MS-DOS times in a zone with
-#    daylight saving time (lhasa, bsdtar).
+#    headers (lhasa, bsdtar, unar, 7z), one of 512 bytes whose first byte is
+#    0 (lhasa, 7z), 64-bit sizes (bsdtar), the level-0 Unix area (lhasa,
+#    bsdtar: modes), MS-DOS times in a zone with daylight saving time
+#    (lhasa, bsdtar).
 # 3. jlha's own long headers (a 240-byte name under 45 folders, a 250-byte
 #    name); vemosfx's long paths read by all five peers, its UTF-8 names by
 #    the four that take them (jlha reads Shift_JIS only).
@@ -104,6 +105,29 @@ agree() {  # archive [modes] peer...: our extraction and each peer's have the sa
   done
   rm -rf "$scratch/ours"
 }
+# A level-2 header of exactly 512 bytes, its first byte 0, between two
+# others: lhasa and 7z read all three (bsdtar, unar and jlha stop at it).
+python3 - "$scratch/h512.lzh" <<'EOF'
+import struct, sys
+sys.path.insert(0, "tests/lib")
+from lzh import crc16
+def member(name, data, folders=b""):
+    exts = struct.pack("<H", 3 + len(name)) + b"\x01" + name
+    if folders:
+        exts += struct.pack("<H", 3 + len(folders)) + b"\x02" + folders
+    body = b"-lh0-" + struct.pack("<III", len(data), len(data), 1589718896) + bytes([0x20, 2])
+    body += struct.pack("<H", crc16(data)) + b"U" + exts + b"\0\0"
+    return struct.pack("<H", 2 + len(body)) + body + data
+middle = member(b"m" * 8, b"middle\n", (b"d" * 235 + b"\xff") * 2)
+assert middle[0] == 0 and middle[1] == 2
+open(sys.argv[1], "wb").write(member(b"first.txt", b"first\n") + middle + member(b"last.txt", b"last\n") + b"\0")
+EOF
+for peer in lhasa 7z; do
+  have $peer || continue
+  "$v" extract -q -C "$scratch/h512/ours" "$scratch/h512.lzh" && peer_extract $peer "$scratch/h512.lzh" "$scratch/h512/$peer" &&
+    diff -r "$scratch/h512/ours" "$scratch/h512/$peer" >/dev/null || fail "a 512-byte header: $peer reads otherwise"
+  [ "$(find "$scratch/h512/ours" -type f | wc -l)" = 3 ] || fail "a 512-byte header: $(ls -R "$scratch/h512/ours")"
+done
 # (jlha takes other times from these level-2 headers, so it is not asked.)
 agree $C/level3.lzh lhasa bsdtar
 agree $C/long-headers.lzh lhasa bsdtar unar 7z
