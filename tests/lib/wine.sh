@@ -11,8 +11,20 @@ WINESERVER=/usr/lib/wine/wineserver
 _wine_owner=0
 _wine_lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-# True when 32-bit Wine is installed (scripts/setup installs it).
-wine_installed() { [ -x "$WINE" ] && [ -x "$WINESERVER" ]; }
+# Why 32-bit Wine cannot run the product here; nothing when it can. It needs
+# the i386 packages (scripts/setup installs them) and a kernel that runs
+# 32-bit programs: some virtual machines have IA-32 emulation switched off,
+# and every 32-bit program, Wine's loader included, then fails to start.
+wine_missing() {
+  if [ ! -x "$WINE" ] || [ ! -x "$WINESERVER" ]; then
+    echo "32-bit Wine is not installed (scripts/setup installs it)"
+  elif ! "$WINE" --version >/dev/null 2>&1; then
+    echo "this machine cannot run 32-bit programs (its kernel has IA-32 emulation off), so 32-bit Wine cannot start"
+  fi
+}
+
+# True when 32-bit Wine is installed and can run here.
+wine_installed() { [ -z "$(wine_missing)" ]; }
 
 wine_up() {
   if [ -n "${VEMO_WINE_READY:-}" ] && [ -d "${WINEPREFIX:-/nonexistent}" ]; then
@@ -56,7 +68,9 @@ wine_up() {
 # prefix up, then $scratch (a folder under /tmp) and $c (a folder on C:, of
 # the name given), both removed with the prefix when the script exits.
 wine_test_begin() {  # name folder
-  wine_installed || { echo "$1: 32-bit Wine is not installed (scripts/setup installs it)"; exit 77; }
+  local why
+  why=$(wine_missing)
+  [ -z "$why" ] || { echo "$1: skipped: $why"; exit 77; }
   wine_up || { echo "$1: Wine did not start"; exit 1; }
   scratch=$(mktemp -d "/tmp/vemo-$1.XXXXXX")
   c=$WINEPREFIX/drive_c/$2

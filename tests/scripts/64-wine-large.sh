@@ -15,7 +15,8 @@ for f in "$stub" "$win32/driver.exe"; do
   [ -f "$f" ] || { echo "wine-large: $f is not built"; exit 77; }
 done
 source tests/lib/wine.sh
-wine_installed || { echo "wine-large: 32-bit Wine is not installed"; exit 77; }
+why=$(wine_missing)
+[ -z "$why" ] || { echo "wine-large: skipped: $why"; exit 77; }
 
 big=2200000000
 need=$((2 * big + 1024 * 1024 * 1024))
