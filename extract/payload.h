@@ -37,6 +37,7 @@ enum FailureKind : uint32_t {
   FAILURE_WRITE = 8,           // the output file could not be written completely
   FAILURE_LINK = 9,            // a link (reparse point) on the member's path
   FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
+  FAILURE_TOO_LARGE = 11,      // host: a compressed member of 4 GiB or more (32-bit decoders)
 };
 
 
@@ -47,7 +48,7 @@ struct SfxState {
   PlatHandle label_window;
   PlatHandle abort_box;
   FILE* archive;
-  char output_path[PATH_BUFFER_SIZE];
+  char output_path[NAME_BUFFER_SIZE];
   char* destination;
   char* title;
   char* shortcut_target;
@@ -64,7 +65,7 @@ struct SfxState {
   // Written by the worker before it reports OUTCOME_FAILED, read by the front
   // end only after that report.
   uint32_t failure;
-  char failure_name[PATH_BUFFER_SIZE];
+  char failure_name[NAME_BUFFER_SIZE];
 };
 
 // Construction: sets instance, clears every other field.

@@ -15,6 +15,7 @@
 #include "decode/bitio.h"
 #include "decode/member.h"
 #include "extract/progress.h"
+#include "extract/wide.h"
 #include "platform/platform.h"
 #include "platform/sjis.h"
 
@@ -63,9 +64,9 @@ size_t BoundedLength(const char* text, size_t limit) {
   return length;
 }
 
-// Copies at most PATH_MAX_BYTES bytes of text into a PATH_BUFFER_SIZE buffer.
+// Copies at most NAME_MAX_BYTES bytes of text into a NAME_BUFFER_SIZE buffer.
 void CopyPath(char* to, const char* text) {
-  size_t length = BoundedLength(text, PATH_MAX_BYTES);
+  size_t length = BoundedLength(text, NAME_MAX_BYTES);
   memcpy(to, text, length);
   to[length] = 0;
 }
@@ -89,7 +90,7 @@ void DiscardOutput(SfxState* state, const char* path) {
 
 // A "-lhd-" member: the directory itself and any missing parents.
 int32_t ExtractDirectory(SfxState* state, MemberHeader* header, const char* path) {
-  char dir[PATH_BUFFER_SIZE];
+  char dir[NAME_BUFFER_SIZE];
   strcpy(dir, path);
   if (dir[0] && !MakeDirectoryChain(dir)) return Fail(state, header, FAILURE_CREATE);
   return g_continue ? MEMBER_NEXT : MEMBER_ABORTED;
@@ -99,8 +100,8 @@ int32_t ExtractDirectory(SfxState* state, MemberHeader* header, const char* path
 // current directory; false when the name does not fit.
 bool OutputPath(const MemberHeader* header, char* path) {
   const char* name = header->name;
-  size_t length = BoundedLength(name, PATH_BUFFER_SIZE);
-  if (length == PATH_BUFFER_SIZE) return false;
+  size_t length = BoundedLength(name, NAME_BUFFER_SIZE);
+  if (length == NAME_BUFFER_SIZE) return false;
   if (name[0] == '/') {
     ++name;
     --length;
@@ -175,7 +176,7 @@ void ForgetFiles(FileNames* files) {
 // either name: FAILURE_SAME_FILE. Else the member's folded path is recorded
 // (FAILURE_MEMORY when it cannot be).
 uint32_t RecordFile(FileNames* files, const char* path) {
-  char folded[PATH_BUFFER_SIZE];
+  char folded[NAME_BUFFER_SIZE];
   size_t n = FoldPath(path, folded) + 1;
   if (files->count * 2 >= files->size && !GrowFiles(files)) return FAILURE_MEMORY;
   char** slot = FindSlot(files, folded);
@@ -259,9 +260,9 @@ const char* LinkTarget(const char* name) {
 }
 
 bool MakeParentDirs(const char* path) {
-  char dir[PATH_BUFFER_SIZE];
-  size_t length = BoundedLength(path, PATH_BUFFER_SIZE);
-  if (length == PATH_BUFFER_SIZE) return false;
+  char dir[NAME_BUFFER_SIZE];
+  size_t length = BoundedLength(path, NAME_BUFFER_SIZE);
+  if (length == NAME_BUFFER_SIZE) return false;
   memcpy(dir, path, length + 1);
   char* slash = strrchr(dir, '/');
   if (!slash || slash == dir) return false;
@@ -300,7 +301,7 @@ size_t FoldPath(const char* path, char* out) {
 }
 
 uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
-  int32_t index = FindMethod(header->method);
+  int32_t index = FindMemberMethod(header->method);
   // An empty member whose name ends in "/" is a directory, whatever its
   // method (some archivers store empty folders as such -lh0- members).
   size_t length = strlen(path);
@@ -317,13 +318,21 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   if (!(directory && path[0] == 0) && !confined) return FAILURE_BAD_NAME;
   // Every row is stored, the directory or one with routines (the method
   // table's test holds it to that), so any known method can be decoded.
-  return index < 0 ? FAILURE_METHOD : FAILURE_NONE;
+  if (index < 0) return FAILURE_METHOD;
+  // The decoders count 32 bits; a larger member is copied when stored.
+  if constexpr (kHostTool) {
+    if (!directory && !MethodTable[index].stored && IsWideMember(header)) return FAILURE_TOO_LARGE;
+  }
+  return FAILURE_NONE;
 }
 
 uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out) {
   int32_t status = DECODE_DONE;
-  uint16_t crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method,
-                              &status);
+  uint16_t crc;
+  if constexpr (kHostTool)
+    crc = DecodeAnySize(state->archive, out, header, method, &status);
+  else
+    crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method, &status);
   // A decoder that runs past the declared size has read damaged data.
   int64_t written = PlatTell(out);
   bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&
@@ -342,7 +351,7 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // A failure of this member must not make the front end remove the file of
   // the member before it.
   state->output_path[0] = 0;
-  char path[PATH_BUFFER_SIZE];
+  char path[NAME_BUFFER_SIZE];
   if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
   int32_t method;
   uint32_t failure = CheckMember(header, path, &method);

@@ -1,7 +1,6 @@
 // The member walk and the one place that positions the archive stream.
 #include "extract/walk.h"
 
-#include "decode/member.h"
 #include "platform/platform.h"
 
 // In 64 bits through the platform layer: packages and members past 2 and
@@ -29,12 +28,13 @@ int32_t WalkNext(MemberWalk* walk, MemberHeader* header) {
   ++walk->members;
   int64_t data = StreamPosition(in);
   if (data < 0) return WALK_DAMAGED;
-  walk->next = data + header->packed_size;
-  // A stored copy reads the unpacked size, whatever the packed size says.
-  uint32_t span = header->packed_size;
-  int32_t method = FindMethod(header->method);
-  if (method >= 0 && MethodTable[method].stored && header->unpacked_size > span) span = header->unpacked_size;
-  if (walk->end >= 0 && data + span > walk->end) return WALK_CUT_SHORT;
+  walk->next = data + (int64_t)header->packed_size;
+  // A stored member's data is its packed size. One that says it holds more
+  // is damaged: a copy of its unpacked size would read what lies behind its
+  // data (the next header, or bytes that another header hides inside it).
+  int32_t method = FindMemberMethod(header->method);
+  if (method >= 0 && MethodTable[method].stored && header->unpacked_size > header->packed_size) return WALK_STORED_SIZE;
+  if (walk->end >= 0 && walk->next > walk->end) return WALK_CUT_SHORT;
   return WALK_MEMBER;
 }
 

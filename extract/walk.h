@@ -29,6 +29,8 @@ enum WalkResult : int32_t {
   WALK_DAMAGED = HEADER_DAMAGED,    // a header cut short or malformed
   WALK_UNKNOWN = HEADER_UNKNOWN,    // "Unknown header" was shown to the user
   WALK_CUT_SHORT = -3,              // a member's data runs past the end
+  WALK_CHECKSUM = HEADER_CHECKSUM,  // host: a header fails its own checksum or CRC
+  WALK_STORED_SIZE = -5,            // a stored member says it holds more than its data
 };
 
 struct MemberWalk {
@@ -48,8 +50,9 @@ int64_t StreamEnd(FILE* stream);
 // Starts a walk at the stream's position; end as in MemberWalk.
 void WalkBegin(MemberWalk* walk, SfxState* state, int64_t end);
 // Moves past the last member's data and reads the next header into *header.
-// WALK_CUT_SHORT: when a header was read (walk->members counts it) the
-// member's data, or the part a stored copy reads, runs past the end; else the
+// WALK_STORED_SIZE: the header was read and counted. WALK_CUT_SHORT: when a
+// header was read (walk->members counts it) the member's data runs past the
+// end; else the
 // seek past the previous member's data failed and *header still holds that
 // member.
 int32_t WalkNext(MemberWalk* walk, MemberHeader* header);

@@ -49,7 +49,8 @@ const char EXTRACT_USAGE[] =
     "      --no-links, --skip-links\n"
     "                        do not make the symbolic links a plain archive holds\n"
     "      --same-owner      as root: give members the owners the archive records\n"
-    "      --names=MODE      how member names are read: cp932, utf-8 or auto\n"
+    "      --names=MODE      how member names are read: cp932, utf-8, euc-jp,\n"
+    "                        latin1 or auto\n"
     "      --allow-unix-names  let any name Unix allows through (\":\", \"\\\",\n"
     "                        CON...), for archives made on Unix\n"
     "  -h, --help            this help\n";
@@ -267,8 +268,10 @@ int Run(CommandInput* input, const char* path, Options* options) {
       // of the member still in *header.
       if (read == WALK_CUT_SHORT && (walk.members != counted || end < 0))
         status = Fail(Printable(MemberPath(header.name)), "the data is cut short (the archive is damaged)");
+      else if (read == WALK_STORED_SIZE)
+        status = Fail(Printable(MemberPath(header.name)), WalkProblem(read));
       else
-        status = Fail(path, MemberProblem(WalkFailure(read)));
+        status = Fail(path, WalkProblem(read));
       break;
     }
     // Without a pre-scan (standard input) the total grows as headers come.

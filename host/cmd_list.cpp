@@ -26,7 +26,8 @@ const char LIST_USAGE[] =
     "      --json          one JSON document instead of the text listing (valid\n"
     "                      UTF-8; each member's stored name in hex as name_hex)\n"
     "  -q, --quiet         the member rows only (no settings, heading or totals)\n"
-    "      --names=MODE    how member names are read: cp932, utf-8, or auto\n"
+    "      --names=MODE    how member names are read: cp932, utf-8, euc-jp, latin1\n"
+    "                      or auto\n"
     "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
     "  -h, --help          this help\n";
 
@@ -124,7 +125,7 @@ void JsonMember(const MemberHeader* header, void* context) {
     type = "dir";
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  char method[4 * 5 + 1], when[LIST_TIME_SIZE], crc[8] = "null", os[16] = "null";
+  char method[4 * METHOD_NAME_SIZE + 1], when[LIST_TIME_SIZE], crc[8] = "null", os[16] = "null";
   ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
   ListFormatTime(header->mtime, when);
   if (header->has_crc) snprintf(crc, sizeof crc, "\"%04x\"", (unsigned)header->crc);
@@ -135,10 +136,10 @@ void JsonMember(const MemberHeader* header, void* context) {
   printf("%s\n    {\"path\": %s, \"name_hex\": \"%s\", \"type\": \"%s\", ", *count ? "," : "", Json(path).c_str(),
          Hex(header->name).c_str(), type.c_str());
   if (type == "symlink") printf("\"target\": %s, ", Json(target).c_str());
-  printf("\"method\": %s, \"packed_size\": %u, \"unpacked_size\": %u, \"time\": \"%s\", "
+  printf("\"method\": %s, \"packed_size\": %llu, \"unpacked_size\": %llu, \"time\": \"%s\", "
          "\"crc\": %s, \"level\": %u, \"os\": %s}",
-         Json(method).c_str(), (unsigned)header->packed_size, (unsigned)header->unpacked_size, when, crc,
-         (unsigned)header->level, os);
+         Json(method).c_str(), (unsigned long long)header->packed_size, (unsigned long long)header->unpacked_size,
+         when, crc, (unsigned)header->level, os);
   ++*count;
 }
 

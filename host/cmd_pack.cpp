@@ -73,7 +73,13 @@ const char PACK_USAGE[] =
     "  --mode CHANGES        every member's mode changed as chmod does: octal\n"
     "                        (644) or symbolic, e.g. 'go=rX,u+rw,a-s' (without\n"
     "                        u, g, o or a: all, whatever the umask)\n"
+    "  --names cp932|utf-8   how names are stored: Shift_JIS (default; what\n"
+    "                        Windows archivers read) or, archives only, UTF-8\n"
+    "                        (any name; what Unix archivers read)\n"
     "  -h, --help            this help\n"
+    "\n"
+    "Member paths are at most 4095 bytes in an archive, 259 in a package (less\n"
+    "where its member header, below 256 bytes, leaves less room).\n"
     "\n"
     "Package options:\n"
     "  --stub FILE           the stub to put in front (exactly 23040 bytes, \"MZ\");\n"
@@ -117,7 +123,8 @@ const char ADD_USAGE[] =
     "  -C/--directory DIR, -L/--dereference, --method M, --level N, --best,\n"
     "  -j/--threads N, --mtime DATE, --exclude PATTERN, --exclude-from FILE,\n"
     "  -T/--files-from FILE, --null, --allow-unix-names,\n"
-    "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner, --mode CHANGES\n"
+    "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner, --mode CHANGES,\n"
+    "  --names MODE\n"
     "                        (add) as for 'vemosfx pack'\n"
     "  --names=MODE          (delete) how member names are read: cp932, utf-8\n"
     "                        or auto, as for 'vemosfx list'\n"
@@ -249,7 +256,7 @@ bool ReadList(const std::string& path, bool null, std::vector<std::string>* item
 enum {
   OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
   OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
-  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER, OPT_MODE
+  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER, OPT_MODE, OPT_NAMES
 };
 
 const struct option PACK_OPTIONS[] = {
@@ -267,6 +274,7 @@ const struct option PACK_OPTIONS[] = {
     {"group", required_argument, nullptr, OPT_GROUP},
     {"numeric-owner", no_argument, nullptr, OPT_NUMERIC_OWNER},
     {"mode", required_argument, nullptr, OPT_MODE},
+    {"names", required_argument, nullptr, OPT_NAMES},
     {"method", required_argument, nullptr, OPT_METHOD},
     {"best", no_argument, nullptr, OPT_BEST},
     {"level", required_argument, nullptr, OPT_LEVEL},
@@ -337,6 +345,8 @@ int ResolveFormat(PackCommand* command) {
     return UsageError(name, "--owner, --group and --numeric-owner are for plain archives; a package keeps no owners");
   if (!job.plain && command->unix_names)
     return UsageError(name, "--allow-unix-names is for plain archives; a package is unpacked on Windows");
+  if (!job.plain && command->utf8_names)
+    return UsageError(name, "--names=utf-8 is for plain archives; the stub reads Shift_JIS names");
   if (!job.plain && !job.settings.dialog && command->package_only.size() > 1) {
     for (const std::string& o : command->package_only)
       if (o != "--no-dialog" && o != "--stub")
@@ -525,6 +535,11 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
         command->mode = v;
         break;
       }
+      case OPT_NAMES:
+        if (v != "cp932" && v != "utf-8" && v != "utf8")
+          return UsageError(command->name, "--names takes cp932 or utf-8, not '" + v + "'");
+        command->utf8_names = v != "cp932";
+        break;
       case ':': case '?': return BadOption(command->name, c, argv);
       default:
         if (add) return UsageError(command->name, name + " is for 'vemosfx pack'; a package's settings are kept");
@@ -597,6 +612,7 @@ int PrepareCollect(PackCommand* command) {
     return UsageError(name, "nothing to pack (give one or more PATHs)");
   collect.package = !job.plain;
   collect.windows_names = !command->unix_names;
+  collect.utf8_names = command->utf8_names;
   collect.dereference = command->dereference;
   if (!job.to_stdout) collect.skip = command->output;
   job.windows_names = !command->unix_names;

@@ -91,7 +91,7 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
     if (read == WALK_END) break;
     int64_t data = StreamPosition(archive), next = walk.next;
     if (read != WALK_MEMBER) {
-      *error = std::string("'") + path + "': " + MemberProblem(WalkFailure(read)) + "; nothing was changed";
+      *error = std::string("'") + path + "': " + WalkProblem(read) + "; nothing was changed";
       return false;
     }
     const char* local = m.header.name[0] == '/' ? m.header.name + 1 : m.header.name;
@@ -233,7 +233,7 @@ int OpenOld(const char* command, const std::string& path, CommandInput* input, s
 std::string NewKey(const MemberSource& m, bool package) {
   StoredName n;
   std::string error;
-  MakeStoredName(m.name, m.directory, m.attribute, &n, &error, false);
+  MakeStoredName(m.name, m.directory, m.attribute, &n, &error, false, "", !package, m.utf8_name);
   return Key(n.path, package);
 }
 
@@ -272,6 +272,8 @@ int CmdAdd(int argc, char** argv) {
   }
   if (!job.plain && command.unix_names)
     return UsageError(command.name, "--allow-unix-names is for plain archives; a package is unpacked on Windows");
+  if (!job.plain && command.utf8_names)
+    return UsageError(command.name, "--names=utf-8 is for plain archives; the stub reads Shift_JIS names");
   if (int status = PrepareCollect(&command); status >= 0) return status;
   if (int status = GatherMembers(&command); status >= 0) return status;
 

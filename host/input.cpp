@@ -22,8 +22,9 @@ namespace {
 
 // The archive at the stream's position is empty (a lone 0 byte, or nothing
 // behind a configuration block) or starts with something shaped like a
-// member header: a size, "-" around the method and a level of 0 to 2.
-// The position is left unchanged.
+// member header: "-" around the method, a level the reader knows and a
+// size that its rule for that level accepts. The position is left
+// unchanged.
 bool LooksLikeArchive(FILE* file, bool plain) {
   int64_t here = StreamPosition(file);
   uint8_t head[HEADER_COMMON_SIZE];
@@ -32,13 +33,18 @@ bool LooksLikeArchive(FILE* file, bool plain) {
   if (at_end && got == 1 && fgetc(file) != EOF) at_end = false;
   if (!SeekStream(file, here)) return false;
   if (at_end) return !(plain && got == 0);
-  // Levels 0 and 1 count their header in the first byte (at least 20);
-  // level 2 holds the low byte of a 16-bit size there, never 0.
+  if (got != sizeof head) return false;
+  // Levels 0 and 1 count their basic header in byte 0, which must reach
+  // the level byte; level 2 holds a 16-bit size there (its low byte 0 only
+  // in a size of 256 bytes or a multiple), level 3 its word size.
   const uint8_t level = head[HEADER_LEVEL_AT];
-  bool sized = head[0] != 0 && (level == 2 || head[0] >= HEADER_LAYOUT_BARE);
+  const uint32_t size = head[HEADER_SIZE_AT] | head[HEADER_SIZE_AT + 1] << 8;
+  if (head[HEADER_SIZE_AT] == 0 && !(level == 2 && head[HEADER_SIZE_AT + 1] != 0)) return false;
+  bool sized = level < 2    ? head[HEADER_SIZE_AT] > HEADER_LEVEL_AT
+               : level == 2 ? size >= LEVEL2_BASIC_SIZE
+                            : level == LEVEL_HOST_MAX && size == LEVEL3_WORD_SIZE;
   const char* method = reinterpret_cast<const char*>(head + HEADER_METHOD_AT);
-  return got == sizeof head && sized && method[0] == '-' && method[METHOD_NAME_SIZE - 1] == '-' &&
-         level <= LEVEL_STUB_MAX;
+  return sized && method[0] == '-' && method[METHOD_NAME_SIZE - 1] == '-';
 }
 
 void QuietError(const char*, const char*) {}
@@ -244,13 +250,17 @@ int SetNames(const char* command, const char* value) {
     HostSetNames(HOST_NAMES_CP932);
   else if (!strcmp(value, "utf-8") || !strcmp(value, "utf8"))
     HostSetNames(HOST_NAMES_UTF8);
+  else if (!strcmp(value, "euc-jp") || !strcmp(value, "eucjp"))
+    HostSetNames(HOST_NAMES_EUCJP);
+  else if (!strcmp(value, "latin1") || !strcmp(value, "iso-8859-1"))
+    HostSetNames(HOST_NAMES_LATIN1);
   else
-    return UsageError(command, std::string("--names takes cp932, utf-8 or auto, not '") + value + "'");
+    return UsageError(command, std::string("--names takes cp932, utf-8, euc-jp, latin1 or auto, not '") + value + "'");
   return 0;
 }
 
 std::string Utf8Raw(const char* text) {
-  char out[4 * PATH_BUFFER_SIZE + 1];
+  char out[4 * NAME_BUFFER_SIZE + 1];
   HostSjisToUtf8(text, out, sizeof out, true);
   return out;
 }
@@ -300,6 +310,8 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
     case FAILURE_UNKNOWN_HEADER: return "unknown header";
     case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
     case FAILURE_WRITE: return "cannot write the file";
+    case FAILURE_TOO_LARGE:
+      return "a compressed member of 4 GiB or more cannot be decoded here (only stored ones can)";
     default: return "failed";
   }
 }
@@ -345,12 +357,22 @@ bool Grow(WindowsNames* names) {
 
 }  // namespace
 
+std::string WalkProblem(int32_t result) {
+  switch (result) {
+    case WALK_UNKNOWN: return "unknown header";
+    case WALK_CUT_SHORT: return "the archive is cut short";
+    case WALK_CHECKSUM: return "a member header does not match its checksum or CRC (damaged)";
+    case WALK_STORED_SIZE: return "the header is damaged: a stored member cannot hold more than its data";
+    default: return MemberProblem(FAILURE_DAMAGED);
+  }
+}
+
 void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
   // The files the run would write: no directory, link or refused name.
   const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
   int32_t method;
   if (names->stopped || CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
-  char folded[PATH_BUFFER_SIZE];
+  char folded[NAME_BUFFER_SIZE];
   FoldPath(local, folded);
   uint64_t hash = NameHash(folded);
   // Filled to three quarters while the table grows, to seven eighths at its

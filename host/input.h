@@ -71,12 +71,16 @@ enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };
   {"help", no_argument, nullptr, OPTION_HELP},               \
   {nullptr, 0, nullptr, 0}
 // Applies --names=VALUE for COMMAND: 0, or the usage error's status when the
-// value is not one of cp932, utf-8, auto.
+// value is not one of cp932, utf-8, euc-jp, latin1, auto.
 int SetNames(const char* command, const char* value);
 
 // A member's failure (FailureKind) in words; with the header, an unknown
 // method is named.
 std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
+
+// What a failed walk (WalkNext's result other than WALK_MEMBER and
+// WALK_END) says of the archive, in words.
+std::string WalkProblem(int32_t result);
 
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
 std::string Utf8Raw(const char* text);

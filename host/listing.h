@@ -18,7 +18,7 @@
 // bytes that do not convert written as "\xNN".
 typedef void (*ListConvert)(const char* sjis, char* out, uint32_t capacity);
 
-const uint32_t LIST_TEXT_SIZE = 4 * 256 + 1;
+const uint32_t LIST_TEXT_SIZE = 4 * NAME_BUFFER_SIZE + 1;
 
 // What a walk of the archive found.
 enum ListResult : int32_t {
@@ -26,6 +26,7 @@ enum ListResult : int32_t {
   LIST_DAMAGED = 1,    // a header was cut short or refused
   LIST_UNKNOWN = 2,    // a header layout that is not known
   LIST_TRUNCATED = 3,  // a member's data runs past the end of the file
+  LIST_CHECKSUM = 4,   // host: a header fails its own checksum or CRC
 };
 
 // ISO 8601 in UTC: "2020-05-17T12:34:56Z"; out holds LIST_TIME_SIZE bytes.
@@ -138,7 +139,8 @@ inline void ListColumnsRow(FILE* out) {
 }
 
 inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert convert) {
-  char method[4 * 5 + 1], crc[5], os[5], when[LIST_TIME_SIZE], name[LIST_TEXT_SIZE];
+  char method[4 * METHOD_NAME_SIZE + 1], crc[5], os[5], when[LIST_TIME_SIZE], name[LIST_TEXT_SIZE];
+  char packed[24], unpacked[24];
   ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
   if (header->has_crc)
     snprintf(crc, sizeof crc, "%04x", (unsigned)header->crc);
@@ -151,16 +153,17 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
   ListFormatTime(header->mtime, when);
   // A Unix symbolic link, "link|target", shows as "link -> target".
   const char* target = FindMethod(header->method) == METHOD_LHD ? LinkTarget(header->name) : nullptr;
-  char link[PATH_BUFFER_SIZE], to[LIST_TEXT_SIZE] = "";
+  char link[NAME_BUFFER_SIZE], to[LIST_TEXT_SIZE] = "";
   strcpy(link, header->name);
   if (target) {
     link[target - 1 - header->name] = 0;
     convert(target, to, sizeof to);
   }
   convert(link, name, sizeof name);
-  fprintf(out, "%-6s %10u %10u %5u %4s %4s %-20s %s%s%s\n", method, (unsigned)header->packed_size,
-          (unsigned)header->unpacked_size, (unsigned)header->level, crc, os, when, name,
-          target ? " -> " : "", to);
+  ListFormatCount(header->packed_size, packed);
+  ListFormatCount(header->unpacked_size, unpacked);
+  fprintf(out, "%-6s %10s %10s %5u %4s %4s %-20s %s%s%s\n", method, packed, unpacked, (unsigned)header->level, crc,
+          os, when, name, target ? " -> " : "", to);
 }
 
 typedef void (*ListEach)(const MemberHeader* header, void* context);
@@ -176,9 +179,10 @@ inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void*
   for (;;) {
     int32_t result = WalkNext(&walk, &header);
     if (result == WALK_END) return LIST_COMPLETE;
-    if (result == WALK_DAMAGED) return LIST_DAMAGED;
+    if (result == WALK_DAMAGED || result == WALK_STORED_SIZE) return LIST_DAMAGED;
     if (result == WALK_UNKNOWN) return LIST_UNKNOWN;
     if (result == WALK_CUT_SHORT) return LIST_TRUNCATED;
+    if (result == WALK_CHECKSUM) return LIST_CHECKSUM;
     each(&header, context);
     ++*members;
   }
@@ -234,6 +238,7 @@ inline const char* ListProblem(int32_t result) {
     case LIST_DAMAGED: return "damaged member header";
     case LIST_UNKNOWN: return "unknown header layout";
     case LIST_TRUNCATED: return "member data cut short";
+    case LIST_CHECKSUM: return "member header fails its checksum or CRC (damaged)";
     default: return "";
   }
 }

@@ -17,6 +17,7 @@ struct PackCommand {
   CollectOptions collect;
   bool best = false, modes_given = false, unix_names = false, dereference = false;
   bool null_separated = false, quiet = false, verbose = false, update = false;
+  bool utf8_names = false;     // --names=utf-8: plain archives store UTF-8 names
   std::string owner, group;    // --owner, --group: NAME, NAME:ID or ID
   bool numeric_owner = false;  // --numeric-owner: no owner names stored
   uint32_t owner_id = 0, group_id = 0;  // --owner and --group, parsed

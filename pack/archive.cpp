@@ -1,14 +1,16 @@
 // Level-2 member headers and the member data behind them.
 //
-// Header layout: total length (16 bits; below 256, since readers take it
-// from the first byte), method, packed size, unpacked size, modification
+// Header layout: total length (16 bits; in a package below 256, since the
+// stub takes it from the first byte), method, packed size, unpacked size,
+// modification
 // time (seconds since 1970 UTC), the archive attribute 0x20, level 2, CRC-16 of the
 // data, OS id ('M', or 'U' in a plain archive), then the extended headers,
 // each as type, data and the 16-bit size of the next one (0 ends the
 // chain): the header CRC (computed over the whole header with its own field
 // zero), the file name, and for members in a folder the folder path with
 // 0xFF after each folder; then with 'U' the Unix mode, ids, owner names and
-// time, else an attribute other than the plain archive bit.
+// time, else an attribute other than the plain archive bit; the 64-bit sizes
+// of a member of 4 GiB or more.
 #include "pack/archive.h"
 
 #include <errno.h>
@@ -19,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "decode/bitio.h"
@@ -33,6 +36,11 @@ namespace {
 
 const uint32_t CRC_EXT_SIZE = EXT_OVERHEAD + 2;
 const uint32_t ATTRIBUTE_EXT_SIZE = EXT_OVERHEAD + 2;
+const uint32_t SIZES_64_EXT_SIZE = EXT_OVERHEAD + SIZES_64_SIZE;
+
+bool NeedsSizes64(uint64_t packed_size, uint64_t unpacked_size) {
+  return packed_size > SIZE_LIMIT || unpacked_size > SIZE_LIMIT;
+}
 
 void Put16(std::vector<uint8_t>* v, uint32_t x) {
   v->push_back((uint8_t)x);
@@ -52,7 +60,7 @@ bool ForbiddenAscii(unsigned char c) {
 // Converts one path component; refuses components that would not come back
 // as the same single name.
 bool ConvertComponent(const std::string& part, const std::string& whole, bool windows_names, bool no_bar,
-                      std::string* out, std::string* error) {
+                      bool utf8_name, std::string* out, std::string* error) {
   if (part.empty() || part == "." || part == "..") {
     *error = "'" + whole + "': not a usable member name (empty, \".\" or \"..\" part)";
     return false;
@@ -83,9 +91,16 @@ bool ConvertComponent(const std::string& part, const std::string& whole, bool wi
       return false;
     }
   }
+  // UTF-8 holds no "/" and no 0xFF inside a character; a "\" is one
+  // (refused above unless Unix names are allowed).
+  if (utf8_name) {
+    *out = part;
+    return true;
+  }
   std::vector<char> buf(part.size() * 2 + 8);
   if (!HostUtf8ToSjis(part.c_str(), buf.data(), (uint32_t)buf.size())) {
-    *error = "'" + whole + "': the name has a character without a Shift_JIS (code page 932) form";
+    *error = "'" + whole + "': the name has a character without a Shift_JIS (code page 932) form" +
+             (windows_names ? "" : " (--names=utf-8 stores names in UTF-8)");
     return false;
   }
   std::string sjis(buf.data());
@@ -157,7 +172,8 @@ uint16_t ContinueCrc16(uint16_t crc, const uint8_t* data, size_t size) {
 uint16_t DataCrc16(const uint8_t* data, size_t size) { return ContinueCrc16(0, data, size); }
 
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
-                    std::string* error, bool windows_names, const std::string& link_target, bool unix_meta) {
+                    std::string* error, bool windows_names, const std::string& link_target, bool plain,
+                    bool utf8_name) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
@@ -169,7 +185,7 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   std::vector<std::string> converted(parts.size());
   for (size_t i = 0; i < parts.size(); ++i)
     if (!ConvertComponent(parts[i], utf8, windows_names, directory || !link_target.empty() || i + 1 < parts.size(),
-                          &converted[i], error))
+                          utf8_name, &converted[i], error))
       return false;
   StoredName n;
   size_t folders = directory ? converted.size() : converted.size() - 1;
@@ -185,14 +201,16 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
   }
   if (!link_target.empty()) {
     std::vector<char> buf(link_target.size() * 2 + 8);
-    if (!HostIsUtf8(link_target.c_str()) || !HostUtf8ToSjis(link_target.c_str(), buf.data(), (uint32_t)buf.size())) {
+    bool converted_target = HostIsUtf8(link_target.c_str()) &&
+                            (utf8_name || HostUtf8ToSjis(link_target.c_str(), buf.data(), (uint32_t)buf.size()));
+    if (!converted_target) {
       *error = "'" + utf8 + "': the link's target '" + link_target + "' has no Shift_JIS form";
       return false;
     }
     // Unix archivers split "link|target" at its last "/", which may lie in
     // the target: the reader joins the two parts again before it looks for
     // the "|".
-    std::string whole = n.path + "|" + buf.data();
+    std::string whole = n.path + "|" + (utf8_name ? link_target : std::string(buf.data()));
     size_t slash = whole.rfind('/');
     n.directory.clear();
     if (slash != std::string::npos) {
@@ -201,36 +219,42 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
     n.file = whole.substr(slash == std::string::npos ? 0 : slash + 1);
     n.path = whole;
   }
-  if (n.path.size() > PATH_MAX_BYTES) {
-    *error = "'" + utf8 + "': the path is " + std::to_string(n.path.size()) +
-             " bytes in Shift_JIS; at most " + std::to_string(PATH_MAX_BYTES) + " fit";
-    return false;
-  }
-  uint32_t header = LEVEL2_BASIC_SIZE + CRC_EXT_SIZE;
-  if (!directory) header += EXT_OVERHEAD + (uint32_t)n.file.size();
-  if (!n.directory.empty()) header += EXT_OVERHEAD + (uint32_t)n.directory.size();
-  if (unix_meta)
-    header += UNIX_META_SIZE;
+  // The header around the name: what the name may take of its limit. A
+  // package's header must stay below 256 bytes, a plain archive's within
+  // its 16-bit size (with room for the 64-bit sizes).
+  uint32_t around = LEVEL2_BASIC_SIZE + CRC_EXT_SIZE;
+  if (!directory) around += EXT_OVERHEAD;
+  if (!n.directory.empty()) around += EXT_OVERHEAD;
+  if (plain)
+    around += UNIX_META_SIZE + SIZES_64_EXT_SIZE;
   else if (attribute != DOS_ARCHIVE)
-    header += ATTRIBUTE_EXT_SIZE;
-  if (header > LEVEL2_HEADER_MAX) {
-    *error = "'" + utf8 + "': the name is too long for a member header (" + std::to_string(header) +
-             " bytes; at most " + std::to_string(LEVEL2_HEADER_MAX) + ")";
+    around += ATTRIBUTE_EXT_SIZE;
+  const uint32_t header_max = plain ? ARCHIVE_HEADER_MAX : LEVEL2_HEADER_MAX;
+  const size_t limit = std::min<size_t>(plain ? ARCHIVE_PATH_MAX : PACKAGE_PATH_MAX, header_max - around);
+  if (n.path.size() > limit) {
+    const std::string length = std::to_string(n.path.size()) + " bytes in " + (utf8_name ? "UTF-8" : "Shift_JIS");
+    if (plain)
+      *error = "'" + utf8 + "': the path is " + length + "; an archive holds paths of at most " +
+               std::to_string(limit) + " bytes, what Unix archivers read";
+    else
+      *error = "'" + utf8 + "': the name is " + length + ", folders included; a package holds names of at most " +
+               std::to_string(limit) + " bytes here, what its stub reads (member headers below 256 bytes, paths of " +
+               std::to_string(PACKAGE_PATH_MAX) + ")";
     return false;
   }
   *out = n;
   return true;
 }
 
-std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
+std::vector<uint8_t> BuildLevel2Header(const char* method, uint64_t packed_size, uint64_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
                                        const StoredName& name, const UnixMeta* unix) {
   bool has_file = !name.file.empty() || name.path.empty() || name.path.back() != '/';
   std::vector<uint8_t> h;
   Put16(&h, 0);  // total length, set below
-  h.insert(h.end(), method, method + 5);
-  Put32(&h, packed_size);
-  Put32(&h, unpacked_size);
+  h.insert(h.end(), method, method + METHOD_NAME_SIZE);
+  Put32(&h, (uint32_t)packed_size);
+  Put32(&h, (uint32_t)unpacked_size);
   Put32(&h, mtime);
   h.push_back(DOS_ARCHIVE);
   h.push_back(2);
@@ -264,7 +288,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     // The owner names there are, when the header has room for them.
     size_t names = (unix->group.empty() ? 0 : EXT_OVERHEAD + unix->group.size()) +
                    (unix->user.empty() ? 0 : EXT_OVERHEAD + unix->user.size());
-    if (names && h.size() + names + EXT_OVERHEAD + 4 + 2 <= LEVEL2_HEADER_MAX) {
+    if (names && h.size() + names + EXT_OVERHEAD + 4 + SIZES_64_EXT_SIZE + 2 <= ARCHIVE_HEADER_MAX) {
       if (!unix->group.empty()) {
         Put16(&h, EXT_OVERHEAD + (uint32_t)unix->group.size());
         h.push_back(EXT_UNIX_GROUP);
@@ -284,7 +308,16 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size,
     h.push_back(EXT_ATTRIBUTE);
     Put16(&h, attribute);
   }
+  if (NeedsSizes64(packed_size, unpacked_size)) {
+    Put16(&h, SIZES_64_EXT_SIZE);
+    h.push_back(EXT_SIZES_64);
+    for (uint64_t size : {packed_size, unpacked_size}) {
+      Put32(&h, (uint32_t)size);
+      Put32(&h, (uint32_t)(size >> 32));
+    }
+  }
   Put16(&h, 0);
+  if ((h.size() & 0xFF) == 0) h.push_back(0);
   h[0] = (uint8_t)h.size();
   h[1] = (uint8_t)(h.size() >> 8);
   uint16_t crc = DataCrc16(h.data(), h.size());
@@ -324,7 +357,7 @@ bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const Store
                      const ProgressHook& progress, uint64_t* written, std::string* error) {
   off_t header_at = ftello(out);
   const char* method_name = MethodName(method.dict_bits > 0 ? MethodIndex(method) : METHOD_LH0);
-  std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, (uint32_t)m.size, m.mtime, m.attribute, 0, name, unix);
+  std::vector<uint8_t> header = BuildLevel2Header(method_name, 0, m.size, m.mtime, m.attribute, 0, name, unix);
   if (fwrite(header.data(), 1, header.size(), out) != header.size()) {
     *error = WriteError();
     return false;
@@ -332,7 +365,7 @@ bool WriteFileMember(FILE* out, size_t index, const MemberSource& m, const Store
   MemberData data;
   if (!pipeline->WriteData(index, out, progress, &data, error)) return false;
   if (!data.compressed) method_name = MethodName(METHOD_LH0);
-  header = BuildLevel2Header(method_name, (uint32_t)data.packed_size, (uint32_t)m.size, m.mtime, m.attribute,
+  header = BuildLevel2Header(method_name, data.packed_size, m.size, m.mtime, m.attribute,
                              data.crc, name, unix);
   off_t end = ftello(out);
   if (fseeko(out, header_at, SEEK_SET) != 0 || fwrite(header.data(), 1, header.size(), out) != header.size() ||
@@ -409,35 +442,34 @@ bool HeaderCrcMatches(const std::vector<uint8_t>& h) {
   return !found || DataCrc16(zeroed.data(), zeroed.size()) == stored;
 }
 
-bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
+bool WriteArchive(FILE* out, const std::vector<MemberSource>& members,
                   const PackMethod& method, std::string* error, bool windows_names,
                   const ProgressHook& progress) {
-  uint64_t total = offset;
+  // Positions are 64 bits for every reader here, the stub's included: an
+  // archive or package may pass 4 GiB.
   CompressPipeline pipeline(members, method);
   for (size_t index = 0; index < members.size(); ++index) {
     const MemberSource& m = members[index];
     if (!m.copy_path.empty()) {
       uint64_t written = 0;
       if (!CopyMember(out, m, progress, &written, error)) return false;
-      total += written;
       if (progress) progress(0, true);
-      if (total + 1 > SIZE_LIMIT) {
-        *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
-        return false;
-      }
       continue;
     }
     StoredName name;
     // A symbolic link travels the way Unix archivers store it: an empty
     // "-lhd-" member named "link|target" from a Unix system, with its mode.
     bool unix_meta = m.unix_meta || !m.link_target.empty();
-    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error, windows_names, m.link_target, unix_meta))
+    if (!MakeStoredName(m.name, m.directory, m.attribute, &name, error, windows_names, m.link_target, unix_meta,
+                        m.utf8_name))
       return false;
     UnixMeta meta = MakeUnixMeta(m);
     if (!m.link_target.empty()) meta.mode = (uint16_t)(0120000 | (m.unix_meta ? meta.mode & 07777 : 0777));
     const UnixMeta* unix = unix_meta ? &meta : nullptr;
-    if (m.size > SIZE_LIMIT) {
-      *error = "'" + m.name + "': a member of 4 GiB or more does not fit the 32-bit size fields";
+    // A package's stub reads the 32-bit sizes only.
+    if (!unix_meta && m.size > SIZE_LIMIT) {
+      *error = "'" + m.name + "': " + std::to_string(m.size) + " bytes; a package holds members of at most " +
+               std::to_string(SIZE_LIMIT) + " bytes (4 GiB - 1), what its stub reads";
       return false;
     }
     uint64_t written = 0;
@@ -452,12 +484,7 @@ bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& m
     } else if (!WriteFileMember(out, index, m, name, unix, method, &pipeline, progress, &written, error)) {
       return false;
     }
-    total += written;
     if (progress) progress(0, true);
-    if (total + 1 > SIZE_LIMIT) {
-      *error = "the archive would be larger than 4 GiB, which its 32-bit sizes cannot describe";
-      return false;
-    }
   }
   if (fputc(0, out) == EOF) {
     *error = WriteError();

@@ -9,15 +9,25 @@
 #include <vector>
 
 #include "decode/format.h"
+#include "platform/floor.h"
 #include "pack/compress.h"
 
-// The reader takes a level-2 header's length from its first byte alone.
+// The longest level-2 header: in a package the stub takes its length from
+// the first byte alone; in a plain archive the 16-bit size holds it (Unix
+// archivers read that).
 const uint32_t LEVEL2_HEADER_MAX = 255;
+const uint32_t ARCHIVE_HEADER_MAX = 0xFFFF;
+// The longest member path: in a package what the stub's paths hold; in a
+// plain archive what Linux's do, which every Unix archiver here reads.
+const uint32_t PACKAGE_PATH_MAX = PATH_MAX_BYTES;
+const uint32_t ARCHIVE_PATH_MAX = 4095;
 // MS-DOS attributes.
 const uint8_t DOS_READ_ONLY = 0x01;
 const uint8_t DOS_DIRECTORY = 0x10;
 const uint8_t DOS_ARCHIVE = 0x20;
-// The 32-bit size fields of a header and the archive as a whole.
+// The 32-bit size fields of a header: the largest member of a package (the
+// stub reads only them). A plain archive stores larger sizes in the 64-bit
+// size extended header as well.
 const uint64_t SIZE_LIMIT = 0xFFFFFFFFull;
 
 // Told of input bytes read (member_done false) and of each member written
@@ -38,6 +48,8 @@ struct MemberSource {
   // when they fit, names) and the time in the extended headers Unix
   // archivers write, with OS id 'U'. Packages keep MS-DOS attributes only.
   bool unix_meta = false;
+  // Plain archives: the name stored in UTF-8 rather than Shift_JIS.
+  bool utf8_name = false;
   uint16_t unix_mode = 0;
   uint32_t uid = 0, gid = 0;
   // --owner, --group, --numeric-owner: the owner names to store instead of
@@ -90,10 +102,12 @@ struct StoredName {
 // ends in a dot or a space; without it any name Unix allows passes, except
 // a "|" in a folder's or a link's name (the reader takes it for a link's
 // target). A link's target, when given, follows the file name after "|".
-// unix_meta: the header also holds the Unix extended headers.
+// plain: a plain archive's member, with the Unix extended headers and the
+// plain archive's limits (else a package's, which the stub reads); utf8:
+// stored as UTF-8 (plain archives only), so that any name fits.
 bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, StoredName* out,
                     std::string* error, bool windows_names = true, const std::string& link_target = "",
-                    bool unix_meta = false);
+                    bool plain = false, bool utf8_name = false);
 
 // The complete level-2 header of a member, header CRC filled in. The basic
 // header's attribute byte is always DOS_ARCHIVE, as level-2 readers expect
@@ -101,7 +115,11 @@ bool MakeStoredName(const std::string& utf8, bool directory, uint8_t attribute, 
 // read-only file) travels in an attribute extended header, which takes
 // precedence for every reader. With unix, the OS id is 'U' and the Unix
 // extended headers replace the attribute one.
-std::vector<uint8_t> BuildLevel2Header(const char* method, uint32_t packed_size, uint32_t unpacked_size,
+// Sizes of 4 GiB or more go into a 64-bit size extended header too (the
+// 32-bit fields then hold their low 32 bits). A header whose size would have
+// a low byte of 0 gets one more zero byte at its end: a first byte of 0 ends
+// an archive.
+std::vector<uint8_t> BuildLevel2Header(const char* method, uint64_t packed_size, uint64_t unpacked_size,
                                        uint32_t mtime, uint8_t attribute, uint16_t data_crc,
                                        const StoredName& name, const UnixMeta* unix = nullptr);
 
@@ -123,10 +141,10 @@ bool ParseMethod(const std::string& text, PackMethod* method);
 // header or one that matches; levels 0 and 1 carry none that is checked.
 bool HeaderCrcMatches(const std::vector<uint8_t>& header);
 
-// Writes every member and the closing 0 byte to out (seekable), which
-// already holds `offset` bytes (stub and configuration block). False with a
-// message when a member cannot be read or the archive would pass 4 GiB.
+// Writes every member and the closing 0 byte to out (seekable), at its
+// position (behind a package's stub and configuration block). False with a
+// message when a member cannot be read, or is 4 GiB or more in a package.
 // progress, when set, is told of each member written.
-bool WriteArchive(FILE* out, uint64_t offset, const std::vector<MemberSource>& members,
+bool WriteArchive(FILE* out, const std::vector<MemberSource>& members,
                   const PackMethod& method, std::string* error, bool windows_names = true,
                   const ProgressHook& progress = nullptr);

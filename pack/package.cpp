@@ -193,9 +193,11 @@ struct Collector {
     m.device = (uint64_t)st.st_dev;
     m.inode = (uint64_t)st.st_ino;
     m.through_link = through_link;
-    if (m.size > SIZE_LIMIT) {
-      Problem("'" + disk + "': " + std::to_string(m.size) +
-              " bytes; a member of 4 GiB or more does not fit the 32-bit size fields" + ExcludeHint(name));
+    m.utf8_name = options->utf8_names;
+    // A plain archive stores 64-bit sizes as well; the stub reads 32 bits.
+    if (options->package && m.size > SIZE_LIMIT) {
+      Problem("'" + disk + "': " + std::to_string(m.size) + " bytes; a package holds members of at most " +
+              std::to_string(SIZE_LIMIT) + " bytes (4 GiB - 1), what its stub reads" + ExcludeHint(name));
       return false;
     }
     if (!dir && link_target.empty() && access(disk.c_str(), R_OK) != 0) {
@@ -205,7 +207,7 @@ struct Collector {
     StoredName n;
     std::string error;
     if (!MakeStoredName(name, dir, m.attribute, &n, &error, options->windows_names, link_target,
-                        !options->package)) {
+                        !options->package, options->utf8_names)) {
       // A package is unpacked on Windows whatever the option says.
       const std::string unix_hint = " (--allow-unix-names for an archive meant for Unix)";
       size_t at = options->package ? error.find(unix_hint) : std::string::npos;
@@ -618,7 +620,7 @@ bool WriteBody(const PackJob& job, FILE* out, int fd, const std::vector<uint8_t>
     *error = std::string("cannot write the output: ") + strerror(errno);
     return false;
   }
-  if (!WriteArchive(out, front.size(), job.members, job.method, error, job.windows_names, job.progress)) return false;
+  if (!WriteArchive(out, job.members, job.method, error, job.windows_names, job.progress)) return false;
   if (fflush(out) != 0) {
     *error = std::string("cannot write the output: ") + strerror(errno);
     return false;

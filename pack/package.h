@@ -37,6 +37,7 @@ bool CheckStub(const std::vector<uint8_t>& stub, const std::string& what, std::s
 struct CollectOptions {
   bool package = false;          // names must also differ ignoring case
   bool windows_names = true;     // refuse device names and trailing dots or spaces
+  bool utf8_names = false;       // plain archives: names stored in UTF-8
   bool dereference = false;      // follow symbolic links
   std::string skip;              // a file (the output) to leave out, with a warning
   bool clamp_time = false;       // times later than max_time become max_time

@@ -4,9 +4,31 @@
 #pragma once
 #include <stdint.h>
 
+#include <type_traits>
+
 // Every path buffer: 259 bytes plus the terminator.
 const uint32_t PATH_BUFFER_SIZE = 260;
 const uint32_t PATH_MAX_BYTES = PATH_BUFFER_SIZE - 1;
+
+// The host tool reads more than the stub does: archives made on Unix and
+// other systems (header level 3, long level-2 headers, 64-bit sizes, long
+// paths, their time stamps and owners). Its extras sit behind this constant,
+// so that the stub's code stays what it is.
+#if defined(_WIN32)
+constexpr bool kHostTool = false;
+#else
+constexpr bool kHostTool = true;
+#endif
+
+// Member paths: the stub holds what Windows' paths hold; the host tool what
+// Linux's do (PATH_MAX), which is what Unix archivers read and write.
+const uint32_t NAME_BUFFER_SIZE = kHostTool ? 4096 : PATH_BUFFER_SIZE;
+const uint32_t NAME_MAX_BYTES = NAME_BUFFER_SIZE - 1;
+
+// A member's sizes: 32 bits in the stub, which reads the 32-bit header
+// fields only; 64 bits in the host tool, which also reads the 64-bit size
+// extended header.
+typedef std::conditional<kHostTool, uint64_t, uint32_t>::type MemberSize;
 
 // Opaque handles of the operating system (window, instance). The core never
 // looks inside them; the Win32 side of platform/ casts them back.

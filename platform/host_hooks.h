@@ -25,9 +25,16 @@ bool HostUtf8ToSjis(const char* utf8, char* out, uint32_t capacity);
 bool HostIsUtf8(const char* text);
 // How names are read: as Shift_JIS (code page 932), as UTF-8, or (auto) as
 // UTF-8 only when a name is valid UTF-8 with at least one multi-byte
-// character and is not plausible Shift_JIS. Applies to paths on disk and to
+// character and is not plausible Shift_JIS, else as Shift_JIS; or as EUC-JP
+// or Latin-1 (Amiga archives). Applies to paths on disk and to
 // HostSjisToUtf8.
-enum HostNames : int32_t { HOST_NAMES_AUTO = 0, HOST_NAMES_CP932 = 1, HOST_NAMES_UTF8 = 2 };
+enum HostNames : int32_t {
+  HOST_NAMES_AUTO = 0,
+  HOST_NAMES_CP932 = 1,
+  HOST_NAMES_UTF8 = 2,
+  HOST_NAMES_EUCJP = 3,
+  HOST_NAMES_LATIN1 = 4,
+};
 void HostSetNames(int32_t names);
 // Sets the permission bits of a core path (no set-user-ID, set-group-ID or
 // sticky bit, and none that the umask clears); false when that fails.

@@ -60,7 +60,7 @@ bool IsPlausibleSjis(const uint8_t* p) {
 
 bool ReadAsUtf8(const char* name) {
   if (names_mode == HOST_NAMES_UTF8) return true;
-  if (names_mode == HOST_NAMES_CP932) return false;
+  if (names_mode != HOST_NAMES_AUTO) return false;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
   bool multi;
   return WalkUtf8(p, &multi) && multi && !IsPlausibleSjis(p);
@@ -132,16 +132,23 @@ bool Escape(uint8_t byte, char** dst, size_t* room) {
 
 bool Refuse(uint8_t, char**, size_t*) { return false; }
 
-// Local (UTF-8) form of a core path: Shift_JIS converted, bytes that do not
-// convert kept as they are. A "\" is left alone (the header reader has already
-// made each separator "/"; a "\" left is the second byte of a character).
+// The encoding names are read in when they are not read as UTF-8 (iconv's
+// names): Shift_JIS unless --names said EUC-JP or Latin-1.
+const char* NameEncoding() {
+  return names_mode == HOST_NAMES_EUCJP ? "EUC-JP" : names_mode == HOST_NAMES_LATIN1 ? "ISO-8859-1" : "CP932";
+}
+
+// Local (UTF-8) form of a core path: Shift_JIS (or what --names says)
+// converted, bytes that do not convert kept as they are. A "\" is left alone
+// (the header reader has already made each separator "/"; a "\" left is the
+// second byte of a character).
 bool LocalPath(const char* path, char* out, uint32_t capacity) {
   if (ReadAsUtf8(path)) return CopyRaw(path, out, capacity);
-  if (!Convert("CP932", "UTF-8", path, out, capacity, KeepRaw)) return false;
+  if (!Convert(NameEncoding(), "UTF-8", path, out, capacity, KeepRaw)) return false;
   return true;
 }
 
-const uint32_t LOCAL_PATH_SIZE = 4 * PATH_BUFFER_SIZE;
+const uint32_t LOCAL_PATH_SIZE = 4 * NAME_BUFFER_SIZE;
 
 struct ThreadStart {
   void (*body)(void*);
@@ -173,7 +180,7 @@ void HostSetNames(int32_t names) { names_mode = names; }
 
 bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape) {
   if (ReadAsUtf8(sjis)) return CopyRaw(sjis, out, capacity);
-  return Convert("CP932", "UTF-8", sjis, out, capacity, escape ? Escape : KeepRaw);
+  return Convert(NameEncoding(), "UTF-8", sjis, out, capacity, escape ? Escape : KeepRaw);
 }
 
 bool HostIsUtf8(const char* text) {

@@ -69,7 +69,10 @@ head -c 30000 /dev/zero | tr '\0' x > "$A/big.txt"
 gen "$A/big.lzh" "big.txt=$(cat "$A/big.txt")"
 # An -lh5- member that says it holds far more than its data gives.
 (cd "$A" && seq 1 3000 > s.txt && vemosfx pack -o s.lzh s.txt && rm s.txt) || fail "pack"
-python3 -c 'import struct,sys; d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
+# (the header CRC, the first extended header, made to match again).
+python3 -c 'import struct,sys; sys.path.insert(0,"tests/lib"); from lzh import crc16
+d=bytearray(open(sys.argv[1],"rb").read()); struct.pack_into("<I",d,11,10**7); n=d[0]|d[1]<<8; d[27:29]=b"\0\0"
+struct.pack_into("<H",d,27,crc16(bytes(d[:n]))); open(sys.argv[1],"wb").write(d)' "$A/s.lzh"
 
 rows=(
   "0|out:usage: vemosfx COMMAND|vemosfx --help"
@@ -86,7 +89,7 @@ rows=(
   "2|err:vemosfx delete: no PATTERN given|vemosfx d \$A/a.lzh"
   "2|err:unknown command 'frob'|vemosfx frob"
   "2|err:vemosfx: unknown option '--frob'|vemosfx --frob=2"
-  "2|err:--names takes cp932, utf-8 or auto|vemosfx test --names=latin1 \$A/a.lzh"
+  "2|err:--names takes cp932, utf-8, euc-jp, latin1 or auto|vemosfx test --names=latin2 \$A/a.lzh"
   "2|err:no FILE given|vemosfx extract -C out"
   "0|eq:out/top.txt=top|vemosfx extract -kvCout \$A/a.lzh"
   "0|eq:out/top.txt=top|vemosfx extract --directory=out -- \$A/-dash.lzh"

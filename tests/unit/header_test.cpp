@@ -2,6 +2,9 @@
 // malformed ones, name conversion, MS-DOS times, and archives made by jlha.
 #include <gtest/gtest.h>
 
+#include <string.h>
+#include <unistd.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,7 +95,7 @@ Parsed Parse(const Bytes& bytes) {
   InitSfxState(&state, nullptr);
   state.archive = stream.get();
   Parsed p;
-  p.result = ReadMemberHeader(&state, &p.header);
+  p.result = ReadStubMemberHeader(&state, &p.header);
   p.pos = stream.pos();
   return p;
 }
@@ -539,6 +542,106 @@ TEST_F(HeaderTest, JlhaArchivesOfEveryLevel) {
     EXPECT_EQ(ReadMemberHeader(&state, &h), HEADER_END);
     EXPECT_EQ(stream.pos(), (long)bytes.size());  // the closing 0 byte was the last
   }
+}
+
+}  // namespace
+
+// ---- the host's wide reader against the stub's -------------------------------
+
+namespace {
+
+// Reads the archive's members with one form of the reader: its results,
+// the headers read and where each member's data lay.
+struct ReadOut {
+  std::vector<int32_t> results;
+  std::vector<MemberHeader> headers;
+};
+ReadOut ReadArchive(const Bytes& bytes, bool wide) {
+  MemStream stream(bytes);
+  SfxState state;
+  InitSfxState(&state, nullptr);
+  state.archive = stream.get();
+  ReadOut all;
+  for (;;) {
+    MemberHeader h;
+    int32_t r = wide ? ReadMemberHeader(&state, &h) : ReadStubMemberHeader(&state, &h);
+    all.results.push_back(r);
+    if (r != HEADER_READ || fseek(state.archive, (long)h.packed_size, SEEK_CUR) != 0) break;
+    all.headers.push_back(h);
+  }
+  return all;
+}
+
+TEST(WideHeader, WhatOtherSystemsWriteAndTheStubLeavesAlone) {
+  TzGuard utc{"UTC0"};
+  CaptureGuard capture;
+  ReadOut level3 = ReadArchive(ReadFixture("crafted/level3.lzh"), true);
+  ASSERT_EQ(level3.results, (std::vector<int32_t>{HEADER_READ, HEADER_READ, HEADER_END}));
+  EXPECT_STREQ(level3.headers[0].name, "docs/hello.txt");
+  EXPECT_EQ(level3.headers[0].level, 3);
+  EXPECT_EQ(level3.headers[0].unix_mode, 0100640);
+  EXPECT_EQ(level3.headers[0].uid, 1000);
+  EXPECT_EQ(level3.headers[1].mtime, 1609556646u);
+  // The stub reads level 3 as level 1, which does not fit it.
+  EXPECT_NE(ReadArchive(ReadFixture("crafted/level3.lzh"), false).results[0], HEADER_READ);
+
+  ReadOut longer = ReadArchive(ReadFixture("crafted/long-headers.lzh"), true);
+  ASSERT_EQ(longer.results.size(), 4u);
+  EXPECT_EQ(strlen(longer.headers[0].name), 250u);
+  EXPECT_EQ(strlen(longer.headers[1].name), 850u);
+  EXPECT_STREQ(longer.headers[2].name, "short.txt");
+  EXPECT_EQ(ReadArchive(ReadFixture("crafted/long-headers.lzh"), false).results[0], HEADER_DAMAGED);
+
+  // 64-bit sizes over the 32-bit fields, and the next member behind the
+  // packed size they give.
+  ReadOut sizes = ReadArchive(ReadFixture("crafted/sizes64.lzh"), true);
+  ASSERT_EQ(sizes.headers.size(), 2u);
+  EXPECT_EQ(sizes.headers[0].packed_size, 12u);
+  EXPECT_EQ(sizes.headers[0].unpacked_size, 10u);
+  EXPECT_STREQ(sizes.headers[1].name, "next.txt");
+  EXPECT_EQ(ReadArchive(ReadFixture("crafted/sizes64.lzh"), false).headers[0].packed_size, 5u);
+
+  ReadOut unix0 = ReadArchive(ReadFixture("crafted/unix-level0.lzh"), true);
+  ASSERT_EQ(unix0.headers.size(), 1u);
+  EXPECT_EQ(unix0.headers[0].mtime, 1609556646u);
+  EXPECT_EQ(unix0.headers[0].unix_mode, 0100750);
+  EXPECT_EQ(unix0.headers[0].uid, 1234);
+  EXPECT_EQ(unix0.headers[0].gid, 5678);
+  EXPECT_EQ(ReadArchive(ReadFixture("crafted/unix-level0.lzh"), false).headers[0].mtime, 1589718896u);
+
+  ReadOut windows = ReadArchive(ReadFixture("crafted/windows-times.lzh"), true);
+  ASSERT_EQ(windows.headers.size(), 1u);
+  EXPECT_EQ(windows.headers[0].mtime, 1293840000u);  // modified, not created or accessed
+  EXPECT_EQ(ReadArchive(ReadFixture("crafted/windows-times.lzh"), false).headers[0].mtime, 1589718896u);
+
+  EXPECT_EQ(FindMemberMethod("-pm0-"), METHOD_LH0);
+  EXPECT_EQ(FindMemberMethod("-pm1-"), -1);
+  EXPECT_EQ(FindMemberMethod("-lhx-"), -1);
+}
+
+TEST(WideHeader, HeadersThatDoNotMatchTheirChecksumOrCrc) {
+  for (const char* file : {"crafted/refused/bad-checksum.lzh", "crafted/refused/bad-crc.lzh"}) {
+    SCOPED_TRACE(file);
+    Bytes bytes = ReadFixture(file);
+    EXPECT_EQ(ReadArchive(bytes, true).results, (std::vector<int32_t>{HEADER_CHECKSUM}));
+    // The stub does not look at them.
+    EXPECT_EQ(ReadArchive(bytes, false).results, (std::vector<int32_t>{HEADER_READ, HEADER_READ, HEADER_END}));
+  }
+}
+
+TEST(WideHeader, LocalTimesByTheRulesOfTheirOwnDate) {
+  if (access("/usr/share/zoneinfo/America/New_York", R_OK) != 0) GTEST_SKIP() << "no time-zone data";
+  TzGuard zone{"America/New_York"};
+  Bytes bytes = ReadFixture("crafted/local-times.lzh");
+  // 12:00 in July is daylight saving time (UTC-4), in January standard (UTC-5).
+  ReadOut wide = ReadArchive(bytes, true);
+  ASSERT_EQ(wide.headers.size(), 2u);
+  EXPECT_EQ(wide.headers[0].mtime, 1593619200u);  // 2020-07-01T16:00:00Z
+  EXPECT_EQ(wide.headers[1].mtime, 1579107600u);  // 2020-01-15T17:00:00Z
+  // The stub adds the standard offset to both.
+  ReadOut stub = ReadArchive(bytes, false);
+  EXPECT_EQ(stub.headers[0].mtime, 1593622800u);
+  EXPECT_EQ(stub.headers[1].mtime, 1579107600u);
 }
 
 }  // namespace

@@ -110,6 +110,9 @@ TEST_F(ListTool, NamesThatDoNotConvertAreEscaped) {
   b.push_back(0x07);
   b.push_back(0);
   b.push_back(0);
+  uint8_t sum = 0;
+  for (size_t i = 2; i < b.size(); ++i) sum = (uint8_t)(sum + b[i]);
+  b[1] = sum;
   b.push_back(0);  // end of archive
   ToolRun r = List("'" + Write("odd.lzh", b) + "'");
   EXPECT_EQ(r.status, 0) << r.err;

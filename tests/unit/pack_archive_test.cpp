@@ -325,7 +325,7 @@ TEST(Collect, SwappedFileIsRefused) {
     FILE* out = tmpfile();
     ASSERT_NE(out, nullptr);
     PackMethod method;
-    EXPECT_FALSE(WriteArchive(out, 0, members, method, &error)) << swap.how << swap.dereference;
+    EXPECT_FALSE(WriteArchive(out, members, method, &error)) << swap.how << swap.dereference;
     EXPECT_NE(error.find(swap.dereference ? "b.txt" : "a.txt"), std::string::npos) << error;
     fclose(out);
     unlink((dir / "a.txt").c_str());
@@ -358,3 +358,75 @@ TEST(Collect, FileRewrittenWhileItIsPackedIsRefused) {
 }
 
 }  // namespace
+
+// The headers of bytes as the core reads them, up to the archive's end (or
+// a member whose data lies past it).
+std::vector<MemberHeader> ReadHeaders(Bytes bytes) {
+  std::vector<MemberHeader> headers;
+  FILE* f = fmemopen(bytes.data(), bytes.size(), "rb");
+  SfxState state;
+  InitSfxState(&state, nullptr);
+  state.archive = f;
+  MemberHeader h;
+  while (ReadMemberHeader(&state, &h) == HEADER_READ) {
+    headers.push_back(h);
+    if (h.packed_size > bytes.size() || fseek(f, (long)h.packed_size, SEEK_CUR) != 0) break;
+  }
+  fclose(f);
+  return headers;
+}
+
+TEST(Archive, SizesPast4GiBAndHeadersOf256BytesAndMore) {
+  // A member of 4 GiB: the 64-bit sizes header, and the core reads them.
+  StoredName name;
+  std::string error;
+  ASSERT_TRUE(MakeStoredName("big.bin", false, DOS_ARCHIVE, &name, &error, true, "", true));
+  UnixMeta unix;
+  const uint64_t big = 1ull << 32;
+  Bytes h = BuildLevel2Header("-lh0-", big + 1, big, 1600000000, DOS_ARCHIVE, 0, name, &unix);
+  std::vector<MemberHeader> read = ReadHeaders(h);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].packed_size, big + 1);
+  EXPECT_EQ(read[0].unpacked_size, big);
+  EXPECT_EQ(h[7] | h[8] << 8 | h[9] << 16 | (uint32_t)h[10] << 24, 1u);  // the low 32 bits
+
+  // Names that make a header of exactly 512 bytes get one byte more, so
+  // that no header starts with the 0 that ends an archive.
+  for (size_t length = 400; length < 500; ++length) {
+    ASSERT_TRUE(MakeStoredName(std::string(length, 'n'), false, DOS_ARCHIVE, &name, &error, true, "", true));
+    h = BuildLevel2Header("-lh0-", 0, 0, 1600000000, DOS_ARCHIVE, 0, name, &unix);
+    ASSERT_NE(h[0], 0) << length;
+    EXPECT_EQ(h[0] | h[1] << 8, h.size());
+    if (h.size() == 513) {
+      h.push_back(0);
+      std::vector<MemberHeader> one = ReadHeaders(h);
+      ASSERT_EQ(one.size(), 1u);
+      EXPECT_EQ(strlen(one[0].name), length);
+    }
+  }
+}
+
+TEST(Names, LimitsOfPackagesAndPlainArchives) {
+  StoredName n;
+  std::string error;
+  // A package: what the stub reads. The message says the name's length and
+  // the limit it has in its place.
+  EXPECT_FALSE(MakeStoredName("dir/" + std::string(215, 'f'), false, DOS_ARCHIVE, &n, &error));
+  EXPECT_NE(error.find("219 bytes in Shift_JIS, folders included; a package holds names of at most 218 bytes"),
+            std::string::npos) << error;
+  EXPECT_TRUE(MakeStoredName("dir/" + std::string(214, 'f'), false, DOS_ARCHIVE, &n, &error)) << error;
+  // A plain archive: paths of up to 4095 bytes (components of up to 255).
+  std::string path;
+  while (path.size() < 4095 - 256) path += std::string(255, 'd') + "/";
+  path += std::string(4095 - path.size(), 'f');
+  EXPECT_TRUE(MakeStoredName(path, false, DOS_ARCHIVE, &n, &error, true, "", true)) << error;
+  EXPECT_EQ(n.path.size(), 4095u);
+  EXPECT_FALSE(MakeStoredName(path + "f", false, DOS_ARCHIVE, &n, &error, true, "", true));
+  EXPECT_NE(error.find("4096 bytes in Shift_JIS; an archive holds paths of at most 4095 bytes"), std::string::npos)
+      << error;
+  // UTF-8 names hold what Shift_JIS has no form for.
+  const std::string smile = "caf\xc3\xa9\xf0\x9f\x98\x80.txt";
+  EXPECT_FALSE(MakeStoredName(smile, false, DOS_ARCHIVE, &n, &error, false, "", true));
+  ASSERT_TRUE(MakeStoredName(smile, false, DOS_ARCHIVE, &n, &error, false, "", true, true)) << error;
+  EXPECT_EQ(n.path, smile);
+}

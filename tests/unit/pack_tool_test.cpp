@@ -65,7 +65,9 @@ TEST_F(PackTool, RefusedInputsLeaveNothingBehind) {
   std::string long_name(240, 'n');
   Case cases[] = {
       {"unconvertible name", "emoji\xf0\x9f\x98\x80.txt", "-o OUT.lzh -C IN .", "emoji\xf0\x9f\x98\x80.txt"},
-      {"path too long", long_name, "-o OUT.lzh -C IN .", long_name},
+      {"name too long for a package", long_name, "-o OUT.exe --stub STUB -C IN .",
+       "'" + long_name + "': the name is 240 bytes in Shift_JIS, folders included; a package holds names of at "
+       "most 221 bytes"},
       {"stub of the wrong size", "", "-o OUT.exe --stub LONGSTUB -C IN .", "23040"},
       {"missing input", "", "-o OUT.lzh -C IN nothing-here", "nothing-here"},
       {"absolute input", "", "-o OUT.lzh /etc/hostname", "/etc/hostname"},

@@ -65,6 +65,25 @@ uint16_t Crc16(const Bytes& data) {
   return crc;
 }
 
+// Puts back the header CRC of the level-2 header whose method is at
+// method_at, after a test changed its bytes.
+void ResealLevel2(Bytes* archive, size_t method_at) {
+  const size_t start = method_at - 2;
+  auto at = [&](size_t i) { return (uint32_t)(unsigned char)(*archive)[start + i]; };
+  const size_t size = at(0) | at(1) << 8;
+  for (size_t pos = 24, next = at(24) | at(25) << 8; next != 0; next = at(pos - 2) | at(pos - 1) << 8) {
+    pos += 2;
+    if (at(pos) == 0x00) {
+      (*archive)[start + pos + 1] = (*archive)[start + pos + 2] = 0;
+      uint16_t crc = Crc16(archive->substr(start, size));
+      (*archive)[start + pos + 1] = (char)(crc & 0xFF);
+      (*archive)[start + pos + 2] = (char)(crc >> 8);
+      return;
+    }
+    pos += next - 2;
+  }
+}
+
 void Le32(Bytes* out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out->push_back((char)(v >> (8 * i)));
 }
@@ -235,6 +254,7 @@ TEST_F(RunTest, ExistingFileIsReplaced) {
 TEST_F(RunTest, UnknownMethodFailsAndWritesNothingForIt) {
   Bytes archive = Fixture("three.lzh");
   archive.replace(Find(archive, "-lh5-", 1), 5, "-lh8-");
+  ResealLevel2(&archive, Find(archive, "-lh8-"));
   ASSERT_EQ(Run(archive), OUTCOME_FAILED);
   EXPECT_EQ(failure_, FAILURE_METHOD);
   EXPECT_EQ(failure_name_, "two.txt");
@@ -800,6 +820,7 @@ TEST_F(ToolTest, TestChecksEveryMember) {
 
   Bytes archive = Fixture("three.lzh");
   archive.replace(Find(archive, "-lh5-", 1), 5, "-lh8-");
+  ResealLevel2(&archive, Find(archive, "-lh8-"));
   archive[archive.size() - 40] ^= 0x10;
   run = Tool({"test", Input("t.lzh", archive)});
   EXPECT_EQ(run.status, 1);
@@ -813,8 +834,8 @@ TEST_F(ToolTest, TestChecksEveryMember) {
 }
 
 TEST_F(ToolTest, EveryWalkAgreesWhereTheDataEnds) {
-  // Cut short in the packed data, or only where the stored copy reads (it
-  // reads the unpacked size): list, test and extract stop at the same member.
+  // Cut short in the packed data: list, test and extract stop at the same
+  // member.
   Bytes three = Fixture("three.lzh");
   const struct {
     const char* what;
@@ -823,7 +844,6 @@ TEST_F(ToolTest, EveryWalkAgreesWhereTheDataEnds) {
     unsigned before;     // members listed before it
   } cases[] = {
       {"packed data", three.substr(0, three.size() - 20), "three.txt", 2},
-      {"stored read", Archive({Member("a.txt", "abc"), Member("x.txt", "abc", "-lh0-", 3, 4000)}), "x.txt", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
