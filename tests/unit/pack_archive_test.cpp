@@ -352,7 +352,7 @@ TEST(Collect, FileRewrittenWhileItIsPackedIsRefused) {
   method.dict_bits = 16;
   FILE* out = tmpfile();
   ASSERT_NE(out, nullptr);
-  EXPECT_FALSE(WriteArchive(out, 0, members, method, &error, true, rewrite));
+  EXPECT_FALSE(WriteArchive(out, members, method, &error, true, rewrite));
   EXPECT_NE(error.find("a.txt': the file changed while it was being packed"), std::string::npos) << error;
   fclose(out);
 }
