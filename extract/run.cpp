@@ -200,7 +200,7 @@ FILE* CreateTemporary(const char* path, char* temp) {
   strcpy(temp, path);
   char* slash = strrchr(temp, '/');
   char* name = slash ? slash + 1 : temp;
-  if ((size_t)(name - temp) + 13 > PATH_MAX_BYTES) return nullptr;
+  if ((size_t)(name - temp) + 13 > NAME_MAX_BYTES) return nullptr;
   for (uint32_t tries = 0; tries < 256; ++tries) {
     uint32_t number = g_temporary_number++;
     memcpy(name, "~vemo", 5);
@@ -371,7 +371,7 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // The member is written to a file of its own beside its place, which
   // replaces an existing file of its name only once it is complete and
   // intact: damage, a full disk or an abort leave the old file as it was.
-  char temp[PATH_BUFFER_SIZE];
+  char temp[NAME_BUFFER_SIZE];
   FILE* out = CreateTemporary(path, temp);
   if (!out) {
     MakeParentDirs(path);
