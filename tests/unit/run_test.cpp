@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -592,25 +593,43 @@ TEST_F(RunTest, UnknownHeaderIsReportedOnceByTheReader) {
   EXPECT_EQ(reports_.errors, (std::vector<std::string>{"Unknown header"}));
 }
 
+// Writes of a file past 100000 bytes fail while one lives, as on a full
+// disk: the file size limit lowered, SIGXFSZ ignored; both restored after.
+class FileSizeLimit {
+ public:
+  FileSizeLimit() {
+    getrlimit(RLIMIT_FSIZE, &old_limit_);
+    struct sigaction ignore;
+    memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old_action_);
+    struct rlimit limit = old_limit_;
+    limit.rlim_cur = 100000;
+    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_limit_);
+    sigaction(SIGXFSZ, &old_action_, nullptr);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  struct rlimit old_limit_;
+  struct sigaction old_action_;
+  bool ok_ = false;
+};
+
 TEST_F(RunTest, ShortWriteIsAFailure) {
-  // A file size limit makes the writes fail as a full disk would.
-  struct rlimit old_limit;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  struct sigaction ignore, old_action;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &old_action);
   Bytes archive = Archive({Member("big.bin", Bytes(300000, 'x'))});
   WriteAll(root_ / "input.lzh", archive);  // written before the limit
-  struct rlimit limit = old_limit;
-  limit.rlim_cur = 100000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  InitSfxState(&state_, nullptr);
-  state_.archive = fopen((root_ / "input.lzh").c_str(), "rb");
-  ASSERT_TRUE(UseDefaultConfig(&state_));
-  ExtractionWorker(&state_);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  sigaction(SIGXFSZ, &old_action, nullptr);
+  {
+    FileSizeLimit limit;
+    ASSERT_TRUE(limit.ok());
+    InitSfxState(&state_, nullptr);
+    state_.archive = fopen((root_ / "input.lzh").c_str(), "rb");
+    ASSERT_TRUE(UseDefaultConfig(&state_));
+    ExtractionWorker(&state_);
+  }
   ASSERT_EQ(reports_.outcomes, (std::vector<uint32_t>{OUTCOME_FAILED}));
   EXPECT_EQ(state_.failure, FAILURE_WRITE);
   EXPECT_STREQ(state_.failure_name, "big.bin");
@@ -637,12 +656,6 @@ TEST_F(RunTest, AFailedMemberLeavesTheExistingFile) {
       {"abort", Archive({good}), OUTCOME_ABORTED, FAILURE_NONE, true, false},
       {"full disk", Archive({good}), OUTCOME_FAILED, FAILURE_WRITE, false, true},
   };
-  struct rlimit old_limit;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  struct sigaction ignore, old_action;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &old_action);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Clear();
@@ -652,19 +665,17 @@ TEST_F(RunTest, AFailedMemberLeavesTheExistingFile) {
     reports_.on_progress = [&c](uint32_t) {
       if (c.abort) g_continue = 0;
     };
-    struct rlimit limit = old_limit;
-    limit.rlim_cur = 100000;
     // The archive is written before the limit applies.
     WriteAll(root_ / "input.lzh", c.archive);
-    if (c.full_disk) {
-      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    }
     reports_.outcomes.clear();
-    InitSfxState(&state_, nullptr);
-    state_.archive = fopen((root_ / "input.lzh").c_str(), "rb");
-    ASSERT_TRUE(UseDefaultConfig(&state_));
-    ExtractionWorker(&state_);
-    setrlimit(RLIMIT_FSIZE, &old_limit);
+    {
+      std::unique_ptr<FileSizeLimit> limit(c.full_disk ? new FileSizeLimit : nullptr);
+      ASSERT_TRUE(!limit || limit->ok());
+      InitSfxState(&state_, nullptr);
+      state_.archive = fopen((root_ / "input.lzh").c_str(), "rb");
+      ASSERT_TRUE(UseDefaultConfig(&state_));
+      ExtractionWorker(&state_);
+    }
     EXPECT_EQ(reports_.outcomes, (std::vector<uint32_t>{c.outcome}));
     EXPECT_EQ(state_.failure, c.failure);
     EXPECT_STREQ(state_.output_path, "");
@@ -674,7 +685,6 @@ TEST_F(RunTest, AFailedMemberLeavesTheExistingFile) {
     EXPECT_EQ(ReadAll(dest_ / "x.txt"), "older");
     EXPECT_EQ(MTime(dest_ / "x.txt"), 1000000000);
   }
-  sigaction(SIGXFSZ, &old_action, nullptr);
   // Complete, the member replaces it, and no other file is left.
   reports_.on_progress = nullptr;
   ASSERT_EQ(Run(Archive({good, Member("y.txt", "y")})), OUTCOME_DONE);
