@@ -39,21 +39,27 @@ const char EXTRACT_USAGE[] =
     "a directory brings what is below it). Existing files are replaced; the\n"
     "symbolic links of a plain archive are made. A member that fails is reported\n"
     "and the others are still extracted; the exit status is then 1.\n"
-    "\n"
-    "  -C, --directory=DIR   extract into DIR (made if missing)\n"
-    "  -k, --keep-old-files  leave existing files untouched\n"
-    "  -f, --force           replace existing files (the default; undoes -k)\n"
-    "  -O, --to-stdout       write the members' data to standard output\n"
-    "  -v, --verbose         name each member, and each one kept or skipped\n"
-    "  -q, --quiet           errors only\n"
-    "      --no-links, --skip-links\n"
-    "                        do not make the symbolic links a plain archive holds\n"
-    "      --same-owner      as root: give members the owners the archive records\n"
-    "      --names=MODE      how member names are read: cp932, utf-8, euc-jp,\n"
-    "                        latin1 or auto\n"
-    "      --allow-unix-names  let any name Unix allows through (\":\", \"\\\",\n"
-    "                        CON...), for archives made on Unix\n"
-    "  -h, --help            this help\n";
+    "\n";
+
+const int OPTION_UNIX_NAMES = 0x101;
+const int OPTION_NO_LINKS = 0x102;
+const int OPTION_SAME_OWNER = 0x103;
+
+const OptionSpec EXTRACT_OPTIONS[] = {
+    {'C', 'C', "directory", "DIR", "extract into DIR (made if missing)"},
+    {'k', 'k', "keep-old-files", nullptr, "leave existing files untouched"},
+    {'f', 'f', "force", nullptr, "replace existing files (the default; undoes -k)"},
+    {'O', 'O', "to-stdout", nullptr, "write the members' data to standard output"},
+    {'v', 'v', "verbose", nullptr, "name each member, and each one kept or skipped"},
+    {'q', 'q', "quiet", nullptr, "errors only"},
+    {OPTION_NO_LINKS, 0, "no-links", nullptr, "do not make the symbolic links a plain archive\nholds"},
+    {OPTION_NO_LINKS, 0, "skip-links", nullptr, nullptr},
+    {OPTION_SAME_OWNER, 0, "same-owner", nullptr, "as root: give members the owners the archive\nrecords"},
+    NAMES_OPTION,
+    {OPTION_UNIX_NAMES, 0, "allow-unix-names", nullptr,
+     "let any name Unix allows through (\":\", \"\\\",\nCON...), for archives made on Unix"},
+    HELP_OPTION,
+};
 
 // ---- progress line and signals -----------------------------------------------
 
@@ -172,7 +178,7 @@ void Notice(const Options& options, uint32_t* count, const std::string& member, 
 uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header, const std::string& member,
                     uint32_t check, int32_t method, std::vector<Directory>* directories, std::string* problem) {
   SfxState* state = &input->state;
-  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
+  const char* local = LocalName(header->name);
   bool link = check == CHECK_LINK;
   bool directory = !link && method == METHOD_LHD;
   if (options->to_stdout) {
@@ -278,7 +284,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
     if (end < 0) g_total_bytes += header.unpacked_size;
     // The core's judge says what the member is: a link, or a directory
     // (also an empty member whose name ends in "/").
-    const char* local = header.name[0] == '/' ? header.name + 1 : header.name;
+    const char* local = LocalName(header.name);
     int32_t method;
     uint32_t check = CheckMember(&header, local, &method);
     bool directory = check != CHECK_LINK && method == METHOD_LHD;
@@ -322,27 +328,11 @@ int Run(CommandInput* input, const char* path, Options* options) {
 
 }  // namespace
 
-const int OPTION_UNIX_NAMES = 0x101;
-const int OPTION_NO_LINKS = 0x102;
-const int OPTION_SAME_OWNER = 0x103;
-
 int CmdExtract(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {{"directory", required_argument, nullptr, 'C'},
-                                        {"keep-old-files", no_argument, nullptr, 'k'},
-                                        {"force", no_argument, nullptr, 'f'},
-                                        {"to-stdout", no_argument, nullptr, 'O'},
-                                        {"verbose", no_argument, nullptr, 'v'},
-                                        {"quiet", no_argument, nullptr, 'q'},
-                                        {"no-links", no_argument, nullptr, OPTION_NO_LINKS},
-                                        {"skip-links", no_argument, nullptr, OPTION_NO_LINKS},
-                                        {"same-owner", no_argument, nullptr, OPTION_SAME_OWNER},
-                                        {"allow-unix-names", no_argument, nullptr, OPTION_UNIX_NAMES},
-                                        COMMON_LONG_OPTIONS};
+  OptionParser parser(EXTRACT_OPTIONS);
   Options options;
-  optind = 0;
-  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":C:kfOvqh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = parser.Next(argc, argv)) != -1) {
     switch (c) {
       case 'C':
         if (!*optarg) return UsageError("extract", "-C needs a directory");
@@ -359,7 +349,10 @@ int CmdExtract(int argc, char** argv) {
       case OPTION_NAMES:
         if (int status = SetNames("extract", optarg)) return status;
         break;
-      case OPTION_HELP: fputs(EXTRACT_USAGE, stdout); return EXIT_OK;
+      case 'h':
+        fputs(EXTRACT_USAGE, stdout);
+        parser.PrintHelp(stdout);
+        return EXIT_OK;
       default: return BadOption("extract", c, argv);
     }
   }

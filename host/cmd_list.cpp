@@ -22,14 +22,17 @@ const char LIST_USAGE[] =
     "the file opened afterwards) and one line per member: method, packed and\n"
     "unpacked size, header level, CRC, OS id, time (UTC) and path. FILE - reads\n"
     "standard input.\n"
-    "\n"
-    "      --json          one JSON document instead of the text listing (valid\n"
-    "                      UTF-8; each member's stored name in hex as name_hex)\n"
-    "  -q, --quiet         the member rows only (no settings, heading or totals)\n"
-    "      --names=MODE    how member names are read: cp932, utf-8, euc-jp, latin1\n"
-    "                      or auto\n"
-    "                      (default: UTF-8 when a name is UTF-8 and not Shift_JIS)\n"
-    "  -h, --help          this help\n";
+    "\n";
+
+const int OPTION_JSON = 0x101;
+const OptionSpec LIST_OPTIONS[] = {
+    {OPTION_JSON, 0, "json", nullptr,
+     "one JSON document instead of the text listing\n(valid UTF-8; each member's stored name in hex\nas name_hex)"},
+    {'q', 'q', "quiet", nullptr, "the member rows only (no settings, heading or\ntotals)"},
+    {OPTION_NAMES, 0, "names", "MODE",
+     "how member names are read: cp932, utf-8,\neuc-jp, latin1 or auto (default: UTF-8 when a\nname is UTF-8 and not Shift_JIS)"},
+    HELP_OPTION,
+};
 
 void ToUtf8(const char* sjis, char* out, uint32_t capacity) {
   std::string text = Utf8(sjis);
@@ -114,7 +117,7 @@ void JsonConfig(const SfxState* state, const ListStored* stored) {
 
 void JsonMember(const MemberHeader* header, void* context) {
   uint32_t* count = static_cast<uint32_t*>(context);
-  std::string path = Decoded(header->name[0] == '/' ? header->name + 1 : header->name);
+  std::string path = Decoded(LocalName(header->name));
   std::string type = "file", target;
   bool directory_method = FindMethod(header->method) == METHOD_LHD;
   if (directory_method && path.find('|') != std::string::npos) {
@@ -149,20 +152,20 @@ void QuietRow(const MemberHeader* header, void*) { ListMemberRow(stdout, header,
 }  // namespace
 
 int CmdList(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {
-      {"json", no_argument, nullptr, 'j'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  OptionParser parser(LIST_OPTIONS);
   bool json = false, quiet = false;
-  optind = 0;
-  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":qh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = parser.Next(argc, argv)) != -1) {
     switch (c) {
-      case 'j': json = true; break;
+      case OPTION_JSON: json = true; break;
       case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("list", optarg)) return status;
         break;
-      case OPTION_HELP: fputs(LIST_USAGE, stdout); return EXIT_OK;
+      case 'h':
+        fputs(LIST_USAGE, stdout);
+        parser.PrintHelp(stdout);
+        return EXIT_OK;
       default: return BadOption("list", c, argv);
     }
   }

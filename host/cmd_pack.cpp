@@ -35,105 +35,101 @@ const char PACK_USAGE[] =
     "a plain LZH archive, or a package (the stub, a configuration block and the\n"
     "archive). --format says which; without it OUT's name does: .lzh for an\n"
     "archive, .exe for a package.\n"
-    "\n"
-    "  -o OUT                the file to write (replaced only when complete);\n"
-    "                        - for standard output (archives only)\n"
-    "  -C, --directory DIR   take the PATHs relative to DIR; member names are the\n"
-    "                        PATHs as given, with \"/\" separators\n"
-    "  --format lzh|package  what to write\n"
-    "  --method M            lh0 (store), lh5 (default), lh6 or lh7\n"
-    "  --level N             1 (fastest) to 9 (smallest), default 5: levels 1-4\n"
-    "                        match greedily or lazily (level 1 takes a quarter\n"
-    "                        to a third of the default's time and writes 7-11%\n"
-    "                        more), 5-9 by near-optimal parsing\n"
-    "  --best                level 9: 0.4-0.8% smaller than the default, in\n"
-    "                        about 1.5 times its time\n"
-    "  -j, --threads N       compress on N threads (default: the CPUs it may run on);\n"
-    "                        the output is the same for every N; about 28 MB of\n"
-    "                        memory per thread\n"
-    "  -L, --dereference     follow symbolic links (packages need it to hold what\n"
-    "                        links point to); without it an archive stores links\n"
-    "  --mtime DATE          every member's time is DATE: @N (seconds since 1970\n"
-    "                        UTC), 2024-01-01 or '2024-01-01 12:00:00' (local\n"
-    "                        time; UTC with a trailing Z); otherwise\n"
-    "                        SOURCE_DATE_EPOCH, when set, is the latest\n"
-    "  --exclude PATTERN     leave out members whose name, or a part of it,\n"
-    "                        matches PATTERN (*, ?, [...]); repeatable\n"
-    "  --exclude-from FILE   the patterns of FILE, one a line\n"
-    "  -T, --files-from FILE the PATHs of FILE (- for standard input), one a line\n"
-    "  --null                -T FILE separates its paths by NUL (find -print0)\n"
-    "  -q, --quiet           errors only\n"
-    "  -v, --verbose         name each member\n"
-    "  --allow-unix-names    archives only: allow any name Unix allows (\":\",\n"
-    "                        \"?\", \"\\\", CON, a trailing dot or space)\n"
-    "  --owner NAME[:ID], --group NAME[:ID]\n"
-    "                        archives only: every member's owner or group is\n"
-    "                        NAME (a number alone: that id, no name stored)\n"
-    "  --numeric-owner       archives only: store owner ids, not names\n"
-    "  --mode CHANGES        every member's mode changed as chmod does: octal\n"
-    "                        (644) or symbolic, e.g. 'go=rX,u+rw,a-s' (without\n"
-    "                        u, g, o or a: all, whatever the umask)\n"
-    "  --names cp932|utf-8   how names are stored: Shift_JIS (default; what\n"
-    "                        Windows archivers read) or, archives only, UTF-8\n"
-    "                        (any name; what Unix archivers read)\n"
-    "  -h, --help            this help\n"
-    "\n"
-    "Member paths are at most 4095 bytes in an archive, 259 in a package (less\n"
-    "where its member header, below 256 bytes, leaves less room).\n"
-    "\n"
-    "Package options:\n"
-    "  --stub FILE           the stub to put in front (exactly 23040 bytes, \"MZ\");\n"
-    "                        default: the stub built into this tool\n"
-    "  --no-dialog           no dialog: extract into the current directory\n"
-    "  --title TEXT          window and dialog title (default \"" DEFAULT_TITLE "\")\n"
-    "  --base current|program-files\n"
-    "                        the folder --dest is taken in (default current)\n"
-    "  --dest SUBPATH        destination below the base, relative, without \"..\"\n"
-    "                        (default: the base itself)\n"
-    "  --shortcut TARGET     file member, relative to the destination, the\n"
-    "                        shortcuts open\n"
-    "  --start-menu MODE     shortcut in the Start menu's Programs folder\n"
-    "  --desktop MODE        shortcut on the desktop\n"
-    "  --send-to MODE        shortcut in the SendTo folder\n"
-    "                        MODE: no (unticked, greyed; default), ask-no (unticked),\n"
-    "                        ask-yes (ticked), yes (ticked, greyed)\n"
-    "  --open FILE           file member, relative to the destination, opened\n"
-    "                        afterwards\n"
-    "\n"
-    "Texts are UTF-8 and stored as Shift_JIS, at most 255 bytes each.\n"
-    "Every refused input is named, one line each; nothing is then written.\n"
-    "Exit status: 0 written, 1 an input was refused (nothing written), 2 usage\n"
-    "(also a bad option value, such as --dest /x), 129/130/143 interrupted by\n"
-    "SIGHUP/SIGINT/SIGTERM (nothing written).\n";
+    "\n";
 
 const char ADD_USAGE[] =
     "usage: vemosfx add [options] ARCHIVE PATH...\n"
-    "       vemosfx delete [-qv] [--names=MODE] ARCHIVE PATTERN...\n"
     "\n"
-    "add puts files and folders into an archive or package (a missing archive\n"
-    "is made, unless its name ends in .exe), replacing members of the same\n"
-    "name (with --update only when the file is newer);\n"
-    "delete removes the members that match the PATTERNs (a folder takes what is\n"
-    "below it). A new file is written beside ARCHIVE and renamed over it when\n"
-    "complete; the other members are copied as they are, their CRC checked. A\n"
-    "package keeps its stub and settings; a signed one loses its signature (a\n"
-    "warning says so): sign it again.\n"
-    "\n"
-    "  --update              (add) replace a member only when the file is newer\n"
-    "  -C/--directory DIR, -L/--dereference, --method M, --level N, --best,\n"
-    "  -j/--threads N, --mtime DATE, --exclude PATTERN, --exclude-from FILE,\n"
-    "  -T/--files-from FILE, --null, --allow-unix-names,\n"
-    "  --owner NAME[:ID], --group NAME[:ID], --numeric-owner, --mode CHANGES,\n"
-    "  --names MODE\n"
-    "                        (add) as for 'vemosfx pack'\n"
-    "  --names=MODE          (delete) how member names are read: cp932, utf-8\n"
-    "                        or auto, as for 'vemosfx list'\n"
-    "  -q, --quiet           errors only\n"
-    "  -v, --verbose         name each member added, replaced or deleted\n"
-    "  -h, --help            this help\n"
-    "\n"
-    "Exit status: 0 done, 1 an input or member failed (nothing changed), 2 usage,\n"
-    "129/130/143 interrupted by SIGHUP/SIGINT/SIGTERM (nothing changed).\n";
+    "Puts files and folders into an archive or package (a missing archive is\n"
+    "made, unless its name ends in .exe), replacing members of the same name\n"
+    "(with --update only when the file is newer). A new file is written beside\n"
+    "ARCHIVE and renamed over it when complete; the other members are copied as\n"
+    "they are, their CRC checked. A package keeps its stub and settings; a signed\n"
+    "one loses its signature (a warning says so): sign it again. The options are\n"
+    "those of 'vemosfx pack' but for its package settings and -o; 'vemosfx delete'\n"
+    "removes members.\n"
+    "\n";
+
+// The commands of the table below (OptionSpec::commands).
+const unsigned FOR_PACK = 1, FOR_ADD = 2;
+
+enum {
+  OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
+  OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
+  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER, OPT_MODE, OPT_NAMES
+};
+
+const OptionSpec PACK_OPTIONS[] = {
+    {'o', 'o', nullptr, "OUT", "the file to write (replaced only when complete);\n- for standard output (archives only)",
+     FOR_PACK},
+    {OPT_UPDATE, 0, "update", nullptr, "replace a member only when the file is newer", FOR_ADD},
+    {'C', 'C', "directory", "DIR",
+     "take the PATHs relative to DIR; member names\nare the PATHs as given, with \"/\" separators"},
+    {OPT_FORMAT, 0, "format", "lzh|package", "what to write", FOR_PACK},
+    {OPT_METHOD, 0, "method", "M", "lh0 (store), lh5 (default), lh6 or lh7"},
+    {OPT_LEVEL, 0, "level", "N",
+     "1 (fastest) to 9 (smallest), default 5: levels\n1-4 match greedily or lazily (level 1 takes a\n"
+     "quarter to a third of the default's time and\nwrites 7-11% more), 5-9 by near-optimal parsing"},
+    {OPT_BEST, 0, "best", nullptr, "level 9: 0.4-0.8% smaller than the default, in\nabout 1.5 times its time"},
+    {'j', 'j', "threads", "N",
+     "compress on N threads (default: the CPUs it may\nrun on); the output is the same for every N;\n"
+     "about 28 MB of memory per thread"},
+    {'L', 'L', "dereference", nullptr,
+     "follow symbolic links (packages need it to hold\nwhat links point to); without it an archive\nstores links"},
+    {OPT_MTIME, 0, "mtime", "DATE",
+     "every member's time is DATE: @N (seconds since\n1970 UTC), 2024-01-01 or '2024-01-01 12:00:00'\n"
+     "(local time; UTC with a trailing Z); otherwise\nSOURCE_DATE_EPOCH, when set, is the latest"},
+    {OPT_EXCLUDE, 0, "exclude", "PATTERN",
+     "leave out members whose name, or a part of it,\nmatches PATTERN (*, ?, [...]); repeatable"},
+    {OPT_EXCLUDE_FROM, 0, "exclude-from", "FILE", "the patterns of FILE, one a line"},
+    {'T', 'T', "files-from", "FILE", "the PATHs of FILE (- for standard input), one a\nline"},
+    {OPT_NULL, 0, "null", nullptr, "-T FILE separates its paths by NUL (find -print0)"},
+    {'q', 'q', "quiet", nullptr, "errors only"},
+    {'v', 'v', "verbose", nullptr, "name each member (add: each one added or replaced)"},
+    {OPT_UNIX_NAMES, 0, "allow-unix-names", nullptr,
+     "archives only: allow any name Unix allows (\":\",\n\"?\", \"\\\", CON, a trailing dot or space)"},
+    {OPT_OWNER, 0, "owner", "NAME[:ID]",
+     "archives only: every member's owner is NAME (a\nnumber alone: that id, no name stored)"},
+    {OPT_GROUP, 0, "group", "NAME[:ID]", "archives only: every member's group, as --owner"},
+    {OPT_NUMERIC_OWNER, 0, "numeric-owner", nullptr, "archives only: store owner ids, not names"},
+    {OPT_MODE, 0, "mode", "CHANGES",
+     "every member's mode changed as chmod does: octal\n(644) or symbolic, e.g. 'go=rX,u+rw,a-s' (without\n"
+     "u, g, o or a: all, whatever the umask)"},
+    {OPT_NAMES, 0, "names", "cp932|utf-8",
+     "how names are stored: Shift_JIS (default; what\nWindows archivers read) or, archives only, UTF-8\n"
+     "(any name; what Unix archivers read)"},
+    HELP_OPTION,
+    {0, 0, nullptr, nullptr,
+     "\nMember paths are at most 4095 bytes in an archive, 259 in a package (less\n"
+     "where its member header, below 256 bytes, leaves less room).\n\nPackage options:",
+     FOR_PACK},
+    {OPT_STUB, 0, "stub", "FILE",
+     "the stub to put in front (exactly 23040 bytes,\n\"MZ\"); default: the stub built into this tool", FOR_PACK},
+    {OPT_NO_DIALOG, 0, "no-dialog", nullptr, "no dialog: extract into the current directory", FOR_PACK},
+    {OPT_TITLE, 0, "title", "TEXT", "window and dialog title (default \"" DEFAULT_TITLE "\")", FOR_PACK},
+    {OPT_BASE, 0, "base", "current|program-files", "the folder --dest is taken in (default current)", FOR_PACK},
+    {OPT_DEST, 0, "dest", "SUBPATH",
+     "destination below the base, relative, without\n\"..\" (default: the base itself)", FOR_PACK},
+    {OPT_SHORTCUT, 0, "shortcut", "TARGET",
+     "file member, relative to the destination, the\nshortcuts open", FOR_PACK},
+    {OPT_START_MENU, 0, "start-menu", "MODE", "shortcut in the Start menu's Programs folder", FOR_PACK},
+    {OPT_DESKTOP, 0, "desktop", "MODE", "shortcut on the desktop", FOR_PACK},
+    {OPT_SEND_TO, 0, "send-to", "MODE",
+     "shortcut in the SendTo folder\nMODE: no (unticked, greyed; default), ask-no\n"
+     "(unticked), ask-yes (ticked), yes (ticked, greyed)", FOR_PACK},
+    {OPT_OPEN, 0, "open", "FILE", "file member, relative to the destination, opened\nafterwards", FOR_PACK},
+    {0, 0, nullptr, nullptr,
+     "\nTexts are UTF-8 and stored as Shift_JIS, at most 255 bytes each.\n"
+     "Every refused input is named, one line each; nothing is then written.\n"
+     "Exit status: 0 written, 1 an input was refused (nothing written), 2 usage\n"
+     "(also a bad option value, such as --dest /x), 129/130/143 interrupted by\n"
+     "SIGHUP/SIGINT/SIGTERM (nothing written).",
+     FOR_PACK},
+    {0, 0, nullptr, nullptr,
+     "\nExit status: 0 done, 1 an input or member failed (nothing changed), 2 usage,\n"
+     "129/130/143 interrupted by SIGHUP/SIGINT/SIGTERM (nothing changed).",
+     FOR_ADD},
+};
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -177,14 +173,6 @@ struct Progress {
     fflush(stderr);
   }
 };
-
-bool HasSuffix(const std::string& s, const char* suffix) {
-  size_t n = strlen(suffix);
-  if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (tolower((unsigned char)s[s.size() - n + i]) != suffix[i]) return false;
-  return true;
-}
 
 // The latest time a member's 32-bit time field holds, in words.
 const char LATEST_TIME[] = "after 2106-02-07 06:28:15 UTC, the latest time an archive holds";
@@ -253,48 +241,6 @@ bool ReadList(const std::string& path, bool null, std::vector<std::string>* item
   return !failed;
 }
 
-enum {
-  OPT_METHOD = 256, OPT_BEST, OPT_LEVEL, OPT_FORMAT, OPT_MTIME, OPT_UNIX_NAMES, OPT_STUB, OPT_NO_DIALOG, OPT_TITLE,
-  OPT_BASE, OPT_DEST, OPT_SHORTCUT, OPT_OPEN, OPT_START_MENU, OPT_DESKTOP, OPT_SEND_TO, OPT_EXCLUDE,
-  OPT_EXCLUDE_FROM, OPT_NULL, OPT_UPDATE, OPT_OWNER, OPT_GROUP, OPT_NUMERIC_OWNER, OPT_MODE, OPT_NAMES
-};
-
-const struct option PACK_OPTIONS[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"dereference", no_argument, nullptr, 'L'},
-    {"directory", required_argument, nullptr, 'C'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"verbose", no_argument, nullptr, 'v'},
-    {"files-from", required_argument, nullptr, 'T'},
-    {"exclude", required_argument, nullptr, OPT_EXCLUDE},
-    {"exclude-from", required_argument, nullptr, OPT_EXCLUDE_FROM},
-    {"null", no_argument, nullptr, OPT_NULL},
-    {"update", no_argument, nullptr, OPT_UPDATE},
-    {"owner", required_argument, nullptr, OPT_OWNER},
-    {"group", required_argument, nullptr, OPT_GROUP},
-    {"numeric-owner", no_argument, nullptr, OPT_NUMERIC_OWNER},
-    {"mode", required_argument, nullptr, OPT_MODE},
-    {"names", required_argument, nullptr, OPT_NAMES},
-    {"method", required_argument, nullptr, OPT_METHOD},
-    {"best", no_argument, nullptr, OPT_BEST},
-    {"level", required_argument, nullptr, OPT_LEVEL},
-    {"threads", required_argument, nullptr, 'j'},
-    {"format", required_argument, nullptr, OPT_FORMAT},
-    {"mtime", required_argument, nullptr, OPT_MTIME},
-    {"allow-unix-names", no_argument, nullptr, OPT_UNIX_NAMES},
-    {"stub", required_argument, nullptr, OPT_STUB},
-    {"no-dialog", no_argument, nullptr, OPT_NO_DIALOG},
-    {"title", required_argument, nullptr, OPT_TITLE},
-    {"base", required_argument, nullptr, OPT_BASE},
-    {"dest", required_argument, nullptr, OPT_DEST},
-    {"shortcut", required_argument, nullptr, OPT_SHORTCUT},
-    {"open", required_argument, nullptr, OPT_OPEN},
-    {"start-menu", required_argument, nullptr, OPT_START_MENU},
-    {"desktop", required_argument, nullptr, OPT_DESKTOP},
-    {"send-to", required_argument, nullptr, OPT_SEND_TO},
-    {nullptr, 0, nullptr, 0},
-};
-
 // A package option: recorded, and refused later where it has no effect.
 // Returns -1 to go on, else the usage error's status.
 int PackageOption(PackCommand* command, int c, const std::string& v, const std::string& name) {
@@ -332,9 +278,9 @@ int ResolveFormat(PackCommand* command) {
   if (!command->format.empty()) {
     if (command->format != "lzh" && command->format != "package") return UsageError(name, "--format takes lzh or package");
     job.plain = command->format == "lzh";
-  } else if (job.to_stdout || HasSuffix(output, ".lzh")) {
+  } else if (job.to_stdout || EndsWithFolded(output, ".lzh")) {
     job.plain = true;
-  } else if (!HasSuffix(output, ".exe")) {
+  } else if (!EndsWithFolded(output, ".exe")) {
     return UsageError(name, "'" + output + "': say what to write with --format=lzh or --format=package, or name it .lzh or .exe");
   }
   if (job.to_stdout && !job.plain) return UsageError(name, "a package cannot go to standard output; give -o FILE");
@@ -494,16 +440,16 @@ int Refuse(const char* command, const std::string& problem) {
 
 int ParsePackOptions(int argc, char** argv, PackCommand* command) {
   bool add = strcmp(command->name, "pack") != 0;
-  optind = 0;  // restart the scan (GNU): argv[0] is the command name
-  opterr = 0;
+  OptionParser parser(PACK_OPTIONS, add ? FOR_ADD : FOR_PACK);
   int c;
-  while ((c = getopt_long(argc, argv, add ? ":hqvC:LT:j:" : ":ho:qvC:LT:j:", PACK_OPTIONS, nullptr)) != -1) {
+  while ((c = parser.Next(argc, argv)) != -1) {
     std::string v = optarg ? optarg : "";
-    std::string name;
-    for (const struct option* o = PACK_OPTIONS; o->name; ++o)
-      if (o->val == c) name = std::string("--") + o->name;
+    std::string name = parser.Spelling(c);
     switch (c) {
-      case 'h': fputs(command->name == std::string("pack") ? PACK_USAGE : ADD_USAGE, stdout); return EXIT_OK;
+      case 'h':
+        fputs(add ? ADD_USAGE : PACK_USAGE, stdout);
+        parser.PrintHelp(stdout, ' ');
+        return EXIT_OK;
       case 'o': command->output = v; break;
       case 'q': command->quiet = true; break;
       case 'v': command->verbose = true; break;
@@ -604,10 +550,7 @@ int PrepareCollect(PackCommand* command) {
   for (const std::string& file : command->files_from)
     if (!ReadList(file, command->null_separated, &command->paths, &error)) return Refuse(name, error);
   // Patterns name members: no "./" in front, no "/" behind.
-  for (std::string& pattern : collect.exclude) {
-    while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
-    while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
-  }
+  for (std::string& pattern : collect.exclude) pattern = PatternPath(pattern);
   if (command->paths.empty() && command->files_from.empty())
     return UsageError(name, "nothing to pack (give one or more PATHs)");
   collect.package = !job.plain;

@@ -23,30 +23,32 @@ const char TEST_USAGE[] =
     "Decodes every member and checks its size and CRC, writing nothing\n"
     "(FILE - reads standard input).\n"
     "Problems go to stderr; a summary line to stdout.\n"
-    "\n"
-    "  -v, --verbose       one line per member\n"
-    "  -q, --quiet         errors only (no summary line)\n"
-    "      --names=MODE    how member names are read: cp932, utf-8, euc-jp, latin1\n"
-    "                      or auto\n"
-    "  -h, --help          this help\n";
+    "\n";
+
+const OptionSpec TEST_OPTIONS[] = {
+    {'v', 'v', "verbose", nullptr, "one line per member"},
+    {'q', 'q', "quiet", nullptr, "errors only (no summary line)"},
+    NAMES_OPTION,
+    HELP_OPTION,
+};
 
 }  // namespace
 
 int CmdTest(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {
-      {"verbose", no_argument, nullptr, 'v'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  OptionParser parser(TEST_OPTIONS);
   bool verbose = false, quiet = false;
-  optind = 0;
-  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":vqh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = parser.Next(argc, argv)) != -1) {
     switch (c) {
       case 'v': verbose = true; break;
       case 'q': quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("test", optarg)) return status;
         break;
-      case OPTION_HELP: fputs(TEST_USAGE, stdout); return EXIT_OK;
+      case 'h':
+        fputs(TEST_USAGE, stdout);
+        parser.PrintHelp(stdout);
+        return EXIT_OK;
       default: return BadOption("test", c, argv);
     }
   }
@@ -81,7 +83,7 @@ int CmdTest(int argc, char** argv) {
       break;
     }
     // The same judge as extraction, with a sink in place of the file.
-    const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
+    const char* stripped = LocalName(header.name);
     int32_t method;
     uint32_t failure = CheckMember(&header, stripped, &method);
     if (!quiet) WarnSameFile(&windows_names, &header);

@@ -43,9 +43,7 @@ std::string Key(std::string sjis, bool package) {
     FoldPath(sjis.c_str(), folded);
     return folded;
   }
-  while (!sjis.empty() && sjis[0] == '/') sjis.erase(0, 1);
-  while (!sjis.empty() && sjis.back() == '/') sjis.pop_back();
-  return sjis;
+  return TrimSlashes(sjis);
 }
 
 // A package member's key in UTF-8.
@@ -94,7 +92,7 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
       *error = std::string("'") + path + "': " + WalkProblem(read) + "; nothing was changed";
       return false;
     }
-    const char* local = m.header.name[0] == '/' ? m.header.name + 1 : m.header.name;
+    const char* local = LocalName(m.header.name);
     int32_t method;
     bool link = CheckMember(&m.header, local, &method) == CHECK_LINK;
     std::string name = m.header.name;
@@ -237,17 +235,31 @@ std::string NewKey(const MemberSource& m, bool package) {
   return Key(n.path, package);
 }
 
-// A name that says package: ".exe" in any case.
-bool IsPackageName(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  for (char& ch : tail) ch = (char)tolower((unsigned char)ch);
-  return tail == ".exe";
-}
-
 void Tell(const PackCommand& command, const char* what, const std::string& name) {
   if (command.verbose && !command.quiet) printf("%s %s\n", what, Printable(name).c_str());
 }
+
+const char DELETE_USAGE[] =
+    "usage: vemosfx delete [-qv] [--names=MODE] ARCHIVE PATTERN...\n"
+    "\n"
+    "Removes the members that match the PATTERNs (shell patterns; a folder takes\n"
+    "what is below it; in a package as Windows compares names). A new file is\n"
+    "written beside ARCHIVE and renamed over it when complete; the other members\n"
+    "are copied as they are, their CRC checked. A package keeps its stub and\n"
+    "settings, and refuses to lose a member its settings name; a signed one loses\n"
+    "its signature (a warning says so): sign it again.\n"
+    "\n";
+
+const OptionSpec DELETE_OPTIONS[] = {
+    {'q', 'q', "quiet", nullptr, "errors only"},
+    {'v', 'v', "verbose", nullptr, "name each member deleted"},
+    NAMES_OPTION,
+    HELP_OPTION,
+    {0, 0, nullptr, nullptr,
+     "\nExit status: 0 done, 1 a member failed or the archive cannot be changed\n"
+     "(nothing changed), 2 usage, 129/130/143 interrupted by SIGHUP/SIGINT/SIGTERM\n"
+     "(nothing changed)."},
+};
 
 }  // namespace
 
@@ -261,7 +273,7 @@ int CmdAdd(int argc, char** argv) {
   bool was_signed = false;
   struct stat info;
   if (command.output != "-" && lstat(command.output.c_str(), &info) != 0 && errno == ENOENT &&
-      !IsPackageName(command.output)) {
+      !EndsWithFolded(command.output, ".exe")) {
     // As lha's "a": a missing archive is made, unless another one has
     // made it meanwhile.
     job.plain = true;
@@ -312,26 +324,21 @@ int CmdAdd(int argc, char** argv) {
 }
 
 int CmdDelete(int argc, char** argv) {
-  static const option LONG_OPTIONS[] = {
-      {"verbose", no_argument, nullptr, 'v'}, {"quiet", no_argument, nullptr, 'q'}, COMMON_LONG_OPTIONS};
+  OptionParser parser(DELETE_OPTIONS);
   PackCommand command;
   command.name = "delete";
-  optind = 0;
-  opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":vqh", LONG_OPTIONS, nullptr)) != -1) {
+  while ((c = parser.Next(argc, argv)) != -1) {
     switch (c) {
       case 'v': command.verbose = true; break;
       case 'q': command.quiet = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("delete", optarg)) return status;
         break;
-      case OPTION_HELP: {
-        // add's help describes both.
-        char help[] = "--help";
-        char* args[] = {argv[0], help, nullptr};
-        return CmdAdd(2, args);
-      }
+      case 'h':
+        fputs(DELETE_USAGE, stdout);
+        parser.PrintHelp(stdout);
+        return EXIT_OK;
       default: return BadOption("delete", c, argv);
     }
   }

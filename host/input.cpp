@@ -3,6 +3,7 @@
 #include "extract/run.h"
 #include "extract/walk.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fnmatch.h>
 #include <stdio.h>
@@ -369,7 +370,7 @@ std::string WalkProblem(int32_t result) {
 
 void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
   // The files the run would write: no directory, link or refused name.
-  const char* local = header->name[0] == '/' ? header->name + 1 : header->name;
+  const char* local = LocalName(header->name);
   int32_t method;
   if (names->stopped || CheckMember(header, local, &method) != FAILURE_NONE || method == METHOD_LHD) return;
   char folded[NAME_BUFFER_SIZE];
@@ -416,12 +417,21 @@ bool Matches(const std::string& pattern, const std::string& path) {
   return false;
 }
 
-std::string MemberPath(const char* name) {
-  std::string path = Utf8Raw(name);
-  while (!path.empty() && path[0] == '/') path.erase(0, 1);
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
+std::string TrimSlashes(std::string path) {
+  size_t start = path.find_first_not_of('/');
+  if (start == std::string::npos) return "";
+  return path.substr(start, path.find_last_not_of('/') + 1 - start);
 }
+
+bool EndsWithFolded(const std::string& text, const char* suffix) {
+  size_t n = strlen(suffix);
+  if (text.size() < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (tolower((unsigned char)text[text.size() - n + i]) != suffix[i]) return false;
+  return true;
+}
+
+std::string MemberPath(const char* name) { return TrimSlashes(Utf8Raw(name)); }
 
 std::string PatternPath(std::string pattern) {
   while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);

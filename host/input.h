@@ -11,6 +11,7 @@
 
 #include "extract/header.h"
 #include "extract/payload.h"
+#include "host/options.h"
 #include "platform/host_hooks.h"
 
 const int EXIT_OK = 0;
@@ -63,13 +64,6 @@ int UsageError(const char* command, const std::string& message);
 // "'-C' needs a value".
 int BadOption(const char* command, int c, char** argv);
 
-// Options every reading command takes; the long ones are listed in
-// COMMON_LONG_OPTIONS, to be copied at the end of a command's own table.
-enum CommonOption : int { OPTION_NAMES = 0x100, OPTION_HELP = 'h' };
-#define COMMON_LONG_OPTIONS                                  \
-  {"names", required_argument, nullptr, OPTION_NAMES},       \
-  {"help", no_argument, nullptr, OPTION_HELP},               \
-  {nullptr, 0, nullptr, 0}
 // Applies --names=VALUE for COMMAND: 0, or the usage error's status when the
 // value is not one of cp932, utf-8, euc-jp, latin1, auto.
 int SetNames(const char* command, const char* value);
@@ -107,6 +101,16 @@ struct WindowsNames {
 // Warns on stderr when a file member's name folds onto an earlier file
 // member's, which Windows (and the stub) would take for the same file.
 void WarnSameFile(WindowsNames* names, const MemberHeader* header);
+
+// A member's stored name as the path it is written to, below the
+// destination: without the one "/" in front that a name from Unix may have
+// (more than one, the core refuses).
+inline const char* LocalName(const char* name) { return name + (name[0] == '/'); }
+// path without any "/" in front or behind: how members are compared.
+std::string TrimSlashes(std::string path);
+// Whether text ends in suffix (lowercase), ASCII letter case ignored: the
+// ".exe" and ".lzh" that say what a file is.
+bool EndsWithFolded(const std::string& text, const char* suffix);
 
 // Member patterns. A member matches a pattern when its path, or a directory
 // above it, does (shell patterns).

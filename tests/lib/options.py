@@ -1,65 +1,90 @@
 #!/usr/bin/env python3
-"""Checks that the documentation names every option the code takes.
+"""Checks that the documentation names exactly the options the tool takes.
 
-usage: options.py ROOT MAN_PAGE BASH_COMPLETION [COMPLETION...]   (vemosfx on PATH)
+usage: options.py ROOT MAN_PAGE BASH_COMPLETION ZSH_COMPLETION FISH_COMPLETION   (vemosfx on PATH)
 
-The options are read from the getopt_long tables and option strings of
-host/*.cpp. Each must be in its command's --help (or be refused by that
-command as another command's), in the man page, in the bash
-completion's list for that command, and in the other completions. The exit statuses of an interruption
-must be named alike by --help, the man page and README.
+Each command's options are its option table, read from its --help (whose
+option lines the tool prints from the table its parser is built from). The
+bash, zsh and fish completions must offer each command exactly those; the
+man page must name every one and no option that no command has. The exit
+statuses of an interruption must be named alike by --help, the man page
+and README.
 """
 import re
 import subprocess
 import sys
 
-root, man_path, completion_path = sys.argv[1:4]
-others = {path: open(path).read() for path in sys.argv[4:]}  # the zsh and fish completions
-common = re.findall(r'\{"([a-z-]+)", (\w+)_argument', open(f"{root}/host/input.h").read())
-files = {"cmd_list.cpp": ["list"], "cmd_test.cpp": ["test"], "cmd_extract.cpp": ["extract"],
-         "cmd_pack.cpp": ["add", "pack"], "cmd_update.cpp": ["delete"], "main.cpp": [None]}
+root, man_path, bash_path, zsh_path, fish_path = sys.argv[1:6]
+COMMANDS = ["list", "test", "extract", "pack", "add", "delete"]
+OPTION = r"(--[a-z][a-z-]*|-[A-Za-z])"
+
+
+def help_text(*args):
+    return subprocess.run(["vemosfx", *args, "--help"], capture_output=True, text=True).stdout
+
+
+def table(command):
+    """The options of a command's table: the names that start its option lines."""
+    options = set()
+    for line in help_text(command).splitlines():
+        names = re.match(r" {2,6}(-\S.*?)(?:  |$)", line)
+        if names:
+            for name in names.group(1).split(", "):
+                options.add(re.match(OPTION, name).group(1))
+    return options
+
+
+def bash(text, command):
+    line = re.search(r"\n\s*[a-z|]*\b%s\b[a-z|]*\)\s*opts='([^']*)'" % command, text)
+    return {w.rstrip("=") for w in line.group(1).split()} if line else set()
+
+
+def zsh(text, command):
+    arrays = {name: body for name, body in re.findall(r"\n\s*(\w+)=\((.*?)\n?\s*\)(?=\n)", text, re.S)}
+    arrays.update(re.findall(r"local (\w+)='([^']*)'", text))
+    branch = re.search(r"\n\s*[a-z|]*\b%s\b[a-z|]*\) opts=\((.*?)\) ;;" % command, text, re.S)
+    body = branch.group(1) if branch else ""
+    body = re.sub(r"\$(\w+)", lambda m: arrays.get(m.group(1), ""), body)
+    body = re.sub(r"\[[^\]]*\]|:[^' ]*", " ", body)  # descriptions and value completions
+    return set(re.findall(r"(?<![\w-])" + OPTION + r"(?![\w-])", body))
+
+
+def fish(text, command):
+    groups = dict(re.findall(r"set -l (\w+) '?([^'\n]*)'?", text))
+    options = set()
+    for who, rest in re.findall(r"\n__vemosfx_for (\"[^\"]*\"|'[^']*'|\S+) (.*)", text):
+        who = re.sub(r"\$(\w+)", lambda m: groups.get(m.group(1), ""), who.strip("'\""))
+        if command in who.split():
+            options |= {"-" + s for s in re.findall(r"(?:^| )-s (\w)", rest)}
+            options |= {"--" + l for l in re.findall(r"(?:^| )-l ([a-z-]+)", rest)}
+    return options
+
+
 man = open(man_path).read().replace("\\-", "-")
-completion = open(completion_path).read()
+completions = {"bash": (bash, open(bash_path).read()), "zsh": (zsh, open(zsh_path).read()),
+               "fish": (fish, open(fish_path).read())}
 problems = []
-for name, commands in files.items():
-    code = open(f"{root}/host/{name}").read()
-    longs = re.findall(r'\{"([a-z-]+)", (\w+)_argument', code) + (common if "COMMON_LONG_OPTIONS}" in code else [])
-    shorts = re.findall(r'"(:[^"]*|\+:[^"]*)"', re.search(r'getopt_long\(argc, argv, ([^;]*)', code).group(1))
-    for i, command in enumerate(commands):
-        argv = ["vemosfx"] + ([command] if command else [])
-        help_text = subprocess.run(argv + ["--help"], capture_output=True, text=True).stdout
-        line = re.search(r"\n\s*%s\)\s*opts='([^']*)'" % (r"[a-z|]*\b%s\b[a-z|]*" % command), completion) if command else None
-        words = (line.group(1) if line else re.search(r"compgen -W '([^']*)'", completion).group(1)).split()
-        words = [w.rstrip("=") for w in words]
-        letters = [c for c in shorts[i].lstrip("+:") if c != ":"]
-        options = [("--" + o, kind == "required") for o, kind in longs] + [("-" + c, False) for c in letters]
-        for option, value in options:
-            if option in ("-h", "-V"):
-                continue
-            if option.startswith("--"):
-                in_help = re.search(re.escape(option) + r"(?![a-z-])", help_text)
-            else:
-                in_help = re.search(r"(^|[\s\[,(])-[A-Za-z]*" + option[1] + r"[A-Za-z]*(?![a-z-])", help_text, re.M)
-            if not in_help:
-                run = subprocess.run(argv + [option + ("=x" if value else ""), "x.lzh", "p"],
-                                     capture_output=True, text=True)
-                if run.returncode == 2 and re.search(r" is for '?vemosfx ", run.stderr):
-                    continue  # another command's option, refused by name
-                problems.append(f"{' '.join(argv)} --help lacks {option}")
-            if option.startswith("--") and not re.search(re.escape(option) + r"(?![a-z-])", man):
-                problems.append(f"the man page lacks {option}")
-            if option not in words:
-                problems.append(f"the bash completion of {command or 'vemosfx'} lacks {option}")
-                continue
-            for path, text in others.items():  # in some form: "--opt", "-l opt" or "-s o"
-                forms = [option, "-l " + option[2:]] if option.startswith("--") else [option, "-s " + option[1:]]
-                if not any(re.search(re.escape(f) + r"(?![a-z-])", text) for f in forms):
-                    problems.append(f"{path} lacks {option}")
+every = {"--version", "--help"}
+for command in COMMANDS:
+    options = table(command)
+    if len(options) < 2:
+        problems.append(f"vemosfx {command} --help lists no options")
+    every |= options
+    for option in sorted(options):
+        if option.startswith("--") and not re.search(re.escape(option) + r"(?![a-z-])", man):
+            problems.append(f"the man page lacks {option}")
+    for shell, (read, text) in completions.items():
+        offered = read(text, command)
+        for option in sorted(options - offered):
+            problems.append(f"the {shell} completion of {command} lacks {option}")
+        for option in sorted(offered - options):
+            problems.append(f"the {shell} completion of {command} offers {option}, which it does not take")
+# "--opt=value" is the man page's example of the option syntax.
+for option in sorted(set(re.findall(r"(--[a-z][a-z-]*)", man)) - every - {"--opt"}):
+    problems.append(f"the man page names {option}, which no command takes")
 readme = open(f"{root}/README.md").read()
-for where, text in [("vemosfx --help", subprocess.run(["vemosfx", "--help"], capture_output=True, text=True).stdout),
-                    ("vemosfx pack --help", subprocess.run(["vemosfx", "pack", "--help"], capture_output=True, text=True).stdout),
-                    ("vemosfx add --help", subprocess.run(["vemosfx", "add", "--help"], capture_output=True, text=True).stdout),
-                    ("the man page", man), ("README", readme)]:
+for where, text in [("vemosfx --help", help_text()), ("vemosfx pack --help", help_text("pack")),
+                    ("vemosfx add --help", help_text("add")), ("the man page", man), ("README", readme)]:
     for status in ("129", "130", "143"):
         if status not in text:
             problems.append(f"{where} does not name exit status {status}")
