@@ -21,6 +21,7 @@
 
 #if !defined(_WIN32)
 uint8_t g_allow_unix_names = 0;
+uint8_t g_keep_damaged = 0;
 #endif
 
 namespace {
@@ -381,11 +382,17 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header) {
   // An abort removes it, here or in the front end.
   CopyPath(state->output_path, temp);
   failure = DecodeChecked(state, header, method, out);
-  if (failure == FAILURE_NONE) {
+  bool keep = g_keep_damaged && (failure == FAILURE_CRC || failure == FAILURE_DAMAGED);
+  if (failure == FAILURE_NONE || keep) {
     PlatSetFileTime(temp, header->mtime);
     if (!PlatReplaceFile(temp, path)) failure = FAILURE_CREATE;
   }
   if (failure != FAILURE_NONE) {
+    // Kept: the member fails as damaged, its file in place.
+    if (keep && failure != FAILURE_CREATE) {
+      state->output_path[0] = 0;
+      return Fail(state, header, failure);
+    }
     DiscardOutput(state, temp);
     return failure == CHECK_ABORTED ? MEMBER_ABORTED : Fail(state, header, failure);
   }

@@ -50,6 +50,14 @@ const uint8_t g_allow_unix_names = 0;
 #else
 extern uint8_t g_allow_unix_names;
 #endif
+// The host tool can keep what a damaged member (a wrong CRC, data that ends
+// too soon) decoded, in the member's place, as other archivers do; the
+// member still fails. The stub replaces a file only with intact data.
+#if defined(_WIN32)
+const uint8_t g_keep_damaged = 0;
+#else
+extern uint8_t g_keep_damaged;
+#endif
 // The target of a Unix symbolic link, stored as a "-lhd-" member named
 // "link|target": the text behind the first real "|" (not the second byte of
 // a double-byte character), or null when the name holds none.

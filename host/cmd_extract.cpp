@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -25,6 +24,8 @@
 #include "host/commands.h"
 #include "host/input.h"
 #include "host/links.h"
+#include "host/progress.h"
+#include "pack/package.h"
 #include "platform/host_hooks.h"
 #include "platform/host_system.h"
 #include "platform/platform.h"
@@ -44,6 +45,9 @@ const char EXTRACT_USAGE[] =
 const int OPTION_UNIX_NAMES = 0x101;
 const int OPTION_NO_LINKS = 0x102;
 const int OPTION_SAME_OWNER = 0x103;
+const int OPTION_KEEP_NEWER = 0x104;
+const int OPTION_KEEP_DAMAGED = 0x105;
+const int OPTION_EXCLUDE = 0x106;
 
 const OptionSpec EXTRACT_OPTIONS[] = {
     {'C', 'C', "directory", "DIR", "extract into DIR (made if missing)"},
@@ -52,6 +56,11 @@ const OptionSpec EXTRACT_OPTIONS[] = {
     {'O', 'O', "to-stdout", nullptr, "write the members' data to standard output"},
     {'v', 'v', "verbose", nullptr, "name each member, and each one kept or skipped"},
     {'q', 'q', "quiet", nullptr, "errors only"},
+    {OPTION_KEEP_NEWER, 0, "keep-newer-files", nullptr, "leave existing files newer than the member\nuntouched"},
+    {OPTION_KEEP_DAMAGED, 0, "keep-damaged", nullptr,
+     "keep what a damaged member decoded in its place\n(it still fails; without it the existing file\nstays)"},
+    {OPTION_EXCLUDE, 0, "exclude", "PATTERN",
+     "leave out members whose name, or a part of it,\nmatches PATTERN (*, ?, [...]); repeatable"},
     {OPTION_NO_LINKS, 0, "no-links", nullptr, "do not make the symbolic links a plain archive\nholds"},
     {OPTION_NO_LINKS, 0, "skip-links", nullptr, nullptr},
     {OPTION_SAME_OWNER, 0, "same-owner", nullptr, "as root: give members the owners the archive\nrecords"},
@@ -64,41 +73,6 @@ const OptionSpec EXTRACT_OPTIONS[] = {
 // ---- progress line and signals -----------------------------------------------
 
 volatile sig_atomic_t g_signal = 0;
-bool g_show = false;  // progress line on a terminal
-std::string g_label;
-uint32_t g_percent = 0;
-
-void Draw() {
-  struct winsize size;
-  unsigned columns = 80;
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) columns = size.ws_col;
-  const unsigned BAR = 30;
-  unsigned shown = g_percent > 100 ? 100 : g_percent;
-  unsigned filled = shown * BAR / 100;
-  std::string bar(filled, '#');
-  bar.append(BAR - filled, '.');
-  // Room for the name: the line must not wrap, or "\r" would not return to it.
-  std::string name = g_label;
-  size_t room = columns > BAR + 10 ? columns - BAR - 10 : 0;
-  if (name.size() > room) {
-    size_t cut = room;
-    while (cut > 0 && (name[cut] & 0xC0) == 0x80) --cut;  // whole UTF-8 characters only
-    name.resize(cut);
-  }
-  fprintf(stderr, "\r\033[K%3u%% [%s] %s", shown, bar.c_str(), name.c_str());
-  fflush(stderr);
-}
-
-void ClearLine() {
-  if (g_show) fputs("\r\033[K", stderr);
-}
-
-void OnProgress(uint32_t position) {
-  if (!g_show) return;
-  g_percent = position;
-  Draw();
-}
-
 // Ctrl-C, SIGTERM and SIGHUP are the abort button: the run stops at its next
 // poll and removes the file it was writing. A second one ends the process at
 // once.
@@ -116,26 +90,21 @@ void CatchSignals() {
   for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
 }
 
-// ---- member patterns ------------------------------------------------------------
-
-struct Pattern {
-  std::string text;
-  bool matched = false;
-};
-
 // ---- the run ------------------------------------------------------------------
 
 struct Options {
   const char* dir = nullptr;
   bool keep_old = false;
+  bool keep_newer = false;  // keep existing files newer than the member
   bool to_stdout = false;
   bool verbose = false;
   bool quiet = false;
   bool no_links = false;    // skip a plain archive's links (a package's always)
   bool same_owner = false;  // as root: the owners the archive records
   std::vector<Pattern> patterns;
+  std::vector<std::string> exclude;  // as pack's --exclude (IsExcluded)
   // Notices told once at the end unless -v.
-  uint32_t kept = 0, links_skipped = 0;
+  uint32_t kept = 0, kept_newer = 0, links_skipped = 0, damaged_kept = 0;
 };
 
 struct Directory {
@@ -203,6 +172,11 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
     Notice(*options, &options->kept, member, "kept the existing file");
     return FAILURE_NONE;
   }
+  if (options->keep_newer && !directory && check == FAILURE_NONE && !PlatLinkOnPath(local) &&
+      IsNewerThan(local, header->mtime)) {
+    Notice(*options, &options->kept_newer, member, "kept the existing file, which is newer");
+    return FAILURE_NONE;
+  }
   // Nothing is set through a link that stands where a folder is wanted.
   if (directory && local[0] && IsSymbolicLink(local)) {
     *problem = "refused: a symbolic link stands where the folder goes";
@@ -239,6 +213,12 @@ void Summaries(const Options& options) {
             options.links_skipped == 1 ? "" : "s", options.no_links ? " (--no-links)" : " (a package holds no links)");
   if (options.kept)
     fprintf(stderr, "vemosfx: %u existing file%s kept (-k)\n", options.kept, options.kept == 1 ? "" : "s");
+  if (options.kept_newer)
+    fprintf(stderr, "vemosfx: %u existing file%s newer than the member kept (--keep-newer-files)\n",
+            options.kept_newer, options.kept_newer == 1 ? "" : "s");
+  if (options.damaged_kept)
+    fprintf(stderr, "vemosfx: %u damaged member%s kept as decoded (--keep-damaged)\n", options.damaged_kept,
+            options.damaged_kept == 1 ? "" : "s");
 }
 
 // A directory's time and mode are set once nothing more is written into it
@@ -253,12 +233,8 @@ void FinishDirectories(const std::vector<Directory>& directories) {
 int Run(CommandInput* input, const char* path, Options* options) {
   SfxState* state = &input->state;
   FILE* names = options->to_stdout ? stderr : stdout;
-  BuildCrcTable();
-  g_done_bytes = 0;
-  g_last_percent = 0;
   int64_t end = input->end;
-  uint32_t damaged = FAILURE_NONE;
-  g_total_bytes = SumUnpackedSizes(state, end, &damaged);
+  StartCount(state, end);
   int status = EXIT_OK;
   std::vector<Directory> directories;
   MemberWalk walk;
@@ -280,8 +256,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
         status = Fail(path, WalkProblem(read));
       break;
     }
-    // Without a pre-scan (standard input) the total grows as headers come.
-    if (end < 0) g_total_bytes += header.unpacked_size;
+    MemberSeen(&header, end);
     // The core's judge says what the member is: a link, or a directory
     // (also an empty member whose name ends in "/").
     const char* local = LocalName(header.name);
@@ -290,14 +265,9 @@ int Run(CommandInput* input, const char* path, Options* options) {
     bool directory = check != CHECK_LINK && method == METHOD_LHD;
     std::string member = SelectionPath(&header, check == CHECK_LINK);
     std::string shown = Printable(member);
-    bool selected = options->patterns.empty();
-    for (Pattern& pattern : options->patterns)
-      if (Matches(pattern.text, member)) selected = pattern.matched = true;
+    bool selected = Select(&options->patterns, member) && !IsExcluded(options->exclude, member);
     if (selected && !(options->to_stdout && directory)) {
-      if (g_show) {
-        g_label = Utf8(header.name);
-        Draw();
-      }
+      ShowMember(header.name);
       if (options->verbose) {
         ClearLine();
         fprintf(names, "%s%s\n", shown.c_str(), directory && !member.empty() ? "/" : "");
@@ -311,18 +281,22 @@ int Run(CommandInput* input, const char* path, Options* options) {
           problem = options->to_stdout && failure == FAILURE_WRITE
                         ? std::string("cannot write to standard output") + (errno ? std::string(": ") + strerror(errno) : "")
                         : MemberProblem(failure, &header);
+        // What the core kept of a damaged member is in place.
+        if (g_keep_damaged && !options->to_stdout && (failure == FAILURE_CRC || failure == FAILURE_DAMAGED)) {
+          problem += "; damaged, kept as decoded";
+          ++options->damaged_kept;
+        }
         ClearLine();
         status = Fail(shown, problem);
       }
     }
-    g_done_bytes += header.unpacked_size;
+    MemberPassed(&header);
   }
   FinishDirectories(directories);
   ClearLine();
   if (!g_continue) return status;
   Summaries(*options);
-  for (const Pattern& pattern : options->patterns)
-    if (!pattern.matched) status = Fail(pattern.text, "not found in the archive");
+  if (int unmatched = ReportUnmatched(options->patterns)) status = unmatched;
   return status;
 }
 
@@ -340,6 +314,9 @@ int CmdExtract(int argc, char** argv) {
         break;
       case 'k': options.keep_old = true; break;
       case 'f': options.keep_old = false; break;  // lha's "force": replace (the default)
+      case OPTION_KEEP_NEWER: options.keep_newer = true; break;
+      case OPTION_KEEP_DAMAGED: g_keep_damaged = 1; break;
+      case OPTION_EXCLUDE: options.exclude.push_back(PatternPath(optarg)); break;
       case 'O': options.to_stdout = true; break;
       case 'v': options.verbose = true; break;
       case 'q': options.quiet = true; break;
@@ -358,7 +335,7 @@ int CmdExtract(int argc, char** argv) {
   }
   if (optind >= argc) return UsageError("extract", "no FILE given");
   const char* path = argv[optind];
-  for (int i = optind + 1; i < argc; ++i) options.patterns.push_back({PatternPath(argv[i])});
+  options.patterns = Patterns(argc - optind - 1, argv + optind + 1);
   // Owners are given away only by root, as tar does.
   if (geteuid() != 0) options.same_owner = false;
   if (options.quiet) options.verbose = false;
@@ -378,9 +355,7 @@ int CmdExtract(int argc, char** argv) {
     }
   }
   // No progress line between the data of -O.
-  g_show = isatty(STDERR_FILENO) != 0 && !options.to_stdout && !options.quiet;
-  input.callbacks.progress = OnProgress;
-  HostSetCallbacks(&input.callbacks);
+  StartProgress(&input.callbacks, !options.to_stdout && !options.quiet);
   CatchSignals();
 
   int status = Run(&input, path, &options);

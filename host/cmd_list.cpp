@@ -16,11 +16,12 @@
 namespace {
 
 const char LIST_USAGE[] =
-    "usage: vemosfx list [-q] [--json] [--names=MODE] FILE\n"
+    "usage: vemosfx list [-qv] [--json] [--names=MODE] FILE [MEMBER...]\n"
     "\n"
     "Shows the settings of a package (title, destination as stored, shortcuts,\n"
     "the file opened afterwards) and one line per member: method, packed and\n"
-    "unpacked size, header level, CRC, OS id, time (UTC) and path. FILE - reads\n"
+    "unpacked size, header level, CRC, OS id, time (UTC) and path; with MEMBER\n"
+    "patterns (as extract takes them) only the members that match. FILE - reads\n"
     "standard input.\n"
     "\n";
 
@@ -28,6 +29,8 @@ const int OPTION_JSON = 0x101;
 const OptionSpec LIST_OPTIONS[] = {
     {OPTION_JSON, 0, "json", nullptr,
      "one JSON document instead of the text listing\n(valid UTF-8; each member's stored name in hex\nas name_hex)"},
+    {'v', 'v', "verbose", nullptr,
+     "lha's verbose listing: mode, owner, packed and\noriginal size, ratio, method, CRC, time, name"},
     {'q', 'q', "quiet", nullptr, "the member rows only (no settings, heading or\ntotals)"},
     {OPTION_NAMES, 0, "names", "MODE",
      "how member names are read: cp932, utf-8,\neuc-jp, latin1 or auto (default: UTF-8 when a\nname is UTF-8 and not Shift_JIS)"},
@@ -149,16 +152,84 @@ void JsonMember(const MemberHeader* header, void* context) {
 // -q: the member rows alone, without settings, headings or totals.
 void QuietRow(const MemberHeader* header, void*) { ListMemberRow(stdout, header, ToUtf8); }
 
+// ---- the verbose listing (-v, lha's "v") -----------------------------------
+
+// The Unix mode as ls shows it ("drwxr-xr-x"); a member without one shows
+// the system it was made on, as lha does.
+std::string ModeText(const MemberHeader* header) {
+  if (!header->has_unix_mode) return header->os_id == 'M' ? "[MS-DOS]" : "[generic]";
+  uint16_t mode = header->unix_mode;
+  uint16_t type = mode & 0170000;
+  std::string text(1, type == 0040000 ? 'd' : type == 0120000 ? 'l' : '-');
+  const char* letters = "rwxrwxrwx";
+  for (int bit = 0; bit < 9; ++bit) text += mode & (0400 >> bit) ? letters[bit] : '-';
+  // setuid, setgid and sticky replace the execute letter (capital when
+  // there is no execute bit under it).
+  const struct { uint16_t flag, execute; size_t at; char set, unset; } specials[] = {
+      {04000, 0100, 3, 's', 'S'}, {02000, 0010, 6, 's', 'S'}, {01000, 0001, 9, 't', 'T'}};
+  for (const auto& s : specials)
+    if (mode & s.flag) text[s.at] = mode & s.execute ? s.set : s.unset;
+  return text;
+}
+
+// "user/group" by the names the archive records, else by the ids.
+std::string OwnerText(const MemberHeader* header) {
+  if (!header->has_unix_ids && !header->user[0] && !header->group[0]) return "";
+  std::string user = header->user[0] ? Printable(header->user) : std::to_string(header->uid);
+  std::string group = header->group[0] ? Printable(header->group) : std::to_string(header->gid);
+  return user + "/" + group;
+}
+
+// Packed size against the original, as lha prints it ("******" for nothing).
+std::string RatioText(uint64_t packed, uint64_t unpacked) {
+  if (unpacked == 0) return "******";
+  char text[16];
+  snprintf(text, sizeof text, "%5.1f%%", 100.0 * (double)packed / (double)unpacked);
+  return text;
+}
+
+struct VerboseTotals {
+  uint64_t packed = 0, unpacked = 0;
+};
+
+void VerboseHeading() {
+  printf("%-10s %-15s %10s %10s %6s %-6s %4s %-20s %s\n", "PERMISSION", "OWNER", "PACKED", "SIZE", "RATIO",
+         "METHOD", "CRC", "STAMP", "NAME");
+}
+
+void VerboseRow(const MemberHeader* header, void* context) {
+  VerboseTotals* totals = static_cast<VerboseTotals*>(context);
+  totals->packed += header->packed_size;
+  totals->unpacked += header->unpacked_size;
+  char method[4 * METHOD_NAME_SIZE + 1], when[LIST_TIME_SIZE], crc[8] = "-";
+  ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
+  ListFormatTime(header->mtime, when);
+  if (header->has_crc) snprintf(crc, sizeof crc, "%04x", (unsigned)header->crc);
+  // A symbolic link, "link|target", as "link -> target".
+  const char* target = FindMethod(header->method) == METHOD_LHD ? LinkTarget(header->name) : nullptr;
+  std::string name = target ? Utf8(std::string(header->name, target - 1 - header->name).c_str()) + " -> " + Utf8(target)
+                            : Utf8(header->name);
+  printf("%-10s %-15s %10llu %10llu %6s %-6s %4s %-20s %s\n", ModeText(header).c_str(), OwnerText(header).c_str(),
+         (unsigned long long)header->packed_size, (unsigned long long)header->unpacked_size,
+         RatioText(header->packed_size, header->unpacked_size).c_str(), method, crc, when, name.c_str());
+}
+
+// The MEMBER patterns given: only matching members are listed.
+bool Selected(const MemberHeader* header, void* patterns) {
+  return Select(static_cast<std::vector<Pattern>*>(patterns), HeaderSelectionPath(header));
+}
+
 }  // namespace
 
 int CmdList(int argc, char** argv) {
   OptionParser parser(LIST_OPTIONS);
-  bool json = false, quiet = false;
+  bool json = false, quiet = false, verbose = false;
   int c;
   while ((c = parser.Next(argc, argv)) != -1) {
     switch (c) {
       case OPTION_JSON: json = true; break;
       case 'q': quiet = true; break;
+      case 'v': verbose = true; break;
       case OPTION_NAMES:
         if (int status = SetNames("list", optarg)) return status;
         break;
@@ -169,8 +240,12 @@ int CmdList(int argc, char** argv) {
       default: return BadOption("list", c, argv);
     }
   }
-  if (optind != argc - 1) return UsageError("list", optind == argc ? "no FILE given" : "one FILE only");
+  if (optind >= argc) return UsageError("list", "no FILE given");
+  if (json && verbose) return UsageError("list", "give --json or -v, not both");
   const char* path = argv[optind];
+  std::vector<Pattern> patterns = Patterns(argc - optind - 1, argv + optind + 1);
+  ListFilter filter = {Selected, &patterns};
+  const ListFilter* only = patterns.empty() ? nullptr : &filter;
 
   CommandInput input;
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
@@ -195,14 +270,24 @@ int CmdList(int argc, char** argv) {
     fputs("  \"members\": [", stdout);
     uint32_t shown = 0;
     ListBoth both = {JsonMember, &shown, warn, &windows_names};
-    result = ListWalk(state, input.end, ListToBoth, &both, &members);
+    result = ListWalk(state, input.end, ListToBoth, &both, &members, only);
     printf("%s],\n  \"complete\": %s\n}\n", members ? "\n  " : "", result == LIST_COMPLETE ? "true" : "false");
   } else {
-    if (quiet) {  // errors only: no warnings either
-      result = ListWalk(state, input.end, QuietRow, nullptr, &members);
+    if (!quiet) ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
+    if (verbose) {
+      VerboseTotals totals;
+      if (!quiet) VerboseHeading();
+      ListBoth both = {VerboseRow, &totals, warn, &windows_names};
+      result = quiet ? ListWalk(state, input.end, VerboseRow, &totals, &members, only)
+                     : ListWalk(state, input.end, ListToBoth, &both, &members, only);
+      if (result == LIST_COMPLETE && !quiet)
+        printf("%u member%s, %llu bytes packed, %llu bytes unpacked, ratio %s\n", (unsigned)members,
+               members == 1 ? "" : "s", (unsigned long long)totals.packed, (unsigned long long)totals.unpacked,
+               RatioText(totals.packed, totals.unpacked).c_str());
+    } else if (quiet) {  // errors only: no warnings either
+      result = ListWalk(state, input.end, QuietRow, nullptr, &members, only);
     } else {
-      ListConfig(stdout, state, has_stored ? &stored : nullptr, ToUtf8);
-      result = ListMembers(stdout, state, input.end, ToUtf8, &members, warn, &windows_names);
+      result = ListMembers(stdout, state, input.end, ToUtf8, &members, warn, &windows_names, only);
     }
   }
   CloseCommandInput(&input);
@@ -212,5 +297,5 @@ int CmdList(int argc, char** argv) {
              members == 1 ? "" : "s");
     return FinishOutput(Fail(path, message));
   }
-  return FinishOutput(EXIT_OK);
+  return FinishOutput(ReportUnmatched(patterns));
 }

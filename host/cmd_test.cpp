@@ -13,15 +13,17 @@
 #include "extract/walk.h"
 #include "host/commands.h"
 #include "host/input.h"
+#include "host/progress.h"
 #include "platform/host_system.h"
 
 namespace {
 
 const char TEST_USAGE[] =
-    "usage: vemosfx test [-qv] [--names=MODE] FILE\n"
+    "usage: vemosfx test [-qv] [--names=MODE] FILE [MEMBER...]\n"
     "\n"
-    "Decodes every member and checks its size and CRC, writing nothing\n"
-    "(FILE - reads standard input).\n"
+    "Decodes every member (or those matching the MEMBER patterns, as extract\n"
+    "takes them) and checks its size and CRC, writing nothing (FILE - reads\n"
+    "standard input). On a terminal a progress line shows how far it is.\n"
     "Problems go to stderr; a summary line to stdout.\n"
     "\n";
 
@@ -52,16 +54,18 @@ int CmdTest(int argc, char** argv) {
       default: return BadOption("test", c, argv);
     }
   }
-  if (optind != argc - 1) return UsageError("test", optind == argc ? "no FILE given" : "one FILE only");
+  if (optind >= argc) return UsageError("test", "no FILE given");
   const char* path = argv[optind];
+  std::vector<Pattern> patterns = Patterns(argc - optind - 1, argv + optind + 1);
 
   CommandInput input;
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   SfxState* state = &input.state;
-  BuildCrcTable();
+  StartCount(state, input.end);
+  StartProgress(&input.callbacks, !quiet && !verbose);
   // A member without a CRC decoded to its size, but nothing says its bytes
   // are right: it is counted apart from the intact ones.
-  uint32_t intact = 0, unchecked = 0;
+  uint32_t intact = 0, unchecked = 0, members = 0;
   std::string archive_problem;
   MemberWalk walk;
   WalkBegin(&walk, state, input.end);
@@ -71,6 +75,10 @@ int CmdTest(int argc, char** argv) {
     uint32_t counted = walk.members;
     int32_t read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
+    ClearLine();
+    // A member whose data is cut short counts as failed.
+    bool selected = walk.members != counted && Select(&patterns, HeaderSelectionPath(&header));
+    members += selected;
     if (read == WALK_CUT_SHORT) {
       if (walk.members != counted) Fail(Utf8(header.name), "the data is cut short");
       archive_problem = "the archive is cut short";
@@ -82,6 +90,12 @@ int CmdTest(int argc, char** argv) {
                                                                              : WalkProblem(read);
       break;
     }
+    MemberSeen(&header, input.end);
+    if (!selected) {
+      MemberPassed(&header);
+      continue;
+    }
+    ShowMember(header.name);
     // The same judge as extraction, with a sink in place of the file.
     const char* stripped = LocalName(header.name);
     int32_t method;
@@ -97,6 +111,8 @@ int CmdTest(int argc, char** argv) {
       }
       failure = DecodeChecked(state, &header, method, sink);
     }
+    MemberPassed(&header);
+    ClearLine();
     std::string name = Utf8(header.name);
     if (failure == FAILURE_NONE) {
       bool checked = method == METHOD_LHD || header.has_crc;
@@ -106,11 +122,11 @@ int CmdTest(int argc, char** argv) {
       Fail(name, MemberProblem(failure, &header));
     }
   }
-  uint32_t members = walk.members;
   CloseCommandInput(&input);
   if (!archive_problem.empty()) Fail(path, archive_problem);
   uint32_t failed = members - intact - unchecked;
-  bool all = failed == 0 && archive_problem.empty();
+  int unmatched = archive_problem.empty() ? ReportUnmatched(patterns) : 0;
+  bool all = failed == 0 && archive_problem.empty() && unmatched == 0;
   fflush(stderr);
   if (!quiet) {
     std::string without = unchecked ? ", " + std::to_string(unchecked) + " without a CRC (unchecked)" : "";

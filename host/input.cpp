@@ -417,6 +417,31 @@ bool Matches(const std::string& pattern, const std::string& path) {
   return false;
 }
 
+std::vector<Pattern> Patterns(int count, char** texts) {
+  std::vector<Pattern> patterns;
+  for (int i = 0; i < count; ++i) patterns.push_back({PatternPath(texts[i])});
+  return patterns;
+}
+
+bool Select(std::vector<Pattern>* patterns, const std::string& path) {
+  bool selected = patterns->empty();
+  for (Pattern& pattern : *patterns)
+    if (Matches(pattern.text, path)) selected = pattern.matched = true;
+  return selected;
+}
+
+std::string HeaderSelectionPath(const MemberHeader* header) {
+  int32_t method;
+  return SelectionPath(header, CheckMember(header, LocalName(header->name), &method) == CHECK_LINK);
+}
+
+int ReportUnmatched(const std::vector<Pattern>& patterns) {
+  int status = 0;
+  for (const Pattern& pattern : patterns)
+    if (!pattern.matched) status = Fail(Printable(pattern.text), "not found in the archive");
+  return status;
+}
+
 std::string TrimSlashes(std::string path) {
   size_t start = path.find_first_not_of('/');
   if (start == std::string::npos) return "";

@@ -115,6 +115,22 @@ bool EndsWithFolded(const std::string& text, const char* suffix);
 // Member patterns. A member matches a pattern when its path, or a directory
 // above it, does (shell patterns).
 bool Matches(const std::string& pattern, const std::string& path);
+// The MEMBER patterns of list, test and extract, each told when it matched
+// nothing: a name typed wrong must not pass for an archive without it.
+struct Pattern {
+  std::string text;
+  bool matched = false;
+};
+std::vector<Pattern> Patterns(int count, char** texts);
+// Whether the member at path is selected: no patterns, or one that matches
+// (each one matching is marked).
+bool Select(std::vector<Pattern>* patterns, const std::string& path);
+// The selection path of a member as read (SelectionPath, the header judged
+// for a link).
+std::string HeaderSelectionPath(const MemberHeader* header);
+// "vemosfx: PATTERN: not found in the archive" for each pattern that
+// matched nothing; EXIT_FAILED when there was one, else 0.
+int ReportUnmatched(const std::vector<Pattern>& patterns);
 // The path a user types for a member: UTF-8, no leading or trailing "/".
 std::string MemberPath(const char* name);
 // A pattern as a member path: no "./" in front, no "/" behind.

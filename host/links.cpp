@@ -28,6 +28,12 @@ bool IsSymbolicLink(const char* path) {
   return !local.empty() && lstat(local.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+bool IsNewerThan(const char* path, uint32_t mtime) {
+  struct stat info;
+  std::string local = Local(path);
+  return !local.empty() && lstat(local.c_str(), &info) == 0 && info.st_mtime > (time_t)mtime;
+}
+
 int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
   const char* target = LinkTarget(member);
   std::string name(member, target - 1 - member);

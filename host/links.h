@@ -22,6 +22,9 @@ int32_t MakeLink(const char* member, bool keep_old, std::string* problem);
 
 // True when the core path names a symbolic link itself (not followed).
 bool IsSymbolicLink(const char* path);
+// True when the core path names an entry modified after mtime (seconds
+// since 1970; a link itself, not followed).
+bool IsNewerThan(const char* path, uint32_t mtime);
 
 // Gives the entry at the core path (not followed, when a link) the owner
 // the header records: by the owner names where they are known here, else

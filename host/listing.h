@@ -167,11 +167,19 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
 }
 
 typedef void (*ListEach)(const MemberHeader* header, void* context);
+// Whether a member is listed (the host's member patterns).
+typedef bool (*ListSelect)(const MemberHeader* header, void* context);
+struct ListFilter {
+  ListSelect select;
+  void* context;
+};
 
 // Walks the archive from the stream's position to its end, handing each
-// member's header to each(header, context). file_size (-1: not known) bounds every
-// member's data. *members receives the number of members handed on.
-inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void* context, uint32_t* members) {
+// member's header (each one filter selects, when given) to each(header,
+// context). file_size (-1: not known) bounds every member's data.
+// *members receives the number of members handed on.
+inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void* context, uint32_t* members,
+                        const ListFilter* filter = nullptr) {
   MemberWalk walk;
   WalkBegin(&walk, state, file_size);
   MemberHeader header;
@@ -183,6 +191,7 @@ inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void*
     if (result == WALK_UNKNOWN) return LIST_UNKNOWN;
     if (result == WALK_CUT_SHORT) return LIST_TRUNCATED;
     if (result == WALK_CHECKSUM) return LIST_CHECKSUM;
+    if (filter && !filter->select(&header, filter->context)) continue;
     each(&header, context);
     ++*members;
   }
@@ -217,12 +226,13 @@ inline void ListRow(const MemberHeader* header, void* context) {
 // One row per member, and a closing count; also (when given) receives each
 // member too, in the same walk.
 inline int32_t ListMembers(FILE* out, SfxState* state, int64_t file_size, ListConvert convert,
-                           uint32_t* members, ListEach also = nullptr, void* also_context = nullptr) {
+                           uint32_t* members, ListEach also = nullptr, void* also_context = nullptr,
+                           const ListFilter* filter = nullptr) {
   ListColumnsRow(out);
   ListRows rows = {out, convert, 0, 0};
   ListBoth both = {ListRow, &rows, also, also_context};
-  int32_t result = also ? ListWalk(state, file_size, ListToBoth, &both, members)
-                        : ListWalk(state, file_size, ListRow, &rows, members);
+  int32_t result = also ? ListWalk(state, file_size, ListToBoth, &both, members, filter)
+                        : ListWalk(state, file_size, ListRow, &rows, members, filter);
   if (result != LIST_COMPLETE) return result;
   char packed_text[24], unpacked_text[24];
   ListFormatCount(rows.packed, packed_text);

@@ -22,15 +22,16 @@ const char USAGE[] =
     "Lists, tests and extracts LZH archives and Vemo SFX packages (a Windows\n"
     "program with an archive behind it), and packs files into either.\n"
     "\n"
-    "  vemosfx list [--json] FILE                 the settings and the members\n"
-    "  vemosfx test [-v] FILE                     decode every member, check its CRC\n"
+    "  vemosfx list [-v] [--json] FILE [MEMBER...]\n"
+    "                                             the settings and the members\n"
+    "  vemosfx test [-v] FILE [MEMBER...]         decode every member, check its CRC\n"
     "  vemosfx extract [-C DIR] [-kOv] FILE [MEMBER...]\n"
     "                                             extract (all, or the MEMBERs)\n"
     "  vemosfx pack -o OUT [options] PATH...      write a package or a .lzh archive\n"
     "  vemosfx add [--update] ARCHIVE PATH...     add or replace members\n"
     "  vemosfx delete ARCHIVE PATTERN...          remove members\n"
     "\n"
-    "lha's verbs work too: l and v (list), t (test), x and e (extract),\n"
+    "lha's verbs work too: l (list), v (list -v), t (test), x and e (extract),\n"
     "p (extract to standard output), a (add), d (delete), with lha's modifiers\n"
     "in the same word: q (quiet), v (verbose), f (extract: replace existing\n"
     "files) and w=DIR (extract into DIR), as in 'vemosfx xvw=out a.lzh'.\n"
@@ -89,9 +90,10 @@ int main(int argc, char** argv) {
       std::vector<char*> args(argv + 1, argv + argc);
       args[0] = const_cast<char*>(c.name);
       args.insert(args.begin() + 1, modifiers.begin(), modifiers.end());
-      // "p" prints members: extract -O.
-      static char to_stdout[] = "-O";
+      // "p" prints members: extract -O; "v" is the verbose listing.
+      static char to_stdout[] = "-O", verbose[] = "-v";
       if (verb == "p") args.insert(args.begin() + 1, to_stdout);
+      if (verb == "v") args.insert(args.begin() + 1, verbose);
       args.push_back(nullptr);
       // Each command cleans up after its own failures; this is the last
       // word on memory that ran out anywhere else.

@@ -175,8 +175,9 @@ TEST_F(ListTool, Failures) {
 
   r = List("");
   EXPECT_EQ(r.status, 2);
+  // A second operand is a member pattern: the missing FILE is the problem.
   r = List("a b");
-  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.status, 1);
 }
 
 }  // namespace
