@@ -81,6 +81,9 @@ void OnSignal(int number) {
   g_continue = 0;
 }
 
+// SA_RESETHAND: the first signal asks the run to stop cleanly (the file
+// being written is removed); the handler is then gone, so a second one
+// ends the process at once for a user who will not wait.
 void CatchSignals() {
   struct sigaction action;
   memset(&action, 0, sizeof action);
@@ -230,6 +233,11 @@ void FinishDirectories(const std::vector<Directory>& directories) {
   }
 }
 
+// One walk over the members, extracting those selected. Failures of one
+// member are reported and the walk goes on; damage to the archive's
+// structure (a header that cannot be read, data cut short) ends it, since
+// no later header can be found with certainty. -v names go to stdout,
+// except with -O, where stdout holds the data.
 int Run(CommandInput* input, const char* path, Options* options) {
   SfxState* state = &input->state;
   FILE* names = options->to_stdout ? stderr : stdout;
@@ -302,6 +310,8 @@ int Run(CommandInput* input, const char* path, Options* options) {
 
 }  // namespace
 
+// Options first, then the archive, then DIR: every usage error shows before
+// anything is created.
 int CmdExtract(int argc, char** argv) {
   OptionParser parser(EXTRACT_OPTIONS);
   Options options;
@@ -336,11 +346,15 @@ int CmdExtract(int argc, char** argv) {
   if (optind >= argc) return UsageError("extract", "no FILE given");
   const char* path = argv[optind];
   options.patterns = Patterns(argc - optind - 1, argv + optind + 1);
-  // Owners are given away only by root, as tar does.
+  // Owners are given away only by root, as tar does: for anyone else chown
+  // fails, or would hand files to another user where the system allows it.
   if (geteuid() != 0) options.same_owner = false;
   if (options.quiet) options.verbose = false;
 
   // The input is opened before changing into DIR, so a relative FILE works.
+  // The core writes members relative to the current directory; changing
+  // into DIR rather than prefixing each path keeps the core's path checks
+  // (confined to ".", no link on the way) the same as the stub's.
   CommandInput input;
   if (!OpenCommandInput(path, &input)) return EXIT_FAILED;
   // Members are created relative to the current directory.

@@ -79,6 +79,8 @@ std::string Json(const std::string& raw) {
 }
 
 // A stored text as UTF-8, bytes that do not convert kept for Json to mark.
+// (The text listing uses Utf8 instead, which escapes them as "\xNN" for a
+// reader; JSON has no such escape for a byte, hence name_hex.)
 std::string Decoded(const char* sjis) {
   char out[4 * PATH_BUFFER_SIZE + 1];
   HostSjisToUtf8(sjis ? sjis : "", out, sizeof out, false);
@@ -118,6 +120,10 @@ void JsonConfig(const SfxState* state, const ListStored* stored) {
   printf("    \"open_after\": %s\n  },\n", JsonText(state->open_after).c_str());
 }
 
+// A member as one JSON object. The type follows the core's judgement: a
+// "-lhd-" member named "link|target" is a symbolic link, any other "-lhd-"
+// member or an empty one whose name ends in "/" a directory, which is how
+// extraction treats them too.
 void JsonMember(const MemberHeader* header, void* context) {
   uint32_t* count = static_cast<uint32_t*>(context);
   std::string path = Decoded(LocalName(header->name));
@@ -155,7 +161,9 @@ void QuietRow(const MemberHeader* header, void*) { ListMemberRow(stdout, header,
 // ---- the verbose listing (-v, lha's "v") -----------------------------------
 
 // The Unix mode as ls shows it ("drwxr-xr-x"); a member without one shows
-// the system it was made on, as lha does.
+// the system it was made on, as lha does. The type letter comes from the
+// mode's own type bits (an archive from Unix stores them), not from the
+// method, so a listing tells what the maker's system had.
 std::string ModeText(const MemberHeader* header) {
   if (!header->has_unix_mode) return header->os_id == 'M' ? "[MS-DOS]" : "[generic]";
   uint16_t mode = header->unix_mode;
@@ -188,6 +196,8 @@ std::string RatioText(uint64_t packed, uint64_t unpacked) {
   return text;
 }
 
+// The sums for the closing line; 64 bits, since an archive of many members
+// may hold more than 4 GiB in all.
 struct VerboseTotals {
   uint64_t packed = 0, unpacked = 0;
 };
@@ -197,6 +207,9 @@ void VerboseHeading() {
          "METHOD", "CRC", "STAMP", "NAME");
 }
 
+// One row: the columns lha's "v" has, in its order, with this tool's time
+// format (ISO 8601 in UTC, as the plain listing), so both listings sort
+// and compare alike in scripts.
 void VerboseRow(const MemberHeader* header, void* context) {
   VerboseTotals* totals = static_cast<VerboseTotals*>(context);
   totals->packed += header->packed_size;
@@ -221,6 +234,10 @@ bool Selected(const MemberHeader* header, void* patterns) {
 
 }  // namespace
 
+// One walk of the archive does everything (standard input can be read only
+// once): the rows, the totals and the same-file warnings on stderr. A walk
+// that stops on damage still prints what it listed, then says where it
+// stopped.
 int CmdList(int argc, char** argv) {
   OptionParser parser(LIST_OPTIONS);
   bool json = false, quiet = false, verbose = false;

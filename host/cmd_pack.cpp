@@ -131,6 +131,10 @@ const OptionSpec PACK_OPTIONS[] = {
      FOR_ADD},
 };
 
+// Reads a stub file. Reading stops a little past PAYLOAD_OFFSET: a stub is
+// exactly that long, so CheckStub refuses anything longer by its size, and a
+// wrong file given by mistake (an installer, a disk image) is not read
+// whole into memory first.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) {
@@ -149,6 +153,9 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
 }
 
 // The progress line: members and bytes done of the total, and the rate.
+// The writer calls Update with the bytes just done and whether a member is
+// complete. The line is redrawn at most ten times a second, and always once
+// the last member is done, so that it ends on the true totals.
 struct Progress {
   bool show = false;
   size_t files = 0, files_done = 0;
@@ -193,6 +200,9 @@ bool ParseSeconds(const char* text, uint32_t* out, bool* too_late = nullptr) {
   return true;
 }
 
+// An LZH header holds 16-bit ids (extended header 0x51; the names in 0x52
+// and 0x53), hence the limit of 65535. A name alone is looked up here, so
+// that the archive records the id that name has on this system.
 // --owner or --group as tar takes them: "NAME", "NAME:ID", or an id alone
 // (stored without a name). A NAME without an id must exist here.
 bool ParseOwner(const std::string& text, bool user, uint32_t* id, std::string* name) {
@@ -216,7 +226,9 @@ bool ParseOwner(const std::string& text, bool user, uint32_t* id, std::string* n
 }
 
 // The lines of a file (- for standard input), split at "\n" or, with null,
-// at NUL bytes; empty lines are dropped.
+// at NUL bytes; empty lines are dropped. A "\r" before "\n" is dropped
+// too: lists written on Windows would otherwise name files that end in
+// one. With --null nothing is stripped, since a name may end in anything.
 bool ReadList(const std::string& path, bool null, std::vector<std::string>* items, std::string* error) {
   FILE* f = path == "-" ? stdin : fopen(path.c_str(), "rb");
   if (!f) {
@@ -242,6 +254,8 @@ bool ReadList(const std::string& path, bool null, std::vector<std::string>* item
 }
 
 // A package option: recorded, and refused later where it has no effect.
+// The check waits for ResolveFormat, because whether OUT is a package is
+// known only once every option (--format among them) has been read.
 // Returns -1 to go on, else the usage error's status.
 int PackageOption(PackCommand* command, int c, const std::string& v, const std::string& name) {
   PackageSettings& settings = command->job.settings;
@@ -298,6 +312,8 @@ int ResolveFormat(PackCommand* command) {
       if (o != "--no-dialog" && o != "--stub")
         return UsageError(name, o + " has no effect with --no-dialog, which writes no settings");
   }
+  // A shortcut the user may tick needs something to point at; "no" for
+  // all three writes none, so the target may then be left out.
   if (!job.plain && job.settings.dialog && command->modes_given && job.settings.shortcut_target.empty())
     return UsageError(name, "a shortcut that may be made needs its target (--shortcut TARGET)");
   return -1;
@@ -332,6 +348,11 @@ int LoadStub(PackCommand* command) {
 
 }  // namespace
 
+// The forms are tar's and touch's: "@N" exactly, or an ISO date with an
+// optional time. sscanf's widths alone would take "2024-1-1" or "+2024", so
+// the length consumed and the leading digit are checked as well. A local
+// time goes through mktime with tm_isdst = -1, so the zone's rules on that
+// date decide summer time, as date(1) does.
 std::string ParseMtime(const std::string& text, uint32_t* out) {
   const std::string forms = "takes @N (seconds since 1970 UTC) or a date, 2024-01-01 or '2024-01-01 12:00:00Z'";
   bool too_late = false;
@@ -378,6 +399,9 @@ std::string ParseMtime(const std::string& text, uint32_t* out) {
   return "";
 }
 
+// chmod's grammar, applied to the bits one clause at a time so that
+// "u=rw,go=u" copies the owner's bits as they are after "u=rw". Octal takes
+// at most four digits (07777); more would set file-type bits.
 bool ApplyMode(const std::string& spec, bool directory, uint16_t* mode) {
   if (spec.empty()) return false;
   uint16_t type = (uint16_t)(*mode & ~07777), bits = (uint16_t)(*mode & 07777);
@@ -425,6 +449,8 @@ bool ApplyMode(const std::string& spec, bool directory, uint16_t* mode) {
   return true;
 }
 
+// The collector gathers every refused input before it gives up, joined by
+// "\n": each becomes its own line, so a user fixes them all in one go.
 int Refuse(const char* command, const std::string& problem) {
   fflush(stdout);
   size_t start = 0;
@@ -438,6 +464,9 @@ int Refuse(const char* command, const std::string& problem) {
   return EXIT_FAILED;
 }
 
+// pack and add share one table; add takes its archive as the first
+// operand instead of -o, keeps the package's settings (so their options
+// are refused by name) and has --update.
 int ParsePackOptions(int argc, char** argv, PackCommand* command) {
   bool add = strcmp(command->name, "pack") != 0;
   OptionParser parser(PACK_OPTIONS, add ? FOR_ADD : FOR_PACK);
@@ -502,7 +531,8 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
   return add ? -1 : ResolveFormat(command);
 }
 
-// A whole number from low to high.
+// A whole number from low to high (at most four digits, so atoi cannot
+// overflow).
 static bool ParseCount(const std::string& text, int low, int high, int* out) {
   if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
   int v = atoi(text.c_str());
@@ -511,6 +541,9 @@ static bool ParseCount(const std::string& text, int low, int high, int* out) {
   return true;
 }
 
+// The order of the checks is the order a user fixes them in: the option
+// values first (usage errors, status 2), then the files the options name
+// (-T, --exclude-from: status 1), before any member is read.
 int PrepareCollect(PackCommand* command) {
   const char* name = command->name;
   PackJob& job = command->job;
@@ -593,6 +626,10 @@ void SetOwners(const PackCommand& command, std::vector<MemberSource>* members) {
 
 }  // namespace
 
+// Collects the members from disk (CollectMembers reads directories in
+// sorted order, so the archive is the same on every machine), applies the
+// owner and mode options, and checks that a package's settings name
+// members it really holds.
 int GatherMembers(PackCommand* command) {
   std::vector<std::string> warnings;
   std::string error;
@@ -614,6 +651,8 @@ int GatherMembers(PackCommand* command) {
   return -1;
 }
 
+// -v names the members in archive order before any is written; there is no
+// progress line with -v, which would tear the list apart.
 int WriteWithProgress(PackCommand* command) {
   PackJob& job = command->job;
   if (command->verbose) {
@@ -638,6 +677,8 @@ int WriteWithProgress(PackCommand* command) {
   return EXIT_OK;
 }
 
+// Each step returns -1 to go on, else the exit status: nothing is written
+// until every option and input has been checked.
 int CmdPack(int argc, char** argv) {
   PackCommand command;
   if (int status = ParsePackOptions(argc, argv, &command); status >= 0) return status;

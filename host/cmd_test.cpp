@@ -96,7 +96,10 @@ int CmdTest(int argc, char** argv) {
       continue;
     }
     ShowMember(header.name);
-    // The same judge as extraction, with a sink in place of the file.
+    // The same judge as extraction, with a sink in place of the file: a
+    // member that extraction would refuse (a name leaving the destination,
+    // an unknown method) fails here too, so "test" passing means
+    // "extract" will.
     const char* stripped = LocalName(header.name);
     int32_t method;
     uint32_t failure = CheckMember(&header, stripped, &method);

@@ -80,6 +80,9 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
       return false;
     }
   }
+  // Each member is copied later as the bytes it has here, header and data,
+  // from where its header starts to where the next one does; only those
+  // offsets are kept, so memory does not grow with the members' data.
   MemberWalk walk;
   WalkBegin(&walk, &input->state, input->end);
   for (;;) {
@@ -263,6 +266,9 @@ const OptionSpec DELETE_OPTIONS[] = {
 
 }  // namespace
 
+// add reads the old archive first (under its lock), then gathers the new
+// members with pack's steps, then writes old and new in one list: the old
+// order is kept, a replaced member in its old place, new ones at the end.
 int CmdAdd(int argc, char** argv) {
   PackCommand command;
   command.name = "add";
@@ -323,6 +329,9 @@ int CmdAdd(int argc, char** argv) {
   return WriteChanged(&command, was_signed);
 }
 
+// delete refuses as a whole: a pattern that matches nothing, or a member a
+// package's settings need, changes nothing at all, so a typo never leaves
+// an archive with half the intended members gone.
 int CmdDelete(int argc, char** argv) {
   OptionParser parser(DELETE_OPTIONS);
   PackCommand command;

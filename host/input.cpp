@@ -145,6 +145,10 @@ std::string OpenStandardInput(SfxState* state, bool* plain) {
 
 }  // namespace
 
+// A package is read through the core's own payload code (OpenPayload finds
+// the file by the path HostSetOwnPath gives, as the stub finds itself), so
+// the tool and the stub cannot disagree on where a payload starts. A plain
+// archive is read from its first byte with no configuration block.
 std::string OpenInput(const char* path, SfxState* state, bool* plain) {
   if (!strcmp(path, "-")) return OpenStandardInput(state, plain);
   FILE* file = fopen(path, "rb");
@@ -187,6 +191,9 @@ void InstallQuietCallbacks(HostCallbacks* callbacks) {
   HostSetCallbacks(callbacks);
 }
 
+// The file's size bounds every member's data (a member that claims more is
+// cut short); standard input has none, and the walk then learns the end
+// when the data stops.
 bool OpenCommandInput(const char* path, CommandInput* input) {
   InstallQuietCallbacks(&input->callbacks);
   InitSfxState(&input->state, nullptr);
@@ -221,6 +228,8 @@ int Fail(const std::string& what, const std::string& problem) {
   return EXIT_FAILED;
 }
 
+// stdout is buffered: a full disk or a closed pipe shows only at the
+// flush, so every command that writes results ends here.
 int FinishOutput(int status) {
   errno = 0;
   if (fflush(stdout) == 0 && !ferror(stdout)) return status;
@@ -235,6 +244,9 @@ int UsageError(const char* command, const std::string& message) {
   return EXIT_USAGE;
 }
 
+// getopt_long leaves the offending word at argv[optind - 1]: a long option
+// is named as typed (without its "=value", which may be long or secret), a
+// short one by the letter, since the word may be a cluster such as "-kx".
 int BadOption(const char* command, int c, char** argv) {
   std::string given = argv[optind - 1];
   bool long_form = given.compare(0, 2, "--") == 0;
@@ -244,6 +256,8 @@ int BadOption(const char* command, int c, char** argv) {
   return UsageError(command, "unknown option '" + option + "'");
 }
 
+// The spellings iconv and the peers use are taken as well ("sjis",
+// "shift_jis", "utf8", "eucjp", "iso-8859-1"), since users type those.
 int SetNames(const char* command, const char* value) {
   if (!strcmp(value, "auto"))
     HostSetNames(HOST_NAMES_AUTO);
@@ -410,6 +424,9 @@ void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
           Utf8(header->name).c_str(), other.c_str());
 }
 
+// fnmatch without FNM_PATHNAME: "*" crosses "/", as tar and bsdtar match
+// member names ("*.txt" finds docs/a.txt). A pattern naming a folder also
+// selects what lies below it, by trying each leading part of the path.
 bool Matches(const std::string& pattern, const std::string& path) {
   if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
   for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))

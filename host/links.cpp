@@ -28,6 +28,8 @@ bool IsSymbolicLink(const char* path) {
   return !local.empty() && lstat(local.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+// Whole seconds, as the archive stores them: a file extracted from the
+// same member has the member's own time and is not newer.
 bool IsNewerThan(const char* path, uint32_t mtime) {
   struct stat info;
   std::string local = Local(path);
@@ -47,6 +49,8 @@ int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
     *problem = "refused: a folder on its path is a symbolic link";
     return LINK_REFUSED;
   }
+  // lstat, not stat: an existing link of that name is replaced itself, never
+  // followed to what it points at.
   struct stat info;
   if (lstat(local.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) {
@@ -56,6 +60,9 @@ int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
     if (keep_old) return LINK_KEPT;
     unlink(local.c_str());
   }
+  // The target is stored as the archive has it, relative or absolute: a
+  // link is only a name, and nothing is ever written through one (the run
+  // refuses a member whose path passes a link, PlatLinkOnPath).
   MakeParentDirs(name.c_str());
   if (symlink(local_target.c_str(), local.c_str()) != 0) {
     *problem = std::string("cannot create the link: ") + strerror(errno);

@@ -41,6 +41,8 @@ const char USAGE[] =
     "Exit status: 0 done, 1 a member or the input failed, 2 usage, 129/130/143\n"
     "interrupted by SIGHUP/SIGINT/SIGTERM.\n";
 
+// A tool built without mingw-w64 has no stub to put in front of a package,
+// and says so here, where a user looking into a failure looks first.
 void Version() {
   printf("vemosfx %s%s\n", VEMO_VERSION,
          g_embedded_stub_size ? "" : " (built without the stub: writes plain archives; packages need --stub FILE)");
@@ -48,6 +50,9 @@ void Version() {
 
 }  // namespace
 
+// The first word picks the command (long name or lha's verb); everything
+// after it is the command's own. Only words before any command reach the
+// tool's own options (--help, --version).
 int main(int argc, char** argv) {
   // A file-size limit (ulimit -f) makes a write fail with EFBIG, which each
   // command reports and cleans up after, instead of killing the process.

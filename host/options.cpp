@@ -21,6 +21,9 @@ std::string Names(const OptionSpec& row, char separator) {
 
 }  // namespace
 
+// Every long name is parsed, also another command's of a shared table, so
+// that the command can refuse it by name; short letters are only this
+// command's, as another's would be taken for its own option cluster.
 OptionParser::OptionParser(const OptionSpec* rows, size_t count, unsigned command)
     : rows_(rows), count_(count), command_(command) {
   // ':' first: a missing value is told apart from an unknown option.
@@ -36,6 +39,8 @@ OptionParser::OptionParser(const OptionSpec* rows, size_t count, unsigned comman
   longs_.push_back({nullptr, 0, nullptr, 0});
 }
 
+// The commands run one after another in one process only in the unit
+// tests, so the scan restarts on the first call of each parser.
 int OptionParser::Next(int argc, char** argv) {
   if (!started_) {
     optind = 0;  // GNU: a full restart; argv[0] is the command's name
@@ -54,6 +59,9 @@ std::string OptionParser::Spelling(int id) const {
   return "";
 }
 
+// The help text is written with its own "\n" breaks rather than wrapped
+// here: the lines then read as written in the table, and a test that
+// compares --help finds the same words on the same lines.
 void OptionParser::PrintHelp(FILE* out, char separator) const {
   for (size_t i = 0; i < count_; ++i) {
     const OptionSpec& row = rows_[i];

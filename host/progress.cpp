@@ -13,6 +13,7 @@
 
 namespace {
 
+// One line for the whole process: extract and test run one archive each.
 bool g_show = false;
 std::string g_label;
 uint32_t g_percent = 0;
@@ -38,6 +39,8 @@ void Draw() {
   fflush(stderr);
 }
 
+// The core reports a percentage only when it changes (g_last_percent), so
+// each report is drawn at once.
 void OnProgress(uint32_t percent) {
   if (!g_show) return;
   g_percent = percent;
@@ -53,6 +56,9 @@ void StartProgress(HostCallbacks* callbacks, bool show) {
   HostSetCallbacks(callbacks);
 }
 
+// The pre-scan reads the headers only (it seeks past each member's data),
+// so it costs little next to the decoding; standard input cannot be read
+// twice, so there the total grows as the headers come (MemberSeen).
 void StartCount(SfxState* state, int64_t end) {
   BuildCrcTable();
   g_done_bytes = 0;

@@ -30,7 +30,11 @@ def table(command):
         names = re.match(r" {2,6}(-\S.*?)(?:  |$)", line)
         if names:
             for name in names.group(1).split(", "):
-                options.add(re.match(OPTION, name).group(1))
+                option = re.match(OPTION, name)
+                if not option:
+                    problems.append(f"vemosfx {command} --help: cannot read the option line '{line}'")
+                    continue
+                options.add(option.group(1))
     return options
 
 
