@@ -153,6 +153,7 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
   const char* local = LocalName(header->name);
   bool link = check == CHECK_LINK;
   bool directory = !link && method == METHOD_LHD;
+  // -O: the data of files only; a link or directory has none to print.
   if (options->to_stdout) {
     if (check == FAILURE_NONE) return ToStdout(state, header, method);
     return link ? FAILURE_NONE : check;
@@ -168,15 +169,15 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
     if (made == LINK_MADE && options->same_owner) SetOwner(std::string(local, LinkTarget(local) - 1 - local).c_str(), header);
     return made == LINK_REFUSED ? FAILURE_LINK : FAILURE_NONE;
   }
-  // Only a name extraction would accept is looked up: a refused one fails
-  // as without -k, and says nothing of what lies outside.
-  if (options->keep_old && !directory && check == FAILURE_NONE && !PlatLinkOnPath(local) &&
-      PlatPathKind(local) != PATH_MISSING) {
+  // Only a name extraction would accept is looked up (-k, --keep-newer-files):
+  // a refused one fails as without them, and says nothing of what lies
+  // outside the destination or behind a link.
+  bool may_exist = !directory && check == FAILURE_NONE && !PlatLinkOnPath(local);
+  if (options->keep_old && may_exist && PlatPathKind(local) != PATH_MISSING) {
     Notice(*options, &options->kept, member, "kept the existing file");
     return FAILURE_NONE;
   }
-  if (options->keep_newer && !directory && check == FAILURE_NONE && !PlatLinkOnPath(local) &&
-      IsNewerThan(local, header->mtime)) {
+  if (options->keep_newer && may_exist && IsNewerThan(local, header->mtime)) {
     Notice(*options, &options->kept_newer, member, "kept the existing file, which is newer");
     return FAILURE_NONE;
   }

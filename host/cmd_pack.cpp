@@ -492,6 +492,8 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
         if (!add) return UsageError(command->name, "--update is for 'vemosfx add'");
         command->update = true;
         break;
+      // Values that depend on one another (--method, --level, --best, -j)
+      // are kept as text and checked together in PrepareCollect.
       case OPT_METHOD: command->method = v; break;
       case OPT_BEST: command->best = true; break;
       case OPT_LEVEL: command->level = v; break;
@@ -503,6 +505,8 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
       case OPT_GROUP: command->group = v; break;
       case OPT_NUMERIC_OWNER: command->numeric_owner = true; break;
       case OPT_MODE: {
+        // Tried once on a sample mode so that a bad spec is a usage error
+        // now; it is applied to each member's own mode later.
         uint16_t probe = 0644;
         if (!ApplyMode(v, false, &probe))
           return UsageError(command->name, "--mode takes an octal mode (644) or chmod's symbolic changes, such as "
@@ -516,6 +520,7 @@ int ParsePackOptions(int argc, char** argv, PackCommand* command) {
         command->utf8_names = v != "cp932";
         break;
       case ':': case '?': return BadOption(command->name, c, argv);
+      // What is left are the package settings: add keeps the package's own.
       default:
         if (add) return UsageError(command->name, name + " is for 'vemosfx pack'; a package's settings are kept");
         if (int status = PackageOption(command, c, v, name); status >= 0) return status;
@@ -553,7 +558,8 @@ int PrepareCollect(PackCommand* command) {
   if (!command->level.empty() && !ParseCount(command->level, LEVEL_MIN, LEVEL_MAX, &job.method.level))
     return UsageError(name, "--level takes a number from 1 to 9");
   // The CPUs this process may run on (taskset, cgroups' cpusets), not all
-  // the machine has.
+  // the machine has; at most 64 by default, as each thread takes about
+  // 28 MB and more rarely helps (the output is the same for any count).
   cpu_set_t cpus;
   long online = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : sysconf(_SC_NPROCESSORS_ONLN);
   job.method.threads = online > 0 ? (int)std::min(online, 64L) : 1;
@@ -584,12 +590,15 @@ int PrepareCollect(PackCommand* command) {
     if (!ReadList(file, command->null_separated, &command->paths, &error)) return Refuse(name, error);
   // Patterns name members: no "./" in front, no "/" behind.
   for (std::string& pattern : collect.exclude) pattern = PatternPath(pattern);
+  // An empty -T list packs nothing, which is a valid (empty) archive; no
+  // PATH and no -T is a mistake.
   if (command->paths.empty() && command->files_from.empty())
     return UsageError(name, "nothing to pack (give one or more PATHs)");
   collect.package = !job.plain;
   collect.windows_names = !command->unix_names;
   collect.utf8_names = command->utf8_names;
   collect.dereference = command->dereference;
+  // The archive being written is never packed into itself (pack -o a.lzh .).
   if (!job.to_stdout) collect.skip = command->output;
   job.windows_names = !command->unix_names;
   return -1;

@@ -64,7 +64,8 @@ int CmdTest(int argc, char** argv) {
   StartCount(state, input.end);
   StartProgress(&input.callbacks, !quiet && !verbose);
   // A member without a CRC decoded to its size, but nothing says its bytes
-  // are right: it is counted apart from the intact ones.
+  // are right: it is counted apart from the intact ones. The progress line
+  // goes with -v, whose lines would tear it.
   uint32_t intact = 0, unchecked = 0, members = 0;
   std::string archive_problem;
   MemberWalk walk;
@@ -84,6 +85,8 @@ int CmdTest(int argc, char** argv) {
       archive_problem = "the archive is cut short";
       break;
     }
+    // Either ends the walk: past a member whose data is cut short or whose
+    // sizes contradict each other no later header can be trusted.
     if (read == WALK_STORED_SIZE) Fail(Utf8(header.name), WalkProblem(read));
     if (read != WALK_MEMBER) {
       archive_problem = read == WALK_CUT_SHORT || read == WALK_STORED_SIZE ? MemberProblem(FAILURE_DAMAGED)
@@ -105,6 +108,8 @@ int CmdTest(int argc, char** argv) {
     uint32_t failure = CheckMember(&header, stripped, &method);
     if (!quiet) WarnSameFile(&windows_names, &header);
     if (failure == CHECK_LINK) failure = FAILURE_NONE;  // skipped when extracted
+    // The sink counts the bytes, which DecodeChecked compares with the
+    // stored size, and drops them.
     if (failure == FAILURE_NONE && method != METHOD_LHD) {
       uint64_t count = 0;
       FILE* sink = HostCountingStream(-1, &count);
@@ -130,6 +135,8 @@ int CmdTest(int argc, char** argv) {
   uint32_t failed = members - intact - unchecked;
   int unmatched = archive_problem.empty() ? ReportUnmatched(patterns) : 0;
   bool all = failed == 0 && archive_problem.empty() && unmatched == 0;
+  // The problems come before the summary, so the summary is the last line
+  // a terminal shows.
   fflush(stderr);
   if (!quiet) {
     std::string without = unchecked ? ", " + std::to_string(unchecked) + " without a CRC (unchecked)" : "";

@@ -280,6 +280,10 @@ std::string Utf8Raw(const char* text) {
   return out;
 }
 
+// Names come from archives made by anyone: printed raw, "\e]0;...\a" would
+// retitle the terminal and "\e[2J" clear it, and a "\r" could hide the
+// real name behind a harmless one. Only whole UTF-8 characters pass, so a
+// lone byte cannot start a sequence either.
 std::string Printable(const std::string& text) {
   static const char hex[] = "0123456789abcdef";
   std::string out;
@@ -307,6 +311,9 @@ std::string Printable(const std::string& text) {
 
 std::string Utf8(const char* text) { return Printable(Utf8Raw(text)); }
 
+// The words say what the user can do: a damaged member cannot be helped,
+// a refused name names the option that lets it through, a file that cannot
+// be created gets the system's reason appended by the caller.
 std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)
     return "unsupported compression method " + std::string(header->method, METHOD_NAME_SIZE);
@@ -382,6 +389,9 @@ std::string WalkProblem(int32_t result) {
   }
 }
 
+// Only the hashes are needed to find a pair; the first names are kept (up
+// to SAME_FILE_TEXT bytes) only to say which earlier member it is. A
+// member whose name was not kept is called "an earlier member".
 void WarnSameFile(WindowsNames* names, const MemberHeader* header) {
   // The files the run would write: no directory, link or refused name.
   const char* local = LocalName(header->name);
@@ -475,12 +485,16 @@ bool EndsWithFolded(const std::string& text, const char* suffix) {
 
 std::string MemberPath(const char* name) { return TrimSlashes(Utf8Raw(name)); }
 
+// A pattern is compared with MemberPath's form: "./docs/" and "docs" name
+// the same folder. A lone "/" stays, so that it matches nothing rather
+// than everything.
 std::string PatternPath(std::string pattern) {
   while (pattern.size() > 2 && pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
   while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
   return pattern;
 }
 
+// A link member's stored name is "link|target"; users name it by the link.
 std::string SelectionPath(const MemberHeader* header, bool link) {
   std::string name = header->name;
   if (link) name.resize(LinkTarget(header->name) - 1 - header->name);

@@ -32,7 +32,10 @@ enum ListResult : int32_t {
 // ISO 8601 in UTC: "2020-05-17T12:34:56Z"; out holds LIST_TIME_SIZE bytes.
 const uint32_t LIST_TIME_SIZE = 64;
 inline void ListFormatTime(uint32_t t, char* out) {
-  // Civil date from the day number (days since 1970-01-01).
+  // Civil date from the day number (days since 1970-01-01), by eras of 400
+  // years (146097 days) counted from March, so that the leap day falls at
+  // the end of a year: no table, no loop, and no C runtime's gmtime, so the
+  // tool and the twin print the same text for every 32-bit time.
   uint32_t days = t / 86400, rest = t % 86400;
   int64_t z = (int64_t)days + 719468;
   int64_t era = z / 146097;
@@ -133,6 +136,9 @@ inline void ListConfig(FILE* out, const SfxState* state, const ListStored* store
   fprintf(out, "  open after:      %s\n", text);
 }
 
+// The columns are fixed widths that hold the common cases (sizes below 10
+// GB, five-letter methods); a wider value pushes the row on rather than
+// being cut, so no field is ever lost.
 inline void ListColumnsRow(FILE* out) {
   fprintf(out, "%-6s %10s %10s %5s %4s %4s %-20s %s\n", "method", "packed", "unpacked", "level",
           "crc", "os", "time", "name");
@@ -166,6 +172,7 @@ inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert con
           os, when, name, target ? " -> " : "", to);
 }
 
+// A receiver of each member's header, with the caller's context.
 typedef void (*ListEach)(const MemberHeader* header, void* context);
 // Whether a member is listed (the host's member patterns).
 typedef bool (*ListSelect)(const MemberHeader* header, void* context);
@@ -210,6 +217,8 @@ inline void ListToBoth(const MemberHeader* header, void* context) {
   both->second(header, both->second_context);
 }
 
+// The receiver of ListMembers: prints each row and keeps the totals for
+// the closing line.
 struct ListRows {
   FILE* out;
   ListConvert convert;
