@@ -55,7 +55,7 @@ const OptionSpec EXTRACT_OPTIONS[] = {
     {'f', 'f', "force", nullptr, "replace existing files (the default; undoes -k)"},
     {'O', 'O', "to-stdout", nullptr, "write the members' data to standard output"},
     {'v', 'v', "verbose", nullptr, "name each member, and each one kept or skipped"},
-    {'q', 'q', "quiet", nullptr, "errors only"},
+    QUIET_OPTION,
     {OPTION_KEEP_NEWER, 0, "keep-newer-files", nullptr, "leave existing files newer than the member\nuntouched"},
     {OPTION_KEEP_DAMAGED, 0, "keep-damaged", nullptr,
      "keep what a damaged member decoded in its place\n(it still fails; without it the existing file\nstays)"},

@@ -84,7 +84,7 @@ const OptionSpec PACK_OPTIONS[] = {
     {OPT_EXCLUDE_FROM, 0, "exclude-from", "FILE", "the patterns of FILE, one a line"},
     {'T', 'T', "files-from", "FILE", "the PATHs of FILE (- for standard input), one a\nline"},
     {OPT_NULL, 0, "null", nullptr, "-T FILE separates its paths by NUL (find -print0)"},
-    {'q', 'q', "quiet", nullptr, "errors only"},
+    QUIET_OPTION,
     {'v', 'v', "verbose", nullptr, "name each member (add: each one added or replaced)"},
     {OPT_UNIX_NAMES, 0, "allow-unix-names", nullptr,
      "archives only: allow any name Unix allows (\":\",\n\"?\", \"\\\", CON, a trailing dot or space)"},

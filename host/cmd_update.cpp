@@ -257,7 +257,7 @@ const char DELETE_USAGE[] =
     "\n";
 
 const OptionSpec DELETE_OPTIONS[] = {
-    {'q', 'q', "quiet", nullptr, "errors only"},
+    QUIET_OPTION,
     {'v', 'v', "verbose", nullptr, "name each member deleted"},
     NAMES_OPTION,
     HELP_OPTION,

@@ -26,11 +26,12 @@ struct OptionSpec {
   unsigned commands = 0;
 };
 
-// The rows that list, test, extract and delete share.
+// Rows that several commands share.
 const int OPTION_NAMES = 0x100;
 const OptionSpec NAMES_OPTION = {OPTION_NAMES, 0, "names", "MODE",
                                  "how member names are read: cp932, utf-8,\neuc-jp, latin1 or auto"};
 const OptionSpec HELP_OPTION = {'h', 'h', "help", nullptr, "this help"};
+const OptionSpec QUIET_OPTION = {'q', 'q', "quiet", nullptr, "errors only"};
 
 // getopt_long over a table, for one command of it.
 class OptionParser {
