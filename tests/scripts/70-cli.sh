@@ -151,6 +151,7 @@ rows=(
   "0|eq:out=new|cp \$A/a.lzh a.lzh; echo new >top.txt; vemosfx a a.lzh top.txt; rm top.txt; vemosfx extract -O a.lzh top.txt >out"
   "0|eq:out=top|cp \$A/a.lzh a.lzh; echo new >top.txt; touch -d @1 top.txt; vemosfx add --update a.lzh top.txt; vemosfx extract -O a.lzh top.txt >out"
   "0|out:added new.txt|cp \$A/a.lzh a.lzh; echo n >new.txt; vemosfx add -v --update a.lzh new.txt"
+  "1|no:NEW.EXE|echo a >a; vemosfx add NEW.EXE a"
   "1|err:the data does not match its CRC (damaged); nothing was changed|cp \$A/d.lzh d.lzh; echo n >new.txt; vemosfx add d.lzh new.txt"
   "0|eq:out=target.txt|vemosfx extract \$A/links.lzh; readlink link >out"
   "0|eq:out=|vemosfx extract -O \$A/links.lzh link >out"
