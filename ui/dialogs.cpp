@@ -31,7 +31,25 @@ LRESULT BoxMessage(HWND dialog, int box, UINT message, WPARAM wparam) {
   return SendMessageW(GetDlgItem(dialog, box), message, wparam, 0);
 }
 
+// The dialog manager asks for the template's face in the default character
+// set; where the face is missing, as on many non-Japanese systems, the font
+// mapper then picks a face of the system's own code page, and every
+// Japanese character shows as a box. The same font asked for in the
+// Shift_JIS set falls back to a face that has the glyphs, and is the very
+// font the template names wherever that face exists (on a Japanese system
+// the default set is Shift_JIS already).
+void UseJapaneseFont(HWND dialog) {
+  LOGFONTW font;
+  GetObjectW((HFONT)SendMessageW(dialog, WM_GETFONT, 0, 0), sizeof font, &font);
+  font.lfCharSet = SHIFTJIS_CHARSET;
+  HFONT japanese = CreateFontIndirectW(&font);
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    SendMessageW(child, WM_SETFONT, (WPARAM)japanese, 0);
+  }
+}
+
 void InitDestDialog(HWND dialog, SfxState* state) {
+  UseJapaneseFont(dialog);
   g_dialog_state = state;
   SetText(dialog, state->title);
   // The destination as a full path: the core holds it relative to the
@@ -118,10 +136,12 @@ INT_PTR CALLBACK DestDlgProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
 }
 
 // Cancel is the abort button "中止", also Escape through the dialog manager.
-INT_PTR CALLBACK AbortDlgProc(HWND, UINT message, WPARAM wparam, LPARAM) {
+INT_PTR CALLBACK AbortDlgProc(HWND box, UINT message, WPARAM wparam, LPARAM) {
   if (message == WM_COMMAND) {
     if (wparam == IDCANCEL) g_continue = 0;
     return TRUE;
   }
-  return message == WM_INITDIALOG;
+  if (message != WM_INITDIALOG) return FALSE;
+  UseJapaneseFont(box);
+  return TRUE;
 }

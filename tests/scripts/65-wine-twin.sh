@@ -5,7 +5,8 @@
 # of the driver. Under four system code pages, each in its own win64 prefix
 # (Japanese 932, US English 1252, Simplified Chinese 936, Korean 949; only
 # the Japanese prefix has the dialog font): the dialog's and popup's texts
-# read back through the UTF-16 calls, the extracted names, a shortcut's name
+# read back through the UTF-16 calls and off the screen (drawn with their
+# glyphs, not as missing-character boxes), the extracted names, a shortcut's name
 # and paths, the exit status, and a screenshot of the dialog and the popup
 # (build/screens-twin/). In the Japanese prefix also: closing the popup and
 # Escape during a long member (an abort: the member's file goes), Cancel, a

@@ -246,6 +246,86 @@ HWND StopAtLabel(const wchar_t* label) {
   return popup;
 }
 
+// A window's pixels as the screen shows them (32-bit, top-down rows).
+struct Shot {
+  int width, height;
+  DWORD* pixels;
+};
+
+// Sets the control's text (unless null), lets it repaint and grabs it.
+Shot Grab(HWND control, const wchar_t* text) {
+  if (text) SendMessageW(control, WM_SETTEXT, 0, (LPARAM)text);
+  RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  DWORD_PTR result;
+  SendMessageTimeoutW(control, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result);
+  Sleep(200);  // until the window's drawing has reached the screen
+  RECT rect;
+  GetWindowRect(control, &rect);
+  Shot shot = {rect.right - rect.left, rect.bottom - rect.top, nullptr};
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader = {sizeof info.bmiHeader, shot.width, -shot.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, shot.width, shot.height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  shot.pixels = (DWORD*)malloc(sizeof(DWORD) * shot.width * shot.height);
+  memcpy(shot.pixels, bits, sizeof(DWORD) * shot.width * shot.height);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return shot;
+}
+
+// What a control really shows, read from the screen: its text must draw
+// something, and no part of it may be the box that the control draws for a
+// character its font (with the fonts the system links to it) lacks: that
+// box is learnt from the same control showing a noncharacter, which no font
+// maps, against the control showing nothing.
+void CheckShown(const wchar_t* what, HWND control) {
+  wchar_t text[400];
+  ReadText(control, text, 400);
+  Shot shown = Grab(control, nullptr), blank = Grab(control, L""), missing = Grab(control, L"\xFDD0");
+  free(Grab(control, text).pixels);
+  int left = shown.width, top = shown.height, right = -1, bottom = -1;
+  bool drawn = false;
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < shown.width; ++x) {
+      int at = y * shown.width + x;
+      drawn |= shown.pixels[at] != blank.pixels[at];
+      if (missing.pixels[at] == blank.pixels[at]) continue;
+      left = x < left ? x : left, right = x > right ? x : right;
+      top = y < top ? y : top, bottom = y > bottom ? y : bottom;
+    }
+  }
+  wchar_t detail[600];
+  _snwprintf(detail, 600, L"\"%ls\" draws something", text);
+  Check(drawn, what, detail);
+  if (right < 0) {
+    Check(false, what, L"a missing character draws nothing to compare with");
+    right = left - 1;  // no box to look for
+  }
+  int boxes = 0;
+  for (int y = 0; right >= left && y + bottom - top < shown.height; ++y) {
+    for (int x = 0; x + right - left < shown.width; ++x) {
+      bool same = true;
+      for (int v = top; same && v <= bottom; ++v) {
+        for (int u = left; same && u <= right; ++u) {
+          same = shown.pixels[(y + v - top) * shown.width + x + u - left] == missing.pixels[v * shown.width + u];
+        }
+      }
+      boxes += same;
+    }
+  }
+  _snwprintf(detail, 600, L"\"%ls\": %d missing-character boxes", text, boxes);
+  Check(boxes == 0, what, detail);
+  free(shown.pixels), free(blank.pixels), free(missing.pixels);
+}
+
 void Plain(wchar_t** args) {
   Start(args[0], args[1]);
   HWND popup = StopAtLabel(args[4]);
@@ -301,6 +381,8 @@ void Plain(wchar_t** args) {
   Check((label_rect.bottom - label_rect.top) * 96 >= 16 * dpi && label_rect.top >= client.top &&
             label_rect.right <= client.right,
         L"label tall enough for its font at this DPI", detail);
+  CheckShown(L"label drawn with its glyphs", Label(popup));
+  CheckShown(L"abort button drawn with its glyphs", button);
   SetWorkerRunning(popup, true);
   WaitExit();
 }
@@ -360,6 +442,15 @@ void Dialog(wchar_t** args, int count) {
   HWND label = FindWindowExW(dialog, nullptr, L"Static", nullptr);
   ReadText(label, text, 400);
   CheckText(L"folder label", text, L"解凍先ﾌｫﾙﾀﾞ(&D)");
+  // What the Japanese texts look like. The focus goes to OK first, so that
+  // the folder field shows its text without the selection and the blinking
+  // caret.
+  SendMessageW(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, IDOK), TRUE);
+  CheckShown(L"folder box drawn with its glyphs", GetDlgItem(dialog, 1000));
+  CheckShown(L"folder label drawn with its glyphs", label);
+  for (const Control& control : DIALOG_TEXTS) {
+    if (control.id != IDOK) CheckShown(L"dialog text drawn with its glyphs", GetDlgItem(dialog, control.id));
+  }
   int options[3] = {0, 0, 0};
   swscanf(args[4], L"%d,%d,%d", &options[0], &options[1], &options[2]);
   for (int i = 0; i < 3; ++i) {
