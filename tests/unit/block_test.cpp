@@ -82,6 +82,25 @@ TEST(BlockFixtures, JlhaArchivesDecodeToTheirInputs) {
   }
 }
 
+// The host tool's -lhx-: matches from 2^19 and 2^19 - 44 bytes back, the
+// farthest class, whose extra bits are more than one read takes.
+TEST(BlockFixtures, LhxMatchesReachTheWholeDictionary) {
+  Member member;
+  ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/crafted/lhx.lzh"),
+                               &member));
+  ASSERT_EQ(FindMethod(member.method.c_str()), METHOD_LHX);
+  ForEachLoop([&](const Variant& v) {
+    ResetProgress(member.unpacked, 0);
+    Decoded d = v.Decode(member.packed, METHOD_LHX, member.unpacked);
+    EXPECT_EQ(d.status, DECODE_DONE) << v.name;
+    ASSERT_EQ(d.out.size(), member.unpacked) << v.name;
+    EXPECT_EQ(d.crc, member.crc) << v.name;
+    const auto far = d.out.begin() + (1 << 19) + 200;
+    EXPECT_TRUE(std::equal(d.out.begin() + 200, d.out.begin() + 456, far)) << v.name;
+    EXPECT_TRUE(std::equal(d.out.begin() + 500, d.out.begin() + 700, far + 256)) << v.name;
+  });
+}
+
 TEST(BlockMethod, SevenByteMember) {
   const Bytes seven = {0x00, 0x05, 0x00, 0x00, 0x04, 0x10, 0x00};
   ForEachLoop([&](const Variant& v) {
