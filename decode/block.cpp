@@ -419,6 +419,10 @@ struct FastCodes {
   VEMO_LOOP_INLINE uint32_t DecodePos(Bits& in) {
     const uint32_t e = pos_code.Find(in.w);
     if (e & ENTRY_FREE) return CODE_DAMAGED;
+    return Distance(in, e);
+  }
+  // The distance value of a position entry e that is not ENTRY_FREE.
+  VEMO_LOOP_INLINE uint32_t Distance(Bits& in, uint32_t e) {
     const uint32_t first = kWide ? (1u << (e >> 16)) >> 1 : e >> 16;
     const uint32_t top = (uint32_t)((in.w >> ((e >> 8) & 63)) >> 1);
     in.Skip(e);
@@ -569,11 +573,15 @@ struct BlockDecoder {
     // itself is handed to calls (ReadHeader) that keep it in memory.
     Bits b = in;
     uint32_t codes_left = left;
-    const RunEnd stop = RunCodes(b, codes_left, window, pos, end, mask);
+    // Only -lh4-'s classes reach past its dictionary (14 classes, 2^12
+    // bytes): the others' distances need no mask.
+    const RunEnd stop = 1u << (g_pos_symbols - 1) > mask + 1 ? RunCodes<true>(b, codes_left, window, pos, end, mask)
+                                                             : RunCodes<false>(b, codes_left, window, pos, end, mask);
     in = b;
     left = (uint16_t)codes_left;
     return stop;
   }
+  template <bool kMask>
   VEMO_LOOP_INLINE RunEnd RunCodes(Bits& b, uint32_t& codes_left, uint8_t* window, uint32_t pos, uint32_t end,
                                    uint32_t mask) {
     const uint32_t* const chars = codes.char_code.entry;
@@ -621,9 +629,10 @@ struct BlockDecoder {
         }
         b.Skip(e);
         const uint32_t len = e >> 16;
-        const uint32_t d = codes.DecodePos(b);
-        if (d >= CODE_DAMAGED) return RunEnd{(uint32_t)(out - window), true};
-        CopyMatch<true>(out, (d & mask) + 1, len);
+        const uint32_t pe = codes.pos_code.Find(b.w);
+        if (pe & ENTRY_FREE) return RunEnd{(uint32_t)(out - window), true};
+        const uint32_t d = codes.Distance(b, pe);
+        CopyMatch<true>(out, (kMask ? d & mask : d) + 1, len);
         out += len;
       } while (--n);
     }

@@ -158,6 +158,30 @@ TEST(BlockMethod, SingleValuePositionCode) {
   }
 }
 
+// -lh4-'s 14 classes reach 2^13 - 1, past its 2^12-byte dictionary: a
+// distance beyond it counts modulo the dictionary. (Literals behind the
+// match make the member long enough for the fast loop's bulk decoding.)
+TEST(BlockMethod, Lh4DistancesPastItsDictionaryWrap) {
+  BitWriter w;
+  w.Put(4 + 64, 16);
+  w.Put(0, 5);
+  w.Put(11, 5);  // every character length 9
+  w.Put(510, 9);
+  w.Put(0, 4);
+  w.Put(13, 4);  // one class: 13, 12 extra bits
+  w.Put('a', 9);
+  w.Put('b', 9);
+  w.Put('c', 9);
+  w.Put(256 + 2, 9);  // a match of 5 bytes
+  w.Put(1, 12);       // distance value 4096 + 1: from 2 back
+  for (int i = 0; i < 64; ++i) w.Put('z', 9);
+  ForEachLoop([&](const Variant& v) {
+    ResetProgress(0, 0);
+    Decoded d = v.Decode(w.bytes, 4, 8 + 64);
+    EXPECT_EQ(std::string(d.out.begin(), d.out.end()), "abcbcbcb" + std::string(64, 'z')) << v.name;
+  });
+}
+
 TEST(BlockMethod, MatchLengthsOfSymbols256And509) {
   BitWriter w;
   PutFlatBlock(&w, {{false, 'q', 0}, {true, 3, 0}, {true, 256, 0}}, 3, 16);
