@@ -353,15 +353,17 @@ TEST(BlockMethod, ReadPosLengthsCases) {
   for (int32_t e = 0; e < POS_TABLE_SIZE; ++e) ASSERT_EQ(g_pos_table[e], 9);
 }
 
-// Damaged members: random bytes and jLHA streams with bytes changed must end
-// at their unpacked size without a fault (output past it is damage), and both
-// loops must agree on every byte (run under ASan too).
+// Damaged members (-lh4- to -lh7-, -lhx-): random bytes and jLHA streams
+// with bytes changed must end at their unpacked size without a fault
+// (output past it is damage), and both loops must agree on every byte (run
+// under ASan too).
 TEST(BlockMethod, DamagedDataEndsAndBothLoopsAgree) {
   std::mt19937 rng(77);
   Member text;
   ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(FixturePath("text-lh7.lzh")), &text));
-  for (int round = 0; round < 120; ++round) {
-    int32_t method = 4 + round % 4;
+  const int32_t methods[] = {4, 5, 6, 7, METHOD_LHX};
+  for (int round = 0; round < 150; ++round) {
+    int32_t method = methods[round % 5];
     Bytes packed;
     uint32_t unpacked;
     if (round % 3 == 0) {
