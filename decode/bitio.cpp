@@ -20,7 +20,7 @@ FILE* g_in_stream;
 uint8_t* g_in_buf;
 uint32_t g_in_buf_size;
 uint32_t g_in_buf_pos;
-uint32_t g_packed_left;
+MemberSize g_packed_left;
 uint32_t g_overrun;
 BitWindow g_bit_window;
 uint32_t g_bit_avail;

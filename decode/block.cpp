@@ -78,11 +78,18 @@ struct CompactCodes {
   VEMO_LOOP_INLINE uint32_t DecodePos(Bits&) {
     const uint32_t j = DecodeSymbol(g_pos_table, g_pos_len, 8, (uint32_t)g_pos_symbols);
     if (j >= CODE_DAMAGED) return j;
+    if constexpr (kHostTool) {
+      // -lhx-'s farthest classes send more extra bits than one read takes.
+      if (PositionExtra(j) > 16) {
+        const uint32_t high = GetBits((uint8_t)(PositionExtra(j) - 16));
+        return PositionBase(j) + (high << 16 | GetBits(16));
+      }
+    }
     return PositionBase(j) + GetBits((uint8_t)PositionExtra(j));
   }
 };
 
-template <bool kFast>
+template <bool kFast, bool kWide>
 struct BlockVariant {
   typedef CompactCodes Codes;
 };
@@ -107,7 +114,8 @@ struct BlockVariant {
 // Position codes (class j: first distance value b, x extra bits):
 //   bits 8-13   63 - the bits to read the extra bits from: the code and
 //               them (none for class 0, where the distance is 0)
-//   bits 16-31  b
+//   bits 16-31  b; for dictionaries past 2^16 bytes (kWide), whose b does
+//               not fit, j
 // The code-length code: bits 16-31 the symbol.
 const uint32_t ENTRY_SUBTABLE = 0x40;
 const uint32_t ENTRY_FREE = 0x80;
@@ -164,10 +172,13 @@ struct RegisterBits {
     in += 7 - ((avail >> 3) & 7);
     avail |= 56;
   }
-  // At least 48 bits: a character code, a position code and its extra bits
-  // (16 + 16 + 15), or any one read of a block header.
+  // At least kNeed bits, at most 56: by default a character code, a
+  // position code and its extra bits (16 + 16 + 15), or any one read of a
+  // block header.
+  template <uint32_t kNeed = 48>
   VEMO_LOOP_INLINE void Ensure() {
-    if (__builtin_expect(Avail() >= 48, 1)) return;
+    static_assert(kNeed <= 56, "a refill loads 56 bits or more");
+    if (__builtin_expect(Avail() >= kNeed, 1)) return;
     if (__builtin_expect(in <= bulk_end, 1)) {
       Refill();
       return;
@@ -196,7 +207,11 @@ struct RegisterBits {
 const uint32_t CHAR_FAST_BITS = 10;
 const uint32_t SMALL_FAST_BITS = 8;
 const uint32_t MAX_POSITION_CLASSES = (uint32_t)PositionClasses(FAST_BLOCK_DICT_BITS_MAX);
-static_assert(2 * CODE_BITS_MAX + FAST_BLOCK_DICT_BITS_MAX - 1 <= 48, "a code and its distance fit 48 bits");
+// The bits a character code, a position code and its extra bits take at
+// most, with the dictionary's bits.
+constexpr uint32_t CodeBitsMax(int32_t dict_bits) { return 2 * CODE_BITS_MAX + dict_bits - 1; }
+const int32_t NARROW_DICT_BITS_MAX = 16;
+static_assert(CodeBitsMax(NARROW_DICT_BITS_MAX) <= 48, "-lh7-'s codes fit the 48 bits of Ensure's default");
 
 // Entries a fast table of n symbols and main bits b may need: the main
 // table, the subtables of complete prefixes (a subtable 2^d entries deep
@@ -342,18 +357,23 @@ struct CharEntry {
     return s < 256 ? ENTRY_LITERAL | s << 8 | len : (s - MATCH_BIAS) << 16 | len;
   }
 };
+template <bool kWide>
 struct PosEntry {
   uint32_t operator()(uint32_t j, uint32_t len) const {
     const uint32_t taken = len + PositionExtra(j);
-    return PositionBase(j) << 16 | (63 - (j ? taken : 0)) << 8 | taken;
+    return (kWide ? j : PositionBase(j)) << 16 | (63 - (j ? taken : 0)) << 8 | taken;
   }
 };
 struct SymbolEntry {
   uint32_t operator()(uint32_t s, uint32_t len) const { return s << 16 | len; }
 };
 
+// kWide: a dictionary past 2^16 bytes (-lhx-), whose position entries hold
+// the class and whose codes may take 16 + 16 + 18 bits.
+template <bool kWide>
 struct FastCodes {
   typedef RegisterBits Bits;
+  static constexpr uint32_t kCodeBits = CodeBitsMax(kWide ? FAST_BLOCK_DICT_BITS_MAX : NARROW_DICT_BITS_MAX);
   FastTable<FastTableEntries(LENGTH_CODE_SYMBOLS, SMALL_FAST_BITS)> length_code;
   FastTable<FastTableEntries(MAX_POSITION_CLASSES, SMALL_FAST_BITS)> pos_code;
   FastTable<FastTableEntries(CHAR_SYMBOLS, CHAR_FAST_BITS)> char_code;
@@ -362,7 +382,7 @@ struct FastCodes {
   // decode through them is damage.
   FastCodes() {
     length_code.Single(0, 0, SymbolEntry());
-    pos_code.Single(0, 0, PosEntry());
+    pos_code.Single(0, 0, PosEntry<kWide>());
     char_code.Single(0, 0, CharEntry());
   }
 
@@ -370,11 +390,11 @@ struct FastCodes {
     if (which == LENGTH_CODE)
       length_code.Single((uint32_t)n, v, SymbolEntry());
     else
-      pos_code.Single((uint32_t)n, v, PosEntry());
+      pos_code.Single((uint32_t)n, v, PosEntry<kWide>());
   }
   bool BuildLengths(LengthTable which, int32_t n) {
     if (which == LENGTH_CODE) return length_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, SymbolEntry());
-    return pos_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, PosEntry());
+    return pos_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, PosEntry<kWide>());
   }
   void SingleChar(uint32_t v) { char_code.Single(CHAR_SYMBOLS, v, CharEntry()); }
   bool BuildChar() { return char_code.Build(g_char_len, CHAR_SYMBOLS, CHAR_FAST_BITS, CharEntry()); }
@@ -386,29 +406,33 @@ struct FastCodes {
     return e >> 16;
   }
   VEMO_LOOP_INLINE uint32_t DecodeChar(Bits& in) {
-    in.Ensure();
+    in.template Ensure<kCodeBits < 48 ? 48 : kCodeBits>();
     const uint32_t e = char_code.Find(in.w);
     if (e & ENTRY_FREE) return CODE_DAMAGED;
     in.Skip(e);
     return e & ENTRY_LITERAL ? (e >> 8) & 0xFF : (e >> 16) + MATCH_BIAS;
   }
-  // A position code and its extra bits, 31 bits or fewer, which the 48 bits
-  // ensured before the character code leave. The top bits of the window up
-  // to the extra bits hold the extra bits as their low bits; the class's
-  // first value b is a power of two (or 0) and b - 1 masks them.
+  // A position code and its extra bits, which the bits ensured before the
+  // character code leave. The top bits of the window up to the extra bits
+  // hold the extra bits as their low bits; the class's first value b is a
+  // power of two (or 0) and b - 1 masks them.
   VEMO_LOOP_INLINE uint32_t DecodePos(Bits& in) {
     const uint32_t e = pos_code.Find(in.w);
     if (e & ENTRY_FREE) return CODE_DAMAGED;
-    const uint32_t first = e >> 16;
+    return Distance(in, e);
+  }
+  // The distance value of a position entry e that is not ENTRY_FREE.
+  VEMO_LOOP_INLINE uint32_t Distance(Bits& in, uint32_t e) {
+    const uint32_t first = kWide ? (1u << (e >> 16)) >> 1 : e >> 16;
     const uint32_t top = (uint32_t)((in.w >> ((e >> 8) & 63)) >> 1);
     in.Skip(e);
     return first + (top & (first - 1));
   }
 };
 
-template <>
-struct BlockVariant<true> {
-  typedef FastCodes Codes;
+template <bool kWide>
+struct BlockVariant<true, kWide> {
+  typedef FastCodes<kWide> Codes;
 };
 
 #endif  // VEMO_FAST_DECODE
@@ -417,9 +441,9 @@ struct BlockVariant<true> {
 // The block decoder
 // ---------------------------------------------------------------------------
 
-template <bool kFast>
+template <bool kFast, bool kWide = false>
 struct BlockDecoder {
-  typedef typename BlockVariant<kFast>::Codes Codes;
+  typedef typename BlockVariant<kFast, kWide>::Codes Codes;
   typedef typename Codes::Bits Bits;
   Bits in;
   Codes codes;
@@ -549,11 +573,15 @@ struct BlockDecoder {
     // itself is handed to calls (ReadHeader) that keep it in memory.
     Bits b = in;
     uint32_t codes_left = left;
-    const RunEnd stop = RunCodes(b, codes_left, window, pos, end, mask);
+    // Only -lh4-'s classes reach past its dictionary (14 classes, 2^12
+    // bytes): the others' distances need no mask.
+    const RunEnd stop = 1u << (g_pos_symbols - 1) > mask + 1 ? RunCodes<true>(b, codes_left, window, pos, end, mask)
+                                                             : RunCodes<false>(b, codes_left, window, pos, end, mask);
     in = b;
     left = (uint16_t)codes_left;
     return stop;
   }
+  template <bool kMask>
   VEMO_LOOP_INLINE RunEnd RunCodes(Bits& b, uint32_t& codes_left, uint8_t* window, uint32_t pos, uint32_t end,
                                    uint32_t mask) {
     const uint32_t* const chars = codes.char_code.entry;
@@ -601,9 +629,10 @@ struct BlockDecoder {
         }
         b.Skip(e);
         const uint32_t len = e >> 16;
-        const uint32_t d = codes.DecodePos(b);
-        if (d >= CODE_DAMAGED) return RunEnd{(uint32_t)(out - window), true};
-        CopyMatch<true>(out, (d & mask) + 1, len);
+        const uint32_t pe = codes.pos_code.Find(b.w);
+        if (pe & ENTRY_FREE) return RunEnd{(uint32_t)(out - window), true};
+        const uint32_t d = codes.Distance(b, pe);
+        CopyMatch<true>(out, (kMask ? d & mask : d) + 1, len);
         out += len;
       } while (--n);
     }
@@ -620,8 +649,30 @@ uint32_t DecodeCharBlock() { return BlockDecoder<false>().Char(); }
 uint32_t DecodePosBlock() { return BlockDecoder<false>().Pos(0, 0); }
 
 #if VEMO_FAST_DECODE
-DecodeStatus RunBlockLoop(uint32_t size) {
-  BlockDecoder<true> d;
+template <bool kWide>
+VEMO_LOOP_INLINE DecodeStatus BlockLoop(uint32_t size) {
+  BlockDecoder<true, kWide> d;
   return DictionaryLoop<true>(d, g_dict, size, MATCH_BIAS);
+}
+
+static DecodeStatus BlockLoops(uint32_t size) {
+  return size > 1u << NARROW_DICT_BITS_MAX ? BlockLoop<true>(size) : BlockLoop<false>(size);
+}
+
+#if defined(__x86_64__)
+// The same loops compiled for processors with BMI2, whose shifts by a
+// register count take one instruction and leave the flags alone: the loop
+// shifts its bit window by a variable count at every code.
+__attribute__((target("bmi2"))) static DecodeStatus BlockLoopsBmi2(uint32_t size) {
+  return size > 1u << NARROW_DICT_BITS_MAX ? BlockLoop<true>(size) : BlockLoop<false>(size);
+}
+#endif
+
+DecodeStatus RunBlockLoop(uint32_t size) {
+#if defined(__x86_64__)
+  static const bool bmi2 = __builtin_cpu_supports("bmi2");
+  if (bmi2) return BlockLoopsBmi2(size);
+#endif
+  return BlockLoops(size);
 }
 #endif

@@ -2,6 +2,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "decode/format.h"
 #include "decode/member.h"
 
 // DictionaryLoop (loop.h) over the fast block decoder of block.cpp, which
@@ -10,7 +11,6 @@
 // Defined only in builds with kFastDecode.
 DecodeStatus RunBlockLoop(uint32_t dict_size);
 
-// It serves dictionaries up to 2^16 bytes (-lh4- to -lh7-): their distances
-// fit an entry's 16 bits, and a character code, a position code and its
-// extra bits fit the 48 bits it loads before each code.
-const int32_t FAST_BLOCK_DICT_BITS_MAX = 16;
+// It serves every block dictionary: up to 2^16 bytes (-lh4- to -lh7-) with
+// their distances in its entries, -lhx-'s 2^19 with a loop of its own.
+const int32_t FAST_BLOCK_DICT_BITS_MAX = BLOCK_DICT_BITS_MAX;

@@ -22,10 +22,23 @@
 #include "decode/member.h"
 #include "platform/floor.h"
 
-// Output counts are 32 bits: the checks run before the count can pass the
-// declared size by more than one match, so a count that wrapped past 4 GiB
-// is below the bytes already flushed, and that is how the loop tells it.
-typedef uint32_t LoopCount;
+// Output counts are member sizes: 64 bits on the host; 32 in the stub, where
+// the checks run before the count can pass the declared size by more than
+// one match, so a count that wrapped past 4 GiB is below the bytes already
+// flushed, and that is how the loop tells it.
+typedef MemberSize LoopCount;
+
+// The progress step at count (UpdateProgressQuiet): past 4 GiB - 1, which
+// the progress's 32 bits do not count, there is none before the end.
+inline LoopCount ProgressStep(LoopCount count) {
+  if constexpr (sizeof(LoopCount) > 4) {
+    if (count >= 0xFFFFFFFFu) {
+      UpdateProgress(0xFFFFFFFFu);
+      return ~(LoopCount)0;
+    }
+  }
+  return UpdateProgressQuiet((uint32_t)count);
+}
 
 // Bytes written at a time: a dictionary in the compact loop; in the fast
 // one at least 256 KiB, so that writes are large and the history moves down
@@ -112,7 +125,7 @@ VEMO_LOOP_FUNCTION DecodeStatus DictionaryLoop(Decoder& d, uint8_t* window, uint
   const uint32_t area = WindowArea<kFast>(size);
   uint32_t pos = size;
   LoopCount flushed = 0;  // bytes written before window[size]
-  uint32_t quiet_end = 1;
+  LoopCount quiet_end = 1;
   uint32_t limit = pos;  // the next offset where the checks run
   DecodeStatus result = DECODE_DONE;
   for (;;) {
@@ -120,15 +133,16 @@ VEMO_LOOP_FUNCTION DecodeStatus DictionaryLoop(Decoder& d, uint8_t* window, uint
     // where the window fills, a progress step comes or the size is reached.
     if (!kFast || pos >= limit) {
       const LoopCount count = flushed + pos - size;
-      if (count >= quiet_end) quiet_end = UpdateProgressQuiet((uint32_t)count);
+      if (count >= quiet_end) quiet_end = ProgressStep(count);
       if (!g_continue) {
         result = DECODE_ABORTED;
         break;
       }
-      // The output has reached the declared size, or wrapped past 4 GiB, or
-      // the input has run out: the member ends here. Output past the size is
-      // damage; nothing of it is written. Otherwise a full area goes to the
-      // file and the history moves down; at the end, what the window holds.
+      // The output has reached the declared size, or wrapped past 4 GiB (the
+      // stub's count), or the input has run out: the member ends here.
+      // Output past the size is damage; nothing of it is written. Otherwise a
+      // full area goes to the file and the history moves down; at the end,
+      // what the window holds.
       const bool overrun = d.Overrun();
       const bool end = overrun || count >= g_unpacked_size || count < flushed;
       if (end && (overrun || count != g_unpacked_size)) {

@@ -29,12 +29,15 @@ const MethodRow MethodTable[METHOD_COUNT] = {
     {"lz5", 0, MATCH_BIAS, 12, DecodeCharLz5, DecodePosLz5, StartLz5},
     {"lz4", 1, 0, 0, nullptr, nullptr, nullptr},
     {"lhd", 0, 0, 0, nullptr, nullptr, nullptr},
+#if !defined(_WIN32)
+    {"lhx", 0, MATCH_BIAS, BLOCK_DICT_BITS_MAX, DecodeCharBlock, DecodePosBlock, StartBlockMethod},
+#endif
 };
 
 FILE* g_out_stream;
 uint8_t* g_dict;
 uint16_t g_dict_bits;
-uint32_t g_unpacked_size;
+MemberSize g_unpacked_size;
 uint32_t g_dict_pos;
 uint32_t g_out_count;
 
@@ -63,7 +66,7 @@ const char* MethodName(int32_t index) {
 }
 #endif
 
-DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
+DecodeJob::DecodeJob(FILE* in_stream, FILE* out_stream, MemberSize unpacked, MemberSize packed,
                      int32_t bits, int32_t index)
     : dict_size(0),
       decode_char(nullptr),
@@ -94,7 +97,7 @@ struct Lz5Routines {
 template <bool kFast>
 static DecodeStatus RunLoop(const MethodRow& row, uint32_t size) {
   if constexpr (kFast) {
-    if (row.decode_char == DecodeCharBlock && row.dict_bits <= FAST_BLOCK_DICT_BITS_MAX) return RunBlockLoop(size);
+    if (row.decode_char == DecodeCharBlock) return RunBlockLoop(size);
     if (row.decode_char == DecodeCharLzs) {
       RoutineDecoder<LzsRoutines> d = {nullptr, nullptr};
       return DictionaryLoop<true>(d, g_dict, size, row.bias);
@@ -134,7 +137,7 @@ DecodeStatus DecodeJob::Run() {
   // g_packed_left bytes from it; past the member's end they are handed zeros
   // without reading (see ReadPackedByte), so the bytes of the next member are
   // never consumed, even though a full refill may read them into the buffer.
-  uint32_t buf_size = packed_size;
+  uint32_t buf_size = ProgressCount(packed_size);
   uint32_t available = PlatAvailableMemory();
   if (available != 0 && available < buf_size) buf_size = available;
   // On the host a modest buffer, refilled as it runs out, stays in the cache
@@ -165,24 +168,24 @@ DecodeStatus DecodeJob::Run() {
 
 // Stored members: the archive's bytes straight to the output, a chunk at a time.
 template <bool kFast>
-static DecodeStatus CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
+static DecodeStatus CopyStored(FILE* in, FILE* out, MemberSize unpacked_size) {
   const uint32_t chunk_size = StoredChunk<kFast>();
   uint8_t* buffer = (uint8_t*)malloc(chunk_size);
   g_crc = 0;
   if (!buffer) return DECODE_NO_MEMORY;
   // A short read leaves the rest of the chunk as it was; start it defined.
   memset(buffer, 0, chunk_size);
-  uint32_t remaining = unpacked_size;
-  uint32_t done = 0;
+  MemberSize remaining = unpacked_size;
+  MemberSize done = 0;
   DecodeStatus result = DECODE_DONE;
   while (remaining > 0) {
-    uint32_t chunk = remaining < chunk_size ? remaining : chunk_size;
+    uint32_t chunk = remaining < chunk_size ? (uint32_t)remaining : chunk_size;
     fread(buffer, 1, chunk, in);
     fwrite(buffer, 1, chunk, out);
     UpdateCrc(buffer, chunk);
     remaining -= chunk;
     done += chunk;
-    UpdateProgress(done);
+    UpdateProgress(ProgressCount(done));
     if (!g_continue) {
       result = DECODE_ABORTED;
       break;
@@ -194,7 +197,7 @@ static DecodeStatus CopyStored(FILE* in, FILE* out, uint32_t unpacked_size) {
 
 // The member decoder of either variant; the wrappers below name them.
 template <bool kFast>
-static uint16_t DecodeMemberAs(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+static uint16_t DecodeMemberAs(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                                int32_t method_index, int32_t* status) {
   DecodeStatus result;
   const MethodRow& row = MethodTable[method_index];
@@ -208,19 +211,19 @@ static uint16_t DecodeMemberAs(FILE* in, FILE* out, uint32_t unpacked_size, uint
   return g_crc;
 }
 
-uint16_t DecodeMemberCompact(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+uint16_t DecodeMemberCompact(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                              int32_t method_index, int32_t* status) {
   return DecodeMemberAs<false>(in, out, unpacked_size, packed_size, method_index, status);
 }
 
 #if VEMO_FAST_DECODE
-uint16_t DecodeMemberFast(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+uint16_t DecodeMemberFast(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                           int32_t method_index, int32_t* status) {
   return DecodeMemberAs<true>(in, out, unpacked_size, packed_size, method_index, status);
 }
 #endif
 
-uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+uint16_t DecodeMember(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                       int32_t method_index, int32_t* status) {
   return DecodeMemberAs<kFastDecode>(in, out, unpacked_size, packed_size, method_index, status);
 }

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "decode/fast.h"
+#include "platform/floor.h"
 
 // Stored members are copied this many bytes at a time: little in the stub,
 // large writes on the host.
@@ -17,10 +18,11 @@ constexpr uint32_t StoredChunk() {
 // literal, else a match of the code less the method's bias), decode_pos the
 // distance code of the match just announced. Both return CODE_DAMAGED (or
 // any value from it up) where the data is damaged: it lies above every code
-// and distance, so the loop tells it with one comparison.
+// and distance, so the loop tells it with one comparison. The host tool's
+// distances reach 2^19 (-lhx-); the stub's stay within 16 bits.
 typedef uint32_t (*DecodeRoutine)();
 typedef void (*StartRoutine)();
-const uint32_t CODE_DAMAGED = 0x10000;
+const uint32_t CODE_DAMAGED = kHostTool ? 1u << 20 : 0x10000;
 
 // A method's name is "-" letters "-". Only the three letters are stored:
 // archivers that open a program by scanning it for the first "-lh?-" would
@@ -35,11 +37,14 @@ struct MethodRow {
   StartRoutine start;
 };
 
-const int32_t METHOD_COUNT = 12;
+// The host tool also decodes -lhx- (the last row): the stub has no such row,
+// and the packer never writes it.
+const int32_t METHOD_COUNT = kHostTool ? 13 : 12;
 const int32_t METHOD_LH0 = 0;
 const int32_t METHOD_LZS = 8;
 const int32_t METHOD_LZ4 = 10;
 const int32_t METHOD_LHD = 11;
+const int32_t METHOD_LHX = 12;
 extern const MethodRow MethodTable[METHOD_COUNT];
 
 // Index of the method whose name equals the five bytes, or -1.
@@ -64,12 +69,12 @@ struct DecodeJob {
   StartRoutine start;
   FILE* in;
   FILE* out;
-  uint32_t unpacked_size;
-  uint32_t packed_size;
+  MemberSize unpacked_size;
+  MemberSize packed_size;
   int32_t dict_bits;
   int32_t method_index;
 
-  DecodeJob(FILE* in_stream, FILE* out_stream, uint32_t unpacked, uint32_t packed,
+  DecodeJob(FILE* in_stream, FILE* out_stream, MemberSize unpacked, MemberSize packed,
             int32_t bits, int32_t index);
   // kFast: the host's loops; otherwise the stub's compact one.
   template <bool kFast>
@@ -87,12 +92,19 @@ struct DecodeJob {
 // Each decodes one member from the archive stream in (at its data) into out
 // and returns the CRC-16 of the bytes produced; *status (may be null)
 // receives a DecodeStatus. method_index names a stored row or one with
-// routines (CheckMember has refused any other).
-uint16_t DecodeMemberCompact(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+// routines (CheckMember has refused any other). Sizes are MemberSize: the
+// host tool's decoders count 64 bits, the stub's 32.
+uint16_t DecodeMemberCompact(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                              int32_t method_index, int32_t* status);
 #if VEMO_FAST_DECODE
-uint16_t DecodeMemberFast(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+uint16_t DecodeMemberFast(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                           int32_t method_index, int32_t* status);
 #endif
-uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
+uint16_t DecodeMember(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                       int32_t method_index, int32_t* status);
+
+// Progress counts 32 bits: past 4 GiB - 1 the bar waits for the end.
+inline uint32_t ProgressCount(MemberSize n) {
+  if constexpr (sizeof(MemberSize) > 4) return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)n;
+  return (uint32_t)n;
+}

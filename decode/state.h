@@ -11,6 +11,7 @@
 #include <stdio.h>
 
 #include "decode/format.h"
+#include "platform/floor.h"
 
 // Sizes of the code tables.
 const int32_t CHAR_TABLE_SIZE = 4096;  // 12 bits of lookup
@@ -35,14 +36,15 @@ extern uint16_t g_crc;
 // --- Compressed input (decode/bitio.cpp; set up by DecodeJob::Run) ---
 // g_in_stream: the archive stream. g_in_buf, g_in_buf_size: the input buffer
 // and the size of every refill. g_in_buf_pos: next unread byte of it.
-// g_packed_left: the member's compressed bytes not yet taken. All four
+// g_packed_left: the member's compressed bytes not yet taken (64 bits on
+// the host, like the declared size below). All four
 // advance in ReadPackedByte and RefillBitWindow (and in a fast decoder's own
 // window, which hands them back when it stops).
 extern FILE* g_in_stream;
 extern uint8_t* g_in_buf;
 extern uint32_t g_in_buf_size;
 extern uint32_t g_in_buf_pos;
-extern uint32_t g_packed_left;
+extern MemberSize g_packed_left;
 // Zero bytes handed out past the member's end; ReadPackedByte counts them,
 // InputOverrun judges them (bitio.h).
 extern uint32_t g_overrun;
@@ -64,7 +66,7 @@ extern uint16_t g_bit_buf;
 extern FILE* g_out_stream;
 extern uint8_t* g_dict;
 extern uint16_t g_dict_bits;
-extern uint32_t g_unpacked_size;
+extern MemberSize g_unpacked_size;
 extern uint32_t g_dict_pos;
 extern uint32_t g_out_count;
 

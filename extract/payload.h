@@ -37,7 +37,6 @@ enum FailureKind : uint32_t {
   FAILURE_WRITE = 8,           // the output file could not be written completely
   FAILURE_LINK = 9,            // a link (reparse point) on the member's path
   FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
-  FAILURE_TOO_LARGE = 11,      // host: a compressed member of 4 GiB or more (32-bit decoders)
 };
 
 

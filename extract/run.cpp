@@ -15,7 +15,6 @@
 #include "decode/bitio.h"
 #include "decode/member.h"
 #include "extract/progress.h"
-#include "extract/wide.h"
 #include "platform/platform.h"
 #include "platform/sjis.h"
 
@@ -320,20 +319,12 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   // Every row is stored, the directory or one with routines (the method
   // table's test holds it to that), so any known method can be decoded.
   if (index < 0) return FAILURE_METHOD;
-  // The decoders count 32 bits; a larger member is copied when stored.
-  if constexpr (kHostTool) {
-    if (!directory && !MethodTable[index].stored && IsWideMember(header)) return FAILURE_TOO_LARGE;
-  }
   return FAILURE_NONE;
 }
 
 uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out) {
   int32_t status = DECODE_DONE;
-  uint16_t crc;
-  if constexpr (kHostTool)
-    crc = DecodeAnySize(state->archive, out, header, method, &status);
-  else
-    crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method, &status);
+  const uint16_t crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method, &status);
   // A decoder that runs past the declared size has read damaged data.
   int64_t written = PlatTell(out);
   bool oversized = written >= 0 && (uint64_t)written != (uint64_t)header->unpacked_size &&

@@ -3,11 +3,9 @@
 #include "extract/wide.h"
 
 #if !defined(_WIN32)
-#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
-#include "decode/bitio.h"
 #include "decode/format.h"
 #include "decode/member.h"
 #include "platform/floor.h"
@@ -23,9 +21,6 @@ uint64_t Le64(const uint8_t* p) {
 }
 
 uint32_t Le32(const uint8_t* p) { return (uint32_t)Le16(p) | (uint32_t)Le16(p + 2) << 16; }
-
-// Stored members past 4 GiB are copied this many bytes at a time.
-const uint32_t WIDE_CHUNK = 1u << 20;
 
 }  // namespace
 
@@ -88,38 +83,5 @@ int32_t FindHostMethod(const char* method) {
   // PMarc's stored method is a plain copy, as -lh0- is.
   if (!memcmp(method, "-pm0-", METHOD_NAME_SIZE)) return METHOD_LH0;
   return -1;
-}
-
-uint16_t DecodeAnySize(FILE* in, FILE* out, const MemberHeader* header, int32_t method, int32_t* status) {
-  if (!IsWideMember(header))
-    return DecodeMember(in, out, (uint32_t)header->unpacked_size, (uint32_t)header->packed_size, method, status);
-  // Only a stored member gets here (CheckMember refuses the others).
-  *status = DECODE_DONE;
-  uint8_t* buffer = static_cast<uint8_t*>(malloc(WIDE_CHUNK));
-  if (!buffer) {
-    *status = DECODE_NO_MEMORY;
-    return 0;
-  }
-  if (g_crc_table[1] == 0) BuildCrcTable();
-  uint16_t crc = 0;
-  for (uint64_t done = 0; done < header->unpacked_size;) {
-    const uint64_t left = header->unpacked_size - done;
-    const uint32_t chunk = left < WIDE_CHUNK ? (uint32_t)left : WIDE_CHUNK;
-    if (fread(buffer, 1, chunk, in) != chunk) {
-      *status = DECODE_DAMAGED;
-      break;
-    }
-    fwrite(buffer, 1, chunk, out);
-    crc = Crc16(crc, buffer, chunk);
-    done += chunk;
-    // The progress counts 32 bits: past 4 GiB - 1 the bar waits for the end.
-    UpdateProgress(done > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)done);
-    if (!g_continue) {
-      *status = DECODE_ABORTED;
-      break;
-    }
-  }
-  free(buffer);
-  return crc;
 }
 #endif

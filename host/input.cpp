@@ -332,8 +332,6 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
     case FAILURE_UNKNOWN_HEADER: return "unknown header";
     case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
     case FAILURE_WRITE: return "cannot write the file";
-    case FAILURE_TOO_LARGE:
-      return "a compressed member of 4 GiB or more cannot be decoded here (only stored ones can)";
     default: return "failed";
   }
 }

@@ -161,11 +161,8 @@ struct CompressPipeline::Impl {
       if (fd >= 0) close(fd);
   }
 
-  // Members of 4 GiB or more are stored: the decoders count 32 bits, and
-  // vemosfx must read back every member it writes.
   bool Compressible(const MemberSource& m) const {
-    return method.dict_bits > 0 && !m.directory && m.link_target.empty() && m.copy_path.empty() && m.size > 0 &&
-           m.size <= SIZE_LIMIT;
+    return method.dict_bits > 0 && !m.directory && m.link_target.empty() && m.copy_path.empty() && m.size > 0;
   }
 
   static void Run(Job* job, Compressor* compressor) {

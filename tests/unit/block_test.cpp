@@ -82,6 +82,25 @@ TEST(BlockFixtures, JlhaArchivesDecodeToTheirInputs) {
   }
 }
 
+// The host tool's -lhx-: matches from 2^19 and 2^19 - 44 bytes back, the
+// farthest class, whose extra bits are more than one read takes.
+TEST(BlockFixtures, LhxMatchesReachTheWholeDictionary) {
+  Member member;
+  ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/crafted/lhx.lzh"),
+                               &member));
+  ASSERT_EQ(FindMethod(member.method.c_str()), METHOD_LHX);
+  ForEachLoop([&](const Variant& v) {
+    ResetProgress(member.unpacked, 0);
+    Decoded d = v.Decode(member.packed, METHOD_LHX, member.unpacked);
+    EXPECT_EQ(d.status, DECODE_DONE) << v.name;
+    ASSERT_EQ(d.out.size(), member.unpacked) << v.name;
+    EXPECT_EQ(d.crc, member.crc) << v.name;
+    const auto far = d.out.begin() + (1 << 19) + 200;
+    EXPECT_TRUE(std::equal(d.out.begin() + 200, d.out.begin() + 456, far)) << v.name;
+    EXPECT_TRUE(std::equal(d.out.begin() + 500, d.out.begin() + 700, far + 256)) << v.name;
+  });
+}
+
 TEST(BlockMethod, SevenByteMember) {
   const Bytes seven = {0x00, 0x05, 0x00, 0x00, 0x04, 0x10, 0x00};
   ForEachLoop([&](const Variant& v) {
@@ -137,6 +156,30 @@ TEST(BlockMethod, SingleValuePositionCode) {
       EXPECT_EQ(std::string(d.out.begin(), d.out.end()), expected) << cls;
     });
   }
+}
+
+// -lh4-'s 14 classes reach 2^13 - 1, past its 2^12-byte dictionary: a
+// distance beyond it counts modulo the dictionary. (Literals behind the
+// match make the member long enough for the fast loop's bulk decoding.)
+TEST(BlockMethod, Lh4DistancesPastItsDictionaryWrap) {
+  BitWriter w;
+  w.Put(4 + 64, 16);
+  w.Put(0, 5);
+  w.Put(11, 5);  // every character length 9
+  w.Put(510, 9);
+  w.Put(0, 4);
+  w.Put(13, 4);  // one class: 13, 12 extra bits
+  w.Put('a', 9);
+  w.Put('b', 9);
+  w.Put('c', 9);
+  w.Put(256 + 2, 9);  // a match of 5 bytes
+  w.Put(1, 12);       // distance value 4096 + 1: from 2 back
+  for (int i = 0; i < 64; ++i) w.Put('z', 9);
+  ForEachLoop([&](const Variant& v) {
+    ResetProgress(0, 0);
+    Decoded d = v.Decode(w.bytes, 4, 8 + 64);
+    EXPECT_EQ(std::string(d.out.begin(), d.out.end()), "abcbcbcb" + std::string(64, 'z')) << v.name;
+  });
 }
 
 TEST(BlockMethod, MatchLengthsOfSymbols256And509) {
@@ -310,15 +353,17 @@ TEST(BlockMethod, ReadPosLengthsCases) {
   for (int32_t e = 0; e < POS_TABLE_SIZE; ++e) ASSERT_EQ(g_pos_table[e], 9);
 }
 
-// Damaged members: random bytes and jLHA streams with bytes changed must end
-// at their unpacked size without a fault (output past it is damage), and both
-// loops must agree on every byte (run under ASan too).
+// Damaged members (-lh4- to -lh7-, -lhx-): random bytes and jLHA streams
+// with bytes changed must end at their unpacked size without a fault
+// (output past it is damage), and both loops must agree on every byte (run
+// under ASan too).
 TEST(BlockMethod, DamagedDataEndsAndBothLoopsAgree) {
   std::mt19937 rng(77);
   Member text;
   ASSERT_TRUE(ReadLevel2Member(ReadFileBytes(FixturePath("text-lh7.lzh")), &text));
-  for (int round = 0; round < 120; ++round) {
-    int32_t method = 4 + round % 4;
+  const int32_t methods[] = {4, 5, 6, 7, METHOD_LHX};
+  for (int round = 0; round < 150; ++round) {
+    int32_t method = methods[round % 5];
     Bytes packed;
     uint32_t unpacked;
     if (round % 3 == 0) {

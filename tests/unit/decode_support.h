@@ -73,7 +73,7 @@ struct Decoded {
   std::vector<size_t> writes;
 };
 
-typedef uint16_t (*MemberDecoder)(FILE*, FILE*, uint32_t, uint32_t, int32_t, int32_t*);
+typedef uint16_t (*MemberDecoder)(FILE*, FILE*, MemberSize, MemberSize, int32_t, int32_t*);
 
 // Decodes packed as one member of the given method with decoder; the input
 // stream holds the packed bytes followed by trailing (what lies behind the

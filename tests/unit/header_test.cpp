@@ -616,7 +616,7 @@ TEST(WideHeader, WhatOtherSystemsWriteAndTheStubLeavesAlone) {
 
   EXPECT_EQ(FindMemberMethod("-pm0-"), METHOD_LH0);
   EXPECT_EQ(FindMemberMethod("-pm1-"), -1);
-  EXPECT_EQ(FindMemberMethod("-lhx-"), -1);
+  EXPECT_EQ(FindMemberMethod("-lhx-"), METHOD_LHX);
 }
 
 TEST(WideHeader, HeadersThatDoNotMatchTheirChecksumOrCrc) {
