@@ -367,7 +367,9 @@ uint32_t CompareCodeOf(uint32_t code) {
   return code;
 }
 
-// CompareCodeOf for every code of the 60 lead bytes, worked out once.
+// CompareCodeOf for every code of the 60 lead bytes, worked out once, on the
+// first name that holds a double-byte character: building it costs about 14
+// million instructions, which an all-ASCII archive should not pay.
 struct CompareTable {
   uint16_t code[60][256];
   CompareTable() {
@@ -379,10 +381,14 @@ struct CompareTable {
   }
 };
 
+const CompareTable& FoldTable() {
+  static const CompareTable table;
+  return table;
+}
+
 }  // namespace
 
 uint32_t FoldNameLikeWindows(const char* name, uint32_t length, char* out, uint32_t capacity) {
-  static const CompareTable table;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
   const uint8_t* end = p + length;
   uint32_t n = 0;
@@ -390,7 +396,7 @@ uint32_t FoldNameLikeWindows(const char* name, uint32_t length, char* out, uint3
     uint32_t b = *p++;
     if (SjisLead((uint8_t)b)) {
       // A lead byte takes the byte after it, whatever it is.
-      uint32_t code = p < end ? table.code[b <= 0x9F ? b - 0x81 : b - 0xE0 + 31][*p++] : DEFAULT_CODE;
+      uint32_t code = p < end ? FoldTable().code[b <= 0x9F ? b - 0x81 : b - 0xE0 + 31][*p++] : DEFAULT_CODE;
       if (n < capacity) out[n++] = (char)(code >> 8);
       if (n < capacity) out[n++] = (char)code;
     } else if (n < capacity) {
