@@ -89,10 +89,10 @@ struct DecodeJob {
 // receives a DecodeStatus. method_index names a stored row or one with
 // routines (CheckMember has refused any other).
 uint16_t DecodeMemberCompact(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
-                             int32_t method_index, int32_t* status);
+                             int32_t method_index, DecodeStatus* status);
 #if VEMO_FAST_DECODE
 uint16_t DecodeMemberFast(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
-                          int32_t method_index, int32_t* status);
+                          int32_t method_index, DecodeStatus* status);
 #endif
 uint16_t DecodeMember(FILE* in, FILE* out, uint32_t unpacked_size, uint32_t packed_size,
-                      int32_t method_index, int32_t* status);
+                      int32_t method_index, DecodeStatus* status);

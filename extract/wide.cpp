@@ -90,7 +90,7 @@ int32_t FindHostMethod(const char* method) {
   return -1;
 }
 
-uint16_t DecodeAnySize(FILE* in, FILE* out, const MemberHeader* header, int32_t method, int32_t* status) {
+uint16_t DecodeAnySize(FILE* in, FILE* out, const MemberHeader* header, int32_t method, DecodeStatus* status) {
   if (!IsWideMember(header))
     return DecodeMember(in, out, (uint32_t)header->unpacked_size, (uint32_t)header->packed_size, method, status);
   // Only a stored member gets here (CheckMember refuses the others).

@@ -27,4 +27,4 @@ inline bool IsWideMember(const MemberHeader* header) {
 // DecodeMember for a member of any size (the method as CheckMember found
 // it): those that fit 32 bits go to the decoders; a larger stored member is
 // copied here. Returns the CRC-16 of what it wrote; *status a DecodeStatus.
-uint16_t DecodeAnySize(FILE* in, FILE* out, const MemberHeader* header, int32_t method, int32_t* status);
+uint16_t DecodeAnySize(FILE* in, FILE* out, const MemberHeader* header, int32_t method, DecodeStatus* status);

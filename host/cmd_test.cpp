@@ -67,23 +67,22 @@ int CmdTest(int argc, char** argv) {
   WindowsNames windows_names;
   while (true) {
     uint32_t counted = walk.members;
-    int32_t read = WalkNext(&walk, &header);
+    WalkResult read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
     if (read == WALK_CUT_SHORT) {
       if (walk.members != counted) Fail(Utf8(header.name), "the data is cut short");
-      archive_problem = "the archive is cut short";
+      archive_problem = WalkProblem(read);
       break;
     }
     if (read == WALK_STORED_SIZE) Fail(Utf8(header.name), WalkProblem(read));
     if (read != WALK_MEMBER) {
-      archive_problem = read == WALK_CUT_SHORT || read == WALK_STORED_SIZE ? MemberProblem(FAILURE_DAMAGED)
-                                                                             : WalkProblem(read);
+      archive_problem = read == WALK_STORED_SIZE ? MemberProblem(FAILURE_DAMAGED) : WalkProblem(read);
       break;
     }
     // The same judge as extraction, with a sink in place of the file.
     const char* stripped = header.name[0] == '/' ? header.name + 1 : header.name;
     int32_t method;
-    uint32_t failure = CheckMember(&header, stripped, &method);
+    FailureKind failure = CheckMember(&header, stripped, &method);
     if (!quiet) WarnSameFile(&windows_names, &header);
     if (failure == CHECK_LINK) failure = FAILURE_NONE;  // skipped when extracted
     if (failure == FAILURE_NONE && method != METHOD_LHD) {

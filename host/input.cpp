@@ -292,7 +292,7 @@ std::string Printable(const std::string& text) {
 
 std::string Utf8(const char* text) { return Printable(Utf8Raw(text)); }
 
-std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
+std::string MemberProblem(FailureKind failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)
     return "unsupported compression method " + std::string(header->method, METHOD_NAME_SIZE);
   // Of one member: its compressed data ends before its bytes do.
@@ -312,8 +312,11 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
     case FAILURE_WRITE: return "cannot write the file";
     case FAILURE_TOO_LARGE:
       return "a compressed member of 4 GiB or more cannot be decoded here (only stored ones can)";
-    default: return "failed";
+    case FAILURE_NONE:
+    case CHECK_LINK:
+    case CHECK_ABORTED: break;
   }
+  return "failed";
 }
 
 namespace {
@@ -357,14 +360,17 @@ bool Grow(WindowsNames* names) {
 
 }  // namespace
 
-std::string WalkProblem(int32_t result) {
+std::string WalkProblem(WalkResult result) {
   switch (result) {
     case WALK_UNKNOWN: return "unknown header";
     case WALK_CUT_SHORT: return "the archive is cut short";
     case WALK_CHECKSUM: return "a member header does not match its checksum or CRC (damaged)";
     case WALK_STORED_SIZE: return "the header is damaged: a stored member cannot hold more than its data";
-    default: return MemberProblem(FAILURE_DAMAGED);
+    case WALK_DAMAGED:
+    case WALK_MEMBER:
+    case WALK_END: break;
   }
+  return MemberProblem(FAILURE_DAMAGED);
 }
 
 void WarnSameFile(WindowsNames* names, const MemberHeader* header) {

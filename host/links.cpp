@@ -28,7 +28,7 @@ bool IsSymbolicLink(const char* path) {
   return !local.empty() && lstat(local.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
+LinkResult MakeLink(const char* member, bool keep_old, std::string* problem) {
   const char* target = LinkTarget(member);
   std::string name(member, target - 1 - member);
   while (name.size() > 1 && name.back() == '/') name.pop_back();

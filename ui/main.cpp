@@ -39,6 +39,10 @@ const char* const FAILURE_TEXTS[] = {
     "不正なパスです: ",  // FAILURE_LINK: a link or junction on the path
     "不正なパスです: ",  // FAILURE_SAME_FILE: one file with an earlier member on Windows
 };
+// One text for every kind up to the last the stub can report (FAILURE_TOO_LARGE
+// is the host's alone): a kind added below it needs its text here.
+static_assert(sizeof FAILURE_TEXTS / sizeof FAILURE_TEXTS[0] == FAILURE_TOO_LARGE,
+              "a failure kind without its message");
 
 void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
   if (kind >= sizeof FAILURE_TEXTS / sizeof FAILURE_TEXTS[0] || !FAILURE_TEXTS[kind]) return;

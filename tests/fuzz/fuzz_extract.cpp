@@ -33,7 +33,7 @@ fs::path g_out;
 int g_outcomes;
 
 void Quiet(const char*, const char*) {}
-void CountOutcome(SfxState*, uint32_t) { ++g_outcomes; }
+void CountOutcome(SfxState*, RunOutcome) { ++g_outcomes; }
 
 void RemoveBase() {
   std::error_code ignored;
