@@ -143,7 +143,7 @@ rows=(
   "0|eq:t=4|cp \$A/a.lzh a.lzh; vemosfx delete a.lzh nope; vemosfx list -q a.lzh | wc -l >t"
   "0|eq:out=new|cp \$A/a.lzh a.lzh; echo new >top.txt; vemosfx a a.lzh top.txt; rm top.txt; vemosfx extract -O a.lzh top.txt >out"
   "0|eq:out=top|cp \$A/a.lzh a.lzh; echo new >top.txt; touch -d @1 top.txt; vemosfx add --update a.lzh top.txt; vemosfx extract -O a.lzh top.txt >out"
-  "0|eq:out=old old new|for t in 999999999 1000000000 1000000001; do cp \$A/when.lzh u.lzh; echo new >top.txt; touch -d @\$t top.txt; vemosfx add --update u.lzh top.txt; vemosfx extract -O u.lzh top.txt; done | xargs >out"
+  "0|eq:out=oldoldnew|for t in 999999999 1000000000 1000000001; do cp \$A/when.lzh u.lzh; echo new >top.txt; touch -d @\$t top.txt; vemosfx add --update u.lzh top.txt; vemosfx extract -O u.lzh top.txt; done >out"
   "0|out:added new.txt|cp \$A/a.lzh a.lzh; echo n >new.txt; vemosfx add -v --update a.lzh new.txt"
   "1|err:the data does not match its CRC (damaged); nothing was changed|cp \$A/d.lzh d.lzh; echo n >new.txt; vemosfx add d.lzh new.txt"
   "0|eq:out=target.txt|vemosfx extract \$A/links.lzh; readlink link >out"
