@@ -149,15 +149,16 @@ LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       DestroyWindow(window);
       return 0;
     case WM_SFX_FAILED:
-      g_worker_running = false;
-      g_exit_status = EXIT_FAILED;
-      ShowFailure(window, state, wparam);
-      RemovePartialFile(state);
-      DestroyWindow(window);
-      return 0;
     case WM_SFX_ABORTED:
+      // The worker has ended (cleared first: the failure's message box runs
+      // a message loop of its own). Its unfinished file goes.
       g_worker_running = false;
-      g_exit_status = EXIT_CANCELLED;
+      if (message == WM_SFX_FAILED) {
+        g_exit_status = EXIT_FAILED;
+        ShowFailure(window, state, wparam);
+      } else {
+        g_exit_status = EXIT_CANCELLED;
+      }
       RemovePartialFile(state);
       DestroyWindow(window);
       return 0;
