@@ -275,13 +275,7 @@ struct FastTable {
   template <class EntryOf>
   bool Build(const uint8_t* lengths, uint32_t n, uint32_t max_bits, EntryOf entry_of) {
     uint32_t count[17] = {0};
-    bool too_long = false;
-    for (uint32_t s = 0; s < n; ++s) {
-      if (lengths[s] > 16)
-        too_long = true;
-      else
-        ++count[lengths[s]];
-    }
+    const bool too_long = !CountCodeLengths(lengths, n, count);
     int32_t left = 1 << 16;
     uint32_t longest = 0;
     for (uint32_t len = 1; len <= 16; ++len) {

@@ -198,7 +198,7 @@ static DecodeStatus CopyStored(FILE* in, FILE* out, MemberSize unpacked_size) {
 // The member decoder of either variant; the wrappers below name them.
 template <bool kFast>
 static uint16_t DecodeMemberAs(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                               int32_t method_index, int32_t* status) {
+                               int32_t method_index, DecodeStatus* status) {
   DecodeStatus result;
   const MethodRow& row = MethodTable[method_index];
   if (row.stored) {
@@ -212,18 +212,18 @@ static uint16_t DecodeMemberAs(FILE* in, FILE* out, MemberSize unpacked_size, Me
 }
 
 uint16_t DecodeMemberCompact(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                             int32_t method_index, int32_t* status) {
+                             int32_t method_index, DecodeStatus* status) {
   return DecodeMemberAs<false>(in, out, unpacked_size, packed_size, method_index, status);
 }
 
 #if VEMO_FAST_DECODE
 uint16_t DecodeMemberFast(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                          int32_t method_index, int32_t* status) {
+                          int32_t method_index, DecodeStatus* status) {
   return DecodeMemberAs<true>(in, out, unpacked_size, packed_size, method_index, status);
 }
 #endif
 
 uint16_t DecodeMember(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                      int32_t method_index, int32_t* status) {
+                      int32_t method_index, DecodeStatus* status) {
   return DecodeMemberAs<kFastDecode>(in, out, unpacked_size, packed_size, method_index, status);
 }

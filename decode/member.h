@@ -95,13 +95,13 @@ struct DecodeJob {
 // routines (CheckMember has refused any other). Sizes are MemberSize: the
 // host tool's decoders count 64 bits, the stub's 32.
 uint16_t DecodeMemberCompact(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                             int32_t method_index, int32_t* status);
+                             int32_t method_index, DecodeStatus* status);
 #if VEMO_FAST_DECODE
 uint16_t DecodeMemberFast(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                          int32_t method_index, int32_t* status);
+                          int32_t method_index, DecodeStatus* status);
 #endif
 uint16_t DecodeMember(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
-                      int32_t method_index, int32_t* status);
+                      int32_t method_index, DecodeStatus* status);
 
 // Progress counts 32 bits: past 4 GiB - 1 the bar waits for the end.
 inline uint32_t ProgressCount(MemberSize n) {

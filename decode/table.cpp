@@ -27,13 +27,7 @@ static void FillNoCode(uint16_t* table, uint32_t from, uint32_t size) {
 int32_t BuildDecodeTable(int32_t n, const uint8_t* lengths, int32_t table_bits, uint16_t* table) {
   const uint32_t size = 1u << table_bits;
   uint32_t count[17] = {0};
-  bool too_long = false;
-  for (int32_t s = 0; s < n; ++s) {
-    if (lengths[s] > 16)
-      too_long = true;
-    else
-      ++count[lengths[s]];
-  }
+  const bool too_long = !CountCodeLengths(lengths, (uint32_t)n, count);
   // start[len]: the first code of that length, in units of 2^-16.
   uint32_t start[17];
   int32_t left = 1 << 16;

@@ -12,6 +12,19 @@
 // symbol through it is damage. It lies above every symbol and node.
 const uint16_t NO_CODE = (uint16_t)TREE_SIZE;
 
+// Adds each of the n lengths up to 16 to count[length] (count has 17
+// entries); false when a length is above 16, which no code may have.
+inline bool CountCodeLengths(const uint8_t* lengths, uint32_t n, uint32_t* count) {
+  bool fits = true;
+  for (uint32_t s = 0; s < n; ++s) {
+    if (lengths[s] > 16)
+      fits = false;
+    else
+      ++count[lengths[s]];
+  }
+  return fits;
+}
+
 // Builds the table (table_bits 8 or 12) of n symbols with the given code
 // lengths and returns the code space left, in units of 2^-16 of the whole:
 // 0 for a complete code, above 0 for an incomplete one (the slots no code

@@ -109,7 +109,7 @@ bool ReadSizedHeader(HeaderBytes* b) {
 
 // The fixed fields up to the level byte, and for levels 0 and 1 the name.
 template <bool kWide>
-int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
+HeaderResult ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
   int first = getc(b->in);
   if (first == EOF || (first == 0 && !kWide)) return HEADER_END;
   const uint32_t h = (uint32_t)first;
@@ -154,7 +154,7 @@ int32_t ReadBasicFields(HeaderBytes* b, MemberHeader* header) {
 
 // What follows the name: d = h - n tells whether a CRC and an OS id do.
 template <bool kWide>
-int32_t ReadCrcAndOsId(SfxState* state, HeaderBytes* b, MemberHeader* header) {
+HeaderResult ReadCrcAndOsId(SfxState* state, HeaderBytes* b, MemberHeader* header) {
   const int32_t d = (int32_t)b->h - (int32_t)b->file_length;
   const uint8_t* at = b->buffer + b->pos;
   if (d >= HEADER_LAYOUT_OS_ID) {
@@ -183,7 +183,7 @@ uint32_t NextSize(const uint8_t* p, bool wide) { return wide ? Le32(p) : Le16(p)
 // read already; the others read each one from the stream behind the basic
 // header, and their packed size counts them.
 template <bool kWide>
-int32_t ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
+HeaderResult ReadExtendedHeaders(HeaderBytes* b, MemberHeader* header) {
   uint8_t* buffer = b->buffer;
   const uint32_t h = b->h;
   const bool inside = ChainInside<kWide>(header->level);
@@ -301,11 +301,11 @@ bool JoinName(const HeaderBytes* b, MemberHeader* header) {
 
 // The body of ReadMemberHeader; buffer is the call's header buffer.
 template <bool kWide>
-int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
+HeaderResult ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
   HeaderBytes b = {};
   b.in = state->archive;
   b.buffer = buffer;
-  int32_t result = ReadBasicFields<kWide>(&b, header);
+  HeaderResult result = ReadBasicFields<kWide>(&b, header);
   if (result == HEADER_READ) result = ReadCrcAndOsId<kWide>(state, &b, header);
   if (result == HEADER_READ && header->level != 0) result = ReadExtendedHeaders<kWide>(&b, header);
   if (result != HEADER_READ) return result;
@@ -336,12 +336,12 @@ int32_t ReadHeader(SfxState* state, MemberHeader* header, uint8_t* buffer) {
 // build leaves out. Headers are read by one thread at a time.
 static uint8_t g_header_buffer[HEADER_BUFFER_SIZE];
 
-int32_t ReadMemberHeader(SfxState* state, MemberHeader* header) {
+HeaderResult ReadMemberHeader(SfxState* state, MemberHeader* header) {
   memset(header, 0, sizeof *header);
   return ReadHeader<kHostTool>(state, header, g_header_buffer);
 }
 
-int32_t ReadStubMemberHeader(SfxState* state, MemberHeader* header) {
+HeaderResult ReadStubMemberHeader(SfxState* state, MemberHeader* header) {
   memset(header, 0, sizeof *header);
   return ReadHeader<false>(state, header, g_header_buffer);
 }

@@ -47,10 +47,10 @@ enum HeaderResult : int32_t {
   HEADER_CHECKSUM = -4,  // host: the header's checksum or CRC does not match its bytes
 };
 
-int32_t ReadMemberHeader(SfxState* state, MemberHeader* header);
+HeaderResult ReadMemberHeader(SfxState* state, MemberHeader* header);
 // The stub's reader, whatever the build: in the host, for the tests of the
 // stub's rules (ReadMemberHeader is the wide form there).
-int32_t ReadStubMemberHeader(SfxState* state, MemberHeader* header);
+HeaderResult ReadStubMemberHeader(SfxState* state, MemberHeader* header);
 void ConvertBackslashes(char* name, uint32_t count);
 uint32_t DosTimeToUnix(uint32_t dos_time);
 // Host: the method index of a name that other archivers give a method the

@@ -23,23 +23,6 @@ const uint8_t OPTION_ENABLED = 1;  // the checkbox may be changed
 const uint8_t OPTION_CREATE = 2;   // the shortcut is wanted
 
 
-// How a run ended, when it ended as failed. The front end turns the kind into
-// its message; failure_name names the member concerned.
-enum FailureKind : uint32_t {
-  FAILURE_NONE = 0,
-  FAILURE_DAMAGED = 1,         // the archive is damaged or cut short
-  FAILURE_CRC = 2,             // a member's data does not match its CRC
-  FAILURE_BAD_NAME = 3,        // a member name leaves the destination
-  FAILURE_METHOD = 4,          // a member's method is not known
-  FAILURE_CREATE = 5,          // the output file cannot be created (or the path is too long)
-  FAILURE_UNKNOWN_HEADER = 6,  // the reader has already shown "Unknown header"
-  FAILURE_MEMORY = 7,          // no memory for the member's dictionary
-  FAILURE_WRITE = 8,           // the output file could not be written completely
-  FAILURE_LINK = 9,            // a link (reparse point) on the member's path
-  FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
-};
-
-
 struct SfxState {
   PlatHandle instance;
   char module_path[PATH_BUFFER_SIZE];
@@ -63,7 +46,7 @@ struct SfxState {
   uint16_t sub_path_at;
   // Written by the worker before it reports OUTCOME_FAILED, read by the front
   // end only after that report.
-  uint32_t failure;
+  FailureKind failure;
   char failure_name[NAME_BUFFER_SIZE];
 };
 

@@ -46,7 +46,7 @@ bool IsParentComponent(const uint8_t* start, const uint8_t* end) {
 bool MakeDirectoryChain(char* dir) {
   size_t length = strlen(dir);
   while (length > 1 && dir[length - 1] == '/') dir[--length] = 0;
-  int32_t kind = PlatPathKind(dir);
+  PathKind kind = PlatPathKind(dir);
   if (kind != PATH_MISSING) return kind == PATH_DIRECTORY;
   if (PlatMakeDirectory(dir)) return true;
   char* slash = strrchr(dir, '/');
@@ -71,13 +71,13 @@ void CopyPath(char* to, const char* text) {
   to[length] = 0;
 }
 
-void SetFailure(SfxState* state, uint32_t kind, const char* name) {
+void SetFailure(SfxState* state, FailureKind kind, const char* name) {
   state->failure = kind;
   memset(state->failure_name, 0, sizeof state->failure_name);
   if (name) CopyPath(state->failure_name, name);
 }
 
-int32_t Fail(SfxState* state, const MemberHeader* header, uint32_t kind) {
+MemberResult Fail(SfxState* state, const MemberHeader* header, FailureKind kind) {
   SetFailure(state, kind, header->name);
   return MEMBER_FAILED;
 }
@@ -89,7 +89,7 @@ void DiscardOutput(SfxState* state, const char* path) {
 }
 
 // A "-lhd-" member: the directory itself and any missing parents.
-int32_t ExtractDirectory(SfxState* state, MemberHeader* header, const char* path) {
+MemberResult ExtractDirectory(SfxState* state, MemberHeader* header, const char* path) {
   char dir[NAME_BUFFER_SIZE];
   strcpy(dir, path);
   if (dir[0] && !MakeDirectoryChain(dir)) return Fail(state, header, FAILURE_CREATE);
@@ -175,7 +175,7 @@ void ForgetFiles(FileNames* files) {
 // that file, so that it holds other bytes than the listing shows under
 // either name: FAILURE_SAME_FILE. Else the member's folded path is recorded
 // (FAILURE_MEMORY when it cannot be).
-uint32_t RecordFile(FileNames* files, const char* path) {
+FailureKind RecordFile(FileNames* files, const char* path) {
   char folded[NAME_BUFFER_SIZE];
   size_t n = FoldPath(path, folded) + 1;
   if (files->count * 2 >= files->size && !GrowFiles(files)) return FAILURE_MEMORY;
@@ -300,7 +300,7 @@ size_t FoldPath(const char* path, char* out) {
   return (size_t)(o - out);
 }
 
-uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
+FailureKind CheckMember(const MemberHeader* header, const char* path, int32_t* method) {
   int32_t index = FindMemberMethod(header->method);
   // An empty member whose name ends in "/" is a directory, whatever its
   // method (some archivers store empty folders as such -lh0- members).
@@ -322,8 +322,8 @@ uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* meth
   return FAILURE_NONE;
 }
 
-uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out) {
-  int32_t status = DECODE_DONE;
+FailureKind DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out) {
+  DecodeStatus status = DECODE_DONE;
   const uint16_t crc = DecodeMember(state->archive, out, header->unpacked_size, header->packed_size, method, &status);
   // A decoder that runs past the declared size has read damaged data.
   int64_t written = PlatTell(out);
@@ -339,14 +339,14 @@ uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t meth
   return FAILURE_NONE;
 }
 
-int32_t ExtractMember(SfxState* state, MemberHeader* header) {
+MemberResult ExtractMember(SfxState* state, MemberHeader* header) {
   // A failure of this member must not make the front end remove the file of
   // the member before it.
   state->output_path[0] = 0;
   char path[NAME_BUFFER_SIZE];
   if (!OutputPath(header, path)) return Fail(state, header, FAILURE_CREATE);
   int32_t method;
-  uint32_t failure = CheckMember(header, path, &method);
+  FailureKind failure = CheckMember(header, path, &method);
   if (failure == CHECK_LINK) {
     PlatSkippedLink(path);
     return MEMBER_NEXT;
@@ -401,7 +401,7 @@ void ExtractionWorker(void* arg) {
   // the run before anything is written; the reader has shown "Unknown
   // header" once, here. The scan fails when the end cannot be found.
   int64_t end = StreamEnd(state->archive);
-  uint32_t failure;
+  FailureKind failure;
   g_total_bytes = SumUnpackedSizes(state, end, &failure);
   SetFailure(state, failure, nullptr);
 
@@ -413,7 +413,7 @@ void ExtractionWorker(void* arg) {
   g_files.active = true;
 #endif
   while (failure == FAILURE_NONE) {
-    int32_t read = WalkNext(&walk, &header);
+    WalkResult read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
     if (read != WALK_MEMBER) {
       failure = WalkFailure(read);
@@ -421,7 +421,7 @@ void ExtractionWorker(void* arg) {
       break;
     }
     PlatSetLabel(state->main_window, header.name);
-    int32_t result = ExtractMember(state, &header);
+    MemberResult result = ExtractMember(state, &header);
     if (result == MEMBER_ABORTED) break;
     if (result == MEMBER_FAILED) {
       failure = state->failure;
@@ -434,7 +434,7 @@ void ExtractionWorker(void* arg) {
 #if !defined(_WIN32)
   g_files.active = false;
 #endif
-  uint32_t outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
+  RunOutcome outcome = !g_continue ? OUTCOME_ABORTED : failure != FAILURE_NONE ? OUTCOME_FAILED : OUTCOME_DONE;
   if (outcome != OUTCOME_FAILED) SetFailure(state, FAILURE_NONE, nullptr);
   PlatReportOutcome(state, state->main_window, outcome, state->failure);
 }

@@ -15,7 +15,7 @@ enum MemberResult : int32_t {
 // Thread body; the argument is the SfxState. Reports exactly one outcome
 // through the platform layer as its last act.
 void ExtractionWorker(void* state);
-int32_t ExtractMember(SfxState* state, MemberHeader* header);
+MemberResult ExtractMember(SfxState* state, MemberHeader* header);
 
 // The one judge of a member, shared by the run and the host tool's test and
 // -O. CheckMember looks at what the header says before anything is written:
@@ -24,13 +24,11 @@ int32_t ExtractMember(SfxState* state, MemberHeader* header);
 // nothing is made; *method receives the method's index (that of "-lhd-" for
 // an empty member named like a directory). path is the member's path as
 // OutputPath gives it.
-const uint32_t CHECK_LINK = 0xFE;
-uint32_t CheckMember(const MemberHeader* header, const char* path, int32_t* method);
+FailureKind CheckMember(const MemberHeader* header, const char* path, int32_t* method);
 // Decodes the member's data from the stream's position into out, closes out
 // and judges the result: FAILURE_NONE when the bytes are intact, else the
 // kind, or CHECK_ABORTED when the run was aborted meanwhile.
-const uint32_t CHECK_ABORTED = 0xFF;
-uint32_t DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out);
+FailureKind DecodeChecked(SfxState* state, const MemberHeader* header, int32_t method, FILE* out);
 bool MakeParentDirs(const char* path);
 // True when a member path (one leading "/" already dropped) stays inside the
 // current directory and names an ordinary file there: not empty, no leading

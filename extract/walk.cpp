@@ -18,13 +18,13 @@ void WalkBegin(MemberWalk* walk, SfxState* state, int64_t end) {
   walk->members = 0;
 }
 
-int32_t WalkNext(MemberWalk* walk, MemberHeader* header) {
+WalkResult WalkNext(MemberWalk* walk, MemberHeader* header) {
   FILE* in = walk->state->archive;
   // The next header lies behind the member's data, however far a reader of
   // the data has gone.
   if (walk->next >= 0 && !SeekStream(in, walk->next)) return WALK_CUT_SHORT;
-  int32_t read = ReadMemberHeader(walk->state, header);
-  if (read != HEADER_READ) return read;
+  HeaderResult read = ReadMemberHeader(walk->state, header);
+  if (read != HEADER_READ) return (WalkResult)read;
   ++walk->members;
   int64_t data = StreamPosition(in);
   if (data < 0) return WALK_DAMAGED;
@@ -38,13 +38,13 @@ int32_t WalkNext(MemberWalk* walk, MemberHeader* header) {
   return WALK_MEMBER;
 }
 
-uint32_t WalkFailure(int32_t result) {
+FailureKind WalkFailure(WalkResult result) {
   return result == WALK_UNKNOWN ? FAILURE_UNKNOWN_HEADER : FAILURE_DAMAGED;
 }
 
-uint64_t SumUnpackedSizes(SfxState* state, int64_t end, uint32_t* failure) {
+uint64_t SumUnpackedSizes(SfxState* state, int64_t end, FailureKind* failure) {
   uint64_t sum = 0;
-  int32_t read = WALK_DAMAGED;
+  WalkResult read = WALK_DAMAGED;
   int64_t start = StreamPosition(state->archive);
   if (start >= 0 && end >= 0) {
     // The same walk as the run's, so the scan and the run always agree on

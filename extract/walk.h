@@ -55,14 +55,14 @@ void WalkBegin(MemberWalk* walk, SfxState* state, int64_t end);
 // end; else the
 // seek past the previous member's data failed and *header still holds that
 // member.
-int32_t WalkNext(MemberWalk* walk, MemberHeader* header);
+WalkResult WalkNext(MemberWalk* walk, MemberHeader* header);
 // The kind of failure (FailureKind) a walk result other than WALK_MEMBER and
 // WALK_END means.
-uint32_t WalkFailure(int32_t result);
+FailureKind WalkFailure(WalkResult result);
 
 // Sum of the unpacked sizes from the stream's position to the archive's end
 // (end as in MemberWalk); the stream is left where it was. *failure is
 // FAILURE_NONE when the walk reached a proper end, else WalkFailure's kind;
 // FAILURE_DAMAGED when the end is not known (below 0): the scan needs a
 // stream it can return on.
-uint64_t SumUnpackedSizes(SfxState* state, int64_t end, uint32_t* failure);
+uint64_t SumUnpackedSizes(SfxState* state, int64_t end, FailureKind* failure);

@@ -126,12 +126,12 @@ bool IsDestination(const char* path) {
 
 // One member that CheckMember accepted, to standard output: decoded and
 // judged as when extracted, nothing on disk.
-uint32_t ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
+FailureKind ToStdout(SfxState* state, const MemberHeader* header, int32_t method) {
   uint64_t count = 0;
   fflush(stdout);
   FILE* out = HostCountingStream(STDOUT_FILENO, &count);
   if (!out) return FAILURE_MEMORY;
-  uint32_t failure = DecodeChecked(state, header, method, out);
+  FailureKind failure = DecodeChecked(state, header, method, out);
   return failure == CHECK_ABORTED ? FAILURE_NONE : failure;
 }
 
@@ -147,8 +147,8 @@ void Notice(const Options& options, uint32_t* count, const std::string& member, 
 // What one member of the kind CheckMember found becomes on disk (or on
 // standard output). Returns FAILURE_NONE or the failure; *problem, when
 // set, says it in words instead.
-uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header, const std::string& member,
-                    uint32_t check, int32_t method, std::vector<Directory>* directories, std::string* problem) {
+FailureKind ExtractOne(CommandInput* input, Options* options, MemberHeader* header, const std::string& member,
+                       FailureKind check, int32_t method, std::vector<Directory>* directories, std::string* problem) {
   SfxState* state = &input->state;
   const char* local = LocalName(header->name);
   bool link = check == CHECK_LINK;
@@ -164,7 +164,7 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
       Notice(*options, &options->links_skipped, member, "symbolic link skipped");
       return FAILURE_NONE;
     }
-    int32_t made = MakeLink(local, options->keep_old, problem);
+    LinkResult made = MakeLink(local, options->keep_old, problem);
     if (made == LINK_KEPT) Notice(*options, &options->kept, member, "kept the existing file");
     if (made == LINK_MADE && options->same_owner) SetOwner(std::string(local, LinkTarget(local) - 1 - local).c_str(), header);
     return made == LINK_REFUSED ? FAILURE_LINK : FAILURE_NONE;
@@ -187,10 +187,10 @@ uint32_t ExtractOne(CommandInput* input, Options* options, MemberHeader* header,
     return FAILURE_LINK;
   }
   errno = 0;
-  int32_t result = ExtractMember(state, header);
+  MemberResult result = ExtractMember(state, header);
   int error = errno;
   if (result == MEMBER_FAILED) {
-    uint32_t failure = state->failure;
+    FailureKind failure = state->failure;
     if ((failure == FAILURE_CREATE || failure == FAILURE_WRITE) && error != 0)
       *problem = MemberProblem(failure, header) + ": " + strerror(error);
     return failure;
@@ -251,7 +251,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
   MemberHeader header;
   while (g_continue) {
     uint32_t counted = walk.members;
-    int32_t read = WalkNext(&walk, &header);
+    WalkResult read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
     if (read != WALK_MEMBER) {
       ClearLine();
@@ -270,7 +270,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
     // (also an empty member whose name ends in "/").
     const char* local = LocalName(header.name);
     int32_t method;
-    uint32_t check = CheckMember(&header, local, &method);
+    FailureKind check = CheckMember(&header, local, &method);
     bool directory = check != CHECK_LINK && method == METHOD_LHD;
     std::string member = SelectionPath(&header, check == CHECK_LINK);
     std::string shown = Printable(member);
@@ -283,7 +283,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
         fflush(names);
       }
       std::string problem;
-      uint32_t failure = ExtractOne(input, options, &header, member, check, method, &directories, &problem);
+      FailureKind failure = ExtractOne(input, options, &header, member, check, method, &directories, &problem);
       if (!g_continue) break;
       if (failure != FAILURE_NONE) {
         if (problem.empty())

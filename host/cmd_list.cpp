@@ -271,7 +271,7 @@ int CmdList(int argc, char** argv) {
   bool has_stored = state->has_config != 0;
   if (has_stored) ListStoredOf(state, &stored);
   uint32_t members = 0;
-  int32_t result;
+  ListResult result;
   // On stderr, in the same walk: names that Windows takes for one file.
   WindowsNames windows_names;
   ListEach warn = [](const MemberHeader* header, void* names) {

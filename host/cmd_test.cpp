@@ -74,7 +74,7 @@ int CmdTest(int argc, char** argv) {
   WindowsNames windows_names;
   while (true) {
     uint32_t counted = walk.members;
-    int32_t read = WalkNext(&walk, &header);
+    WalkResult read = WalkNext(&walk, &header);
     if (read == WALK_END) break;
     ClearLine();
     // A member whose data is cut short counts as failed.
@@ -82,15 +82,14 @@ int CmdTest(int argc, char** argv) {
     members += selected;
     if (read == WALK_CUT_SHORT) {
       if (walk.members != counted) Fail(Utf8(header.name), "the data is cut short");
-      archive_problem = "the archive is cut short";
+      archive_problem = WalkProblem(read);
       break;
     }
     // Either ends the walk: past a member whose data is cut short or whose
     // sizes contradict each other no later header can be trusted.
     if (read == WALK_STORED_SIZE) Fail(Utf8(header.name), WalkProblem(read));
     if (read != WALK_MEMBER) {
-      archive_problem = read == WALK_CUT_SHORT || read == WALK_STORED_SIZE ? MemberProblem(FAILURE_DAMAGED)
-                                                                             : WalkProblem(read);
+      archive_problem = read == WALK_STORED_SIZE ? MemberProblem(FAILURE_DAMAGED) : WalkProblem(read);
       break;
     }
     MemberSeen(&header, input.end);
@@ -105,7 +104,7 @@ int CmdTest(int argc, char** argv) {
     // "extract" will.
     const char* stripped = LocalName(header.name);
     int32_t method;
-    uint32_t failure = CheckMember(&header, stripped, &method);
+    FailureKind failure = CheckMember(&header, stripped, &method);
     if (!quiet) WarnSameFile(&windows_names, &header);
     if (failure == CHECK_LINK) failure = FAILURE_NONE;  // skipped when extracted
     // The sink counts the bytes, which DecodeChecked compares with the

@@ -88,7 +88,7 @@ bool ReadOld(const char* path, CommandInput* input, std::vector<OldMember>* memb
   for (;;) {
     OldMember m;
     int64_t at = walk.next >= 0 ? walk.next : (int64_t)start;
-    int32_t read = WalkNext(&walk, &m.header);
+    WalkResult read = WalkNext(&walk, &m.header);
     if (read == WALK_END) break;
     int64_t data = StreamPosition(archive), next = walk.next;
     if (read != WALK_MEMBER) {

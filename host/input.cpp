@@ -314,7 +314,7 @@ std::string Utf8(const char* text) { return Printable(Utf8Raw(text)); }
 // The words say what the user can do: a damaged member cannot be helped,
 // a refused name names the option that lets it through, a file that cannot
 // be created gets the system's reason appended by the caller.
-std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
+std::string MemberProblem(FailureKind failure, const MemberHeader* header) {
   if (failure == FAILURE_METHOD && header)
     return "unsupported compression method " + std::string(header->method, METHOD_NAME_SIZE);
   // Of one member: its compressed data ends before its bytes do.
@@ -332,8 +332,11 @@ std::string MemberProblem(uint32_t failure, const MemberHeader* header) {
     case FAILURE_UNKNOWN_HEADER: return "unknown header";
     case FAILURE_MEMORY: return "not enough memory for the member's dictionary";
     case FAILURE_WRITE: return "cannot write the file";
-    default: return "failed";
+    case FAILURE_NONE:
+    case CHECK_LINK:
+    case CHECK_ABORTED: break;
   }
+  return "failed";
 }
 
 namespace {
@@ -377,14 +380,17 @@ bool Grow(WindowsNames* names) {
 
 }  // namespace
 
-std::string WalkProblem(int32_t result) {
+std::string WalkProblem(WalkResult result) {
   switch (result) {
     case WALK_UNKNOWN: return "unknown header";
     case WALK_CUT_SHORT: return "the archive is cut short";
     case WALK_CHECKSUM: return "a member header does not match its checksum or CRC (damaged)";
     case WALK_STORED_SIZE: return "the header is damaged: a stored member cannot hold more than its data";
-    default: return MemberProblem(FAILURE_DAMAGED);
+    case WALK_DAMAGED:
+    case WALK_MEMBER:
+    case WALK_END: break;
   }
+  return MemberProblem(FAILURE_DAMAGED);
 }
 
 // Only the hashes are needed to find a pair; the first names are kept (up

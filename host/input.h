@@ -11,6 +11,7 @@
 
 #include "extract/header.h"
 #include "extract/payload.h"
+#include "extract/walk.h"
 #include "host/options.h"
 #include "platform/host_hooks.h"
 
@@ -70,11 +71,11 @@ int SetNames(const char* command, const char* value);
 
 // A member's failure (FailureKind) in words; with the header, an unknown
 // method is named.
-std::string MemberProblem(uint32_t failure, const MemberHeader* header = nullptr);
+std::string MemberProblem(FailureKind failure, const MemberHeader* header = nullptr);
 
 // What a failed walk (WalkNext's result other than WALK_MEMBER and
 // WALK_END) says of the archive, in words.
-std::string WalkProblem(int32_t result);
+std::string WalkProblem(WalkResult result);
 
 // Shift_JIS (or, as --names says, UTF-8) text as UTF-8, bad bytes as "\xNN".
 std::string Utf8Raw(const char* text);

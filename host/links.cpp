@@ -36,7 +36,7 @@ bool IsNewerThan(const char* path, uint32_t mtime) {
   return !local.empty() && lstat(local.c_str(), &info) == 0 && info.st_mtime > (time_t)mtime;
 }
 
-int32_t MakeLink(const char* member, bool keep_old, std::string* problem) {
+LinkResult MakeLink(const char* member, bool keep_old, std::string* problem) {
   const char* target = LinkTarget(member);
   std::string name(member, target - 1 - member);
   while (name.size() > 1 && name.back() == '/') name.pop_back();

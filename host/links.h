@@ -18,7 +18,7 @@ enum LinkResult : int32_t {
 // confined): the link as stored, target untouched. It never replaces a
 // folder and is not made through a link on its path; an existing file or
 // link of its name is replaced unless keep_old.
-int32_t MakeLink(const char* member, bool keep_old, std::string* problem);
+LinkResult MakeLink(const char* member, bool keep_old, std::string* problem);
 
 // True when the core path names a symbolic link itself (not followed).
 bool IsSymbolicLink(const char* path);

@@ -185,19 +185,22 @@ struct ListFilter {
 // member's header (each one filter selects, when given) to each(header,
 // context). file_size (-1: not known) bounds every member's data.
 // *members receives the number of members handed on.
-inline int32_t ListWalk(SfxState* state, int64_t file_size, ListEach each, void* context, uint32_t* members,
-                        const ListFilter* filter = nullptr) {
+inline ListResult ListWalk(SfxState* state, int64_t file_size, ListEach each, void* context, uint32_t* members,
+                           const ListFilter* filter = nullptr) {
   MemberWalk walk;
   WalkBegin(&walk, state, file_size);
   MemberHeader header;
   *members = 0;
   for (;;) {
-    int32_t result = WalkNext(&walk, &header);
-    if (result == WALK_END) return LIST_COMPLETE;
-    if (result == WALK_DAMAGED || result == WALK_STORED_SIZE) return LIST_DAMAGED;
-    if (result == WALK_UNKNOWN) return LIST_UNKNOWN;
-    if (result == WALK_CUT_SHORT) return LIST_TRUNCATED;
-    if (result == WALK_CHECKSUM) return LIST_CHECKSUM;
+    switch (WalkNext(&walk, &header)) {
+      case WALK_MEMBER: break;
+      case WALK_END: return LIST_COMPLETE;
+      case WALK_DAMAGED:
+      case WALK_STORED_SIZE: return LIST_DAMAGED;
+      case WALK_UNKNOWN: return LIST_UNKNOWN;
+      case WALK_CUT_SHORT: return LIST_TRUNCATED;
+      case WALK_CHECKSUM: return LIST_CHECKSUM;
+    }
     if (filter && !filter->select(&header, filter->context)) continue;
     each(&header, context);
     ++*members;
@@ -234,14 +237,14 @@ inline void ListRow(const MemberHeader* header, void* context) {
 
 // One row per member, and a closing count; also (when given) receives each
 // member too, in the same walk.
-inline int32_t ListMembers(FILE* out, SfxState* state, int64_t file_size, ListConvert convert,
-                           uint32_t* members, ListEach also = nullptr, void* also_context = nullptr,
-                           const ListFilter* filter = nullptr) {
+inline ListResult ListMembers(FILE* out, SfxState* state, int64_t file_size, ListConvert convert,
+                              uint32_t* members, ListEach also = nullptr, void* also_context = nullptr,
+                              const ListFilter* filter = nullptr) {
   ListColumnsRow(out);
   ListRows rows = {out, convert, 0, 0};
   ListBoth both = {ListRow, &rows, also, also_context};
-  int32_t result = also ? ListWalk(state, file_size, ListToBoth, &both, members, filter)
-                        : ListWalk(state, file_size, ListRow, &rows, members, filter);
+  ListResult result = also ? ListWalk(state, file_size, ListToBoth, &both, members, filter)
+                           : ListWalk(state, file_size, ListRow, &rows, members, filter);
   if (result != LIST_COMPLETE) return result;
   char packed_text[24], unpacked_text[24];
   ListFormatCount(rows.packed, packed_text);
@@ -252,12 +255,13 @@ inline int32_t ListMembers(FILE* out, SfxState* state, int64_t file_size, ListCo
 }
 
 // The one-line description of a failed walk.
-inline const char* ListProblem(int32_t result) {
+inline const char* ListProblem(ListResult result) {
   switch (result) {
+    case LIST_COMPLETE: break;
     case LIST_DAMAGED: return "damaged member header";
     case LIST_UNKNOWN: return "unknown header layout";
     case LIST_TRUNCATED: return "member data cut short";
     case LIST_CHECKSUM: return "member header fails its checksum or CRC (damaged)";
-    default: return "";
   }
+  return "";
 }

@@ -63,7 +63,7 @@ void StartCount(SfxState* state, int64_t end) {
   BuildCrcTable();
   g_done_bytes = 0;
   g_last_percent = 0;
-  uint32_t damaged = FAILURE_NONE;  // the walk itself tells the damage
+  FailureKind damaged = FAILURE_NONE;  // the walk itself tells the damage
   g_total_bytes = SumUnpackedSizes(state, end, &damaged);
 }
 

@@ -454,13 +454,6 @@ bool CheckSettings(const PackageSettings& settings, const std::vector<MemberSour
   return true;
 }
 
-bool IsPlainArchiveName(const std::string& output) {
-  if (output.size() < 4) return false;
-  std::string tail = output.substr(output.size() - 4);
-  for (char& ch : tail) ch = (char)tolower((unsigned char)ch);
-  return tail == ".lzh";
-}
-
 namespace {
 
 // The temporary output, removed by the signal handler.

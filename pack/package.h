@@ -94,9 +94,6 @@ struct PackJob {
   ProgressHook progress;
 };
 
-// True when the output's name ends in ".lzh" (any case).
-bool IsPlainArchiveName(const std::string& output);
-
 // Writes the package or archive to a temporary file beside the output and
 // renames it into place at the end; on failure nothing is left behind. An
 // output reached through symbolic links is replaced where they lead (the

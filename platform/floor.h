@@ -45,6 +45,26 @@ enum RunOutcome : uint32_t {
   OUTCOME_FAILED = 2,
 };
 
+// How a run ended, when it ended as failed. The front end turns the kind into
+// its message; failure_name names the member concerned.
+enum FailureKind : uint32_t {
+  FAILURE_NONE = 0,
+  FAILURE_DAMAGED = 1,         // the archive is damaged or cut short
+  FAILURE_CRC = 2,             // a member's data does not match its CRC
+  FAILURE_BAD_NAME = 3,        // a member name leaves the destination
+  FAILURE_METHOD = 4,          // a member's method is not known
+  FAILURE_CREATE = 5,          // the output file cannot be created (or the path is too long)
+  FAILURE_UNKNOWN_HEADER = 6,  // the reader has already shown "Unknown header"
+  FAILURE_MEMORY = 7,          // no memory for the member's dictionary
+  FAILURE_WRITE = 8,           // the output file could not be written completely
+  FAILURE_LINK = 9,            // a link (reparse point) on the member's path
+  FAILURE_SAME_FILE = 10,      // the name folds onto an earlier file member's (Windows)
+  // Not failures: the two other answers of the member judges (CheckMember,
+  // DecodeChecked in extract/run.h). Never stored in SfxState::failure.
+  CHECK_LINK = 0xFE,     // a Unix symbolic link member, for which nothing is made
+  CHECK_ABORTED = 0xFF,  // the run was aborted while the member was decoded
+};
+
 // The progress and abort hook of the decoders, kept by extract/progress.cpp.
 // Nonzero: go on. The user interface clears it to stop the run; every poll
 // reads it afresh from memory.

@@ -9,7 +9,7 @@ void HostSetOwnPath(const char* path);
 struct HostCallbacks {
   void (*label)(const char* name);          // member about to be extracted
   void (*progress)(uint32_t position);      // new percentage
-  void (*outcome)(SfxState* state, uint32_t outcome);
+  void (*outcome)(SfxState* state, RunOutcome outcome);
   void (*error)(const char* text, const char* caption);
   void (*skipped_link)(const char* name);  // a symbolic link member, "link|target"
 };
@@ -35,7 +35,7 @@ enum HostNames : int32_t {
   HOST_NAMES_EUCJP = 3,
   HOST_NAMES_LATIN1 = 4,
 };
-void HostSetNames(int32_t names);
+void HostSetNames(HostNames names);
 // Sets the permission bits of a core path (no set-user-ID, set-group-ID or
 // sticky bit, and none that the umask clears); false when that fails.
 bool HostSetMode(const char* path, uint32_t mode);

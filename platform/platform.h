@@ -45,7 +45,7 @@ bool PlatSeek(FILE* stream, int64_t position);
 int64_t PlatStreamSize(FILE* stream);
 void PlatRemoveFile(const char* path);
 enum PathKind : int32_t { PATH_MISSING = 0, PATH_FILE = 1, PATH_DIRECTORY = 2 };
-int32_t PlatPathKind(const char* path);
+PathKind PlatPathKind(const char* path);
 bool PlatMakeDirectory(const char* path);
 // True when a part of the path is a link through which a write would leave
 // the destination. POSIX: a folder on it (any part before its last "/") is a
@@ -96,7 +96,7 @@ uint32_t PlatAvailableMemory();
 // OUTCOME_FAILED); the state itself is only passed on to the host's hooks.
 void PlatSetLabel(PlatHandle window, const char* name);
 void PlatSetProgress(PlatHandle bar, uint32_t position);
-void PlatReportOutcome(SfxState* state, PlatHandle window, uint32_t outcome, uint32_t failure);
+void PlatReportOutcome(SfxState* state, PlatHandle window, RunOutcome outcome, FailureKind failure);
 // A modal error message with an error icon, owned by the window.
 void PlatShowError(PlatHandle window, const char* text, const char* caption);
 

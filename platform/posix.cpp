@@ -19,7 +19,7 @@ namespace {
 
 char own_path[PATH_BUFFER_SIZE];
 HostCallbacks callbacks;
-int32_t names_mode = HOST_NAMES_AUTO;
+HostNames names_mode = HOST_NAMES_AUTO;
 
 // Walks a UTF-8 string: false at the first byte that is not part of a valid
 // shortest-form sequence (no surrogates); *multi tells whether a multi-byte
@@ -176,7 +176,7 @@ void HostSetCallbacks(const HostCallbacks* c) {
     memset(&callbacks, 0, sizeof callbacks);
 }
 
-void HostSetNames(int32_t names) { names_mode = names; }
+void HostSetNames(HostNames names) { names_mode = names; }
 
 bool HostSjisToUtf8(const char* sjis, char* out, uint32_t capacity, bool escape) {
   if (ReadAsUtf8(sjis)) return CopyRaw(sjis, out, capacity);
@@ -273,7 +273,7 @@ void PlatRemoveFile(const char* path) {
   if (LocalPath(path, local, sizeof local)) unlink(local);
 }
 
-int32_t PlatPathKind(const char* path) {
+PathKind PlatPathKind(const char* path) {
   char local[LOCAL_PATH_SIZE];
   struct stat info;
   if (!LocalPath(path, local, sizeof local) || stat(local, &info) != 0) return PATH_MISSING;
@@ -510,7 +510,7 @@ void PlatSetProgress(PlatHandle, uint32_t position) {
   if (callbacks.progress) callbacks.progress(position);
 }
 
-void PlatReportOutcome(SfxState* state, PlatHandle, uint32_t outcome, uint32_t) {
+void PlatReportOutcome(SfxState* state, PlatHandle, RunOutcome outcome, FailureKind) {
   if (callbacks.outcome) callbacks.outcome(state, outcome);
 }
 

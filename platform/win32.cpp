@@ -102,7 +102,7 @@ void PlatRemoveFile(const char* path) {
   DeleteFileW(wide);
 }
 
-int32_t PlatPathKind(const char* path) {
+PathKind PlatPathKind(const char* path) {
   PlatWidePath wide;
   PlatWideText(path, wide);
   DWORD attributes = GetFileAttributesW(wide);
@@ -179,7 +179,7 @@ void PlatSetProgress(PlatHandle bar, uint32_t position) {
   if (bar) SendMessageW((HWND)bar, SFX_PBM_SETPOS, (WPARAM)position, 0);
 }
 
-void PlatReportOutcome(SfxState*, PlatHandle window, uint32_t outcome, uint32_t failure) {
+void PlatReportOutcome(SfxState*, PlatHandle window, RunOutcome outcome, FailureKind failure) {
   UINT message = outcome == OUTCOME_DONE      ? WM_SFX_DONE
                  : outcome == OUTCOME_ABORTED ? WM_SFX_ABORTED
                                               : WM_SFX_FAILED;

@@ -39,6 +39,10 @@ const char* const FAILURE_TEXTS[] = {
     "不正なパスです: ",  // FAILURE_LINK: a link or junction on the path
     "不正なパスです: ",  // FAILURE_SAME_FILE: one file with an earlier member on Windows
 };
+// One text for every kind, FAILURE_SAME_FILE the last: a kind added after it
+// needs its text here.
+static_assert(sizeof FAILURE_TEXTS / sizeof FAILURE_TEXTS[0] == FAILURE_SAME_FILE + 1,
+              "a failure kind without its message");
 
 void ShowFailure(HWND window, SfxState* state, WPARAM kind) {
   if (kind >= sizeof FAILURE_TEXTS / sizeof FAILURE_TEXTS[0] || !FAILURE_TEXTS[kind]) return;
@@ -145,15 +149,16 @@ LRESULT CALLBACK SfxWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       DestroyWindow(window);
       return 0;
     case WM_SFX_FAILED:
-      g_worker_running = false;
-      g_exit_status = EXIT_FAILED;
-      ShowFailure(window, state, wparam);
-      RemovePartialFile(state);
-      DestroyWindow(window);
-      return 0;
     case WM_SFX_ABORTED:
+      // The worker has ended (cleared first: the failure's message box runs
+      // a message loop of its own). Its unfinished file goes.
       g_worker_running = false;
-      g_exit_status = EXIT_CANCELLED;
+      if (message == WM_SFX_FAILED) {
+        g_exit_status = EXIT_FAILED;
+        ShowFailure(window, state, wparam);
+      } else {
+        g_exit_status = EXIT_CANCELLED;
+      }
       RemovePartialFile(state);
       DestroyWindow(window);
       return 0;

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   while (memset(&header, 0, sizeof header), WalkNext(&walk, &header) == WALK_MEMBER) {
     const int32_t method = FindMethod(header.method);
     if (method < 0 || method == METHOD_LHD) continue;
-    int32_t status = -1;
+    DecodeStatus status = DECODE_DONE;
     const uint16_t crc = DecodeMember(state.archive, sink, header.unpacked_size, header.packed_size, method, &status);
     if (status != DECODE_DONE || (header.has_crc && crc != header.crc)) {
       fprintf(stderr, "%s: a member failed (status %d)\n", argv[1], (int)status);

@@ -8,6 +8,7 @@
 #include "extract/header.h"
 #include "extract/payload.h"
 #include "platform/host_hooks.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
@@ -24,18 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HostSetCallbacks(&callbacks);
     quiet = true;
   }
-  if (size == 0) return 0;
-  FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  if (!in) return 0;
   SfxState state;
-  InitSfxState(&state, nullptr);
-  state.archive = in;
+  if (!OpenFuzzInput(data, size, &state)) return 0;
   MemberHeader header;
   for (int members = 0; members < 10000; ++members) {
     if (ReadMemberHeader(&state, &header) != HEADER_READ) break;
     // The name is always terminated inside its field.
     if (memchr(header.name, 0, sizeof header.name) == nullptr) __builtin_trap();
-    if (fseek(in, (long)header.packed_size, SEEK_CUR) != 0) break;
+    if (fseek(state.archive, (long)header.packed_size, SEEK_CUR) != 0) break;
   }
   FreeSfxState(&state);  // closes the stream
   return 0;

@@ -116,6 +116,8 @@ done <<'TABLE'
 2|--mtime '@4294967296' is after 2106|$P -o o.lzh --mtime=@4294967296 ok
 2|--mtime '2107-01-01Z' is after 2106|$P -o o.lzh --mtime=2107-01-01Z ok
 2|--mtime '1969-12-31Z' is before 1970|$P -o o.lzh --mtime=1969-12-31Z ok
+2|--mtime '1969-12-31T23:59:59Z' is before 1970|$P -o o.lzh --mtime=1969-12-31T23:59:59Z ok
+2|--mtime '2106-02-07T06:28:16Z' is after 2106|$P -o o.lzh --mtime=2106-02-07T06:28:16Z ok
 2|--dest '/x': the destination must be a relative path|$tool pack -o o.exe --dest /x ok
 0|-|$P -o o.lzh --mtime='2024-01-01 12:00:00Z' -q ok
 2|--update is for 'vemosfx add'|$P -o o.lzh --update ok
@@ -247,6 +249,12 @@ TZ=UTC "$tool" pack -o m.lzh --mtime=2024-01-01 ok && "$tool" list m.lzh | grep 
   fail "--mtime=2024-01-01 did not set the time"
 "$tool" pack -o m.lzh --mtime='2024-01-01T12:00:30Z' ok && "$tool" list m.lzh | grep -q '2024-01-01T12:00:30Z ok/a.txt' ||
   fail "--mtime=2024-01-01T12:00:30Z did not set the time"
+# The first and the last second an archive holds are taken (the seconds
+# beside them are refused above).
+for t in @4294967295=2106-02-07T06:28:15Z 2106-02-07T06:28:15Z=2106-02-07T06:28:15Z 1970-01-01T00:00:00Z=1970-01-01T00:00:00Z; do
+  "$tool" pack -o m.lzh --mtime="${t%%=*}" ok && "$tool" list m.lzh | grep -q "${t#*=} ok/a.txt" ||
+    fail "--mtime=${t%%=*} did not set ${t#*=}"
+done
 # On a terminal a progress line counts files and bytes; elsewhere nothing.
 if command -v script >/dev/null; then
   script -qc "$tool pack -o tty.lzh ok" /dev/null >tty.txt 2>&1

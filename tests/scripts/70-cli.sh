@@ -53,6 +53,12 @@ ln -s a.lzh "$A/-dash.lzh"
 # file and through a link, a folder that may be a link, the destination
 # itself, names that Windows takes for one file (list and test warn).
 gen "$A/ctl.lzh" $'evil.sh\rreadme.txt=x' $'\e[31mred\a.txt=y' $'bad\e[2J.txt=z;crc=1' $'del\x7f\u009b.txt=d'
+# The controls' edges: U+001F, U+007F and U+0080 to U+009F are escaped; a
+# space, "~" and U+00A0 are not.
+gen "$A/c1.lzh" $'c1\x1f ~\x7f\u0080\u009f\u00a0.txt=c'
+nbsp=$'\u00a0'
+# A member of a known second, for --update's older, same and newer times.
+gen "$A/when.lzh" 'top.txt=old;time=1000000000'
 gen "$A/up.lzh" '../victim=x' 'l/victim=y'
 gen "$A/dir.lzh" 'd=;mode=777;time=0;method=-lhd-'
 gen "$A/dot.lzh" './=;mode=700;time=0'
@@ -150,6 +156,7 @@ rows=(
   "0|eq:t=4|cp \$A/a.lzh a.lzh; vemosfx delete a.lzh nope; vemosfx list -q a.lzh | wc -l >t"
   "0|eq:out=new|cp \$A/a.lzh a.lzh; echo new >top.txt; vemosfx a a.lzh top.txt; rm top.txt; vemosfx extract -O a.lzh top.txt >out"
   "0|eq:out=top|cp \$A/a.lzh a.lzh; echo new >top.txt; touch -d @1 top.txt; vemosfx add --update a.lzh top.txt; vemosfx extract -O a.lzh top.txt >out"
+  "0|eq:out=oldoldnew|for t in 999999999 1000000000 1000000001; do cp \$A/when.lzh u.lzh; echo new >top.txt; touch -d @\$t top.txt; vemosfx add --update u.lzh top.txt; vemosfx extract -O u.lzh top.txt; done >out"
   "0|out:added new.txt|cp \$A/a.lzh a.lzh; echo n >new.txt; vemosfx add -v --update a.lzh new.txt"
   "1|no:NEW.EXE|echo a >a; vemosfx add NEW.EXE a"
   "1|err:the data does not match its CRC (damaged); nothing was changed|cp \$A/d.lzh d.lzh; echo n >new.txt; vemosfx add d.lzh new.txt"
@@ -185,6 +192,7 @@ rows=(
   "0|out:evil.sh\\u000dreadme.txt|vemosfx list --json \$A/ctl.lzh"
   "0|out:del\\u007f\\u009b.txt|vemosfx list --json \$A/ctl.lzh"
   "0|out:del\\x7f\\u009b.txt|vemosfx list \$A/ctl.lzh"
+  "0|out: c1\\x1f ~\\x7f\\u0080\\u009f$nbsp.txt|vemosfx list --names=utf-8 \$A/c1.lzh"
   "1|out:ok      evil.sh\\rreadme.txt|vemosfx test -v \$A/ctl.lzh"
   "1|err:vemosfx: bad\\x1b[2J.txt: the data does not match|vemosfx test \$A/ctl.lzh"
   "1|out:\\x1b[31mred\\x07.txt|vemosfx extract -v \$A/ctl.lzh"

@@ -16,22 +16,19 @@ namespace {
 struct Tables {
   uint8_t char_len[CHAR_SYMBOLS], pos_len[POS_LEN_SIZE];
   uint16_t char_table[CHAR_TABLE_SIZE], pos_table[POS_TABLE_SIZE], left[TREE_SIZE], right[TREE_SIZE];
-  void Save() {
-    memcpy(char_len, g_char_len, sizeof char_len);
-    memcpy(pos_len, g_pos_len, sizeof pos_len);
-    memcpy(char_table, g_char_table, sizeof char_table);
-    memcpy(pos_table, g_pos_table, sizeof pos_table);
-    memcpy(left, g_left, sizeof left);
-    memcpy(right, g_right, sizeof right);
+  // Each copy beside its global, copied one way or the other.
+  void Copy(bool to_globals) {
+    struct Part {
+      void* copy;
+      void* global;
+      size_t size;
+    } parts[] = {{char_len, g_char_len, sizeof char_len},       {pos_len, g_pos_len, sizeof pos_len},
+                 {char_table, g_char_table, sizeof char_table}, {pos_table, g_pos_table, sizeof pos_table},
+                 {left, g_left, sizeof left},                   {right, g_right, sizeof right}};
+    for (const Part& p : parts) memcpy(to_globals ? p.global : p.copy, to_globals ? p.copy : p.global, p.size);
   }
-  void Restore() const {
-    memcpy(g_char_len, char_len, sizeof char_len);
-    memcpy(g_pos_len, pos_len, sizeof pos_len);
-    memcpy(g_char_table, char_table, sizeof char_table);
-    memcpy(g_pos_table, pos_table, sizeof pos_table);
-    memcpy(g_left, left, sizeof left);
-    memcpy(g_right, right, sizeof right);
-  }
+  void Save() { Copy(false); }
+  void Restore() { Copy(true); }
 };
 
 // Every variant of this build, from the same tables.

@@ -68,12 +68,12 @@ inline FILE* OpenRecorder(Recorder* r, const char* mode) {
 struct Decoded {
   Bytes out;
   uint16_t crc = 0;
-  int32_t status = -1;
+  DecodeStatus status = (DecodeStatus)-1;  // none yet
   long in_pos = 0;  // where the input stream was left
   std::vector<size_t> writes;
 };
 
-typedef uint16_t (*MemberDecoder)(FILE*, FILE*, MemberSize, MemberSize, int32_t, int32_t*);
+typedef uint16_t (*MemberDecoder)(FILE*, FILE*, MemberSize, MemberSize, int32_t, DecodeStatus*);
 
 // Decodes packed as one member of the given method with decoder; the input
 // stream holds the packed bytes followed by trailing (what lies behind the

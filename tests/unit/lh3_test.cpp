@@ -196,87 +196,81 @@ TEST(Lh3, EachMemberStartsWithAFreshHeader) {
 // fit. The last case follows a block whose lengths start 0, 1, 1: the rule
 // looks at the block's own lengths only, never at what is left of those.
 TEST(Lh3, ThreeOneBitLengthsAndNothingElseMeanOneValue) {
+  // The one value, sent after the three lengths: 0x5A as a character, 9 as
+  // a position.
+  const uint32_t ONE = 0xFFFFFFFF;
   struct Case {
-    bool position;
     std::vector<uint8_t> lengths;
     std::vector<uint32_t> expected;  // decoded symbols; empty: damage
   } cases[] = {
-      {false, {1, 1, 1}, {0x5A, 0x5A}},  // one value, 0x5A (sent after the three)
-      {false, {1, 1, 0}, {1, 0}},
-      {false, {0, 1, 1}, {2, 1}},
-      {false, {1, 0, 1}, {2, 0}},
-      {false, {1, 1, 2}, {}},
-      {false, {2, 1, 1}, {}},
-      {false, {1, 2, 1}, {}},
-      {true, {1, 1, 1}, {9, 9}},  // one value, 9
-      {true, {1, 1, 0}, {1, 0}},
-      {true, {0, 1, 1}, {2, 1}},
-      {true, {1, 0, 1}, {2, 0}},
-      {true, {1, 1, 2}, {}},
-      {true, {2, 1, 1}, {}},
-      {true, {1, 2, 1}, {}},
+      {{1, 1, 1}, {ONE, ONE}}, {{1, 1, 0}, {1, 0}}, {{0, 1, 1}, {2, 1}}, {{1, 0, 1}, {2, 0}},
+      {{1, 1, 2}, {}},         {{2, 1, 1}, {}},     {{1, 2, 1}, {}},
   };
   for (bool after_011 : {false, true}) {
-    for (const Case& c : cases) {
-      const bool single = c.lengths == std::vector<uint8_t>{1, 1, 1};
-      BitWriter w;
-      if (after_011) {
-        // A block of one code whose lengths start 0, 1, 1.
-        w.Put(1, 16);
-        if (c.position) {
+    for (const bool position : {false, true}) {
+      for (Case c : cases) {
+        for (uint32_t& symbol : c.expected)
+          if (symbol == ONE) symbol = position ? 9 : 0x5A;
+        const bool single = c.lengths == std::vector<uint8_t>{1, 1, 1};
+        BitWriter w;
+        if (after_011) {
+          // A block of one code whose lengths start 0, 1, 1.
+          w.Put(1, 16);
+          if (position) {
+            SingleChar(&w, 256);
+            PosLengths(&w, {0, 1, 1});
+            w.Put("0 000000");
+          } else {
+            CharLengths(&w, {0, 1, 1});
+            FixedPos(&w);
+            w.Put("0");
+          }
+        }
+        w.Put((uint32_t)c.expected.size() + 1, 16);
+        if (position) {
           SingleChar(&w, 256);
-          PosLengths(&w, {0, 1, 1});
-          w.Put("0 000000");
-        } else {
-          CharLengths(&w, {0, 1, 1});
+          if (single) {
+            SinglePos(&w, 9);
+          } else {
+            PosLengths(&w, c.lengths);
+          }
+        } else if (single) {
+          SingleChar(&w, 0x5A);
           FixedPos(&w);
-          w.Put("0");
-        }
-      }
-      w.Put((uint32_t)c.expected.size() + 1, 16);
-      if (c.position) {
-        SingleChar(&w, 256);
-        if (single) {
-          SinglePos(&w, 9);
         } else {
-          PosLengths(&w, c.lengths);
+          CharLengths(&w, c.lengths);
+          FixedPos(&w);
         }
-      } else if (single) {
-        SingleChar(&w, 0x5A);
-        FixedPos(&w);
-      } else {
-        CharLengths(&w, c.lengths);
-        FixedPos(&w);
-      }
-      // Codes of one bit: "1" then "0"; a position's 6 low bits are 000011.
-      if (c.position)
-        w.Put(single ? "000011 000011" : "1 000011 0 000011");
-      else
-        w.Put(single ? "" : "1 0");
-      w.Put(0xBEEF, 16);
-      StartLh3From(w);
-      const std::string what = std::string(c.position ? "position" : "character") + " lengths " +
-                               std::to_string(c.lengths[0]) + std::to_string(c.lengths[1]) +
-                               std::to_string(c.lengths[2]) + (after_011 ? " after 0 1 1" : "");
-      if (after_011) {
-        ASSERT_EQ(DecodeCharLh3(), c.position ? 256u : 1u) << what;
-        if (c.position) {
-          ASSERT_EQ(DecodePosStatic(), 64u) << what;
+        // Codes of one bit: "1" then "0"; a position's 6 low bits are 000011.
+        if (position)
+          w.Put(single ? "000011 000011" : "1 000011 0 000011");
+        else
+          w.Put(single ? "" : "1 0");
+        w.Put(0xBEEF, 16);
+        StartLh3From(w);
+        const std::string what = std::string(position ? "position" : "character") + " lengths " +
+                                 std::to_string(c.lengths[0]) + std::to_string(c.lengths[1]) +
+                                 std::to_string(c.lengths[2]) + (after_011 ? " after 0 1 1" : "");
+        if (after_011) {
+          ASSERT_EQ(DecodeCharLh3(), position ? 256u : 1u) << what;
+          if (position) {
+            ASSERT_EQ(DecodePosStatic(), 64u) << what;
+          }
         }
-      }
-      if (c.expected.empty()) {
-        EXPECT_GE(DecodeCharLh3(), CODE_DAMAGED) << what;
-        continue;
-      }
-      for (uint32_t symbol : c.expected) {
-        if (c.position) {
-          ASSERT_EQ(DecodeCharLh3(), 256u) << what;
-          EXPECT_EQ(DecodePosStatic(), symbol * 64 + 3) << what;
-        } else {
-          EXPECT_EQ(DecodeCharLh3(), symbol) << what;
+        if (c.expected.empty()) {
+          EXPECT_GE(DecodeCharLh3(), CODE_DAMAGED) << what;
+          continue;
         }
+        for (uint32_t symbol : c.expected) {
+          if (position) {
+            ASSERT_EQ(DecodeCharLh3(), 256u) << what;
+            EXPECT_EQ(DecodePosStatic(), symbol * 64 + 3) << what;
+          } else {
+            EXPECT_EQ(DecodeCharLh3(), symbol) << what;
+          }
+        }
+        EXPECT_EQ(GetBits(16), 0xBEEF) << what;
       }
-      EXPECT_EQ(GetBits(16), 0xBEEF) << what;
     }
   }
 }

@@ -16,13 +16,8 @@ struct ToolRun {
 };
 
 std::string Slurp(const std::string& path) {
-  std::string s;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return s;
-  int c;
-  while ((c = getc(f)) != EOF) s.push_back((char)c);
-  fclose(f);
-  return s;
+  Bytes bytes = ReadWholeFile(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 class ListTool : public ::testing::Test {

@@ -79,7 +79,7 @@ inline uint16_t Crc16(const Bytes& data) {
 struct Decoded {
   Bytes out;
   uint16_t crc = 0;
-  int32_t status = -1;
+  DecodeStatus status = (DecodeStatus)-1;  // none yet
 };
 
 // Decodes one member of the given method from its compressed bytes, the way

@@ -135,7 +135,7 @@ inline Bytes DecodeWithCore(const Bytes& packed, int32_t method_index, uint32_t 
   char* out_buf = nullptr;
   size_t out_size = 0;
   FILE* out = open_memstream(&out_buf, &out_size);
-  int32_t status = -1;
+  DecodeStatus status = (DecodeStatus)-1;  // none yet
   *crc = DecodeMember(state.archive, out, unpacked, (uint32_t)packed.size(), method_index, &status);
   fclose(out);
   fclose(state.archive);

@@ -113,9 +113,8 @@ class CaptureGuard {
   Captured captured;
 };
 
-// A fixture file's bytes ("" when missing).
-inline Bytes ReadFixture(const std::string& relative) {
-  std::string path = std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/" + relative;
+// A file's bytes (none when it cannot be read).
+inline Bytes ReadWholeFile(const std::string& path) {
   Bytes bytes;
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) return bytes;
@@ -123,6 +122,11 @@ inline Bytes ReadFixture(const std::string& relative) {
   while ((c = getc(f)) != EOF) bytes.push_back((uint8_t)c);
   fclose(f);
   return bytes;
+}
+
+// A fixture file's bytes ("" when missing).
+inline Bytes ReadFixture(const std::string& relative) {
+  return ReadWholeFile(std::string(VEMO_SOURCE_DIR) + "/tests/fixtures/" + relative);
 }
 
 // MS-DOS date and time as one 32-bit value (date in the high half).

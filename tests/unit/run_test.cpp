@@ -153,7 +153,7 @@ void OnProgress(uint32_t position) {
   g_reports->total_seen = g_total_bytes;
   if (g_reports->on_progress) g_reports->on_progress(position);
 }
-void OnOutcome(SfxState*, uint32_t outcome) { g_reports->outcomes.push_back(outcome); }
+void OnOutcome(SfxState*, RunOutcome outcome) { g_reports->outcomes.push_back(outcome); }
 void OnError(const char* text, const char*) { g_reports->errors.push_back(text); }
 
 class RunTest : public ::testing::Test {
@@ -313,7 +313,7 @@ TEST_F(RunTest, PrescanSumsAndReturnsToItsStart) {
   InitSfxState(&state, nullptr);
   state.archive = fopen((root_ / "m.lzh").c_str(), "rb");
   ASSERT_NE(state.archive, nullptr);
-  uint32_t failure = FAILURE_DAMAGED;
+  FailureKind failure = FAILURE_DAMAGED;
   EXPECT_EQ(SumUnpackedSizes(&state, (int64_t)archive.size(), &failure),
             20000u + 13893u + 5000u + 40000u + 40000u);
   EXPECT_EQ(failure, FAILURE_NONE);

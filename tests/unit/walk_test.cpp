@@ -104,7 +104,7 @@ TEST(ForwardWalk, DecodesEveryMemberReadingForwardOnly) {
   SfxState state;
   InitSfxState(&state, nullptr);
   state.archive = OpenPipe(&pipe);
-  uint32_t failure;
+  FailureKind failure;
   EXPECT_EQ(SumUnpackedSizes(&state, -1, &failure), 0u);
   EXPECT_EQ(failure, FAILURE_DAMAGED);
   FreeSfxState(&state);

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
   if (has_stored) ListStoredOf(&state, &stored);
   ListConfig(stdout, &state, has_stored ? &stored : nullptr, ToUtf8);
   uint32_t members = 0;
-  int32_t result = ListMembers(stdout, &state, (int64_t)size, ToUtf8, &members);
+  ListResult result = ListMembers(stdout, &state, (int64_t)size, ToUtf8, &members);
   FreeSfxState(&state);
   if (result != LIST_COMPLETE) {
     char problem[96];
