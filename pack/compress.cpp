@@ -81,18 +81,19 @@ struct LevelParams {
   int passes;      // optimal: parses per chunk, each priced by the one before
   uint32_t chunk;  // optimal: positions parsed together
   uint32_t slice;  // tokens of the slices blocks are assembled from
+  int reparses;    // optimal: parses again by the blocks of the one before
 };
 const LevelParams LEVELS[LEVEL_MAX + 1] = {
-    {false, false, 0, 0, 0, 0, 0},             // (unused)
-    {false, false, 4, 16, 0, 0, 1024},         // 1
-    {false, true, 8, 32, 0, 0, 1024},          // 2
-    {false, true, 32, 64, 0, 0, 1024},         // 3
-    {false, true, 96, 128, 0, 0, 1024},        // 4
-    {true, false, 12, 48, 1, 16384, 512},      // 5
-    {true, false, 16, 64, 1, 16384, 512},      // 6
-    {true, false, 24, 96, 1, 16384, 512},      // 7
-    {true, false, 32, 128, 1, 32768, 256},     // 8
-    {true, false, 64, 256, 2, 32768, 256},     // 9
+    {false, false, 0, 0, 0, 0, 0, 0},         // (unused)
+    {false, false, 4, 16, 0, 0, 1024, 0},     // 1
+    {false, true, 8, 32, 0, 0, 1024, 0},      // 2
+    {false, true, 32, 64, 0, 0, 1024, 0},     // 3
+    {false, true, 96, 128, 0, 0, 1024, 0},    // 4
+    {true, false, 12, 48, 1, 16384, 512, 0},  // 5
+    {true, false, 16, 64, 1, 16384, 512, 0},  // 6
+    {true, false, 24, 96, 1, 16384, 512, 0},  // 7
+    {true, false, 32, 128, 1, 32768, 256, 0}, // 8
+    {true, false, 64, 256, 2, 32768, 256, 1}, // 9
 };
 
 // ---------------------------------------------------------------- blocks
@@ -347,6 +348,36 @@ class BlockWriter {
   void WriteAll(BitWriter* w, const uint32_t* tokens, uint32_t count, bool final) {
     has_lookup_ = false;
     last_code_bits_ = 0;
+    uint32_t n = Split(tokens, count);
+    uint32_t last = 0;
+    for (uint32_t k = 0; k < n; k = parts_[k].next) {
+      if (parts_[k].next >= n) {
+        last = k;
+        break;
+      }
+      Write(w, tokens + parts_[k].start, parts_[k].freq, Close::INNER);
+    }
+    last_block_token_ = n ? parts_[last].start : 0;
+    last_block_bit_ = w->BitCount();
+    lookup_before_last_ = last_lookup_;
+    has_lookup_before_last_ = has_lookup_;
+    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final ? Close::LAST : Close::INNER);
+  }
+
+  // Chooses the block boundaries for the tokens as WriteAll does, without
+  // writing; then calls block(first token, token count) for each block in
+  // order.
+  template <typename Block>
+  void ForEachBlock(const uint32_t* tokens, uint32_t count, Block block) {
+    uint32_t n = Split(tokens, count);
+    for (uint32_t k = 0; k < n; k = parts_[k].next) block(parts_[k].start, parts_[k].freq.tokens);
+  }
+
+ private:
+  // The slices of the tokens, joined into blocks (see WriteAll); returns
+  // the slice count n: the blocks are parts_[0], parts_[parts_[0].next]...
+  // up to an index of n or more.
+  uint32_t Split(const uint32_t* tokens, uint32_t count) {
     // At most MAX_PARTS slices, which bounds the memory they take.
     uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
     uint32_t n = (count + slice - 1) / slice;
@@ -384,20 +415,10 @@ class BlockWriter {
       }
       if (part.next < n) parts_[part.next].prev = pick;
     }
-    uint32_t last = 0;
-    for (uint32_t k = 0; k < n; k = parts_[k].next) {
-      if (parts_[k].next >= n) {
-        last = k;
-        break;
-      }
-      Write(w, tokens + parts_[k].start, parts_[k].freq, Close::INNER);
-    }
-    last_block_token_ = n ? parts_[last].start : 0;
-    last_block_bit_ = w->BitCount();
-    lookup_before_last_ = last_lookup_;
-    has_lookup_before_last_ = has_lookup_;
-    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final ? Close::LAST : Close::INNER);
+    return n;
   }
+
+ public:
 
   // Tokens in the last block WriteAll wrote.
   uint32_t LastBlockTokens(uint32_t count) const { return count - last_block_token_; }
@@ -744,6 +765,27 @@ struct Prices {
     for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c) * SCALE;
   }
 
+  // From a block's codes: what each choice costs in that very block, in
+  // whole bits (a code of a single value costs none). A symbol the block
+  // does not use costs two bits more than its longest code: using it
+  // changes the codes, which may still pay.
+  void FromPlan(const BlockPlan& p, int pos_symbols) {
+    FromLengths(p.chars, CHAR_SYMBOLS, chars);
+    FromLengths(p.positions, pos_symbols, positions);
+    for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c) * SCALE;
+  }
+
+  template <int N>
+  static void FromLengths(const HeaderCode<N>& code, int n, uint32_t* out) {
+    if (code.count == 0) {
+      for (int s = 0; s < n; ++s) out[s] = 3 * SCALE;
+      out[code.single] = 0;
+      return;
+    }
+    SetUnused(code.len, n, out);
+    for (int s = 0; s < n; ++s) out[s] *= SCALE;
+  }
+
   // Each symbol's share of the counts in bits (1 to MAX_CODE_BITS + 2),
   // in SCALE-ths of a bit; integers only, so every machine prices alike.
   static void Entropy(const uint32_t* freq, int n, uint32_t* out) {
@@ -822,6 +864,16 @@ struct Compressor::State {
   std::vector<uint32_t> step;
   Frequencies stats;
   Prices prices;
+  // Re-parsing: the tokens of the parse before, and its blocks: where each
+  // ends in the data and its tokens.
+  struct Span {
+    uint32_t end;
+    uint32_t first;
+    uint32_t count;
+  };
+  std::vector<uint32_t> earlier;
+  std::vector<Span> spans;
+  BlockPlan plan;
 
   State(int bits, int level)
       : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
@@ -833,11 +885,16 @@ struct Compressor::State {
       cost.resize(CHUNK + 1);
       step.resize(CHUNK + 1);
     }
+    if (params.reparses) {
+      earlier.reserve(SEGMENT_BYTES + 1);
+      spans.reserve(SEGMENT_BYTES / params.slice + 1);
+    }
   }
 
   void ParseGreedy(const uint8_t* data, uint32_t start, uint32_t end);
-  void ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end);
-  uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until);
+  void ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end, bool by_blocks);
+  void Reparse(const uint8_t* data, uint32_t start, uint32_t end);
+  uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t most, uint32_t* skip_until);
   void ShortestPath(const uint8_t* data, uint32_t start, uint32_t n);
   void EmitPath(const uint8_t* data, uint32_t start, uint32_t n, bool keep, Frequencies* f);
   void Finish(BitWriter* w, Ending* e);
@@ -919,11 +976,11 @@ void Compressor::State::ParseGreedy(const uint8_t* data, uint32_t start, uint32_
 // Finds the matches of positions start.. into the cache, up to end or until
 // the cache is full; returns the chunk's length. Positions inside a match of
 // the nice length or more get none (they are only added to the trees).
-uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until) {
+uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t most, uint32_t* skip_until) {
   // The last chunk's path was cut at its end, also inside a long match: this
   // chunk's first positions need their matches whatever came before.
   *skip_until = std::min(*skip_until, start);
-  uint32_t n = std::min(end - start, params.chunk);
+  uint32_t n = std::min(most, params.chunk);
   uint32_t used = 0;
   uint32_t i = 0;
   for (; i < n && used <= CACHE; ++i) {
@@ -988,18 +1045,38 @@ void Compressor::State::EmitPath(const uint8_t* data, uint32_t start, uint32_t n
 // Near-optimal parsing: the matches of a chunk are found once, then the
 // shortest path is taken under prices from the previous chunk (or a guess),
 // and again under the prices of the path just found, passes times.
-void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end) {
+//
+// by_blocks: a parse again, block by block of the parse before (spans),
+// each block priced by its own codes, one pass; no chunk crosses a block's
+// end, so every choice is weighed by the codes it will be written with, if
+// the blocks stay as they were.
+void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end, bool by_blocks) {
   uint32_t skip_until = 0;
   for (uint32_t i = 0; i < start && end - i >= (uint32_t)MIN_MATCH; ++i) {
     uint32_t limit = std::min<uint32_t>(end - i, MAX_MATCH);
     trees.Advance(i, limit, std::min<uint32_t>((uint32_t)params.nice, limit), max_distance, params.depth, nullptr);
   }
   bool first = true;
+  size_t block = 0;
   while (start < end) {
-    uint32_t n = FindChunk(start, end, &skip_until);
-    // The first chunk has only guessed prices: it gets a pass more.
+    uint32_t most = end - start;
     int passes = params.passes;
-    if (first) {
+    if (by_blocks) {
+      if (first || start >= spans[block].end) {
+        if (!first) ++block;
+        const Span& b = spans[block];
+        Frequencies& f = stats;
+        f.Clear();
+        for (uint32_t k = 0; k < b.count; ++k) f.Add(earlier[b.first + k]);
+        PlanBlock(f, pos_symbols, PositionCountBits(dict_bits), false, Close::INNER, &plan);
+        prices.FromPlan(plan, pos_symbols);
+      }
+      most = spans[block].end - start;
+      passes = 1;
+    }
+    uint32_t n = FindChunk(start, end, most, &skip_until);
+    // The first chunk has only guessed prices: it gets a pass more.
+    if (first && !by_blocks) {
       prices.Guess(data + start, n, pos_symbols);
       passes = std::max(passes, 2);
     }
@@ -1008,10 +1085,32 @@ void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32
       ShortestPath(data, start, n);
       bool last = pass + 1 == passes;
       EmitPath(data, start, n, last, &stats);
-      prices.FromFrequencies(stats, pos_symbols);
+      if (!by_blocks) prices.FromFrequencies(stats, pos_symbols);
     }
     start += n;
   }
+}
+
+// Splits the tokens into blocks, notes where each block ends in the data,
+// and parses the segment again by those blocks (ParseOptimal). The match
+// finder runs again from the window's start, at a new place in the
+// position space.
+void Compressor::State::Reparse(const uint8_t* data, uint32_t start, uint32_t end) {
+  earlier.swap(tokens);
+  tokens.clear();
+  spans.clear();
+  uint32_t at = start, done = 0;
+  blocks.ForEachBlock(earlier.data(), (uint32_t)earlier.size(), [&](uint32_t first, uint32_t count) {
+    for (; done < first + count; ++done) {
+      uint32_t s = TokenSymbol(earlier[done]);
+      at += s < 256 ? 1 : s - LENGTH_BIAS;
+    }
+    spans.push_back({at, first, count});
+  });
+  bool reset;
+  uint32_t base = space.Begin(end, &reset);
+  trees.Begin(data, base, reset);
+  ParseOptimal(data, start, end, true);
 }
 
 Compressor::Compressor(int dict_bits, int level) : s_(new State(dict_bits, level)) {}
@@ -1025,7 +1124,8 @@ void Compressor::Compress(const uint8_t* data, size_t history, size_t size, bool
   uint32_t start = (uint32_t)history, end = (uint32_t)(history + size);
   if (s.params.optimal) {
     s.trees.Begin(data, base, reset);
-    s.ParseOptimal(data, start, end);
+    s.ParseOptimal(data, start, end, false);
+    for (int k = 0; k < s.params.reparses; ++k) s.Reparse(data, start, end);
   } else {
     s.chains.Begin(data, base, reset);
     s.ParseGreedy(data, start, end);
