@@ -583,8 +583,17 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t n, uin
     if (x != y) return n + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
     n += 8;
   }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
+  if (n >= limit) return n;
+  if (limit < 8) {
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+  }
+  // The last word ends at limit and overlaps bytes already found equal.
+  uint64_t x, y;
+  memcpy(&x, a + limit - 8, 8);
+  memcpy(&y, b + limit - 8, 8);
+  if (x == y) return limit;
+  return limit - 8 + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
 }
 
 struct Found {
@@ -663,7 +672,11 @@ class TreeFinder {
 
   // Adds position i and, when out is given, stores its matches there in
   // order of increasing length (at most limit bytes long); returns their
-  // count. limit >= 3; nice <= limit.
+  // count. limit >= 3; nice <= limit. A match of nice bytes ends the walk,
+  // and where it is, the tree takes the new position in the old one's
+  // place: so a position only added (no out) needs no compare beyond nice
+  // bytes, and is given limit = nice (on a run of zeros a walk then
+  // compares 48 bytes instead of 256).
   int Advance(uint32_t i, uint32_t limit, uint32_t nice, uint32_t max_distance, int depth, Found* out) {
     const uint8_t* cur = data_ + i;
     uint32_t abs = base_ + i;
@@ -991,7 +1004,7 @@ uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t mos
     uint32_t limit = std::min<uint32_t>(left, MAX_MATCH);
     uint32_t nice = std::min<uint32_t>((uint32_t)params.nice, limit);
     if (p < *skip_until) {
-      trees.Advance(p, limit, nice, max_distance, params.depth, nullptr);
+      trees.Advance(p, nice, nice, max_distance, params.depth, nullptr);
       continue;
     }
     int count = trees.Advance(p, limit, nice, max_distance, params.depth, &cache[used]);
@@ -1053,8 +1066,8 @@ void Compressor::State::EmitPath(const uint8_t* data, uint32_t start, uint32_t n
 void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end, bool by_blocks) {
   uint32_t skip_until = 0;
   for (uint32_t i = 0; i < start && end - i >= (uint32_t)MIN_MATCH; ++i) {
-    uint32_t limit = std::min<uint32_t>(end - i, MAX_MATCH);
-    trees.Advance(i, limit, std::min<uint32_t>((uint32_t)params.nice, limit), max_distance, params.depth, nullptr);
+    uint32_t nice = std::min<uint32_t>({end - i, MAX_MATCH, (uint32_t)params.nice});
+    trees.Advance(i, nice, nice, max_distance, params.depth, nullptr);
   }
   bool first = true;
   size_t block = 0;
