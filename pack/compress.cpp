@@ -365,12 +365,12 @@ class BlockWriter {
   }
 
   // Chooses the block boundaries for the tokens as WriteAll does, without
-  // writing; then calls block(first token, token count) for each block in
-  // order.
+  // writing; then calls block(first token, token count, its size in bits)
+  // for each block in order.
   template <typename Block>
   void ForEachBlock(const uint32_t* tokens, uint32_t count, Block block) {
     uint32_t n = Split(tokens, count);
-    for (uint32_t k = 0; k < n; k = parts_[k].next) block(parts_[k].start, parts_[k].freq.tokens);
+    for (uint32_t k = 0; k < n; k = parts_[k].next) block(parts_[k].start, parts_[k].freq.tokens, parts_[k].bits);
   }
 
  private:
@@ -768,11 +768,13 @@ struct Prices {
   // rounded to whole code lengths, which lets the next parse weigh close
   // choices finer).
   void FromFrequencies(const Frequencies& f, int pos_symbols) {
-    // Every symbol counts as used a little, so that one the last parse did
-    // without stays within reach of the next.
+    // Every symbol counts as used once more, so that one the last parse did
+    // without stays within reach of the next. (A larger weight on the real
+    // counts prices the unused ones out of reach in a block of a few hundred
+    // codes, where a first match of a length pays its header entry back.)
     uint32_t fc[CHAR_SYMBOLS], fp[POSITION_CLASSES_MAX];
-    for (int s = 0; s < CHAR_SYMBOLS; ++s) fc[s] = f.chars[s] * 4 + 1;
-    for (int c = 0; c < pos_symbols; ++c) fp[c] = f.positions[c] * 4 + 1;
+    for (int s = 0; s < CHAR_SYMBOLS; ++s) fc[s] = f.chars[s] + 1;
+    for (int c = 0; c < pos_symbols; ++c) fp[c] = f.positions[c] + 1;
     Entropy(fc, CHAR_SYMBOLS, chars);
     Entropy(fp, pos_symbols, positions);
     for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c) * SCALE;
@@ -830,7 +832,8 @@ struct Prices {
   }
 
   // A first guess for text or code: literals by the bytes' own frequencies,
-  // longer matches and farther distances a little dearer.
+  // a match 8 bits and its distance's extra bits at the least, longer
+  // matches and farther distances a little dearer.
   void Guess(const uint8_t* data, size_t size, int pos_symbols) {
     uint32_t freq[CHAR_SYMBOLS] = {0};
     for (size_t i = 0; i < size; ++i) freq[data[i]]++;
@@ -838,7 +841,7 @@ struct Prices {
     MakeCodeLengths(freq, 256, MAX_CODE_BITS, len);
     SetUnused(len, 256, chars);
     for (int s = 0; s < 256; ++s) chars[s] *= SCALE;
-    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = (6 + (uint32_t)PositionClass((uint32_t)(s - 256))) * SCALE;
+    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = (4 + (uint32_t)PositionClass((uint32_t)(s - 256))) * SCALE;
     for (int c = 0; c < pos_symbols; ++c) positions[c] = (4 + (uint32_t)ExtraBits(c)) * SCALE;
   }
 
@@ -906,7 +909,7 @@ struct Compressor::State {
 
   void ParseGreedy(const uint8_t* data, uint32_t start, uint32_t end);
   void ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end, bool by_blocks);
-  void Reparse(const uint8_t* data, uint32_t start, uint32_t end);
+  bool Reparse(const uint8_t* data, uint32_t start, uint32_t end);
   uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t most, uint32_t* skip_until);
   void ShortestPath(const uint8_t* data, uint32_t start, uint32_t n);
   void EmitPath(const uint8_t* data, uint32_t start, uint32_t n, bool keep, Frequencies* f);
@@ -1107,23 +1110,31 @@ void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32
 // Splits the tokens into blocks, notes where each block ends in the data,
 // and parses the segment again by those blocks (ParseOptimal). The match
 // finder runs again from the window's start, at a new place in the
-// position space.
-void Compressor::State::Reparse(const uint8_t* data, uint32_t start, uint32_t end) {
-  earlier.swap(tokens);
-  tokens.clear();
+// position space. Not where it cannot pay for its time: a segment that
+// hardly compresses (within 1/64 of its size: random data, stored in the
+// end) or that compresses more than 32 times (runs, exact repeats: a few
+// bytes to gain); false then, and the tokens are left as they were.
+bool Compressor::State::Reparse(const uint8_t* data, uint32_t start, uint32_t end) {
   spans.clear();
   uint32_t at = start, done = 0;
-  blocks.ForEachBlock(earlier.data(), (uint32_t)earlier.size(), [&](uint32_t first, uint32_t count) {
+  uint64_t bits = 0;
+  blocks.ForEachBlock(tokens.data(), (uint32_t)tokens.size(), [&](uint32_t first, uint32_t count, uint64_t size) {
     for (; done < first + count; ++done) {
-      uint32_t s = TokenSymbol(earlier[done]);
+      uint32_t s = TokenSymbol(tokens[done]);
       at += s < 256 ? 1 : s - LENGTH_BIAS;
     }
     spans.push_back({at, first, count});
+    bits += size;
   });
+  uint64_t raw_bits = 8 * (uint64_t)(end - start);
+  if (bits * 64 >= raw_bits * 63 || bits * 32 < raw_bits) return false;
+  earlier.swap(tokens);
+  tokens.clear();
   bool reset;
   uint32_t base = space.Begin(end, &reset);
   trees.Begin(data, base, reset);
   ParseOptimal(data, start, end, true);
+  return true;
 }
 
 Compressor::Compressor(int dict_bits, int level) : s_(new State(dict_bits, level)) {}
@@ -1138,7 +1149,8 @@ void Compressor::Compress(const uint8_t* data, size_t history, size_t size, bool
   if (s.params.optimal) {
     s.trees.Begin(data, base, reset);
     s.ParseOptimal(data, start, end, false);
-    for (int k = 0; k < s.params.reparses; ++k) s.Reparse(data, start, end);
+    for (int k = 0; k < s.params.reparses && s.Reparse(data, start, end); ++k) {
+    }
   } else {
     s.chains.Begin(data, base, reset);
     s.ParseGreedy(data, start, end);
