@@ -21,7 +21,25 @@
 // produced, kept in sixteenths of a bit (Prices::SCALE) and computed with
 // integers only, so that every machine makes the same choices and the same
 // bytes. A match is worth taking when its price is below that of the
-// literals it replaces.
+// literals it replaces. A price is an estimate of a code's length, never
+// the length itself: the codes are made only once a block's tokens are
+// known, from the tokens' own counts, so the parse and the codes chase each
+// other. Three sources, from rough to exact: a guess from the bytes'
+// frequencies (the segment's first chunk), each symbol's share of the
+// counts of the last parse (-log2 of its frequency, not rounded), and the
+// code lengths of the very block a position lands in (level 9's second
+// parse, Reparse).
+//
+// Chunks. The near-optimal parse finds the shortest path through a chunk
+// of up to 32768 positions at a time (params.chunk): every position's
+// matches are found once into a cache (at most 8 a position on average),
+// then the path is taken from the chunk's end backwards, the cheapest way
+// from each position to the end under the prices (cost[]) and the step
+// that takes it (step[]: 1 for a literal, else the match's length and
+// distance); the path is then followed forwards into tokens. A match never
+// crosses a chunk's end: that costs a few bits at each end and bounds the
+// cache. A chunk's path prices the next chunk, and the segment's first
+// chunk, priced by a guess, is parsed twice.
 //
 // Where a block ends. A block ends where a segment ends (segments are
 // compressed apart, see compress.h), where its 65535 tokens are used up, and
@@ -29,8 +47,12 @@
 // tokens are cut into slices, each priced as a block of its own, and
 // neighbouring blocks are joined, the pair that gains most first, while the
 // joined block is no larger than the two apart plus BLOCK_READ_BITS (what a
-// table build costs the reader). The member's last block may be written in
-// one of several ways for where it lands (ChooseEnding).
+// table build costs the reader). Joining only ever happens at slice ends,
+// so a block of 65535 tokens may end up to a slice short of the limit. At
+// level 9 the segment is then parsed again, each block's stretch priced by
+// that block's codes and no chunk crossing a block's end, and the new
+// tokens are split afresh. The member's last block may be written in one
+// of several ways for where it lands (ChooseEnding).
 #include "pack/compress.h"
 
 #include <string.h>
@@ -1019,7 +1041,11 @@ uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t mos
 }
 
 // The cheapest way from each position of the chunk to its end, under the
-// current prices, from the end backwards.
+// current prices, from the end backwards. At position i the choices are a
+// literal, or any length from 3 up to each cached match's own: the matches
+// come by increasing length, each the nearest of its length, so a length
+// is priced with the first (nearest, cheapest to send) match that reaches
+// it. len carries over from one match to the next for that reason.
 void Compressor::State::ShortestPath(const uint8_t* data, uint32_t start, uint32_t n) {
   cost[n] = 0;
   for (uint32_t i = n; i-- > 0;) {
