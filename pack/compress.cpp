@@ -418,10 +418,27 @@ class BlockWriter {
       part.freq.Clear();
       uint32_t end = std::min(count, part.start + slice);
       for (uint32_t i = part.start; i < end; ++i) part.freq.Add(tokens[i]);
-      part.bits = Estimate(part.freq);
       part.next = k + 1;
       part.prev = k - 1;
     }
+    // Tokens that as one block take no fewer bits than their bytes (random
+    // data, data compressed already) are cut into blocks of as many whole
+    // slices as a block holds, no join priced: codes cannot gain there, the
+    // member is stored in the end or the stretch costs its bytes, and the
+    // pricing was over half the time such data took.
+    joined_.Clear();
+    for (uint32_t k = 0; k < n; ++k) joined_.AddAll(parts_[k].freq);
+    if (n > 1 && Estimate(joined_) >= 8 * Bytes(joined_)) {
+      for (uint32_t k = 0; k < n;) {
+        Part& block = parts_[k];
+        for (++k; k < n && block.freq.tokens + parts_[k].freq.tokens <= BLOCK_MAX_TOKENS; ++k)
+          block.freq.AddAll(parts_[k].freq);
+        block.next = k;
+        block.bits = Estimate(block.freq);
+      }
+      return n;
+    }
+    for (uint32_t k = 0; k < n; ++k) parts_[k].bits = Estimate(parts_[k].freq);
     for (uint32_t k = 0; k + 1 < n; ++k) Pair(k);
     for (;;) {
       uint32_t pick = n;
@@ -546,6 +563,13 @@ class BlockWriter {
     uint64_t joined_bits;
     int64_t gain;
   };
+
+  // The bytes the tokens counted in f stand for.
+  static uint64_t Bytes(const Frequencies& f) {
+    uint64_t bytes = 0;
+    for (int s = 0; s < CHAR_SYMBOLS; ++s) bytes += (uint64_t)f.chars[s] * (s < 256 ? 1 : (uint32_t)(s - LENGTH_BIAS));
+    return bytes;
+  }
 
   // Prices joining block k to the next.
   void Pair(uint32_t k) {
