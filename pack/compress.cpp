@@ -951,9 +951,9 @@ struct Compressor::State {
     tokens.reserve(SEGMENT_BYTES + 1);
     if (params.optimal) {
       cache.resize(CACHE + MAX_MATCH);
-      cache_start.resize(CHUNK + 1);
-      cost.resize(CHUNK + 1);
-      step.resize(CHUNK + 1);
+      cache_start.resize(CHUNK + MAX_MATCH + 1);
+      cost.resize(CHUNK + MAX_MATCH + 1);
+      step.resize(CHUNK + MAX_MATCH + 1);
     }
     if (params.reparses) {
       earlier.reserve(SEGMENT_BYTES + 1);
@@ -1068,6 +1068,16 @@ uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t mos
     int count = trees.Advance(p, limit, nice, max_distance, params.depth, &cache[used]);
     used += (uint32_t)count;
     if (count && cache[used - 1].length >= nice) *skip_until = p + cache[used - 1].length;
+  }
+  // Nor does a chunk end inside a match of the nice length: the path would
+  // have to cut it there, and where data compresses a few hundred times a
+  // cut costs as much as hundreds of bytes. The positions the match covers
+  // are only added, at most MAX_MATCH past the chunk's length.
+  uint32_t stretch = std::min<uint32_t>(most, i + MAX_MATCH);
+  for (; i < stretch && start + i < *skip_until; ++i) {
+    cache_start[i] = used;
+    uint32_t added = std::min<uint32_t>({end - (start + i), MAX_MATCH, (uint32_t)params.nice, ADDED_NICE});
+    if (added >= (uint32_t)MIN_MATCH) trees.Advance(start + i, added, added, max_distance, params.depth, nullptr);
   }
   cache_start[i] = used;
   return i;
