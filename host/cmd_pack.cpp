@@ -70,7 +70,7 @@ const OptionSpec PACK_OPTIONS[] = {
     {OPT_LEVEL, 0, "level", "N",
      "1 (fastest) to 9 (smallest), default 5: levels\n1-4 match greedily or lazily (level 1 takes a\n"
      "quarter to a third of the default's time and\nwrites 7-11% more), 5-9 by near-optimal parsing"},
-    {OPT_BEST, 0, "best", nullptr, "level 9: 0.4-0.8% smaller than the default, in\nabout 1.5 times its time"},
+    {OPT_BEST, 0, "best", nullptr, "level 9: 0.4-0.7% smaller than the default, in\n2 to 3 times its time"},
     {'j', 'j', "threads", "N",
      "compress on N threads (default: the CPUs it may\nrun on); the output is the same for every N;\n"
      "about 28 MB of memory per thread"},

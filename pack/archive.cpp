@@ -8,8 +8,8 @@
 // each as type, data and the 16-bit size of the next one (0 ends the
 // chain): the header CRC (computed over the whole header with its own field
 // zero), the file name, and for members in a folder the folder path with
-// 0xFF after each folder; then with 'U' the Unix mode, ids, owner names and
-// time, else an attribute other than the plain archive bit; the 64-bit sizes
+// 0xFF after each folder; then with 'U' the Unix mode, ids and owner names,
+// else an attribute other than the plain archive bit; the 64-bit sizes
 // of a member of 4 GiB or more.
 #include "pack/archive.h"
 
@@ -151,7 +151,6 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
   meta.ids = m.uid <= 0xFFFF && m.gid <= 0xFFFF;
   meta.uid = meta.ids ? (uint16_t)m.uid : 0;
   meta.gid = meta.ids ? (uint16_t)m.gid : 0;
-  meta.mtime = m.mtime;
   if (!m.unix_meta) return meta;
   meta.user = m.user_set ? m.user : OwnerName(&users, m.uid, UserName);
   meta.group = m.group_set ? m.group : OwnerName(&groups, m.gid, GroupName);
@@ -288,7 +287,7 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint64_t packed_size,
     // The owner names there are, when the header has room for them.
     size_t names = (unix->group.empty() ? 0 : EXT_OVERHEAD + unix->group.size()) +
                    (unix->user.empty() ? 0 : EXT_OVERHEAD + unix->user.size());
-    if (names && h.size() + names + EXT_OVERHEAD + 4 + SIZES_64_EXT_SIZE + 2 <= ARCHIVE_HEADER_MAX) {
+    if (names && h.size() + names + SIZES_64_EXT_SIZE + 2 <= ARCHIVE_HEADER_MAX) {
       if (!unix->group.empty()) {
         Put16(&h, EXT_OVERHEAD + (uint32_t)unix->group.size());
         h.push_back(EXT_UNIX_GROUP);
@@ -300,9 +299,8 @@ std::vector<uint8_t> BuildLevel2Header(const char* method, uint64_t packed_size,
         h.insert(h.end(), unix->user.begin(), unix->user.end());
       }
     }
-    Put16(&h, EXT_OVERHEAD + 4);
-    h.push_back(EXT_UNIX_TIME);
-    Put32(&h, unix->mtime);
+    // No Unix time (0x54): a level-2 header's own time is one already, and
+    // every reader takes it; 7 bytes a member.
   } else if (attribute != DOS_ARCHIVE) {
     Put16(&h, ATTRIBUTE_EXT_SIZE);
     h.push_back(EXT_ATTRIBUTE);

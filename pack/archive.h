@@ -72,16 +72,15 @@ struct MemberSource {
 };
 
 // The Unix extended headers of a member: mode, group and user ids, group
-// and user names (left out when they would not fit the header), time.
+// and user names (left out when they would not fit the header).
 struct UnixMeta {
   uint16_t mode = 0;
   bool ids = true;  // false: an id past 16 bits; no ids are stored, the names are
   uint16_t uid = 0, gid = 0;
   std::string user, group;
-  uint32_t mtime = 0;
 };
 // The bytes the Unix extended headers take without the owner names.
-const uint32_t UNIX_META_SIZE = (EXT_OVERHEAD + 2) + (EXT_OVERHEAD + 4) + (EXT_OVERHEAD + 4);
+const uint32_t UNIX_META_SIZE = (EXT_OVERHEAD + 2) + (EXT_OVERHEAD + 4);
 // A member's Unix headers, owner names looked up once per id.
 UnixMeta MakeUnixMeta(const MemberSource& m);
 

@@ -21,7 +21,25 @@
 // produced, kept in sixteenths of a bit (Prices::SCALE) and computed with
 // integers only, so that every machine makes the same choices and the same
 // bytes. A match is worth taking when its price is below that of the
-// literals it replaces.
+// literals it replaces. A price is an estimate of a code's length, never
+// the length itself: the codes are made only once a block's tokens are
+// known, from the tokens' own counts, so the parse and the codes chase each
+// other. Three sources, from rough to exact: a guess from the bytes'
+// frequencies (the segment's first chunk), each symbol's share of the
+// counts of the last parse (-log2 of its frequency, not rounded), and the
+// code lengths of the very block a position lands in (level 9's second
+// parse, Reparse).
+//
+// Chunks. The near-optimal parse finds the shortest path through a chunk
+// of up to 32768 positions at a time (params.chunk): every position's
+// matches are found once into a cache (at most 8 a position on average),
+// then the path is taken from the chunk's end backwards, the cheapest way
+// from each position to the end under the prices (cost[]) and the step
+// that takes it (step[]: 1 for a literal, else the match's length and
+// distance); the path is then followed forwards into tokens. A match never
+// crosses a chunk's end: that costs a few bits at each end and bounds the
+// cache. A chunk's path prices the next chunk, and the segment's first
+// chunk, priced by a guess, is parsed twice.
 //
 // Where a block ends. A block ends where a segment ends (segments are
 // compressed apart, see compress.h), where its 65535 tokens are used up, and
@@ -29,8 +47,12 @@
 // tokens are cut into slices, each priced as a block of its own, and
 // neighbouring blocks are joined, the pair that gains most first, while the
 // joined block is no larger than the two apart plus BLOCK_READ_BITS (what a
-// table build costs the reader). The member's last block may be written in
-// one of several ways for where it lands (ChooseEnding).
+// table build costs the reader). Joining only ever happens at slice ends,
+// so a block of 65535 tokens may end up to a slice short of the limit. At
+// level 9 the segment is then parsed again, each block's stretch priced by
+// that block's codes and no chunk crossing a block's end, and the new
+// tokens are split afresh. The member's last block may be written in one
+// of several ways for where it lands (ChooseEnding).
 #include "pack/compress.h"
 
 #include <string.h>
@@ -57,6 +79,14 @@ const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
 // 87 instead of 98, 0.004%); at 384, 2,156 blocks and 0.17%.
 const int64_t BLOCK_READ_BITS = 256;
 
+// The longest compare of a position that is only added to the trees (one
+// inside a long match, or in the history): the tree takes it in the place of
+// an earlier one that matches it this far. Beyond 64 bytes the order below
+// hardly ever matters (4 MiB of the corpus's text and of its binary come out
+// the same at level 9), and on zeros level 9 took 1.4 times jlha's time
+// without it, comparing 256 bytes a position.
+const uint32_t ADDED_NICE = 64;
+
 const int HASH_BITS = 16;
 const uint32_t WINDOW = 1u << 17;  // the finders' arrays, beyond the largest distance
 
@@ -81,18 +111,19 @@ struct LevelParams {
   int passes;      // optimal: parses per chunk, each priced by the one before
   uint32_t chunk;  // optimal: positions parsed together
   uint32_t slice;  // tokens of the slices blocks are assembled from
+  int reparses;    // optimal: parses again by the blocks of the one before
 };
 const LevelParams LEVELS[LEVEL_MAX + 1] = {
-    {false, false, 0, 0, 0, 0, 0},             // (unused)
-    {false, false, 4, 16, 0, 0, 1024},         // 1
-    {false, true, 8, 32, 0, 0, 1024},          // 2
-    {false, true, 32, 64, 0, 0, 1024},         // 3
-    {false, true, 96, 128, 0, 0, 1024},        // 4
-    {true, false, 12, 48, 1, 16384, 512},      // 5
-    {true, false, 16, 64, 1, 16384, 512},      // 6
-    {true, false, 24, 96, 1, 16384, 512},      // 7
-    {true, false, 32, 128, 1, 32768, 256},     // 8
-    {true, false, 64, 256, 2, 32768, 256},     // 9
+    {false, false, 0, 0, 0, 0, 0, 0},         // (unused)
+    {false, false, 4, 16, 0, 0, 1024, 0},     // 1
+    {false, true, 8, 32, 0, 0, 1024, 0},      // 2
+    {false, true, 32, 64, 0, 0, 1024, 0},     // 3
+    {false, true, 96, 128, 0, 0, 1024, 0},    // 4
+    {true, false, 12, 48, 1, 16384, 512, 0},  // 5
+    {true, false, 16, 64, 1, 16384, 512, 0},  // 6
+    {true, false, 24, 96, 1, 16384, 512, 0},  // 7
+    {true, false, 32, 128, 1, 32768, 256, 0}, // 8
+    {true, false, 64, 256, 2, 32768, 256, 1}, // 9
 };
 
 // ---------------------------------------------------------------- blocks
@@ -347,6 +378,36 @@ class BlockWriter {
   void WriteAll(BitWriter* w, const uint32_t* tokens, uint32_t count, bool final) {
     has_lookup_ = false;
     last_code_bits_ = 0;
+    uint32_t n = Split(tokens, count);
+    uint32_t last = 0;
+    for (uint32_t k = 0; k < n; k = parts_[k].next) {
+      if (parts_[k].next >= n) {
+        last = k;
+        break;
+      }
+      Write(w, tokens + parts_[k].start, parts_[k].freq, Close::INNER);
+    }
+    last_block_token_ = n ? parts_[last].start : 0;
+    last_block_bit_ = w->BitCount();
+    lookup_before_last_ = last_lookup_;
+    has_lookup_before_last_ = has_lookup_;
+    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final ? Close::LAST : Close::INNER);
+  }
+
+  // Chooses the block boundaries for the tokens as WriteAll does, without
+  // writing; then calls block(first token, token count, its size in bits)
+  // for each block in order.
+  template <typename Block>
+  void ForEachBlock(const uint32_t* tokens, uint32_t count, Block block) {
+    uint32_t n = Split(tokens, count);
+    for (uint32_t k = 0; k < n; k = parts_[k].next) block(parts_[k].start, parts_[k].freq.tokens, parts_[k].bits);
+  }
+
+ private:
+  // The slices of the tokens, joined into blocks (see WriteAll); returns
+  // the slice count n: the blocks are parts_[0], parts_[parts_[0].next]...
+  // up to an index of n or more.
+  uint32_t Split(const uint32_t* tokens, uint32_t count) {
     // At most MAX_PARTS slices, which bounds the memory they take.
     uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
     uint32_t n = (count + slice - 1) / slice;
@@ -357,10 +418,27 @@ class BlockWriter {
       part.freq.Clear();
       uint32_t end = std::min(count, part.start + slice);
       for (uint32_t i = part.start; i < end; ++i) part.freq.Add(tokens[i]);
-      part.bits = Estimate(part.freq);
       part.next = k + 1;
       part.prev = k - 1;
     }
+    // Tokens that as one block take no fewer bits than their bytes (random
+    // data, data compressed already) are cut into blocks of as many whole
+    // slices as a block holds, no join priced: codes cannot gain there, the
+    // member is stored in the end or the stretch costs its bytes, and the
+    // pricing was over half the time such data took.
+    joined_.Clear();
+    for (uint32_t k = 0; k < n; ++k) joined_.AddAll(parts_[k].freq);
+    if (n > 1 && Estimate(joined_) >= 8 * Bytes(joined_)) {
+      for (uint32_t k = 0; k < n;) {
+        Part& block = parts_[k];
+        for (++k; k < n && block.freq.tokens + parts_[k].freq.tokens <= BLOCK_MAX_TOKENS; ++k)
+          block.freq.AddAll(parts_[k].freq);
+        block.next = k;
+        block.bits = Estimate(block.freq);
+      }
+      return n;
+    }
+    for (uint32_t k = 0; k < n; ++k) parts_[k].bits = Estimate(parts_[k].freq);
     for (uint32_t k = 0; k + 1 < n; ++k) Pair(k);
     for (;;) {
       uint32_t pick = n;
@@ -384,20 +462,10 @@ class BlockWriter {
       }
       if (part.next < n) parts_[part.next].prev = pick;
     }
-    uint32_t last = 0;
-    for (uint32_t k = 0; k < n; k = parts_[k].next) {
-      if (parts_[k].next >= n) {
-        last = k;
-        break;
-      }
-      Write(w, tokens + parts_[k].start, parts_[k].freq, Close::INNER);
-    }
-    last_block_token_ = n ? parts_[last].start : 0;
-    last_block_bit_ = w->BitCount();
-    lookup_before_last_ = last_lookup_;
-    has_lookup_before_last_ = has_lookup_;
-    if (n) Write(w, tokens + parts_[last].start, parts_[last].freq, final ? Close::LAST : Close::INNER);
+    return n;
   }
+
+ public:
 
   // Tokens in the last block WriteAll wrote.
   uint32_t LastBlockTokens(uint32_t count) const { return count - last_block_token_; }
@@ -496,6 +564,13 @@ class BlockWriter {
     int64_t gain;
   };
 
+  // The bytes the tokens counted in f stand for.
+  static uint64_t Bytes(const Frequencies& f) {
+    uint64_t bytes = 0;
+    for (int s = 0; s < CHAR_SYMBOLS; ++s) bytes += (uint64_t)f.chars[s] * (s < 256 ? 1 : (uint32_t)(s - LENGTH_BIAS));
+    return bytes;
+  }
+
   // Prices joining block k to the next.
   void Pair(uint32_t k) {
     Part& part = parts_[k];
@@ -562,8 +637,17 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t n, uin
     if (x != y) return n + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
     n += 8;
   }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
+  if (n >= limit) return n;
+  if (limit < 8) {
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+  }
+  // The last word ends at limit and overlaps bytes already found equal.
+  uint64_t x, y;
+  memcpy(&x, a + limit - 8, 8);
+  memcpy(&y, b + limit - 8, 8);
+  if (x == y) return limit;
+  return limit - 8 + (uint32_t)(__builtin_ctzll(x ^ y) >> 3);
 }
 
 struct Found {
@@ -642,7 +726,11 @@ class TreeFinder {
 
   // Adds position i and, when out is given, stores its matches there in
   // order of increasing length (at most limit bytes long); returns their
-  // count. limit >= 3; nice <= limit.
+  // count. limit >= 3; nice <= limit. A match of nice bytes ends the walk,
+  // and where it is, the tree takes the new position in the old one's
+  // place: so a position only added (no out) needs no compare beyond nice
+  // bytes, and is given limit = nice, at most ADDED_NICE (on a run of zeros
+  // a walk then compares 48 or 64 bytes instead of 256).
   int Advance(uint32_t i, uint32_t limit, uint32_t nice, uint32_t max_distance, int depth, Found* out) {
     const uint8_t* cur = data_ + i;
     uint32_t abs = base_ + i;
@@ -734,14 +822,37 @@ struct Prices {
   // rounded to whole code lengths, which lets the next parse weigh close
   // choices finer).
   void FromFrequencies(const Frequencies& f, int pos_symbols) {
-    // Every symbol counts as used a little, so that one the last parse did
-    // without stays within reach of the next.
+    // Every symbol counts as used once more, so that one the last parse did
+    // without stays within reach of the next. (A larger weight on the real
+    // counts prices the unused ones out of reach in a block of a few hundred
+    // codes, where a first match of a length pays its header entry back.)
     uint32_t fc[CHAR_SYMBOLS], fp[POSITION_CLASSES_MAX];
-    for (int s = 0; s < CHAR_SYMBOLS; ++s) fc[s] = f.chars[s] * 4 + 1;
-    for (int c = 0; c < pos_symbols; ++c) fp[c] = f.positions[c] * 4 + 1;
+    for (int s = 0; s < CHAR_SYMBOLS; ++s) fc[s] = f.chars[s] + 1;
+    for (int c = 0; c < pos_symbols; ++c) fp[c] = f.positions[c] + 1;
     Entropy(fc, CHAR_SYMBOLS, chars);
     Entropy(fp, pos_symbols, positions);
     for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c) * SCALE;
+  }
+
+  // From a block's codes: what each choice costs in that very block, in
+  // whole bits (a code of a single value costs none). A symbol the block
+  // does not use costs two bits more than its longest code: using it
+  // changes the codes, which may still pay.
+  void FromPlan(const BlockPlan& p, int pos_symbols) {
+    FromLengths(p.chars, CHAR_SYMBOLS, chars);
+    FromLengths(p.positions, pos_symbols, positions);
+    for (int c = 0; c < pos_symbols; ++c) positions[c] += (uint32_t)ExtraBits(c) * SCALE;
+  }
+
+  template <int N>
+  static void FromLengths(const HeaderCode<N>& code, int n, uint32_t* out) {
+    if (code.count == 0) {
+      for (int s = 0; s < n; ++s) out[s] = 3 * SCALE;
+      out[code.single] = 0;
+      return;
+    }
+    SetUnused(code.len, n, out);
+    for (int s = 0; s < n; ++s) out[s] *= SCALE;
   }
 
   // Each symbol's share of the counts in bits (1 to MAX_CODE_BITS + 2),
@@ -775,7 +886,8 @@ struct Prices {
   }
 
   // A first guess for text or code: literals by the bytes' own frequencies,
-  // longer matches and farther distances a little dearer.
+  // a match 8 bits and its distance's extra bits at the least, longer
+  // matches and farther distances a little dearer.
   void Guess(const uint8_t* data, size_t size, int pos_symbols) {
     uint32_t freq[CHAR_SYMBOLS] = {0};
     for (size_t i = 0; i < size; ++i) freq[data[i]]++;
@@ -783,7 +895,7 @@ struct Prices {
     MakeCodeLengths(freq, 256, MAX_CODE_BITS, len);
     SetUnused(len, 256, chars);
     for (int s = 0; s < 256; ++s) chars[s] *= SCALE;
-    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = (6 + (uint32_t)PositionClass((uint32_t)(s - 256))) * SCALE;
+    for (int s = 256; s < CHAR_SYMBOLS; ++s) chars[s] = (4 + (uint32_t)PositionClass((uint32_t)(s - 256))) * SCALE;
     for (int c = 0; c < pos_symbols; ++c) positions[c] = (4 + (uint32_t)ExtraBits(c)) * SCALE;
   }
 
@@ -822,6 +934,16 @@ struct Compressor::State {
   std::vector<uint32_t> step;
   Frequencies stats;
   Prices prices;
+  // Re-parsing: the tokens of the parse before, and its blocks: where each
+  // ends in the data and its tokens.
+  struct Span {
+    uint32_t end;
+    uint32_t first;
+    uint32_t count;
+  };
+  std::vector<uint32_t> earlier;
+  std::vector<Span> spans;
+  BlockPlan plan;
 
   State(int bits, int level)
       : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
@@ -829,15 +951,20 @@ struct Compressor::State {
     tokens.reserve(SEGMENT_BYTES + 1);
     if (params.optimal) {
       cache.resize(CACHE + MAX_MATCH);
-      cache_start.resize(CHUNK + 1);
-      cost.resize(CHUNK + 1);
-      step.resize(CHUNK + 1);
+      cache_start.resize(CHUNK + MAX_MATCH + 1);
+      cost.resize(CHUNK + MAX_MATCH + 1);
+      step.resize(CHUNK + MAX_MATCH + 1);
+    }
+    if (params.reparses) {
+      earlier.reserve(SEGMENT_BYTES + 1);
+      spans.reserve(SEGMENT_BYTES / params.slice + 1);
     }
   }
 
   void ParseGreedy(const uint8_t* data, uint32_t start, uint32_t end);
-  void ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end);
-  uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until);
+  void ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end, bool by_blocks);
+  bool Reparse(const uint8_t* data, uint32_t start, uint32_t end);
+  uint32_t FindChunk(uint32_t start, uint32_t end, uint32_t most, uint32_t* skip_until);
   void ShortestPath(const uint8_t* data, uint32_t start, uint32_t n);
   void EmitPath(const uint8_t* data, uint32_t start, uint32_t n, bool keep, Frequencies* f);
   void Finish(BitWriter* w, Ending* e);
@@ -919,11 +1046,11 @@ void Compressor::State::ParseGreedy(const uint8_t* data, uint32_t start, uint32_
 // Finds the matches of positions start.. into the cache, up to end or until
 // the cache is full; returns the chunk's length. Positions inside a match of
 // the nice length or more get none (they are only added to the trees).
-uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t* skip_until) {
+uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t most, uint32_t* skip_until) {
   // The last chunk's path was cut at its end, also inside a long match: this
   // chunk's first positions need their matches whatever came before.
   *skip_until = std::min(*skip_until, start);
-  uint32_t n = std::min(end - start, params.chunk);
+  uint32_t n = std::min(most, params.chunk);
   uint32_t used = 0;
   uint32_t i = 0;
   for (; i < n && used <= CACHE; ++i) {
@@ -934,19 +1061,34 @@ uint32_t Compressor::State::FindChunk(uint32_t start, uint32_t end, uint32_t* sk
     uint32_t limit = std::min<uint32_t>(left, MAX_MATCH);
     uint32_t nice = std::min<uint32_t>((uint32_t)params.nice, limit);
     if (p < *skip_until) {
-      trees.Advance(p, limit, nice, max_distance, params.depth, nullptr);
+      uint32_t added = std::min(nice, ADDED_NICE);
+      trees.Advance(p, added, added, max_distance, params.depth, nullptr);
       continue;
     }
     int count = trees.Advance(p, limit, nice, max_distance, params.depth, &cache[used]);
     used += (uint32_t)count;
     if (count && cache[used - 1].length >= nice) *skip_until = p + cache[used - 1].length;
   }
+  // Nor does a chunk end inside a match of the nice length: the path would
+  // have to cut it there, and where data compresses a few hundred times a
+  // cut costs as much as hundreds of bytes. The positions the match covers
+  // are only added, at most MAX_MATCH past the chunk's length.
+  uint32_t stretch = std::min<uint32_t>(most, i + MAX_MATCH);
+  for (; i < stretch && start + i < *skip_until; ++i) {
+    cache_start[i] = used;
+    uint32_t added = std::min<uint32_t>({end - (start + i), MAX_MATCH, (uint32_t)params.nice, ADDED_NICE});
+    if (added >= (uint32_t)MIN_MATCH) trees.Advance(start + i, added, added, max_distance, params.depth, nullptr);
+  }
   cache_start[i] = used;
   return i;
 }
 
 // The cheapest way from each position of the chunk to its end, under the
-// current prices, from the end backwards.
+// current prices, from the end backwards. At position i the choices are a
+// literal, or any length from 3 up to each cached match's own: the matches
+// come by increasing length, each the nearest of its length, so a length
+// is priced with the first (nearest, cheapest to send) match that reaches
+// it. len carries over from one match to the next for that reason.
 void Compressor::State::ShortestPath(const uint8_t* data, uint32_t start, uint32_t n) {
   cost[n] = 0;
   for (uint32_t i = n; i-- > 0;) {
@@ -988,18 +1130,38 @@ void Compressor::State::EmitPath(const uint8_t* data, uint32_t start, uint32_t n
 // Near-optimal parsing: the matches of a chunk are found once, then the
 // shortest path is taken under prices from the previous chunk (or a guess),
 // and again under the prices of the path just found, passes times.
-void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end) {
+//
+// by_blocks: a parse again, block by block of the parse before (spans),
+// each block priced by its own codes, one pass; no chunk crosses a block's
+// end, so every choice is weighed by the codes it will be written with, if
+// the blocks stay as they were.
+void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32_t end, bool by_blocks) {
   uint32_t skip_until = 0;
   for (uint32_t i = 0; i < start && end - i >= (uint32_t)MIN_MATCH; ++i) {
-    uint32_t limit = std::min<uint32_t>(end - i, MAX_MATCH);
-    trees.Advance(i, limit, std::min<uint32_t>((uint32_t)params.nice, limit), max_distance, params.depth, nullptr);
+    uint32_t added = std::min<uint32_t>({end - i, MAX_MATCH, (uint32_t)params.nice, ADDED_NICE});
+    trees.Advance(i, added, added, max_distance, params.depth, nullptr);
   }
   bool first = true;
+  size_t block = 0;
   while (start < end) {
-    uint32_t n = FindChunk(start, end, &skip_until);
-    // The first chunk has only guessed prices: it gets a pass more.
+    uint32_t most = end - start;
     int passes = params.passes;
-    if (first) {
+    if (by_blocks) {
+      if (first || start >= spans[block].end) {
+        if (!first) ++block;
+        const Span& b = spans[block];
+        Frequencies& f = stats;
+        f.Clear();
+        for (uint32_t k = 0; k < b.count; ++k) f.Add(earlier[b.first + k]);
+        PlanBlock(f, pos_symbols, PositionCountBits(dict_bits), false, Close::INNER, &plan);
+        prices.FromPlan(plan, pos_symbols);
+      }
+      most = spans[block].end - start;
+      passes = 1;
+    }
+    uint32_t n = FindChunk(start, end, most, &skip_until);
+    // The first chunk has only guessed prices: it gets a pass more.
+    if (first && !by_blocks) {
       prices.Guess(data + start, n, pos_symbols);
       passes = std::max(passes, 2);
     }
@@ -1008,10 +1170,40 @@ void Compressor::State::ParseOptimal(const uint8_t* data, uint32_t start, uint32
       ShortestPath(data, start, n);
       bool last = pass + 1 == passes;
       EmitPath(data, start, n, last, &stats);
-      prices.FromFrequencies(stats, pos_symbols);
+      if (!by_blocks) prices.FromFrequencies(stats, pos_symbols);
     }
     start += n;
   }
+}
+
+// Splits the tokens into blocks, notes where each block ends in the data,
+// and parses the segment again by those blocks (ParseOptimal). The match
+// finder runs again from the window's start, at a new place in the
+// position space. Not where it cannot pay for its time: a segment that
+// hardly compresses (within 1/64 of its size: random data, stored in the
+// end) or that compresses more than 32 times (runs, exact repeats: a few
+// bytes to gain); false then, and the tokens are left as they were.
+bool Compressor::State::Reparse(const uint8_t* data, uint32_t start, uint32_t end) {
+  spans.clear();
+  uint32_t at = start, done = 0;
+  uint64_t bits = 0;
+  blocks.ForEachBlock(tokens.data(), (uint32_t)tokens.size(), [&](uint32_t first, uint32_t count, uint64_t size) {
+    for (; done < first + count; ++done) {
+      uint32_t s = TokenSymbol(tokens[done]);
+      at += s < 256 ? 1 : s - LENGTH_BIAS;
+    }
+    spans.push_back({at, first, count});
+    bits += size;
+  });
+  uint64_t raw_bits = 8 * (uint64_t)(end - start);
+  if (bits * 64 >= raw_bits * 63 || bits * 32 < raw_bits) return false;
+  earlier.swap(tokens);
+  tokens.clear();
+  bool reset;
+  uint32_t base = space.Begin(end, &reset);
+  trees.Begin(data, base, reset);
+  ParseOptimal(data, start, end, true);
+  return true;
 }
 
 Compressor::Compressor(int dict_bits, int level) : s_(new State(dict_bits, level)) {}
@@ -1025,7 +1217,9 @@ void Compressor::Compress(const uint8_t* data, size_t history, size_t size, bool
   uint32_t start = (uint32_t)history, end = (uint32_t)(history + size);
   if (s.params.optimal) {
     s.trees.Begin(data, base, reset);
-    s.ParseOptimal(data, start, end);
+    s.ParseOptimal(data, start, end, false);
+    for (int k = 0; k < s.params.reparses && s.Reparse(data, start, end); ++k) {
+    }
   } else {
     s.chains.Begin(data, base, reset);
     s.ParseGreedy(data, start, end);

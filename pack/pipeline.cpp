@@ -3,6 +3,23 @@
 // segment with the window history before it (pread on the member's file,
 // opened once) and compress it; the writer takes the jobs back in the same
 // order, joins the bits and writes them.
+//
+// Why the bytes never depend on the thread count: a segment's compressed
+// form depends only on its bytes, its history (the window before it, read
+// again from the file) and whether it ends the member; no state passes from
+// one segment to the next but the bits' place in the member, which the
+// writer settles when it joins them in order (ChooseEnding picks the last
+// segment's ending by where it lands). A compressor's tables carry nothing
+// over either: each segment starts at a fresh place in its position space.
+//
+// How the work divides: every member of more than one segment gives one
+// job per 1 MiB, and small members one job each, at every level; the
+// workers take the jobs in turn, up to 2N + 1 in flight (N threads), so a
+// worker never waits for the writer while a job is queued. The writer's own
+// share (the CRC, joining the bits, writing) is 6-7 instructions a byte,
+// 1-3% of what the compressors do at level 1 to 5; the speedup on N threads
+// is bounded by that and by the last jobs of a run (a member of two segments
+// keeps at most two threads busy).
 #include "pack/pipeline.h"
 
 #include <errno.h>

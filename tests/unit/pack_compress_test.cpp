@@ -115,6 +115,25 @@ TEST(Compressor, RandomInputsOfRandomSizesComeBack) {
   }
 }
 
+// Stretches of a short period compress some 300 times: a near-optimal
+// parse that cuts a long match at each chunk's end came out larger than
+// level 1's greedy one.
+TEST(Compressor, NearOptimalLevelsNoLargerThanGreedyOnShortRepeats) {
+  Bytes data;
+  std::mt19937 rng(3);
+  for (int k = 0; k < 100; ++k) {
+    Bytes unit = Random(2 + rng() % 11, rng());
+    for (size_t n = 0; n + unit.size() <= 20000; n += unit.size()) data.insert(data.end(), unit.begin(), unit.end());
+  }
+  Bytes greedy;
+  ASSERT_TRUE(CompressMember(data.data(), data.size(), 13, 1, &greedy));
+  for (int level = 5; level <= LEVEL_MAX; ++level) {
+    Bytes packed;
+    ASSERT_TRUE(CompressMember(data.data(), data.size(), 13, level, &packed));
+    EXPECT_LE(packed.size(), greedy.size()) << "level " << level;
+  }
+}
+
 // Blocks hold at most 65535 codes, so long inputs need several; a 0 count
 // would mean 65536 to the decoder.
 TEST(Compressor, ManyBlocksInOneMember) {
