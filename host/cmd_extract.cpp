@@ -334,14 +334,8 @@ int CmdExtract(int argc, char** argv) {
       case OPTION_NO_LINKS: options.no_links = true; break;
       case OPTION_SAME_OWNER: options.same_owner = true; break;
       case OPTION_UNIX_NAMES: g_allow_unix_names = 1; break;
-      case OPTION_NAMES:
-        if (int status = SetNames("extract", optarg)) return status;
-        break;
-      case 'h':
-        fputs(EXTRACT_USAGE, stdout);
-        parser.PrintHelp(stdout);
-        return EXIT_OK;
-      default: return BadOption("extract", c, argv);
+      default:
+        if (int status = CommonOption(parser, "extract", EXTRACT_USAGE, c, argv); status >= 0) return status;
     }
   }
   if (optind >= argc) return UsageError("extract", "no FILE given");

@@ -247,14 +247,8 @@ int CmdList(int argc, char** argv) {
       case OPTION_JSON: json = true; break;
       case 'q': quiet = true; break;
       case 'v': verbose = true; break;
-      case OPTION_NAMES:
-        if (int status = SetNames("list", optarg)) return status;
-        break;
-      case 'h':
-        fputs(LIST_USAGE, stdout);
-        parser.PrintHelp(stdout);
-        return EXIT_OK;
-      default: return BadOption("list", c, argv);
+      default:
+        if (int status = CommonOption(parser, "list", LIST_USAGE, c, argv); status >= 0) return status;
     }
   }
   if (optind >= argc) return UsageError("list", "no FILE given");

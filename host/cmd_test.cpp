@@ -44,14 +44,8 @@ int CmdTest(int argc, char** argv) {
     switch (c) {
       case 'v': verbose = true; break;
       case 'q': quiet = true; break;
-      case OPTION_NAMES:
-        if (int status = SetNames("test", optarg)) return status;
-        break;
-      case 'h':
-        fputs(TEST_USAGE, stdout);
-        parser.PrintHelp(stdout);
-        return EXIT_OK;
-      default: return BadOption("test", c, argv);
+      default:
+        if (int status = CommonOption(parser, "test", TEST_USAGE, c, argv); status >= 0) return status;
     }
   }
   if (optind >= argc) return UsageError("test", "no FILE given");

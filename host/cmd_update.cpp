@@ -344,14 +344,8 @@ int CmdDelete(int argc, char** argv) {
     switch (c) {
       case 'v': command.verbose = true; break;
       case 'q': command.quiet = true; break;
-      case OPTION_NAMES:
-        if (int status = SetNames("delete", optarg)) return status;
-        break;
-      case 'h':
-        fputs(DELETE_USAGE, stdout);
-        parser.PrintHelp(stdout);
-        return EXIT_OK;
-      default: return BadOption("delete", c, argv);
+      default:
+        if (int status = CommonOption(parser, "delete", DELETE_USAGE, c, argv); status >= 0) return status;
     }
   }
   if (optind >= argc) return UsageError("delete", "no ARCHIVE given");

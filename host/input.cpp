@@ -256,6 +256,17 @@ int BadOption(const char* command, int c, char** argv) {
   return UsageError(command, "unknown option '" + option + "'");
 }
 
+int CommonOption(const OptionParser& parser, const char* command, const char* usage, int c, char** argv) {
+  if (c == OPTION_NAMES) {
+    int status = SetNames(command, optarg);
+    return status ? status : -1;
+  }
+  if (c != 'h') return BadOption(command, c, argv);
+  fputs(usage, stdout);
+  parser.PrintHelp(stdout);
+  return EXIT_OK;
+}
+
 // The spellings iconv and the peers use are taken as well ("sjis",
 // "shift_jis", "utf8", "eucjp", "iso-8859-1"), since users type those.
 int SetNames(const char* command, const char* value) {

@@ -69,6 +69,11 @@ int BadOption(const char* command, int c, char** argv);
 // value is not one of cp932, utf-8, euc-jp, latin1, auto.
 int SetNames(const char* command, const char* value);
 
+// The end of each reading command's option switch, the options they all
+// read alike: --names (-1 when taken: parsing goes on), -h (usage, then the
+// table's option lines; EXIT_OK) and what getopt_long refused (BadOption).
+int CommonOption(const OptionParser& parser, const char* command, const char* usage, int c, char** argv);
+
 // A member's failure (FailureKind) in words; with the header, an unknown
 // method is named.
 std::string MemberProblem(FailureKind failure, const MemberHeader* header = nullptr);
