@@ -137,7 +137,7 @@ DecodeStatus DecodeJob::Run() {
   // g_packed_left bytes from it; past the member's end they are handed zeros
   // without reading (see ReadPackedByte), so the bytes of the next member are
   // never consumed, even though a full refill may read them into the buffer.
-  uint32_t buf_size = ProgressCount(packed_size);
+  uint32_t buf_size = AtMost32Bits(packed_size);
   uint32_t available = PlatAvailableMemory();
   if (available != 0 && available < buf_size) buf_size = available;
   // On the host a modest buffer, refilled as it runs out, stays in the cache
@@ -185,7 +185,7 @@ static DecodeStatus CopyStored(FILE* in, FILE* out, MemberSize unpacked_size) {
     UpdateCrc(buffer, chunk);
     remaining -= chunk;
     done += chunk;
-    UpdateProgress(ProgressCount(done));
+    UpdateProgress(AtMost32Bits(done));
     if (!g_continue) {
       result = DECODE_ABORTED;
       break;

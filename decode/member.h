@@ -103,8 +103,9 @@ uint16_t DecodeMemberFast(FILE* in, FILE* out, MemberSize unpacked_size, MemberS
 uint16_t DecodeMember(FILE* in, FILE* out, MemberSize unpacked_size, MemberSize packed_size,
                       int32_t method_index, DecodeStatus* status);
 
-// Progress counts 32 bits: past 4 GiB - 1 the bar waits for the end.
-inline uint32_t ProgressCount(MemberSize n) {
+// A member size in 32 bits, at most 4 GiB - 1: for what counts 32 bits (the
+// progress, whose bar then waits for the end, and a buffer's size).
+inline uint32_t AtMost32Bits(MemberSize n) {
   if constexpr (sizeof(MemberSize) > 4) return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)n;
   return (uint32_t)n;
 }

@@ -373,7 +373,7 @@ MemberResult ExtractMember(SfxState* state, MemberHeader* header) {
   // An abort removes it, here or in the front end.
   CopyPath(state->output_path, temp);
   failure = DecodeChecked(state, header, method, out);
-  bool keep = g_keep_damaged && (failure == FAILURE_CRC || failure == FAILURE_DAMAGED);
+  const bool keep = KeepsDamaged(failure);
   if (failure == FAILURE_NONE || keep) {
     PlatSetFileTime(temp, header->mtime);
     if (!PlatReplaceFile(temp, path)) failure = FAILURE_CREATE;

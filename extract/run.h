@@ -56,6 +56,10 @@ const uint8_t g_keep_damaged = 0;
 #else
 extern uint8_t g_keep_damaged;
 #endif
+// Whether a member that failed so keeps what it decoded in its place.
+inline bool KeepsDamaged(FailureKind failure) {
+  return g_keep_damaged && (failure == FAILURE_CRC || failure == FAILURE_DAMAGED);
+}
 // The target of a Unix symbolic link, stored as a "-lhd-" member named
 // "link|target": the text behind the first real "|" (not the second byte of
 // a double-byte character), or null when the name holds none.

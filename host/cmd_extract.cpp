@@ -291,7 +291,7 @@ int Run(CommandInput* input, const char* path, Options* options) {
                         ? std::string("cannot write to standard output") + (errno ? std::string(": ") + strerror(errno) : "")
                         : MemberProblem(failure, &header);
         // What the core kept of a damaged member is in place.
-        if (g_keep_damaged && !options->to_stdout && (failure == FAILURE_CRC || failure == FAILURE_DAMAGED)) {
+        if (!options->to_stdout && KeepsDamaged(failure)) {
           problem += "; damaged, kept as decoded";
           ++options->damaged_kept;
         }

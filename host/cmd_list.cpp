@@ -214,17 +214,14 @@ void VerboseRow(const MemberHeader* header, void* context) {
   VerboseTotals* totals = static_cast<VerboseTotals*>(context);
   totals->packed += header->packed_size;
   totals->unpacked += header->unpacked_size;
-  char method[4 * METHOD_NAME_SIZE + 1], when[LIST_TIME_SIZE], crc[8] = "-";
-  ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
+  char when[LIST_TIME_SIZE];
   ListFormatTime(header->mtime, when);
-  if (header->has_crc) snprintf(crc, sizeof crc, "%04x", (unsigned)header->crc);
-  // A symbolic link, "link|target", as "link -> target".
-  const char* target = FindMethod(header->method) == METHOD_LHD ? LinkTarget(header->name) : nullptr;
-  std::string name = target ? Utf8(std::string(header->name, target - 1 - header->name).c_str()) + " -> " + Utf8(target)
-                            : Utf8(header->name);
-  printf("%-10s %-15s %10llu %10llu %6s %-6s %4s %-20s %s\n", ModeText(header).c_str(), OwnerText(header).c_str(),
+  ListRowTexts texts;
+  ListRowTextsOf(header, ToUtf8, &texts);
+  printf("%-10s %-15s %10llu %10llu %6s %-6s %4s %-20s %s%s%s\n", ModeText(header).c_str(), OwnerText(header).c_str(),
          (unsigned long long)header->packed_size, (unsigned long long)header->unpacked_size,
-         RatioText(header->packed_size, header->unpacked_size).c_str(), method, crc, when, name.c_str());
+         RatioText(header->packed_size, header->unpacked_size).c_str(), texts.method, texts.crc, when, texts.name,
+         texts.arrow, texts.to);
 }
 
 // The MEMBER patterns given: only matching members are listed.

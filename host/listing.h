@@ -144,32 +144,49 @@ inline void ListColumnsRow(FILE* out) {
           "crc", "os", "time", "name");
 }
 
-inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert convert) {
-  char method[4 * METHOD_NAME_SIZE + 1], crc[5], os[5], when[LIST_TIME_SIZE], name[LIST_TEXT_SIZE];
-  char packed[24], unpacked[24];
-  ListEscapeAscii(header->method, METHOD_NAME_SIZE, method);
+// The columns every listing row shows alike: the method (escaped), the CRC
+// ("-" when the header has none) and the name, converted; a Unix symbolic
+// link, "link|target", shows as "link -> target" (arrow "", to empty
+// otherwise).
+struct ListRowTexts {
+  char method[4 * METHOD_NAME_SIZE + 1];
+  char crc[5];
+  char name[LIST_TEXT_SIZE];
+  const char* arrow;
+  char to[LIST_TEXT_SIZE];
+};
+
+inline void ListRowTextsOf(const MemberHeader* header, ListConvert convert, ListRowTexts* texts) {
+  ListEscapeAscii(header->method, METHOD_NAME_SIZE, texts->method);
   if (header->has_crc)
-    snprintf(crc, sizeof crc, "%04x", (unsigned)header->crc);
+    snprintf(texts->crc, sizeof texts->crc, "%04x", (unsigned)header->crc);
   else
-    strcpy(crc, "-");
+    strcpy(texts->crc, "-");
+  const char* target = FindMethod(header->method) == METHOD_LHD ? LinkTarget(header->name) : nullptr;
+  char link[NAME_BUFFER_SIZE];
+  strcpy(link, header->name);
+  texts->arrow = target ? " -> " : "";
+  texts->to[0] = 0;
+  if (target) {
+    link[target - 1 - header->name] = 0;
+    convert(target, texts->to, sizeof texts->to);
+  }
+  convert(link, texts->name, sizeof texts->name);
+}
+
+inline void ListMemberRow(FILE* out, const MemberHeader* header, ListConvert convert) {
+  char os[5], when[LIST_TIME_SIZE], packed[24], unpacked[24];
   if (header->os_id == 0)
     strcpy(os, "-");
   else
     ListEscapeAscii((const char*)&header->os_id, 1, os);
   ListFormatTime(header->mtime, when);
-  // A Unix symbolic link, "link|target", shows as "link -> target".
-  const char* target = FindMethod(header->method) == METHOD_LHD ? LinkTarget(header->name) : nullptr;
-  char link[NAME_BUFFER_SIZE], to[LIST_TEXT_SIZE] = "";
-  strcpy(link, header->name);
-  if (target) {
-    link[target - 1 - header->name] = 0;
-    convert(target, to, sizeof to);
-  }
-  convert(link, name, sizeof name);
+  ListRowTexts texts;
+  ListRowTextsOf(header, convert, &texts);
   ListFormatCount(header->packed_size, packed);
   ListFormatCount(header->unpacked_size, unpacked);
-  fprintf(out, "%-6s %10s %10s %5u %4s %4s %-20s %s%s%s\n", method, packed, unpacked, (unsigned)header->level, crc,
-          os, when, name, target ? " -> " : "", to);
+  fprintf(out, "%-6s %10s %10s %5u %4s %4s %-20s %s%s%s\n", texts.method, packed, unpacked, (unsigned)header->level,
+          texts.crc, os, when, texts.name, texts.arrow, texts.to);
 }
 
 // A receiver of each member's header, with the caller's context.
