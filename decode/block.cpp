@@ -321,14 +321,18 @@ struct FastTable {
     for (uint32_t len = 1; len <= bits; ++len) {
       const uint32_t step = 1u << (bits - len);
       end += count[len] << (bits - len);
-      uint32_t at = end, s = head[len];
-      if (step == 1) {
-        for (uint32_t c = count[len]; c > 0; --c, s = link[s]) entry[--at] = entry_of(s, len);
-      } else {
-        for (uint32_t c = count[len]; c > 0; --c, s = link[s]) {
-          at -= step;
-          FillEntries(entry + at, step, entry_of(s, len));
-        }
+      const uint32_t c = count[len], s = head[len];
+      switch (step) {
+        case 1: FillListed<1>(end, len, c, s, link, entry_of); break;
+        case 2: FillListed<2>(end, len, c, s, link, entry_of); break;
+        case 4: FillListed<4>(end, len, c, s, link, entry_of); break;
+        case 8: FillListed<8>(end, len, c, s, link, entry_of); break;
+        case 16: FillListed<16>(end, len, c, s, link, entry_of); break;
+        default:
+          for (uint32_t at = end, k = c, t = s; k > 0; --k, t = link[t]) {
+            at -= step;
+            FillEntries(entry + at, step, entry_of(t, len));
+          }
       }
     }
     // The longer codes in code order, for their subtables.
@@ -340,6 +344,25 @@ struct FastTable {
       for (uint32_t c = count[len]; c > 0; --c, s = link[s]) sorted[--j] = (uint16_t)s;
     }
     return BuildLonger(sorted, count, bits, end, entry_of);
+  }
+
+  // The runs of kStep entries of c codes of len bits listed from s, the
+  // last ending at entry end: the run's size a constant, so that each is
+  // a store or two.
+  template <uint32_t kStep, class EntryOf>
+  VEMO_LOOP_INLINE void FillListed(uint32_t end, uint32_t len, uint32_t c, uint32_t s, const uint16_t* link,
+                                   EntryOf entry_of) {
+    uint32_t* p = entry + end;
+    for (; c > 0; --c, s = link[s]) {
+      p -= kStep;
+      const uint32_t e = entry_of(s, len);
+      if constexpr (kStep == 1) {
+        *p = e;
+      } else {
+        const uint64_t two = e * 0x100000001ull;
+        for (uint32_t i = 0; i < kStep; i += 2) memcpy(p + i, &two, 8);
+      }
+    }
   }
 
   // The main bits of a code of count[len] codes of each length: those of
@@ -409,10 +432,17 @@ struct FastTable {
 };
 
 // The entries of each code.
-struct CharEntry {
-  uint32_t operator()(uint32_t s, uint32_t len) const {
-    return s < 256 ? ENTRY_LITERAL | s << 8 | len : (s - MATCH_BIAS) << 16 | len;
+// A character code's entry less its bits, by symbol: one load per code
+// when a table is built.
+struct CharMeanings {
+  uint32_t of[CHAR_SYMBOLS];
+  constexpr CharMeanings() : of() {
+    for (uint32_t s = 0; s < (uint32_t)CHAR_SYMBOLS; ++s) of[s] = s < 256 ? ENTRY_LITERAL | s << 8 : (s - MATCH_BIAS) << 16;
   }
+};
+static constexpr CharMeanings kCharMeanings;
+struct CharEntry {
+  uint32_t operator()(uint32_t s, uint32_t len) const { return kCharMeanings.of[s] | len; }
 };
 template <bool kWide>
 struct PosEntry {
@@ -439,7 +469,11 @@ struct FastCodes {
   FastTable<FastTableEntries(LENGTH_CODE_SYMBOLS, SMALL_FAST_BITS)> length_code;
   FastTable<FastTableEntries(MAX_POSITION_CLASSES, SMALL_FAST_BITS)> pos_code;
   FastTable<FastTableEntries(CHAR_SYMBOLS, CHAR_FAST_BITS)> char_code;
-  uint16_t char_link[CHAR_SYMBOLS];  // see ReadCharLengths
+  // The character code's symbols listed by length (see BuildListed), as
+  // ReadCharLengths reads them.
+  uint32_t per_length[17];
+  uint16_t head[17];
+  uint16_t char_link[CHAR_SYMBOLS];
 
   // A member starts with no codes: until a header builds them, every
   // decode through them is damage.
@@ -471,34 +505,55 @@ struct FastCodes {
       SingleChar(in.Get(CHAR_COUNT_BITS));
       return true;
     }
-    uint32_t per_length[17] = {0};
-    uint16_t head[17] = {0};
+    // The window in locals, so that it stays in registers (see Run).
+    Bits b = in;
+    const bool read = ListCharLengths(b, count);
+    in = b;
+    return read && char_code.BuildListed(per_length, head, char_link, CHAR_FAST_BITS, CharEntry());
+  }
+  VEMO_LOOP_INLINE bool ListCharLengths(Bits& in, uint32_t count) {
+    const uint32_t* const entries = length_code.entry;
+    const uint32_t shift = length_code.shift;
+    uint32_t counts[17] = {0};
+    uint16_t heads[17] = {0};
+    // A damaged count may ask for 511 lengths: the last is read, not kept.
+    const uint32_t kept = count < (uint32_t)CHAR_SYMBOLS ? count : (uint32_t)CHAR_SYMBOLS;
     uint32_t i = 0;
-    while (i < count) {
-      in.template Ensure<CODE_BITS_MAX + ZERO_RUN_LONG_BITS>();
-      uint32_t e = length_code.entry[in.w >> length_code.shift];
-      if (__builtin_expect(e & (ENTRY_SUBTABLE | ENTRY_FREE), 0)) {
-        e = length_code.Find(in.w);
-        if (e & ENTRY_FREE) return false;
-      }
+    while (i < kept) {
+      const uint32_t e = NextLength(in, entries, shift);
+      if (e & ENTRY_FREE) return false;
       if ((int32_t)e < 0) {
-        in.Skip(e);
-        // A damaged count may ask for 511 lengths: the last is not kept.
-        if (i < CHAR_SYMBOLS) {
-          const uint32_t len = (e >> 16) & 0x1F;
-          char_link[i] = head[len];
-          head[len] = (uint16_t)i;
-          ++per_length[len];
-        }
+        const uint32_t len = (e >> 16) & 0x1F;
+        char_link[i] = heads[len];
+        heads[len] = (uint16_t)i;
+        ++counts[len];
         ++i;
-        continue;
+      } else {
+        i += e >> 16;
       }
-      // The run's extra bits end the entry's bits.
-      const uint32_t top = (uint32_t)((in.w >> (63 - (e & 63))) >> 1);
-      in.Skip(e);
-      i += (e >> 16) + (top & ((1u << ((e >> 8) & 15)) - 1));
     }
-    return char_code.BuildListed(per_length, head, char_link, CHAR_FAST_BITS, CharEntry());
+    if (i < count && (NextLength(in, entries, shift) & ENTRY_FREE)) return false;
+    memcpy(per_length, counts, sizeof counts);
+    memcpy(head, heads, sizeof heads);
+    return true;
+  }
+  // The next code-length code, its bits consumed: its entry (ENTRY_FREE
+  // for damage, nothing consumed), a zero run's bits 16-30 the run's zeros.
+  VEMO_LOOP_INLINE uint32_t NextLength(Bits& in, const uint32_t* entries, uint32_t shift) {
+    in.template Ensure<CODE_BITS_MAX + ZERO_RUN_LONG_BITS>();
+    uint32_t e = entries[in.w >> shift];
+    if (__builtin_expect(e & (ENTRY_SUBTABLE | ENTRY_FREE), 0)) {
+      e = length_code.Find(in.w);
+      if (e & ENTRY_FREE) return e;
+    }
+    if ((int32_t)e < 0) {
+      in.Skip(e);
+      return e;
+    }
+    // The run's extra bits end the entry's bits.
+    const uint32_t top = (uint32_t)((in.w >> (63 - (e & 63))) >> 1);
+    in.Skip(e);
+    return ((e >> 16) + (top & ((1u << ((e >> 8) & 15)) - 1))) << 16;
   }
   VEMO_LOOP_INLINE uint32_t DecodeChar(Bits& in) {
     in.template Ensure<kCodeBits < 48 ? 48 : kCodeBits>();
