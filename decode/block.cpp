@@ -489,9 +489,32 @@ struct FastCodes {
     else
       pos_code.Single((uint32_t)n, v, PosEntry<kWide>());
   }
+  // The lengths listed by length as for the character code (see
+  // BuildListed); a length above 16 is no code at all.
   bool BuildLengths(LengthTable which, int32_t n) {
-    if (which == LENGTH_CODE) return length_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, LengthEntry());
-    return pos_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, PosEntry<kWide>());
+    uint32_t counts[17] = {0};
+    uint16_t heads[17] = {0};
+    uint16_t links[POS_LEN_SIZE];
+    bool fits = true;
+    for (uint32_t s = 0; s < (uint32_t)n; ++s) {
+      const uint32_t len = g_pos_len[s];
+      if (len == 0) continue;
+      if (len > 16) {
+        fits = false;
+        break;
+      }
+      links[s] = heads[len];
+      heads[len] = (uint16_t)s;
+      ++counts[len];
+    }
+    if (which == LENGTH_CODE) {
+      if (fits) return length_code.BuildListed(counts, heads, links, SMALL_FAST_BITS, LengthEntry());
+      length_code.Single(0, 0, LengthEntry());
+      return false;
+    }
+    if (fits) return pos_code.BuildListed(counts, heads, links, SMALL_FAST_BITS, PosEntry<kWide>());
+    pos_code.Single(0, 0, PosEntry<kWide>());
+    return false;
   }
   void SingleChar(uint32_t v) { char_code.Single(CHAR_SYMBOLS, v, CharEntry()); }
 
