@@ -40,8 +40,12 @@ static uint16_t crc_slices[15][256];
 // XORed into. A carry-less product of two bit-reversed 64-bit values comes
 // out one degree low in the 128-bit register, so the constants are x^191
 // and x^127 mod P. The last folded block's own CRC (from 0) is the CRC of
-// everything folded.
+// everything folded. Long runs keep four remainders, each folded over the
+// 64 bytes to its next block (x^575 and x^511 mod P), so that the products
+// of one step do not wait on each other; the four are folded into one at
+// the end, each 16 bytes past the one before.
 static __m128i crc_fold_keys;
+static __m128i crc_fold4_keys;
 static bool crc_clmul;
 
 static uint64_t ReversedPowerModP(uint32_t n) {
@@ -56,15 +60,30 @@ static uint64_t ReversedPowerModP(uint32_t n) {
   return reversed;
 }
 
+__attribute__((target("pclmul,sse2"))) static inline __m128i Fold(__m128i r, __m128i keys, const __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(r, keys, 0x00), _mm_clmulepi64_si128(r, keys, 0x11)), next);
+}
+
 __attribute__((target("pclmul,sse2"))) static uint32_t FoldCrc(uint32_t crc, const uint8_t* data,
                                                                uint32_t blocks) {
-  __m128i r = _mm_xor_si128(_mm_loadu_si128((const __m128i*)data), _mm_cvtsi32_si128((int)crc));
+  const __m128i* next = (const __m128i*)data;
+  __m128i r = _mm_xor_si128(_mm_loadu_si128(next++), _mm_cvtsi32_si128((int)crc));
+  uint32_t left = blocks - 1;  // blocks not yet taken
   const __m128i keys = crc_fold_keys;
-  while (--blocks) {
-    data += 16;
-    r = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(r, keys, 0x00), _mm_clmulepi64_si128(r, keys, 0x11)),
-                      _mm_loadu_si128((const __m128i*)data));
+  if (left >= 7) {
+    __m128i r1 = _mm_loadu_si128(next), r2 = _mm_loadu_si128(next + 1), r3 = _mm_loadu_si128(next + 2);
+    next += 3;
+    left -= 3;
+    const __m128i keys4 = crc_fold4_keys;
+    for (; left >= 4; left -= 4, next += 4) {
+      r = Fold(r, keys4, _mm_loadu_si128(next));
+      r1 = Fold(r1, keys4, _mm_loadu_si128(next + 1));
+      r2 = Fold(r2, keys4, _mm_loadu_si128(next + 2));
+      r3 = Fold(r3, keys4, _mm_loadu_si128(next + 3));
+    }
+    r = Fold(Fold(Fold(r, keys, r1), keys, r2), keys, r3);
   }
+  for (; left > 0; --left) r = Fold(r, keys, _mm_loadu_si128(next++));
   uint8_t last[16];
   _mm_storeu_si128((__m128i*)last, r);
   crc = last[0] | (uint32_t)last[1] << 8;
@@ -91,6 +110,7 @@ void BuildCrcTable() {
   }
 #if VEMO_CLMUL_CRC
   crc_fold_keys = _mm_set_epi64x((long long)ReversedPowerModP(127), (long long)ReversedPowerModP(191));
+  crc_fold4_keys = _mm_set_epi64x((long long)ReversedPowerModP(511), (long long)ReversedPowerModP(575));
   crc_clmul = __builtin_cpu_supports("pclmul");
 #endif
 }

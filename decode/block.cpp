@@ -116,7 +116,11 @@ struct BlockVariant {
 //               them (none for class 0, where the distance is 0)
 //   bits 16-31  b; for dictionaries past 2^16 bytes (kWide), whose b does
 //               not fit, j
-// The code-length code: bits 16-31 the symbol.
+// The code-length code:
+//   bits 0-5    the code's bits and a zero run's extra bits
+//   bits 8-11   a zero run's extra bits
+//   bits 16-20  a length, or the zeros of a run before its extra bits
+//   bit 31      ENTRY_LITERAL: a length, not a run of zeros
 const uint32_t ENTRY_SUBTABLE = 0x40;
 const uint32_t ENTRY_FREE = 0x80;
 const uint32_t ENTRY_LITERAL = 0x80000000u;
@@ -276,18 +280,11 @@ struct FastTable {
   bool Build(const uint8_t* lengths, uint32_t n, uint32_t max_bits, EntryOf entry_of) {
     uint32_t count[17] = {0};
     const bool too_long = !CountCodeLengths(lengths, n, count);
-    int32_t left = 1 << 16;
-    uint32_t longest = 0;
-    for (uint32_t len = 1; len <= 16; ++len) {
-      left -= (int32_t)(count[len] << (16 - len));
-      if (count[len]) longest = len;
-    }
-    if (too_long || left < 0) {
+    const uint32_t bits = too_long ? 0 : MainBits(count, max_bits);
+    if (bits == 0) {
       Single(0, 0, entry_of);  // no code at all
       return false;
     }
-    const uint32_t bits = longest == 0 ? 1 : longest < max_bits ? longest : max_bits;
-    shift = 64 - bits;
     // The symbols in code order: by length, then by symbol.
     uint32_t offset[18];
     offset[1] = 0;
@@ -301,7 +298,96 @@ struct FastTable {
       const uint32_t step = 1u << (bits - len);
       for (uint32_t c = count[len]; c > 0; --c, at += step) FillEntries(entry + at, step, entry_of(sorted[k++], len));
     }
-    // Longer codes: a subtable per prefix, from the end of the main part on.
+    return BuildLonger(sorted + k, count, bits, at, entry_of);
+  }
+
+  // Build from the codes listed by length rather than from the lengths:
+  // count[len] symbols have codes of len bits (1 to 16), the highest of
+  // them head[len], and link[s] is the next lower symbol of s's length.
+  // The lists come from reading the lengths, so no pass over every symbol
+  // is needed to count or sort them.
+  template <class EntryOf>
+  bool BuildListed(const uint32_t* count, const uint16_t* head, const uint16_t* link, uint32_t max_bits,
+                   EntryOf entry_of) {
+    const uint32_t bits = MainBits(count, max_bits);
+    if (bits == 0) {
+      Single(0, 0, entry_of);  // no code at all
+      return false;
+    }
+    // A length's codes follow the shorter ones' and each other in symbol
+    // order, a run of 2^(bits - len) main entries each: the list fills its
+    // length's runs from the last down.
+    uint32_t end = 0;
+    for (uint32_t len = 1; len <= bits; ++len) {
+      const uint32_t step = 1u << (bits - len);
+      end += count[len] << (bits - len);
+      const uint32_t c = count[len], s = head[len];
+      switch (step) {
+        case 1: FillListed<1>(end, len, c, s, link, entry_of); break;
+        case 2: FillListed<2>(end, len, c, s, link, entry_of); break;
+        case 4: FillListed<4>(end, len, c, s, link, entry_of); break;
+        case 8: FillListed<8>(end, len, c, s, link, entry_of); break;
+        case 16: FillListed<16>(end, len, c, s, link, entry_of); break;
+        default:
+          for (uint32_t at = end, k = c, t = s; k > 0; --k, t = link[t]) {
+            at -= step;
+            FillEntries(entry + at, step, entry_of(t, len));
+          }
+      }
+    }
+    // The longer codes in code order, for their subtables.
+    uint16_t sorted[CHAR_SYMBOLS];
+    uint32_t k = 0;
+    for (uint32_t len = bits + 1; len <= 16; ++len) {
+      k += count[len];
+      uint32_t j = k, s = head[len];
+      for (uint32_t c = count[len]; c > 0; --c, s = link[s]) sorted[--j] = (uint16_t)s;
+    }
+    return BuildLonger(sorted, count, bits, end, entry_of);
+  }
+
+  // The runs of kStep entries of c codes of len bits listed from s, the
+  // last ending at entry end: the run's size a constant, so that each is
+  // a store or two.
+  template <uint32_t kStep, class EntryOf>
+  VEMO_LOOP_INLINE void FillListed(uint32_t end, uint32_t len, uint32_t c, uint32_t s, const uint16_t* link,
+                                   EntryOf entry_of) {
+    uint32_t* p = entry + end;
+    for (; c > 0; --c, s = link[s]) {
+      p -= kStep;
+      const uint32_t e = entry_of(s, len);
+      if constexpr (kStep == 1) {
+        *p = e;
+      } else {
+        const uint64_t two = e * 0x100000001ull;
+        for (uint32_t i = 0; i < kStep; i += 2) memcpy(p + i, &two, 8);
+      }
+    }
+  }
+
+  // The main bits of a code of count[len] codes of each length: those of
+  // its longest code, at most max_bits (1 for a code of no codes, which
+  // leaves every entry free); 0 for an over-full code, which is damage.
+  uint32_t MainBits(const uint32_t* count, uint32_t max_bits) {
+    int32_t left = 1 << 16;
+    uint32_t longest = 0;
+    for (uint32_t len = 1; len <= 16; ++len) {
+      left -= (int32_t)(count[len] << (16 - len));
+      if (count[len]) longest = len;
+    }
+    if (left < 0) return 0;
+    const uint32_t bits = longest == 0 ? 1 : longest < max_bits ? longest : max_bits;
+    shift = 64 - bits;
+    return bits;
+  }
+
+  // The codes longer than the main bits, sorted (by length, then symbol),
+  // each in a subtable of its prefix, from the end of the main part on; at
+  // is the end of the main entries that the shorter codes filled. Marks the
+  // entries no code reaches free.
+  template <class EntryOf>
+  bool BuildLonger(const uint16_t* sorted, const uint32_t* count, uint32_t bits, uint32_t at, EntryOf entry_of) {
+    uint32_t k = 0;
     uint32_t main_end = at;  // the main entries in use
     uint32_t next = 1u << bits;
     uint32_t code = at << (16 - bits);  // the next code, left-aligned in 16 bits
@@ -346,10 +432,17 @@ struct FastTable {
 };
 
 // The entries of each code.
-struct CharEntry {
-  uint32_t operator()(uint32_t s, uint32_t len) const {
-    return s < 256 ? ENTRY_LITERAL | s << 8 | len : (s - MATCH_BIAS) << 16 | len;
+// A character code's entry less its bits, by symbol: one load per code
+// when a table is built.
+struct CharMeanings {
+  uint32_t of[CHAR_SYMBOLS];
+  constexpr CharMeanings() : of() {
+    for (uint32_t s = 0; s < (uint32_t)CHAR_SYMBOLS; ++s) of[s] = s < 256 ? ENTRY_LITERAL | s << 8 : (s - MATCH_BIAS) << 16;
   }
+};
+static constexpr CharMeanings kCharMeanings;
+struct CharEntry {
+  uint32_t operator()(uint32_t s, uint32_t len) const { return kCharMeanings.of[s] | len; }
 };
 template <bool kWide>
 struct PosEntry {
@@ -358,8 +451,13 @@ struct PosEntry {
     return (kWide ? j : PositionBase(j)) << 16 | (63 - (j ? taken : 0)) << 8 | taken;
   }
 };
-struct SymbolEntry {
-  uint32_t operator()(uint32_t s, uint32_t len) const { return s << 16 | len; }
+struct LengthEntry {
+  uint32_t operator()(uint32_t s, uint32_t len) const {
+    if (s > LENGTH_SYMBOL_BIAS) return ENTRY_LITERAL | (s - LENGTH_SYMBOL_BIAS) << 16 | len;
+    const uint32_t extra = s == 0 ? 0 : s == ZERO_RUN_SHORT ? ZERO_RUN_SHORT_BITS : ZERO_RUN_LONG_BITS;
+    const uint32_t zeros = s == 0 ? 1 : s == ZERO_RUN_SHORT ? ZERO_RUN_SHORT_MIN : ZERO_RUN_LONG_MIN;
+    return zeros << 16 | extra << 8 | (len + extra);
+  }
 };
 
 // kWide: a dictionary past 2^16 bytes (-lhx-), whose position entries hold
@@ -371,33 +469,114 @@ struct FastCodes {
   FastTable<FastTableEntries(LENGTH_CODE_SYMBOLS, SMALL_FAST_BITS)> length_code;
   FastTable<FastTableEntries(MAX_POSITION_CLASSES, SMALL_FAST_BITS)> pos_code;
   FastTable<FastTableEntries(CHAR_SYMBOLS, CHAR_FAST_BITS)> char_code;
+  // The character code's symbols listed by length (see BuildListed), as
+  // ReadCharLengths reads them.
+  uint32_t per_length[17];
+  uint16_t head[17];
+  uint16_t char_link[CHAR_SYMBOLS];
 
   // A member starts with no codes: until a header builds them, every
   // decode through them is damage.
   FastCodes() {
-    length_code.Single(0, 0, SymbolEntry());
+    length_code.Single(0, 0, LengthEntry());
     pos_code.Single(0, 0, PosEntry<kWide>());
     char_code.Single(0, 0, CharEntry());
   }
 
   void SingleLengths(LengthTable which, int32_t n, uint32_t v) {
     if (which == LENGTH_CODE)
-      length_code.Single((uint32_t)n, v, SymbolEntry());
+      length_code.Single((uint32_t)n, v, LengthEntry());
     else
       pos_code.Single((uint32_t)n, v, PosEntry<kWide>());
   }
+  // The lengths listed by length as for the character code (see
+  // BuildListed); a length above 16 is no code at all.
   bool BuildLengths(LengthTable which, int32_t n) {
-    if (which == LENGTH_CODE) return length_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, SymbolEntry());
-    return pos_code.Build(g_pos_len, (uint32_t)n, SMALL_FAST_BITS, PosEntry<kWide>());
+    uint32_t counts[17] = {0};
+    uint16_t heads[17] = {0};
+    uint16_t links[POS_LEN_SIZE];
+    bool fits = true;
+    for (uint32_t s = 0; s < (uint32_t)n; ++s) {
+      const uint32_t len = g_pos_len[s];
+      if (len == 0) continue;
+      if (len > 16) {
+        fits = false;
+        break;
+      }
+      links[s] = heads[len];
+      heads[len] = (uint16_t)s;
+      ++counts[len];
+    }
+    if (which == LENGTH_CODE) {
+      if (fits) return length_code.BuildListed(counts, heads, links, SMALL_FAST_BITS, LengthEntry());
+      length_code.Single(0, 0, LengthEntry());
+      return false;
+    }
+    if (fits) return pos_code.BuildListed(counts, heads, links, SMALL_FAST_BITS, PosEntry<kWide>());
+    pos_code.Single(0, 0, PosEntry<kWide>());
+    return false;
   }
   void SingleChar(uint32_t v) { char_code.Single(CHAR_SYMBOLS, v, CharEntry()); }
-  bool BuildChar() { return char_code.Build(g_char_len, CHAR_SYMBOLS, CHAR_FAST_BITS, CharEntry()); }
 
-  VEMO_LOOP_INLINE uint32_t DecodeLengthSymbol(Bits& in) {
-    const uint32_t e = length_code.Find(in.w);
-    if (e & ENTRY_FREE) return CODE_DAMAGED;
+  // The block decoder's ReadCharLengths (which see), listing each length's
+  // symbols as it reads them, for BuildListed: a zero run is a step of the
+  // symbol count, and nothing goes over all 510 symbols.
+  VEMO_LOOP_INLINE bool ReadCharLengths(Bits& in) {
+    in.Ensure();
+    const uint32_t count = in.Get(CHAR_COUNT_BITS);
+    if (count == 0) {
+      SingleChar(in.Get(CHAR_COUNT_BITS));
+      return true;
+    }
+    // The window in locals, so that it stays in registers (see Run).
+    Bits b = in;
+    const bool read = ListCharLengths(b, count);
+    in = b;
+    return read && char_code.BuildListed(per_length, head, char_link, CHAR_FAST_BITS, CharEntry());
+  }
+  VEMO_LOOP_INLINE bool ListCharLengths(Bits& in, uint32_t count) {
+    const uint32_t* const entries = length_code.entry;
+    const uint32_t shift = length_code.shift;
+    uint32_t counts[17] = {0};
+    uint16_t heads[17] = {0};
+    // A damaged count may ask for 511 lengths: the last is read, not kept.
+    const uint32_t kept = count < (uint32_t)CHAR_SYMBOLS ? count : (uint32_t)CHAR_SYMBOLS;
+    uint32_t i = 0;
+    while (i < kept) {
+      const uint32_t e = NextLength(in, entries, shift);
+      if (e & ENTRY_FREE) return false;
+      if ((int32_t)e < 0) {
+        const uint32_t len = (e >> 16) & 0x1F;
+        char_link[i] = heads[len];
+        heads[len] = (uint16_t)i;
+        ++counts[len];
+        ++i;
+      } else {
+        i += e >> 16;
+      }
+    }
+    if (i < count && (NextLength(in, entries, shift) & ENTRY_FREE)) return false;
+    memcpy(per_length, counts, sizeof counts);
+    memcpy(head, heads, sizeof heads);
+    return true;
+  }
+  // The next code-length code, its bits consumed: its entry (ENTRY_FREE
+  // for damage, nothing consumed), a zero run's bits 16-30 the run's zeros.
+  VEMO_LOOP_INLINE uint32_t NextLength(Bits& in, const uint32_t* entries, uint32_t shift) {
+    in.template Ensure<CODE_BITS_MAX + ZERO_RUN_LONG_BITS>();
+    uint32_t e = entries[in.w >> shift];
+    if (__builtin_expect(e & (ENTRY_SUBTABLE | ENTRY_FREE), 0)) {
+      e = length_code.Find(in.w);
+      if (e & ENTRY_FREE) return e;
+    }
+    if ((int32_t)e < 0) {
+      in.Skip(e);
+      return e;
+    }
+    // The run's extra bits end the entry's bits.
+    const uint32_t top = (uint32_t)((in.w >> (63 - (e & 63))) >> 1);
     in.Skip(e);
-    return e >> 16;
+    return ((e >> 16) + (top & ((1u << ((e >> 8) & 15)) - 1))) << 16;
   }
   VEMO_LOOP_INLINE uint32_t DecodeChar(Bits& in) {
     in.template Ensure<kCodeBits < 48 ? 48 : kCodeBits>();
@@ -492,32 +671,36 @@ struct BlockDecoder {
   // 20 to 531 zeros (9 more bits), and symbol k above 2 is length k - 2. A
   // count of 0 again means a single value whose code takes no bits.
   VEMO_LOOP_INLINE bool ReadCharLengths() {
-    in.Ensure();
-    int32_t count = (int32_t)in.Get(CHAR_COUNT_BITS);
-    if (count == 0) {
-      codes.SingleChar(in.Get(CHAR_COUNT_BITS));
-      return true;
-    }
-    // A damaged count or zero run may ask for more than 510 lengths: they are
-    // read from the stream, but only the first 510 are kept.
-    int32_t i = 0;
-    while (i < count) {
+    if constexpr (kFast) {
+      return codes.ReadCharLengths(in);
+    } else {
       in.Ensure();
-      const uint32_t c = codes.DecodeLengthSymbol(in);
-      if (c > LENGTH_SYMBOL_BIAS) {
-        if (c >= CODE_DAMAGED) return false;
-        if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - LENGTH_SYMBOL_BIAS);
-        ++i;
-        continue;
+      int32_t count = (int32_t)in.Get(CHAR_COUNT_BITS);
+      if (count == 0) {
+        codes.SingleChar(in.Get(CHAR_COUNT_BITS));
+        return true;
       }
-      int32_t zeros = c == 0               ? 1
-                      : c == ZERO_RUN_SHORT ? (int32_t)(in.Get(ZERO_RUN_SHORT_BITS) + ZERO_RUN_SHORT_MIN)
-                                            : (int32_t)(in.Get(ZERO_RUN_LONG_BITS) + ZERO_RUN_LONG_MIN);
-      for (; zeros > 0; --zeros, ++i)
-        if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
+      // A damaged count or zero run may ask for more than 510 lengths: they are
+      // read from the stream, but only the first 510 are kept.
+      int32_t i = 0;
+      while (i < count) {
+        in.Ensure();
+        const uint32_t c = codes.DecodeLengthSymbol(in);
+        if (c > LENGTH_SYMBOL_BIAS) {
+          if (c >= CODE_DAMAGED) return false;
+          if (i < CHAR_SYMBOLS) g_char_len[i] = (uint8_t)(c - LENGTH_SYMBOL_BIAS);
+          ++i;
+          continue;
+        }
+        int32_t zeros = c == 0               ? 1
+                        : c == ZERO_RUN_SHORT ? (int32_t)(in.Get(ZERO_RUN_SHORT_BITS) + ZERO_RUN_SHORT_MIN)
+                                              : (int32_t)(in.Get(ZERO_RUN_LONG_BITS) + ZERO_RUN_LONG_MIN);
+        for (; zeros > 0; --zeros, ++i)
+          if (i < CHAR_SYMBOLS) g_char_len[i] = 0;
+      }
+      while (i < CHAR_SYMBOLS) g_char_len[i++] = 0;
+      return codes.BuildChar();
     }
-    while (i < CHAR_SYMBOLS) g_char_len[i++] = 0;
-    return codes.BuildChar();
   }
 
   // The block header: the code count and the three codes; false where one

@@ -70,8 +70,9 @@ const uint32_t WINDOW_SLACK = 1024;
 // Copies len bytes from dist bytes back, with the result of a copy one byte
 // at a time (a source that runs into the bytes being written repeats them).
 // The fast loop copies eight bytes a step and may write up to 7 bytes past
-// the match into bytes not yet made. A distance below 8 first makes eight
-// bytes of its pattern, four one at a time and four in one copy from where
+// the match into bytes not yet made; at a distance of 8 or more a match's
+// first two steps are taken without a loop. A distance below 8 first makes
+// eight bytes of its pattern, four one at a time and four in one copy from where
 // the pattern repeats them (lz4 does the same); the source then goes on a
 // whole number of patterns, at least 8 bytes, behind.
 template <bool kFast>
@@ -89,6 +90,17 @@ VEMO_LOOP_INLINE void CopyMatch(uint8_t* dst, uint32_t dist, uint32_t len) {
       memcpy(dst + 4, src + kAhead[dist], 4);
       dst += 8;
       src = dst - kPatterns[dist];
+    } else {
+      // Most matches are short: their first 16 bytes without a loop.
+      uint64_t word;
+      memcpy(&word, src, 8);
+      memcpy(dst, &word, 8);
+      if (len <= 8) return;
+      memcpy(&word, src + 8, 8);
+      memcpy(dst + 8, &word, 8);
+      if (len <= 16) return;
+      src += 16;
+      dst += 16;
     }
     while (dst < end) {
       uint64_t word;

@@ -258,7 +258,13 @@ FILE* PlatCreateFile(const char* path) {
   int fd = open(local, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   FILE* file = fdopen(fd, "wb");
-  if (!file) close(fd);
+  if (!file) {
+    close(fd);
+    return nullptr;
+  }
+  // An extracted member is written in window areas of 256 KiB: through a
+  // stream buffer each became two writes and a copy of a page.
+  setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
 

@@ -1,6 +1,7 @@
 // CRC-16 and the bit input over a member's compressed bytes.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "decode/bitio.h"
@@ -37,6 +38,30 @@ TEST(Crc16, RunsOnAcrossCallsAndWrites) {
   ASSERT_EQ(fread(back, 1, 5, out), 5u);
   EXPECT_STREQ(back, "56789");
   fclose(out);
+}
+
+// The sliced and folded paths against one table step a byte, at every
+// length up to past two 64-byte steps and at the lengths of window areas,
+// whole and split where a call may end.
+TEST(Crc16, EveryPathAgreesWithOneByteAtATime) {
+  BuildCrcTable();
+  std::mt19937 rng(5);
+  Bytes data(300000);
+  for (uint8_t& b : data) b = (uint8_t)rng();
+  auto bytewise = [](uint16_t crc, const uint8_t* p, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) crc = (uint16_t)(g_crc_table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8));
+    return crc;
+  };
+  std::vector<uint32_t> lengths;
+  for (uint32_t n = 0; n <= 200; ++n) lengths.push_back(n);
+  for (uint32_t n : {255u, 256u, 257u, 4095u, 262144u, 262144u + 37u}) lengths.push_back(n);
+  for (uint32_t n : lengths) {
+    const uint8_t* p = data.data() + n % 13;
+    const uint16_t want = bytewise(0, p, n);
+    EXPECT_EQ(Crc16(0, p, n), want) << n;
+    const uint32_t cut = n * 2 / 5;
+    EXPECT_EQ(Crc16(Crc16(0, p, cut), p + cut, n - cut), want) << n << " cut at " << cut;
+  }
 }
 
 // Bit input over a member of the given bytes. The buffer holds buffer_size

@@ -401,6 +401,52 @@ TEST(BlockMethod, DamagedDataEndsAndBothLoopsAgree) {
   }
 }
 
+// A character count of 511 sends one length more than the alphabet has: it
+// is read (its bits consumed) and dropped. Here the code-length code has
+// two 1-bit codes, "0" the length 8 and "1" the length 9; the 510 lengths
+// are a complete code (symbols 0 and 1 of 8 bits, the rest of 9), so a
+// 511th length that counted would make it over-full, and one not read
+// would shift the position code after it.
+TEST(BlockMethod, CharacterCount511ReadsTheLastLengthAndDropsIt) {
+  std::vector<Item> items;
+  for (uint32_t i = 0; i < 300; ++i) items.push_back(i % 3 ? Item{false, i & 0xFF, 0} : Item{true, 3 + i % 250, i % 7});
+  BitWriter w;
+  w.Put((uint32_t)items.size(), 16);
+  w.Put(12, 5);  // code-length code: 12 lengths
+  w.Put(0, 3);
+  w.Put(0, 3);
+  w.Put(0, 3);
+  w.Put(3, 2);  // symbols 3 to 5: no code
+  for (int i = 6; i < 10; ++i) w.Put(0, 3);
+  w.Put(1, 3);  // symbol 10 (the length 8): "0"
+  w.Put(1, 3);  // symbol 11 (the length 9): "1"
+  w.Put(511, 9);
+  w.Put(0, 2);
+  for (int i = 2; i < 511; ++i) w.Put(1, 1);
+  w.Put(14, 4);
+  for (int i = 0; i < 14; ++i) w.Put(5, 3);  // position classes: 5 bits each
+  for (const Item& it : items) {
+    const uint32_t symbol = it.match ? 253 + it.value : it.value;
+    if (symbol < 2)
+      w.Put(symbol, 8);
+    else
+      w.Put(symbol + 2, 9);
+    if (!it.match) continue;
+    uint32_t cls = 0;
+    while ((it.dist >> cls) != 0) ++cls;
+    w.Put(cls, 5);
+    if (cls > 1) w.Put(it.dist - (1u << (cls - 1)), cls - 1);
+  }
+  w.Put(0, 16);
+  const Bytes expected = ExpandItems(items, 13);
+  ForEachLoop([&](const Variant& v) {
+    ResetProgress(0, 0);
+    Decoded d = v.Decode(w.bytes, 5, (uint32_t)expected.size());
+    EXPECT_EQ(d.status, DECODE_DONE) << v.name;
+    EXPECT_TRUE(d.out == expected) << v.name;
+  });
+}
+
 // Lengths no valid block has: a character count of 511, zero runs past entry
 // 509, code lengths of 17 to 20 and single values outside their alphabets.
 TEST(BlockMethod, OutOfRangeHeadersStayInBounds) {
