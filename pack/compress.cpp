@@ -47,8 +47,9 @@
 // tokens are cut into slices, each priced as a block of its own, and
 // neighbouring blocks are joined, the pair that gains most first, while the
 // joined block is no larger than the two apart plus BLOCK_READ_BITS (what a
-// table build costs the reader). Joining only ever happens at slice ends,
-// so a block of 65535 tokens may end up to a slice short of the limit. At
+// table build costs the reader). Then each boundary moves, within a slice
+// either way, to the token where its two blocks cost least under their
+// codes, and the blocks are joined again where that now pays (twice). At
 // level 9 the segment is then parsed again, each block's stretch priced by
 // that block's codes and no chunk crossing a block's end, and the new
 // tokens are split afresh. The member's last block may be written in one
@@ -72,12 +73,13 @@ const int POSITION_CLASSES_MAX = PositionClasses(16);
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
 // What a block costs the reader beyond its bits, in bits: each block makes
-// it build its code tables anew, which takes about as long as decoding a few
-// thousand bytes. Two blocks are joined unless apart they are smaller by
-// more than this. At 256 the corpus's binary half (16 MiB, -lh5-, level 5)
-// comes in 2,603 blocks instead of 4,193 and 0.054% larger (its text half:
-// 87 instead of 98, 0.004%); at 384, 2,156 blocks and 0.17%.
-const int64_t BLOCK_READ_BITS = 256;
+// it build its code tables anew, about 26,000 instructions, as long as
+// decoding some 1,800 bytes. Two blocks are joined unless apart they are
+// smaller by more than this. The corpus's binary half (16 MiB, -lh5-, level
+// 5, boundaries refined) comes in 1,650 blocks at 512 and decodes in 1.08
+// times the instructions of jlha's archive of it; at 256, 2,581 blocks,
+// 0.5% smaller and 1.17 times; at 768, 1,032 blocks, 0.5% larger.
+const int64_t BLOCK_READ_BITS = 512;
 
 // The longest compare of a position that is only added to the trees (one
 // inside a long match, or in the history): the tree takes it in the place of
@@ -410,6 +412,7 @@ class BlockWriter {
   uint32_t Split(const uint32_t* tokens, uint32_t count) {
     // At most MAX_PARTS slices, which bounds the memory they take.
     uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
+    slice_used_ = slice;
     uint32_t n = (count + slice - 1) / slice;
     parts_.resize(n);
     for (uint32_t k = 0; k < n; ++k) {
@@ -440,6 +443,17 @@ class BlockWriter {
     }
     for (uint32_t k = 0; k < n; ++k) parts_[k].bits = Estimate(parts_[k].freq);
     for (uint32_t k = 0; k + 1 < n; ++k) Pair(k);
+    Join(n);
+    for (int pass = 0; pass < REFINE_PASSES && Refine(tokens, n); ++pass) {
+      for (uint32_t k = 0; parts_[k].next < n; k = parts_[k].next) Pair(k);
+      Join(n);
+    }
+    return n;
+  }
+
+  // Joins neighbouring blocks, the pair that gains most first, while some
+  // pair gains.
+  void Join(uint32_t n) {
     for (;;) {
       uint32_t pick = n;
       int64_t most = -1;
@@ -462,7 +476,82 @@ class BlockWriter {
       }
       if (part.next < n) parts_[part.next].prev = pick;
     }
-    return n;
+  }
+
+  // Moves each boundary between two blocks to the token where the pair
+  // costs least under the two blocks' codes, within a slice either way:
+  // the slices put boundaries only near where the data changes, and this
+  // puts them at the change itself. Then prices each block again with
+  // codes made for its new tokens, which can only be smaller.
+  bool Refine(const uint32_t* tokens, uint32_t n) {
+    bool moved = false;
+    for (uint32_t k = 0; parts_[k].next < n; k = parts_[k].next) {
+      Part& a = parts_[k];
+      Part& b = parts_[a.next];
+      uint32_t at = b.start, a_start = a.start, b_end = b.start + b.freq.tokens;
+      uint32_t reach = slice_used_;
+      uint32_t low = std::max(a_start + 1, at > reach ? at - reach : 0);
+      uint32_t high = std::min(b_end - 1, at + reach);
+      low = std::max(low, b_end > BLOCK_MAX_TOKENS ? b_end - BLOCK_MAX_TOKENS : 0);
+      high = std::min(high, a_start + BLOCK_MAX_TOKENS);
+      if (low >= high) continue;
+      TokenCosts(a.freq, cost_a_);
+      TokenCosts(b.freq, cost_b_);
+      // delta: what the pair gains, in bits, with the boundary at i
+      // instead of at.
+      int64_t delta = 0, best = 0;
+      uint32_t best_at = at;
+      for (uint32_t i = at; i-- > low;) {
+        delta += Cost(cost_a_, tokens[i]) - Cost(cost_b_, tokens[i]);
+        if (delta > best) best = delta, best_at = i;
+      }
+      delta = 0;
+      for (uint32_t i = at; i < high; ++i) {
+        delta += Cost(cost_b_, tokens[i]) - Cost(cost_a_, tokens[i]);
+        if (delta > best) best = delta, best_at = i + 1;
+      }
+      if (best_at == at) continue;
+      moved = true;
+      Recount(tokens, a_start, best_at, &a.freq);
+      Recount(tokens, best_at, b_end, &b.freq);
+      b.start = best_at;
+    }
+    if (moved)
+      for (uint32_t k = 0; k < n; k = parts_[k].next) parts_[k].bits = Estimate(parts_[k].freq);
+    return moved;
+  }
+
+  // Each symbol's code length in a block of the frequencies: chars[s],
+  // and at 510 + c the position class c's; an unused symbol at two bits
+  // more than the longest code.
+  void TokenCosts(const Frequencies& f, int32_t* out) {
+    PlanBlock(f, pos_symbols_, pos_count_bits_, false, Close::INNER, &plan_);
+    CodeCosts(plan_.chars, CHAR_SYMBOLS, out);
+    CodeCosts(plan_.positions, pos_symbols_, out + CHAR_SYMBOLS);
+  }
+
+  template <int N>
+  static void CodeCosts(const HeaderCode<N>& code, int n, int32_t* out) {
+    if (code.count == 0) {
+      for (int s = 0; s < n; ++s) out[s] = 3;
+      out[code.single] = 0;
+      return;
+    }
+    int longest = 1;
+    for (int s = 0; s < n; ++s) longest = std::max(longest, (int)code.len[s]);
+    for (int s = 0; s < n; ++s) out[s] = code.len[s] ? code.len[s] : longest + 2;
+  }
+
+  static int64_t Cost(const int32_t* costs, uint32_t t) {
+    uint32_t s = TokenSymbol(t);
+    int64_t c = costs[s];
+    if (s >= 256) c += costs[CHAR_SYMBOLS + PositionClass(TokenDistanceValue(t))];
+    return c;
+  }
+
+  static void Recount(const uint32_t* tokens, uint32_t from, uint32_t to, Frequencies* f) {
+    f->Clear();
+    for (uint32_t i = from; i < to; ++i) f->Add(tokens[i]);
   }
 
  public:
@@ -588,7 +677,10 @@ class BlockWriter {
   int pos_symbols_;
   int pos_count_bits_;
   static const uint32_t MAX_PARTS = 2048;
+  static const int REFINE_PASSES = 2;
   uint32_t slice_tokens_;
+  uint32_t slice_used_ = 0;  // the last split's slice length
+  int32_t cost_a_[CHAR_SYMBOLS + POSITION_CLASSES_MAX], cost_b_[CHAR_SYMBOLS + POSITION_CLASSES_MAX];
   BlockPlan plan_;
   std::vector<Part> parts_;
   Frequencies block_, joined_;
