@@ -46,8 +46,8 @@
 // where the data changes enough that new codes pay for their header: the
 // tokens are cut into slices, each priced as a block of its own, and
 // neighbouring blocks are joined, the pair that gains most first, while the
-// joined block is no larger than the two apart plus BLOCK_READ_BITS (what a
-// table build costs the reader). Then each boundary moves, within a slice
+// joined block is no larger than the two apart plus what a table build
+// costs the reader (READ_BITS). Then each boundary moves, within a slice
 // either way, to the token where its two blocks cost least under their
 // codes, and the blocks are joined again where that now pays (twice). At
 // level 9 the segment is then parsed again, each block's stretch priced by
@@ -72,14 +72,18 @@ const int LENGTH_BIAS = (int)MATCH_BIAS;
 const int POSITION_CLASSES_MAX = PositionClasses(16);
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
-// What a block costs the reader beyond its bits, in bits: each block makes
-// it build its code tables anew, about 26,000 instructions, as long as
-// decoding some 1,800 bytes. Two blocks are joined unless apart they are
-// smaller by more than this. The corpus's binary half (16 MiB, -lh5-, level
-// 5, boundaries refined) comes in 1,650 blocks at 512 and decodes in 1.08
+// What a block costs the reader beyond its bits, in bits (LevelParams::
+// read_bits): each block makes it build its code tables anew, about 26,000
+// instructions, as long as decoding some 1,800 bytes. Two blocks are joined
+// unless apart they are smaller by more than this. The corpus's binary half
+// (16 MiB, -lh5-, level 5) comes in 1,650 blocks at 512 and decodes in 1.08
 // times the instructions of jlha's archive of it; at 256, 2,581 blocks,
-// 0.5% smaller and 1.17 times; at 768, 1,032 blocks, 0.5% larger.
-const int64_t BLOCK_READ_BITS = 512;
+// 0.5% smaller and 1.17 times; at 768, 1,032 blocks, 0.5% larger. Level 9
+// parses each block again with its own codes, which makes a block worth
+// more there: 128 is 0.9% smaller than 512 on that half, in 4,325 blocks
+// instead of 2,285 (1.32 times jlha's instructions instead of 1.13).
+const int64_t READ_BITS = 512;
+const int64_t READ_BITS_BEST = 128;
 
 // The longest compare of a position that is only added to the trees (one
 // inside a long match, or in the history): the tree takes it in the place of
@@ -114,18 +118,19 @@ struct LevelParams {
   uint32_t chunk;  // optimal: positions parsed together
   uint32_t slice;  // tokens of the slices blocks are assembled from
   int reparses;    // optimal: parses again by the blocks of the one before
+  int64_t read_bits;  // what a block costs the reader (see READ_BITS)
 };
 const LevelParams LEVELS[LEVEL_MAX + 1] = {
-    {false, false, 0, 0, 0, 0, 0, 0},         // (unused)
-    {false, false, 4, 16, 0, 0, 1024, 0},     // 1
-    {false, true, 8, 32, 0, 0, 1024, 0},      // 2
-    {false, true, 32, 64, 0, 0, 1024, 0},     // 3
-    {false, true, 96, 128, 0, 0, 1024, 0},    // 4
-    {true, false, 12, 48, 1, 16384, 512, 0},  // 5
-    {true, false, 16, 64, 1, 16384, 512, 0},  // 6
-    {true, false, 24, 96, 1, 16384, 512, 0},  // 7
-    {true, false, 32, 128, 1, 32768, 256, 0}, // 8
-    {true, false, 64, 256, 2, 32768, 256, 1}, // 9
+    {false, false, 0, 0, 0, 0, 0, 0, 0},                      // (unused)
+    {false, false, 4, 16, 0, 0, 1024, 0, READ_BITS},          // 1
+    {false, true, 8, 32, 0, 0, 1024, 0, READ_BITS},           // 2
+    {false, true, 32, 64, 0, 0, 1024, 0, READ_BITS},          // 3
+    {false, true, 96, 128, 0, 0, 1024, 0, READ_BITS},         // 4
+    {true, false, 12, 48, 1, 16384, 512, 0, READ_BITS},       // 5
+    {true, false, 16, 64, 1, 16384, 512, 0, READ_BITS},       // 6
+    {true, false, 24, 96, 1, 16384, 512, 0, READ_BITS},       // 7
+    {true, false, 32, 128, 1, 32768, 256, 0, READ_BITS},      // 8
+    {true, false, 64, 256, 2, 32768, 256, 1, READ_BITS_BEST}, // 9
 };
 
 // ---------------------------------------------------------------- blocks
@@ -365,9 +370,9 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
 // Writes blocks for a segment's tokens.
 class BlockWriter {
  public:
-  BlockWriter(int dict_bits, uint32_t slice_tokens)
+  BlockWriter(int dict_bits, uint32_t slice_tokens, int64_t read_bits)
       : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)),
-        slice_tokens_(slice_tokens) {
+        slice_tokens_(slice_tokens), read_bits_(read_bits) {
     parts_.reserve(MAX_PARTS);  // allocated here, never while a segment is compressed
   }
 
@@ -671,7 +676,7 @@ class BlockWriter {
     joined_ = part.freq;
     joined_.AddAll(next.freq);
     part.joined_bits = Estimate(joined_);
-    part.gain = (int64_t)(part.bits + next.bits + BLOCK_READ_BITS) - (int64_t)part.joined_bits;
+    part.gain = (int64_t)(part.bits + next.bits + read_bits_) - (int64_t)part.joined_bits;
   }
 
   int pos_symbols_;
@@ -679,6 +684,7 @@ class BlockWriter {
   static const uint32_t MAX_PARTS = 2048;
   static const int REFINE_PASSES = 2;
   uint32_t slice_tokens_;
+  int64_t read_bits_;
   uint32_t slice_used_ = 0;  // the last split's slice length
   int32_t cost_a_[CHAR_SYMBOLS + POSITION_CLASSES_MAX], cost_b_[CHAR_SYMBOLS + POSITION_CLASSES_MAX];
   BlockPlan plan_;
@@ -1039,7 +1045,7 @@ struct Compressor::State {
 
   State(int bits, int level)
       : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
-        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice) {
+        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice, params.read_bits) {
     tokens.reserve(SEGMENT_BYTES + 1);
     if (params.optimal) {
       cache.resize(CACHE + MAX_MATCH);
