@@ -47,7 +47,7 @@
 // tokens are cut into slices, each priced as a block of its own, and
 // neighbouring blocks are joined, the pair that gains most first, while the
 // joined block is no larger than the two apart plus what a table build
-// costs the reader (READ_BITS). Then each boundary moves, within a slice
+// costs the reader (READ_BYTES). Then each boundary moves, within a slice
 // either way, to the token where its two blocks cost least under their
 // codes, and the blocks are joined again where that now pays (twice). At
 // level 9 the segment is then parsed again, each block's stretch priced by
@@ -72,18 +72,22 @@ const int LENGTH_BIAS = (int)MATCH_BIAS;
 const int POSITION_CLASSES_MAX = PositionClasses(16);
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
-// What a block costs the reader beyond its bits, in bits (LevelParams::
-// read_bits): each block makes it build its code tables anew, about 26,000
-// instructions, as long as decoding some 1,800 bytes. Two blocks are joined
-// unless apart they are smaller by more than this. The corpus's binary half
-// (16 MiB, -lh5-, level 5) comes in 1,650 blocks at 512 and decodes in 1.08
-// times the instructions of jlha's archive of it; at 256, 2,581 blocks,
-// 0.5% smaller and 1.17 times; at 768, 1,032 blocks, 0.5% larger. Level 9
-// parses each block again with its own codes, which makes a block worth
-// more there: 128 is 0.9% smaller than 512 on that half, in 4,325 blocks
-// instead of 2,285 (1.32 times jlha's instructions instead of 1.13).
-const int64_t READ_BITS = 512;
-const int64_t READ_BITS_BEST = 128;
+// What a block costs the reader beyond its bits (LevelParams::read_bytes):
+// each block makes it build its code tables anew, about 26,000
+// instructions, as long as decoding some 1,800 bytes. That is priced as the
+// bits READ_BYTES bytes of the blocks take, at their own rate: two blocks
+// are joined unless apart they are smaller by more than that. A fixed price
+// in bits would let data that compresses a hundred times (runs, repeats)
+// give up hundreds of bytes per block saved, where a table build is a
+// speck beside the bytes it decodes. The corpus's binary half (16 MiB,
+// -lh5-, level 5) comes in 1,614 blocks at 96 and decodes in 1.07 times
+// the instructions of jlha's archive of it, a little smaller than with every
+// split that pays taken (4,167 blocks, 1.34 times). Level 9 parses each
+// block again with its own codes, which makes a block worth more there: 16
+// is 1.0% smaller than 96 on that half, in 4,692 blocks instead of 2,164
+// (1.36 times jlha's instructions instead of 1.12).
+const uint64_t READ_BYTES = 96;
+const uint64_t READ_BYTES_BEST = 16;
 
 // The longest compare of a position that is only added to the trees (one
 // inside a long match, or in the history): the tree takes it in the place of
@@ -118,19 +122,19 @@ struct LevelParams {
   uint32_t chunk;  // optimal: positions parsed together
   uint32_t slice;  // tokens of the slices blocks are assembled from
   int reparses;    // optimal: parses again by the blocks of the one before
-  int64_t read_bits;  // what a block costs the reader (see READ_BITS)
+  uint64_t read_bytes;  // what a block costs the reader (see READ_BYTES)
 };
 const LevelParams LEVELS[LEVEL_MAX + 1] = {
-    {false, false, 0, 0, 0, 0, 0, 0, 0},                      // (unused)
-    {false, false, 4, 16, 0, 0, 1024, 0, READ_BITS},          // 1
-    {false, true, 8, 32, 0, 0, 1024, 0, READ_BITS},           // 2
-    {false, true, 32, 64, 0, 0, 1024, 0, READ_BITS},          // 3
-    {false, true, 96, 128, 0, 0, 1024, 0, READ_BITS},         // 4
-    {true, false, 12, 48, 1, 16384, 512, 0, READ_BITS},       // 5
-    {true, false, 16, 64, 1, 16384, 512, 0, READ_BITS},       // 6
-    {true, false, 24, 96, 1, 16384, 512, 0, READ_BITS},       // 7
-    {true, false, 32, 128, 1, 32768, 256, 0, READ_BITS},      // 8
-    {true, false, 64, 256, 2, 32768, 256, 1, READ_BITS_BEST}, // 9
+    {false, false, 0, 0, 0, 0, 0, 0, 0},                       // (unused)
+    {false, false, 4, 16, 0, 0, 1024, 0, READ_BYTES},          // 1
+    {false, true, 8, 32, 0, 0, 1024, 0, READ_BYTES},           // 2
+    {false, true, 32, 64, 0, 0, 1024, 0, READ_BYTES},          // 3
+    {false, true, 96, 128, 0, 0, 1024, 0, READ_BYTES},         // 4
+    {true, false, 12, 48, 1, 16384, 512, 0, READ_BYTES},       // 5
+    {true, false, 16, 64, 1, 16384, 512, 0, READ_BYTES},       // 6
+    {true, false, 24, 96, 1, 16384, 512, 0, READ_BYTES},       // 7
+    {true, false, 32, 128, 1, 32768, 256, 0, READ_BYTES},      // 8
+    {true, false, 64, 256, 2, 32768, 256, 1, READ_BYTES_BEST}, // 9
 };
 
 // ---------------------------------------------------------------- blocks
@@ -370,9 +374,9 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
 // Writes blocks for a segment's tokens.
 class BlockWriter {
  public:
-  BlockWriter(int dict_bits, uint32_t slice_tokens, int64_t read_bits)
+  BlockWriter(int dict_bits, uint32_t slice_tokens, uint64_t read_bytes)
       : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)),
-        slice_tokens_(slice_tokens), read_bits_(read_bits) {
+        slice_tokens_(slice_tokens), read_bytes_(read_bytes) {
     parts_.reserve(MAX_PARTS);  // allocated here, never while a segment is compressed
   }
 
@@ -486,8 +490,7 @@ class BlockWriter {
   // Moves each boundary between two blocks to the token where the pair
   // costs least under the two blocks' codes, within a slice either way:
   // the slices put boundaries only near where the data changes, and this
-  // puts them at the change itself. Then prices each block again with
-  // codes made for its new tokens, which can only be smaller.
+  // puts them at the change itself.
   bool Refine(const uint32_t* tokens, uint32_t n) {
     bool moved = false;
     for (uint32_t k = 0; parts_[k].next < n; k = parts_[k].next) {
@@ -516,13 +519,19 @@ class BlockWriter {
         if (delta > best) best = delta, best_at = i + 1;
       }
       if (best_at == at) continue;
+      // Kept only when the pair's exact size, headers included, drops: a
+      // symbol new to a block may lengthen its header by more.
+      Recount(tokens, a_start, best_at, &moved_a_);
+      Recount(tokens, best_at, b_end, &moved_b_);
+      uint64_t bits_a = Estimate(moved_a_), bits_b = Estimate(moved_b_);
+      if (bits_a + bits_b >= a.bits + b.bits) continue;
       moved = true;
-      Recount(tokens, a_start, best_at, &a.freq);
-      Recount(tokens, best_at, b_end, &b.freq);
+      a.freq = moved_a_;
+      b.freq = moved_b_;
+      a.bits = bits_a;
+      b.bits = bits_b;
       b.start = best_at;
     }
-    if (moved)
-      for (uint32_t k = 0; k < n; k = parts_[k].next) parts_[k].bits = Estimate(parts_[k].freq);
     return moved;
   }
 
@@ -676,7 +685,9 @@ class BlockWriter {
     joined_ = part.freq;
     joined_.AddAll(next.freq);
     part.joined_bits = Estimate(joined_);
-    part.gain = (int64_t)(part.bits + next.bits + read_bits_) - (int64_t)part.joined_bits;
+    uint64_t apart = part.bits + next.bits;
+    int64_t read = (int64_t)(apart * read_bytes_ / std::max<uint64_t>(Bytes(joined_), 1));
+    part.gain = (int64_t)apart + read - (int64_t)part.joined_bits;
   }
 
   int pos_symbols_;
@@ -684,12 +695,12 @@ class BlockWriter {
   static const uint32_t MAX_PARTS = 2048;
   static const int REFINE_PASSES = 2;
   uint32_t slice_tokens_;
-  int64_t read_bits_;
+  uint64_t read_bytes_;
   uint32_t slice_used_ = 0;  // the last split's slice length
   int32_t cost_a_[CHAR_SYMBOLS + POSITION_CLASSES_MAX], cost_b_[CHAR_SYMBOLS + POSITION_CLASSES_MAX];
   BlockPlan plan_;
   std::vector<Part> parts_;
-  Frequencies block_, joined_;
+  Frequencies block_, joined_, moved_a_, moved_b_;
   uint32_t last_block_token_ = 0;
   uint64_t last_block_bit_ = 0;
   bool has_lookup_ = false, has_lookup_before_last_ = false;
@@ -1045,7 +1056,7 @@ struct Compressor::State {
 
   State(int bits, int level)
       : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
-        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice, params.read_bits) {
+        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice, params.read_bytes) {
     tokens.reserve(SEGMENT_BYTES + 1);
     if (params.optimal) {
       cache.resize(CACHE + MAX_MATCH);
