@@ -493,6 +493,11 @@ class BlockWriter {
   // puts them at the change itself.
   bool Refine(const uint32_t* tokens, uint32_t n) {
     bool moved = false;
+    // The next pair's first block is this pair's second: its costs carry
+    // over (have_a) unless a boundary was skipped.
+    int32_t* cost_a = cost_[0];
+    int32_t* cost_b = cost_[1];
+    bool have_a = false;
     for (uint32_t k = 0; parts_[k].next < n; k = parts_[k].next) {
       Part& a = parts_[k];
       Part& b = parts_[a.next];
@@ -502,20 +507,27 @@ class BlockWriter {
       uint32_t high = std::min(b_end - 1, at + reach);
       low = std::max(low, b_end > BLOCK_MAX_TOKENS ? b_end - BLOCK_MAX_TOKENS : 0);
       high = std::min(high, a_start + BLOCK_MAX_TOKENS);
-      if (low >= high) continue;
-      TokenCosts(a.freq, cost_a_);
-      TokenCosts(b.freq, cost_b_);
+      if (low >= high) {
+        have_a = false;
+        continue;
+      }
+      if (!have_a) TokenCosts(a.freq, cost_a);
+      TokenCosts(b.freq, cost_b);
+      std::swap(cost_a, cost_b);  // b's costs stay for the next pair
+      have_a = true;
+      const int32_t* ca = cost_b;
+      const int32_t* cb = cost_a;
       // delta: what the pair gains, in bits, with the boundary at i
       // instead of at.
       int64_t delta = 0, best = 0;
       uint32_t best_at = at;
       for (uint32_t i = at; i-- > low;) {
-        delta += Cost(cost_a_, tokens[i]) - Cost(cost_b_, tokens[i]);
+        delta += Cost(ca, tokens[i]) - Cost(cb, tokens[i]);
         if (delta > best) best = delta, best_at = i;
       }
       delta = 0;
       for (uint32_t i = at; i < high; ++i) {
-        delta += Cost(cost_b_, tokens[i]) - Cost(cost_a_, tokens[i]);
+        delta += Cost(cb, tokens[i]) - Cost(ca, tokens[i]);
         if (delta > best) best = delta, best_at = i + 1;
       }
       if (best_at == at) continue;
@@ -531,6 +543,7 @@ class BlockWriter {
       a.bits = bits_a;
       b.bits = bits_b;
       b.start = best_at;
+      PlanCosts(cost_a);  // plan_ is b's, from the last Estimate
     }
     return moved;
   }
@@ -540,6 +553,10 @@ class BlockWriter {
   // more than the longest code.
   void TokenCosts(const Frequencies& f, int32_t* out) {
     PlanBlock(f, pos_symbols_, pos_count_bits_, false, Close::INNER, &plan_);
+    PlanCosts(out);
+  }
+
+  void PlanCosts(int32_t* out) {
     CodeCosts(plan_.chars, CHAR_SYMBOLS, out);
     CodeCosts(plan_.positions, pos_symbols_, out + CHAR_SYMBOLS);
   }
@@ -697,7 +714,7 @@ class BlockWriter {
   uint32_t slice_tokens_;
   uint64_t read_bytes_;
   uint32_t slice_used_ = 0;  // the last split's slice length
-  int32_t cost_a_[CHAR_SYMBOLS + POSITION_CLASSES_MAX], cost_b_[CHAR_SYMBOLS + POSITION_CLASSES_MAX];
+  int32_t cost_[2][CHAR_SYMBOLS + POSITION_CLASSES_MAX];
   BlockPlan plan_;
   std::vector<Part> parts_;
   Frequencies block_, joined_, moved_a_, moved_b_;
