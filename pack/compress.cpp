@@ -46,9 +46,10 @@
 // where the data changes enough that new codes pay for their header: the
 // tokens are cut into slices, each priced as a block of its own, and
 // neighbouring blocks are joined, the pair that gains most first, while the
-// joined block is no larger than the two apart plus BLOCK_READ_BITS (what a
-// table build costs the reader). Joining only ever happens at slice ends,
-// so a block of 65535 tokens may end up to a slice short of the limit. At
+// joined block is no larger than the two apart plus what a table build
+// costs the reader (READ_BYTES). Then each boundary moves, within a slice
+// either way, to the token where its two blocks cost least under their
+// codes, and the blocks are joined again where that now pays (twice). At
 // level 9 the segment is then parsed again, each block's stretch priced by
 // that block's codes and no chunk crossing a block's end, and the new
 // tokens are split afresh. The member's last block may be written in one
@@ -71,13 +72,22 @@ const int LENGTH_BIAS = (int)MATCH_BIAS;
 const int POSITION_CLASSES_MAX = PositionClasses(16);
 // Tokens per block at most: the block header counts them in 16 bits.
 const uint32_t BLOCK_MAX_TOKENS = (1u << BLOCK_CODES_BITS) - 1;
-// What a block costs the reader beyond its bits, in bits: each block makes
-// it build its code tables anew, which takes about as long as decoding a few
-// thousand bytes. Two blocks are joined unless apart they are smaller by
-// more than this. At 256 the corpus's binary half (16 MiB, -lh5-, level 5)
-// comes in 2,603 blocks instead of 4,193 and 0.054% larger (its text half:
-// 87 instead of 98, 0.004%); at 384, 2,156 blocks and 0.17%.
-const int64_t BLOCK_READ_BITS = 256;
+// What a block costs the reader beyond its bits (LevelParams::read_bytes):
+// each block makes it build its code tables anew, about 26,000
+// instructions, as long as decoding some 1,800 bytes. That is priced as the
+// bits READ_BYTES bytes of the blocks take, at their own rate: two blocks
+// are joined unless apart they are smaller by more than that. A fixed price
+// in bits would let data that compresses a hundred times (runs, repeats)
+// give up hundreds of bytes per block saved, where a table build is a
+// speck beside the bytes it decodes. The corpus's binary half (16 MiB,
+// -lh5-, level 5) comes in 1,614 blocks at 96 and decodes in 1.07 times
+// the instructions of jlha's archive of it, a little smaller than with every
+// split that pays taken (4,167 blocks, 1.34 times). Level 9 parses each
+// block again with its own codes, which makes a block worth more there: 16
+// is 1.0% smaller than 96 on that half, in 4,692 blocks instead of 2,164
+// (1.36 times jlha's instructions instead of 1.12).
+const uint64_t READ_BYTES = 96;
+const uint64_t READ_BYTES_BEST = 16;
 
 // The longest compare of a position that is only added to the trees (one
 // inside a long match, or in the history): the tree takes it in the place of
@@ -112,18 +122,19 @@ struct LevelParams {
   uint32_t chunk;  // optimal: positions parsed together
   uint32_t slice;  // tokens of the slices blocks are assembled from
   int reparses;    // optimal: parses again by the blocks of the one before
+  uint64_t read_bytes;  // what a block costs the reader (see READ_BYTES)
 };
 const LevelParams LEVELS[LEVEL_MAX + 1] = {
-    {false, false, 0, 0, 0, 0, 0, 0},         // (unused)
-    {false, false, 4, 16, 0, 0, 1024, 0},     // 1
-    {false, true, 8, 32, 0, 0, 1024, 0},      // 2
-    {false, true, 32, 64, 0, 0, 1024, 0},     // 3
-    {false, true, 96, 128, 0, 0, 1024, 0},    // 4
-    {true, false, 12, 48, 1, 16384, 512, 0},  // 5
-    {true, false, 16, 64, 1, 16384, 512, 0},  // 6
-    {true, false, 24, 96, 1, 16384, 512, 0},  // 7
-    {true, false, 32, 128, 1, 32768, 256, 0}, // 8
-    {true, false, 64, 256, 2, 32768, 256, 1}, // 9
+    {false, false, 0, 0, 0, 0, 0, 0, 0},                       // (unused)
+    {false, false, 4, 16, 0, 0, 1024, 0, READ_BYTES},          // 1
+    {false, true, 8, 32, 0, 0, 1024, 0, READ_BYTES},           // 2
+    {false, true, 32, 64, 0, 0, 1024, 0, READ_BYTES},          // 3
+    {false, true, 96, 128, 0, 0, 1024, 0, READ_BYTES},         // 4
+    {true, false, 12, 48, 1, 16384, 512, 0, READ_BYTES},       // 5
+    {true, false, 16, 64, 1, 16384, 512, 0, READ_BYTES},       // 6
+    {true, false, 24, 96, 1, 16384, 512, 0, READ_BYTES},       // 7
+    {true, false, 32, 128, 1, 32768, 256, 0, READ_BYTES},      // 8
+    {true, false, 64, 256, 2, 32768, 256, 1, READ_BYTES_BEST}, // 9
 };
 
 // ---------------------------------------------------------------- blocks
@@ -363,9 +374,9 @@ void PlanBlock(const Frequencies& f, int pos_symbols, int pos_count_bits, bool w
 // Writes blocks for a segment's tokens.
 class BlockWriter {
  public:
-  BlockWriter(int dict_bits, uint32_t slice_tokens)
+  BlockWriter(int dict_bits, uint32_t slice_tokens, uint64_t read_bytes)
       : pos_symbols_(PositionClasses(dict_bits)), pos_count_bits_(PositionCountBits(dict_bits)),
-        slice_tokens_(slice_tokens) {
+        slice_tokens_(slice_tokens), read_bytes_(read_bytes) {
     parts_.reserve(MAX_PARTS);  // allocated here, never while a segment is compressed
   }
 
@@ -410,6 +421,7 @@ class BlockWriter {
   uint32_t Split(const uint32_t* tokens, uint32_t count) {
     // At most MAX_PARTS slices, which bounds the memory they take.
     uint32_t slice = std::max(slice_tokens_, (count + MAX_PARTS - 1) / MAX_PARTS);
+    slice_used_ = slice;
     uint32_t n = (count + slice - 1) / slice;
     parts_.resize(n);
     for (uint32_t k = 0; k < n; ++k) {
@@ -440,6 +452,17 @@ class BlockWriter {
     }
     for (uint32_t k = 0; k < n; ++k) parts_[k].bits = Estimate(parts_[k].freq);
     for (uint32_t k = 0; k + 1 < n; ++k) Pair(k);
+    Join(n);
+    for (int pass = 0; pass < REFINE_PASSES && Refine(tokens, n); ++pass) {
+      for (uint32_t k = 0; parts_[k].next < n; k = parts_[k].next) Pair(k);
+      Join(n);
+    }
+    return n;
+  }
+
+  // Joins neighbouring blocks, the pair that gains most first, while some
+  // pair gains.
+  void Join(uint32_t n) {
     for (;;) {
       uint32_t pick = n;
       int64_t most = -1;
@@ -462,7 +485,104 @@ class BlockWriter {
       }
       if (part.next < n) parts_[part.next].prev = pick;
     }
-    return n;
+  }
+
+  // Moves each boundary between two blocks to the token where the pair
+  // costs least under the two blocks' codes, within a slice either way:
+  // the slices put boundaries only near where the data changes, and this
+  // puts them at the change itself.
+  bool Refine(const uint32_t* tokens, uint32_t n) {
+    bool moved = false;
+    // The next pair's first block is this pair's second: its costs carry
+    // over (have_a) unless a boundary was skipped.
+    int32_t* cost_a = cost_[0];
+    int32_t* cost_b = cost_[1];
+    bool have_a = false;
+    for (uint32_t k = 0; parts_[k].next < n; k = parts_[k].next) {
+      Part& a = parts_[k];
+      Part& b = parts_[a.next];
+      uint32_t at = b.start, a_start = a.start, b_end = b.start + b.freq.tokens;
+      uint32_t reach = slice_used_;
+      uint32_t low = std::max(a_start + 1, at > reach ? at - reach : 0);
+      uint32_t high = std::min(b_end - 1, at + reach);
+      low = std::max(low, b_end > BLOCK_MAX_TOKENS ? b_end - BLOCK_MAX_TOKENS : 0);
+      high = std::min(high, a_start + BLOCK_MAX_TOKENS);
+      if (low >= high) {
+        have_a = false;
+        continue;
+      }
+      if (!have_a) TokenCosts(a.freq, cost_a);
+      TokenCosts(b.freq, cost_b);
+      std::swap(cost_a, cost_b);  // b's costs stay for the next pair
+      have_a = true;
+      const int32_t* ca = cost_b;
+      const int32_t* cb = cost_a;
+      // delta: what the pair gains, in bits, with the boundary at i
+      // instead of at.
+      int64_t delta = 0, best = 0;
+      uint32_t best_at = at;
+      for (uint32_t i = at; i-- > low;) {
+        delta += Cost(ca, tokens[i]) - Cost(cb, tokens[i]);
+        if (delta > best) best = delta, best_at = i;
+      }
+      delta = 0;
+      for (uint32_t i = at; i < high; ++i) {
+        delta += Cost(cb, tokens[i]) - Cost(ca, tokens[i]);
+        if (delta > best) best = delta, best_at = i + 1;
+      }
+      if (best_at == at) continue;
+      // Kept only when the pair's exact size, headers included, drops: a
+      // symbol new to a block may lengthen its header by more.
+      Recount(tokens, a_start, best_at, &moved_a_);
+      Recount(tokens, best_at, b_end, &moved_b_);
+      uint64_t bits_a = Estimate(moved_a_), bits_b = Estimate(moved_b_);
+      if (bits_a + bits_b >= a.bits + b.bits) continue;
+      moved = true;
+      a.freq = moved_a_;
+      b.freq = moved_b_;
+      a.bits = bits_a;
+      b.bits = bits_b;
+      b.start = best_at;
+      PlanCosts(cost_a);  // plan_ is b's, from the last Estimate
+    }
+    return moved;
+  }
+
+  // Each symbol's code length in a block of the frequencies: chars[s],
+  // and at 510 + c the position class c's; an unused symbol at two bits
+  // more than the longest code.
+  void TokenCosts(const Frequencies& f, int32_t* out) {
+    PlanBlock(f, pos_symbols_, pos_count_bits_, false, Close::INNER, &plan_);
+    PlanCosts(out);
+  }
+
+  void PlanCosts(int32_t* out) {
+    CodeCosts(plan_.chars, CHAR_SYMBOLS, out);
+    CodeCosts(plan_.positions, pos_symbols_, out + CHAR_SYMBOLS);
+  }
+
+  template <int N>
+  static void CodeCosts(const HeaderCode<N>& code, int n, int32_t* out) {
+    if (code.count == 0) {
+      for (int s = 0; s < n; ++s) out[s] = 3;
+      out[code.single] = 0;
+      return;
+    }
+    int longest = 1;
+    for (int s = 0; s < n; ++s) longest = std::max(longest, (int)code.len[s]);
+    for (int s = 0; s < n; ++s) out[s] = code.len[s] ? code.len[s] : longest + 2;
+  }
+
+  static int64_t Cost(const int32_t* costs, uint32_t t) {
+    uint32_t s = TokenSymbol(t);
+    int64_t c = costs[s];
+    if (s >= 256) c += costs[CHAR_SYMBOLS + PositionClass(TokenDistanceValue(t))];
+    return c;
+  }
+
+  static void Recount(const uint32_t* tokens, uint32_t from, uint32_t to, Frequencies* f) {
+    f->Clear();
+    for (uint32_t i = from; i < to; ++i) f->Add(tokens[i]);
   }
 
  public:
@@ -582,16 +702,22 @@ class BlockWriter {
     joined_ = part.freq;
     joined_.AddAll(next.freq);
     part.joined_bits = Estimate(joined_);
-    part.gain = (int64_t)(part.bits + next.bits + BLOCK_READ_BITS) - (int64_t)part.joined_bits;
+    uint64_t apart = part.bits + next.bits;
+    int64_t read = (int64_t)(apart * read_bytes_ / std::max<uint64_t>(Bytes(joined_), 1));
+    part.gain = (int64_t)apart + read - (int64_t)part.joined_bits;
   }
 
   int pos_symbols_;
   int pos_count_bits_;
   static const uint32_t MAX_PARTS = 2048;
+  static const int REFINE_PASSES = 2;
   uint32_t slice_tokens_;
+  uint64_t read_bytes_;
+  uint32_t slice_used_ = 0;  // the last split's slice length
+  int32_t cost_[2][CHAR_SYMBOLS + POSITION_CLASSES_MAX];
   BlockPlan plan_;
   std::vector<Part> parts_;
-  Frequencies block_, joined_;
+  Frequencies block_, joined_, moved_a_, moved_b_;
   uint32_t last_block_token_ = 0;
   uint64_t last_block_bit_ = 0;
   bool has_lookup_ = false, has_lookup_before_last_ = false;
@@ -947,7 +1073,7 @@ struct Compressor::State {
 
   State(int bits, int level)
       : dict_bits(bits), params(LEVELS[level]), max_distance(MaxDistance(bits)),
-        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice) {
+        pos_symbols(PositionClasses(bits)), blocks(bits, params.slice, params.read_bytes) {
     tokens.reserve(SEGMENT_BYTES + 1);
     if (params.optimal) {
       cache.resize(CACHE + MAX_MATCH);
