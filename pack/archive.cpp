@@ -154,6 +154,12 @@ UnixMeta MakeUnixMeta(const MemberSource& m) {
   if (!m.unix_meta) return meta;
   meta.user = m.user_set ? m.user : OwnerName(&users, m.uid, UserName);
   meta.group = m.group_set ? m.group : OwnerName(&groups, m.gid, GroupName);
+  // Id 0 is root on every Unix system (its group is wheel on some): the
+  // name adds nothing a reader would not find by the id, and left out it
+  // saves 14 bytes a member, a fifth of a tiny file's header. Another name
+  // of id 0 is kept.
+  if (meta.ids && meta.uid == 0 && meta.user == "root") meta.user.clear();
+  if (meta.ids && meta.gid == 0 && meta.group == "root") meta.group.clear();
   return meta;
 }
 

@@ -92,7 +92,13 @@ struct Job {
   bool done = false;
   bool failed = false;  // the file changed size or could not be read
   bool no_memory = false;
-  std::vector<uint8_t> input;  // history, then the segment
+  // History, then the segment: history + size bytes of input_room. Not
+  // zeroed when allocated: the read fills it, and first touches its pages
+  // on the worker's core.
+  std::unique_ptr<uint8_t[]> input;
+  size_t input_room = 0;
+  uint8_t* begin() const { return input.get(); }
+  uint8_t* end() const { return input.get() + history + size; }
   SegmentCode code;
 };
 
@@ -114,7 +120,11 @@ struct CompressPipeline::Impl {
   std::condition_variable work_ready, job_done;
   bool stopping = false;
   std::vector<std::thread> workers;
-  std::vector<std::unique_ptr<Compressor>> compressors;  // one per worker (one thread: the writer's)
+  std::unique_ptr<Compressor> own;  // the writer's, when it compresses alone
+  size_t reported = 0;  // workers that have built their compressor or failed to
+  size_t ready = 0;     // those that built one (and still have it)
+  size_t shed = 0;      // compressors still to give up, memory being short
+  std::condition_variable worker_reported;
   std::vector<uint8_t> joined;
   bool out_of_memory = false;  // not even one compressor could be made
   // The last window of bytes of the member's segment just written: the next
@@ -125,34 +135,49 @@ struct CompressPipeline::Impl {
       : members(m), method(pm), threads(pm.threads < 1 ? 1 : pm.threads), fds(m.size(), -1),
         open_errors(m.size()) {
     if (g_crc_table[1] == 0) BuildCrcTable();
-    // Everything is allocated here and in Dispatch, on the writer's thread,
-    // so that the workers allocate nothing (no per-thread heaps either).
-    // Storing (lh0) needs neither. Where memory or threads run short, the
-    // run goes on with as many as could be had; with none, every member
-    // to compress fails (out_of_memory).
+    // Each worker builds its own compressor, all at once (a compressor's
+    // tables take 10-20 ms to allocate and clear: one after another they
+    // held up the first segments), and frees it as it stops; the segments'
+    // buffers are allocated in Dispatch, on the writer's thread. Storing
+    // (lh0) needs neither. Where memory or threads run short, the run goes
+    // on with as many as could be had; with none, every member to compress
+    // fails (out_of_memory).
     try {
       tail.reserve(MaxDistance(pm.dict_bits > 0 ? pm.dict_bits : 1));
-      if (method.dict_bits > 0) {
-        for (int i = 0; i < threads; ++i) compressors.emplace_back(new Compressor(method.dict_bits, method.level));
-      }
     } catch (const std::bad_alloc&) {
-      // The memory ran out here: one compressor fewer leaves room for the
-      // segments' buffers.
-      if (compressors.size() > 1) compressors.pop_back();
+      // The tail grows as it is assigned; short of memory, that fails the
+      // member.
     }
-    if (method.dict_bits > 0 && compressors.empty()) out_of_memory = true;
-    threads = std::max<int>(1, (int)compressors.size());
-    for (int i = 0; threads > 1 && i < threads; ++i) {
-      try {
-        Compressor* compressor = compressors[i].get();
-        workers.emplace_back([this, compressor] { Work(compressor); });
-      } catch (const std::system_error&) {
-        break;
+    if (method.dict_bits > 0 && threads > 1) {
+      for (int i = 0; i < threads; ++i) {
+        try {
+          workers.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+          break;
+        }
+      }
+      std::unique_lock<std::mutex> lock(mutex);
+      worker_reported.wait(lock, [this] { return reported == workers.size(); });
+      if (ready > 0 && ready < workers.size()) {
+        // The memory ran out: one compressor fewer leaves room for the
+        // segments' buffers.
+        size_t keep = ready - 1;
+        shed = 1;
+        work_ready.notify_all();
+        worker_reported.wait(lock, [this, keep] { return ready == keep; });
       }
     }
-    if (threads > 1 && workers.size() < 2) StopWorkers();  // the writer compresses alone
-    if (threads > 1) threads = (int)workers.size();
-    compressors.resize(std::min(compressors.size(), (size_t)threads));
+    if (ready < 2) {  // the writer compresses alone
+      StopWorkers();
+      if (method.dict_bits > 0) {
+        try {
+          own.reset(new Compressor(method.dict_bits, method.level));
+        } catch (const std::bad_alloc&) {
+          out_of_memory = true;
+        }
+      }
+    }
+    threads = ready >= 2 ? (int)ready : 1;
     size_t count = threads == 1 ? 1 : 2 * (size_t)threads + 1;
     for (size_t i = 0; i < count; ++i) {
       slots.emplace_back(new Job);
@@ -183,27 +208,44 @@ struct CompressPipeline::Impl {
   }
 
   static void Run(Job* job, Compressor* compressor) {
-    if (!ReadAt(job->fd, job->input.data(), job->input.size(), job->offset - job->history) ||
+    if (!ReadAt(job->fd, job->begin(), job->history + job->size, job->offset - job->history) ||
         (job->final && HasByteAt(job->fd, job->offset + job->size))) {
       job->failed = true;
       return;
     }
     try {
-      compressor->Compress(job->input.data(), job->history, job->size, job->final, &job->code);
+      compressor->Compress(job->begin(), job->history, job->size, job->final, &job->code);
     } catch (const std::bad_alloc&) {  // output past the room reserved for it
       job->no_memory = true;
     }
   }
 
-  void Work(Compressor* compressor) {
+  void Work() {
+    std::unique_ptr<Compressor> compressor;
+    try {
+      compressor.reset(new Compressor(method.dict_bits, method.level));
+    } catch (const std::bad_alloc&) {
+      // One worker fewer.
+    }
     std::unique_lock<std::mutex> lock(mutex);
+    ++reported;
+    if (compressor) ++ready;
+    worker_reported.notify_one();
+    if (!compressor) return;
     for (;;) {
-      work_ready.wait(lock, [this] { return stopping || !queue.empty(); });
+      work_ready.wait(lock, [this] { return stopping || shed > 0 || !queue.empty(); });
       if (stopping) return;
+      if (shed > 0) {
+        --shed;
+        compressor.reset();
+        --ready;
+        worker_reported.notify_one();
+        return;
+      }
       Job* job = queue.front();
       queue.pop_front();
       lock.unlock();
-      Run(job, compressor);
+      Run(job, compressor.get());
       lock.lock();
       job->done = true;
       job_done.notify_all();
@@ -240,7 +282,12 @@ struct CompressPipeline::Impl {
       // memory, the slot is given up while others are busy (fewer segments
       // in flight); with none busy, the segment fails.
       try {
-        job->input.resize(job->history + job->size);
+        if (job->input_room < job->history + job->size) {
+          job->input.reset();
+          job->input_room = 0;
+          job->input.reset(new uint8_t[job->history + job->size]);
+          job->input_room = job->history + job->size;
+        }
         for (int k = 0; k < (job->final ? 3 : 1); ++k)
           job->code.endings[k].bits.bytes.reserve(job->size + job->size / 8 + 4096);
       } catch (const std::bad_alloc&) {
@@ -270,7 +317,7 @@ struct CompressPipeline::Impl {
     in_order.pop_front();
     if (job->no_memory) return job;
     if (threads == 1) {
-      Run(job, compressors[0].get());
+      Run(job, own.get());
     } else {
       std::unique_lock<std::mutex> lock(mutex);
       job_done.wait(lock, [job] { return job->done; });
@@ -371,16 +418,16 @@ bool CompressPipeline::WriteData(size_t index, FILE* out, const ProgressHook& pr
       if (ok) *error = NoMemory();
       ok = false;
     }
-    if (ok && job->history && memcmp(p.tail.data(), job->input.data(), job->history) != 0) {
+    if (ok && job->history && memcmp(p.tail.data(), job->begin(), job->history) != 0) {
       *error = "'" + m.disk_path + "': the file changed while it was being packed";
       ok = false;
     }
     if (ok && !job->final) {
       size_t keep = HistoryBytes(p.method.dict_bits, offset);
-      p.tail.assign(job->input.end() - (ptrdiff_t)keep, job->input.end());
+      p.tail.assign(job->end() - (ptrdiff_t)keep, job->end());
     }
     if (ok) {
-      crc = ContinueCrc16(crc, job->input.data() + job->history, job->size);
+      crc = ContinueCrc16(crc, job->begin() + job->history, job->size);
       if (progress) progress(job->size, false);
     }
     if (ok && smaller) {

@@ -430,3 +430,32 @@ TEST(Names, LimitsOfPackagesAndPlainArchives) {
   ASSERT_TRUE(MakeStoredName(smile, false, DOS_ARCHIVE, &n, &error, false, "", true, true)) << error;
   EXPECT_EQ(n.path, smile);
 }
+
+TEST(Archive, OwnerNamesOfIdZeroRootAreLeftOut) {
+  // Each case: uid, user, gid, group as given; the names the header keeps.
+  struct Case {
+    uint32_t uid;
+    const char* user;
+    uint32_t gid;
+    const char* group;
+    const char* kept_user;
+    const char* kept_group;
+  } cases[] = {
+      {0, "root", 0, "root", "", ""},
+      {0, "root", 0, "wheel", "", "wheel"},
+      {0, "toor", 0, "root", "toor", ""},
+      {1000, "root", 1000, "root", "root", "root"},
+      {0, "root", 70000, "root", "root", "root"},  // no ids stored: the names are all there is
+  };
+  for (const Case& c : cases) {
+    MemberSource m;
+    m.unix_meta = m.user_set = m.group_set = true;
+    m.uid = c.uid;
+    m.gid = c.gid;
+    m.user = c.user;
+    m.group = c.group;
+    UnixMeta meta = MakeUnixMeta(m);
+    EXPECT_EQ(meta.user, c.kept_user) << c.uid << " " << c.user;
+    EXPECT_EQ(meta.group, c.kept_group) << c.gid << " " << c.group;
+  }
+}
