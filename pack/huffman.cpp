@@ -95,7 +95,7 @@ void SortByFrequency(const uint32_t* freq, uint16_t* sym, int m, uint32_t most) 
 // The lengths of the m sorted symbols, flattening their weights until the
 // tree is no deeper than the limit.
 template <typename Word>
-void Lengths(const uint32_t* freq, const uint16_t* sym, int m, int limit, uint8_t* lengths) {
+uint64_t Lengths(const uint32_t* freq, const uint16_t* sym, int m, int limit, uint8_t* lengths) {
   Word w[512], a[512];
   for (int i = 0; i < m; ++i) w[i] = freq[sym[i]];
   for (;;) {
@@ -103,12 +103,18 @@ void Lengths(const uint32_t* freq, const uint16_t* sym, int m, int limit, uint8_
     if (BuildDepths(a, m) <= limit) break;
     for (int i = 0; i < m; ++i) w[i] = (w[i] >> 1) | 1;
   }
-  for (int i = 0; i < m; ++i) lengths[sym[i]] = (uint8_t)a[i];
+  uint64_t bits = 0;
+  for (int i = 0; i < m; ++i) {
+    lengths[sym[i]] = (uint8_t)a[i];
+    bits += (uint64_t)freq[sym[i]] * a[i];
+  }
+  return bits;
 }
 
 }  // namespace
 
-int MakeCodeLengths(const uint32_t* freq, int n, int limit, uint8_t* lengths) {
+int MakeCodeLengths(const uint32_t* freq, int n, int limit, uint8_t* lengths, uint64_t* coded_bits) {
+  if (coded_bits) *coded_bits = 0;
   memset(lengths, 0, (size_t)n);
   uint16_t sym[512];
   int m = 0;
@@ -125,13 +131,13 @@ int MakeCodeLengths(const uint32_t* freq, int n, int limit, uint8_t* lengths) {
   if (m == 0) return 0;
   if (m == 1) {
     lengths[sym[0]] = 1;
+    if (coded_bits) *coded_bits = freq[sym[0]];
     return 1;
   }
   SortByFrequency(freq, sym, m, most);
-  if (total >> 32)
-    Lengths<uint64_t>(freq, sym, m, limit, lengths);
-  else
-    Lengths<uint32_t>(freq, sym, m, limit, lengths);
+  uint64_t bits = total >> 32 ? Lengths<uint64_t>(freq, sym, m, limit, lengths)
+                              : Lengths<uint32_t>(freq, sym, m, limit, lengths);
+  if (coded_bits) *coded_bits = bits;
   return m;
 }
 
