@@ -18,15 +18,19 @@ namespace {
 // Replaces the m >= 2 weights a[] (ascending) with the depths of their
 // leaves in the two-queue tree: of two equal weights a leaf is taken before
 // an inner node, and a lighter leaf is never shallower than a heavier one.
-// Returns the largest depth. Word: wide enough for the weights' sum.
+// Returns the largest depth. Word: wider than the weights' sum; a[] has
+// room for m + 1.
 template <typename Word>
 int BuildDepths(Word* a, int m) {
   // Left to right: each inner node's weight, then its parent's index in the
   // slot of each inner child.
+  // a[m] is a sentinel heavier than any node, in place of a test for the
+  // end of the leaves when taking a first child.
+  a[m] = (Word)~(Word)0;
   a[0] += a[1];
   int root = 0, leaf = 2;
   for (int next = 1; next < m - 1; ++next) {
-    if (leaf >= m || a[root] < a[leaf]) {
+    if (a[root] < a[leaf]) {
       a[next] = a[root];
       a[root++] = (Word)next;
     } else {
@@ -74,19 +78,27 @@ void SortByFrequency(const uint32_t* freq, uint16_t* sym, int m, uint32_t most) 
     }
     return;
   }
+  // As few passes of at most 8 bits as the largest frequency needs, the
+  // digits as narrow as they can be (fewer buckets to clear and sum).
+  const int bits = 32 - __builtin_clz(most);
+  const int passes = (bits + 7) / 8;
+  const int digit = (bits + passes - 1) / passes;
+  const uint32_t buckets = 1u << digit, mask = buckets - 1;
   uint16_t other[512];
   uint16_t* from = sym;
   uint16_t* to = other;
-  for (int shift = 0; shift < 32 && (most >> shift) != 0; shift += 8) {
-    uint32_t start[256] = {0};
-    for (int i = 0; i < m; ++i) start[(freq[from[i]] >> shift) & 255]++;
-    uint32_t at = 0;
-    for (int b = 0; b < 256; ++b) {
-      uint32_t c = start[b];
-      start[b] = at;
-      at += c;
+  for (int p = 0; p < passes; ++p) {
+    const int shift = p * digit;
+    uint32_t at[256];
+    memset(at, 0, buckets * sizeof at[0]);
+    for (int i = 0; i < m; ++i) at[(freq[from[i]] >> shift) & mask]++;
+    uint32_t sum = 0;
+    for (uint32_t b = 0; b < buckets; ++b) {
+      uint32_t c = at[b];
+      at[b] = sum;
+      sum += c;
     }
-    for (int i = 0; i < m; ++i) to[start[(freq[from[i]] >> shift) & 255]++] = from[i];
+    for (int i = 0; i < m; ++i) to[at[(freq[from[i]] >> shift) & mask]++] = from[i];
     std::swap(from, to);
   }
   if (from != sym) memcpy(sym, from, (size_t)m * sizeof *sym);
@@ -96,12 +108,15 @@ void SortByFrequency(const uint32_t* freq, uint16_t* sym, int m, uint32_t most) 
 // tree is no deeper than the limit.
 template <typename Word>
 uint64_t Lengths(const uint32_t* freq, const uint16_t* sym, int m, int limit, uint8_t* lengths) {
-  Word w[512], a[512];
-  for (int i = 0; i < m; ++i) w[i] = freq[sym[i]];
-  for (;;) {
-    memcpy(a, w, (size_t)m * sizeof *a);
-    if (BuildDepths(a, m) <= limit) break;
-    for (int i = 0; i < m; ++i) w[i] = (w[i] >> 1) | 1;
+  Word a[513];
+  for (int i = 0; i < m; ++i) a[i] = freq[sym[i]];
+  if (BuildDepths(a, m) > limit) {
+    Word w[512];
+    for (int i = 0; i < m; ++i) w[i] = freq[sym[i]];
+    do {
+      for (int i = 0; i < m; ++i) w[i] = (w[i] >> 1) | 1;
+      memcpy(a, w, (size_t)m * sizeof *a);
+    } while (BuildDepths(a, m) > limit);
   }
   uint64_t bits = 0;
   for (int i = 0; i < m; ++i) {
@@ -135,7 +150,7 @@ int MakeCodeLengths(const uint32_t* freq, int n, int limit, uint8_t* lengths, ui
     return 1;
   }
   SortByFrequency(freq, sym, m, most);
-  uint64_t bits = total >> 32 ? Lengths<uint64_t>(freq, sym, m, limit, lengths)
+  uint64_t bits = total >= 0xFFFFFFFFu ? Lengths<uint64_t>(freq, sym, m, limit, lengths)
                               : Lengths<uint32_t>(freq, sym, m, limit, lengths);
   if (coded_bits) *coded_bits = bits;
   return m;
