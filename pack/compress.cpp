@@ -212,6 +212,10 @@ inline int LengthFieldBits(int len) {
 }
 
 int LastUsed(const uint8_t* len, int n) {
+  for (uint64_t word; n >= 8; n -= 8) {  // eight lengths at a time
+    memcpy(&word, len + n - 8, 8);
+    if (word) break;
+  }
   while (n > 0 && len[n - 1] == 0) --n;
   return n;
 }
@@ -244,29 +248,34 @@ void ForEachTreeField(const BlockPlan& p, Put put) {
 // lengths above 0 as length + 2, runs of zero lengths as 0 (one), 1 (3-18)
 // or 2 (20 and more).
 void MakeLengthItems(BlockPlan* p) {
-  p->item_count = 0;
+  // Kept in locals: the items' byte stores could otherwise change them.
+  const uint8_t* len = p->chars.len;
+  const int count = p->chars.count;
+  LengthItem* items = p->items;
+  int n = 0;
   int i = 0;
-  while (i < p->chars.count) {
-    if (p->chars.len[i]) {
-      p->items[p->item_count++] = {(uint8_t)(p->chars.len[i] + LENGTH_SYMBOL_BIAS), 0, 0};
+  while (i < count) {
+    if (len[i]) {
+      items[n++] = {(uint8_t)(len[i] + LENGTH_SYMBOL_BIAS), 0, 0};
       ++i;
       continue;
     }
     int run = 0;
-    while (i + run < p->chars.count && p->chars.len[i + run] == 0) ++run;
+    while (i + run < count && len[i + run] == 0) ++run;
     const int short_max = (int)(ZERO_RUN_SHORT_MIN + (1u << ZERO_RUN_SHORT_BITS) - 1);
     if (run < (int)ZERO_RUN_SHORT_MIN) {
-      for (int k = 0; k < run; ++k) p->items[p->item_count++] = {0, 0, 0};
+      for (int k = 0; k < run; ++k) items[n++] = {0, 0, 0};
     } else if (run <= short_max) {
-      p->items[p->item_count++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(run - ZERO_RUN_SHORT_MIN)};
+      items[n++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(run - ZERO_RUN_SHORT_MIN)};
     } else if (run < (int)ZERO_RUN_LONG_MIN) {
-      p->items[p->item_count++] = {0, 0, 0};
-      p->items[p->item_count++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(short_max - ZERO_RUN_SHORT_MIN)};
+      items[n++] = {0, 0, 0};
+      items[n++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(short_max - ZERO_RUN_SHORT_MIN)};
     } else {
-      p->items[p->item_count++] = {ZERO_RUN_LONG, ZERO_RUN_LONG_BITS, (uint16_t)(run - ZERO_RUN_LONG_MIN)};
+      items[n++] = {ZERO_RUN_LONG, ZERO_RUN_LONG_BITS, (uint16_t)(run - ZERO_RUN_LONG_MIN)};
     }
     i += run;
   }
+  p->item_count = n;
 }
 
 // The character code: lengths and their items; the header bits it takes
