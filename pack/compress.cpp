@@ -212,6 +212,10 @@ inline int LengthFieldBits(int len) {
 }
 
 int LastUsed(const uint8_t* len, int n) {
+  for (uint64_t word; n >= 8; n -= 8) {  // eight lengths at a time
+    memcpy(&word, len + n - 8, 8);
+    if (word) break;
+  }
   while (n > 0 && len[n - 1] == 0) --n;
   return n;
 }
@@ -244,35 +248,41 @@ void ForEachTreeField(const BlockPlan& p, Put put) {
 // lengths above 0 as length + 2, runs of zero lengths as 0 (one), 1 (3-18)
 // or 2 (20 and more).
 void MakeLengthItems(BlockPlan* p) {
-  p->item_count = 0;
+  // Kept in locals: the items' byte stores could otherwise change them.
+  const uint8_t* len = p->chars.len;
+  const int count = p->chars.count;
+  LengthItem* items = p->items;
+  int n = 0;
   int i = 0;
-  while (i < p->chars.count) {
-    if (p->chars.len[i]) {
-      p->items[p->item_count++] = {(uint8_t)(p->chars.len[i] + LENGTH_SYMBOL_BIAS), 0, 0};
+  while (i < count) {
+    if (len[i]) {
+      items[n++] = {(uint8_t)(len[i] + LENGTH_SYMBOL_BIAS), 0, 0};
       ++i;
       continue;
     }
     int run = 0;
-    while (i + run < p->chars.count && p->chars.len[i + run] == 0) ++run;
+    while (i + run < count && len[i + run] == 0) ++run;
     const int short_max = (int)(ZERO_RUN_SHORT_MIN + (1u << ZERO_RUN_SHORT_BITS) - 1);
     if (run < (int)ZERO_RUN_SHORT_MIN) {
-      for (int k = 0; k < run; ++k) p->items[p->item_count++] = {0, 0, 0};
+      for (int k = 0; k < run; ++k) items[n++] = {0, 0, 0};
     } else if (run <= short_max) {
-      p->items[p->item_count++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(run - ZERO_RUN_SHORT_MIN)};
+      items[n++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(run - ZERO_RUN_SHORT_MIN)};
     } else if (run < (int)ZERO_RUN_LONG_MIN) {
-      p->items[p->item_count++] = {0, 0, 0};
-      p->items[p->item_count++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(short_max - ZERO_RUN_SHORT_MIN)};
+      items[n++] = {0, 0, 0};
+      items[n++] = {ZERO_RUN_SHORT, ZERO_RUN_SHORT_BITS, (uint16_t)(short_max - ZERO_RUN_SHORT_MIN)};
     } else {
-      p->items[p->item_count++] = {ZERO_RUN_LONG, ZERO_RUN_LONG_BITS, (uint16_t)(run - ZERO_RUN_LONG_MIN)};
+      items[n++] = {ZERO_RUN_LONG, ZERO_RUN_LONG_BITS, (uint16_t)(run - ZERO_RUN_LONG_MIN)};
     }
     i += run;
   }
+  p->item_count = n;
 }
 
 // The character code: lengths and their items; the header bits it takes
 // beyond the tree, and the bits of the characters themselves.
 uint64_t PlanCharCode(const Frequencies& f, BlockPlan* p) {
-  int used = MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, p->chars.len);
+  uint64_t coded = 0;
+  int used = MakeCodeLengths(f.chars, CHAR_SYMBOLS, MAX_CODE_BITS, p->chars.len, &coded);
   p->item_count = 0;
   if (used <= 1) {
     p->chars.count = 0;
@@ -282,9 +292,7 @@ uint64_t PlanCharCode(const Frequencies& f, BlockPlan* p) {
   }
   p->chars.count = LastUsed(p->chars.len, CHAR_SYMBOLS);
   MakeLengthItems(p);
-  uint64_t bits = CHAR_COUNT_BITS;
-  for (int s = 0; s < CHAR_SYMBOLS; ++s) bits += (uint64_t)f.chars[s] * p->chars.len[s];
-  return bits;
+  return CHAR_COUNT_BITS + coded;
 }
 
 // How a block closes: inside the data, as the member's last block, or as
@@ -307,8 +315,13 @@ int TreeFieldBits(const BlockPlan& p) {
 // end of the data off a byte boundary.
 uint64_t PlanTreeCode(Close close, BlockPlan* p) {
   uint32_t freq[LENGTH_CODE_SYMBOLS] = {0};
-  for (int k = 0; k < p->item_count; ++k) freq[p->items[k].symbol]++;
-  int used = MakeCodeLengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree.len);
+  uint64_t extra = 0;
+  for (int k = 0; k < p->item_count; ++k) {
+    freq[p->items[k].symbol]++;
+    extra += p->items[k].extra_count;
+  }
+  uint64_t coded = 0;
+  int used = MakeCodeLengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_BITS, p->tree.len, &coded);
   int value = LastNonZero(freq, LENGTH_CODE_SYMBOLS);
   uint64_t bits = 0;
   if (used <= 1 && close == Close::INNER) {
@@ -316,6 +329,7 @@ uint64_t PlanTreeCode(Close close, BlockPlan* p) {
     p->tree.count = 0;
     memset(p->tree.len, 0, sizeof p->tree.len);
     bits = 2 * LENGTH_CODE_COUNT_BITS;
+    coded = 0;  // the single value takes no bits
   } else {
     if (used <= 1) {  // the used value and a partner, one bit each
       memset(p->tree.len, 0, sizeof p->tree.len);
@@ -334,14 +348,14 @@ uint64_t PlanTreeCode(Close close, BlockPlan* p) {
       bits = (uint64_t)TreeFieldBits(*p);
     }
   }
-  for (int k = 0; k < p->item_count; ++k)
-    bits += (uint64_t)p->tree.len[p->items[k].symbol] + p->items[k].extra_count;
-  return bits;
+  // A lone used value sent as lengths has length 1, as MakeCodeLengths gave it.
+  return bits + coded + extra;
 }
 
 // The position code; its header bits and the positions' bits.
 uint64_t PlanPositionCode(const Frequencies& f, int pos_symbols, int pos_count_bits, BlockPlan* p) {
-  int used = MakeCodeLengths(f.positions, pos_symbols, MAX_CODE_BITS, p->positions.len);
+  uint64_t coded = 0;
+  int used = MakeCodeLengths(f.positions, pos_symbols, MAX_CODE_BITS, p->positions.len, &coded);
   if (used <= 1) {
     p->positions.count = 0;
     p->positions.single = LastNonZero(f.positions, pos_symbols);
@@ -351,8 +365,7 @@ uint64_t PlanPositionCode(const Frequencies& f, int pos_symbols, int pos_count_b
   p->positions.count = LastUsed(p->positions.len, pos_symbols);
   uint64_t bits = (uint64_t)pos_count_bits + f.extra_bits;
   for (int k = 0; k < p->positions.count; ++k) bits += (uint64_t)LengthFieldBits(p->positions.len[k]);
-  for (int s = 0; s < pos_symbols; ++s) bits += (uint64_t)f.positions[s] * p->positions.len[s];
-  return bits;
+  return bits + coded;
 }
 
 // Plans a block for the frequencies; with want_codes the canonical codes are
@@ -432,6 +445,7 @@ class BlockWriter {
       for (uint32_t i = part.start; i < end; ++i) part.freq.Add(tokens[i]);
       part.next = k + 1;
       part.prev = k - 1;
+      part.bytes = Bytes(part.freq);
     }
     // Tokens that as one block take no fewer bits than their bytes (random
     // data, data compressed already) are cut into blocks of as many whole
@@ -475,6 +489,7 @@ class BlockWriter {
       Part& part = parts_[pick];
       uint32_t next = part.next;
       part.freq.AddAll(parts_[next].freq);
+      part.bytes += parts_[next].bytes;
       part.bits = part.joined_bits;
       part.next = parts_[next].next;
       if (part.next < n) Pair(pick);
@@ -538,8 +553,11 @@ class BlockWriter {
       uint64_t bits_a = Estimate(moved_a_), bits_b = Estimate(moved_b_);
       if (bits_a + bits_b >= a.bits + b.bits) continue;
       moved = true;
+      uint64_t pair_bytes = a.bytes + b.bytes;
       a.freq = moved_a_;
       b.freq = moved_b_;
+      a.bytes = Bytes(moved_a_);
+      b.bytes = pair_bytes - a.bytes;
       a.bits = bits_a;
       b.bits = bits_b;
       b.start = best_at;
@@ -682,6 +700,7 @@ class BlockWriter {
     uint64_t bits;
     uint64_t joined_bits;
     int64_t gain;
+    uint64_t bytes;  // the bytes its tokens stand for
   };
 
   // The bytes the tokens counted in f stand for.
@@ -703,7 +722,7 @@ class BlockWriter {
     joined_.AddAll(next.freq);
     part.joined_bits = Estimate(joined_);
     uint64_t apart = part.bits + next.bits;
-    int64_t read = (int64_t)(apart * read_bytes_ / std::max<uint64_t>(Bytes(joined_), 1));
+    int64_t read = (int64_t)(apart * read_bytes_ / std::max<uint64_t>(part.bytes + next.bytes, 1));
     part.gain = (int64_t)apart + read - (int64_t)part.joined_bits;
   }
 

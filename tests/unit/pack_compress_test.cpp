@@ -192,6 +192,35 @@ TEST(CodeLengths, CompleteAndWithinTheLimit) {
   }
 }
 
+// The lengths themselves, not only their soundness: the packer's output
+// depends on which of equal frequencies gets the shorter code, and on how
+// a tree too deep is flattened.
+TEST(CodeLengths, ExactLengths) {
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> freq;
+    std::vector<uint8_t> want;
+  };
+  std::vector<uint32_t> fib(30), ties;
+  fib[0] = fib[1] = 1;
+  for (int i = 2; i < 30; ++i) fib[i] = fib[i - 1] + fib[i - 2];
+  // Over 24 used symbols, frequencies above 255, many of them equal.
+  for (int i = 0; i < 40; ++i) ties.push_back(i % 7 == 3 ? 0 : i % 4 == 0 ? 300 + (i % 3) * 256 : 1 + i % 3);
+  Case cases[] = {
+      {"one symbol", {0, 0, 5, 0}, {0, 0, 1, 0}},
+      {"all equal", std::vector<uint32_t>(12, 7), {4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3}},
+      {"Fibonacci, flattened to 16 bits", fib,
+       {16, 16, 16, 16, 14, 13, 13, 13, 12, 12, 11, 11, 10, 10, 9, 9, 8, 8, 7, 7, 6, 6, 5, 5, 4, 4, 3, 3, 2, 2}},
+      {"ties", ties, {4, 9, 8, 0, 3, 8, 10, 9, 3, 10, 0, 8, 4, 9, 8, 9, 3, 0, 9, 9,
+                      3, 9, 9, 8, 0, 9, 8, 9, 3, 8, 9, 0, 3, 9, 9, 8, 4, 9, 0, 9}},
+  };
+  for (const Case& c : cases) {
+    uint8_t len[512];
+    MakeCodeLengths(c.freq.data(), (int)c.freq.size(), MAX_CODE_BITS, len);
+    EXPECT_EQ(std::vector<uint8_t>(len, len + c.freq.size()), c.want) << c.what;
+  }
+}
+
 TEST(CodeLengths, CanonicalCodesArePrefixFree) {
   uint32_t freq[510];
   std::mt19937 rng(3);
