@@ -268,44 +268,16 @@ struct FastTable {
     entry[0] = entry[1] = v < n ? entry_of(v, 0) : ENTRY_FREE;
   }
 
-  // Builds the canonical code of the lengths, judged as BuildDecodeTable
-  // judges it: false for an over-full code or a length above 16 (no code is
+  // Builds the canonical code of count[len] symbols with codes of len bits
+  // (1 to 16), the highest of them head[len], link[s] the next lower symbol
+  // of s's length. The lists come from reading the lengths, so no pass over
+  // every symbol is needed to count or sort them. The code is judged as
+  // BuildDecodeTable judges it: false for an over-full code (no code is
   // built: every entry is ENTRY_FREE); an incomplete code leaves ENTRY_FREE
-  // where no code is.
-  // entry_of(symbol, length) makes a code's entry. The main part indexes
-  // the bits of the longest code, at most max_bits; each longer code's
-  // first max_bits bits lead to a subtable just large enough for the codes
-  // that share them (as libdeflate builds its tables).
-  template <class EntryOf>
-  bool Build(const uint8_t* lengths, uint32_t n, uint32_t max_bits, EntryOf entry_of) {
-    uint32_t count[17] = {0};
-    const bool too_long = !CountCodeLengths(lengths, n, count);
-    const uint32_t bits = too_long ? 0 : MainBits(count, max_bits);
-    if (bits == 0) {
-      Single(0, 0, entry_of);  // no code at all
-      return false;
-    }
-    // The symbols in code order: by length, then by symbol.
-    uint32_t offset[18];
-    offset[1] = 0;
-    for (uint32_t len = 1; len <= 16; ++len) offset[len + 1] = offset[len] + count[len];
-    uint16_t sorted[CHAR_SYMBOLS];
-    for (uint32_t s = 0; s < n; ++s)
-      if (lengths[s]) sorted[offset[lengths[s]]++] = (uint16_t)s;
-    // Codes up to the main bits fill the main part from entry 0 up.
-    uint32_t k = 0, at = 0;
-    for (uint32_t len = 1; len <= bits; ++len) {
-      const uint32_t step = 1u << (bits - len);
-      for (uint32_t c = count[len]; c > 0; --c, at += step) FillEntries(entry + at, step, entry_of(sorted[k++], len));
-    }
-    return BuildLonger(sorted + k, count, bits, at, entry_of);
-  }
-
-  // Build from the codes listed by length rather than from the lengths:
-  // count[len] symbols have codes of len bits (1 to 16), the highest of
-  // them head[len], and link[s] is the next lower symbol of s's length.
-  // The lists come from reading the lengths, so no pass over every symbol
-  // is needed to count or sort them.
+  // where no code is. entry_of(symbol, length) makes a code's entry. The
+  // main part indexes the bits of the longest code, at most max_bits; each
+  // longer code's first max_bits bits lead to a subtable just large enough
+  // for the codes that share them (as libdeflate builds its tables).
   template <class EntryOf>
   bool BuildListed(const uint32_t* count, const uint16_t* head, const uint16_t* link, uint32_t max_bits,
                    EntryOf entry_of) {

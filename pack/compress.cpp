@@ -440,9 +440,7 @@ class BlockWriter {
     for (uint32_t k = 0; k < n; ++k) {
       Part& part = parts_[k];
       part.start = k * slice;
-      part.freq.Clear();
-      uint32_t end = std::min(count, part.start + slice);
-      for (uint32_t i = part.start; i < end; ++i) part.freq.Add(tokens[i]);
+      Recount(tokens, part.start, std::min(count, part.start + slice), &part.freq);
       part.next = k + 1;
       part.prev = k - 1;
       part.bytes = Bytes(part.freq);
